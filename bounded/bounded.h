@@ -1,0 +1,44 @@
+// Bounds-checked copy, fill, concatenation and formatted I/O.
+// Every function takes the capacity of its destination and answers with a
+// status instead of writing past it; most failures reset the destination so
+// that no partial or unterminated result survives.
+#pragma once
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstddef>
+#include <cstdint>
+
+// Largest destination size and count accepted.
+constexpr size_t BOUNDED_MAX_LEN = 0x7FFFFFFF;
+
+// Statuses of the memory and string functions (EINVAL 22 and ERANGE 34 come
+// from <cerrno>). The *_RESET values mean the destination was reset.
+constexpr int32_t BOUNDED_EOVERLAP = 54;
+constexpr int32_t EINVAL_RESET = 128 + EINVAL;              // 150
+constexpr int32_t ERANGE_RESET = 128 + ERANGE;              // 162
+constexpr int32_t EOVERLAP_RESET = 128 + BOUNDED_EOVERLAP;  // 182
+
+int32_t memcpy_s(void *dest, size_t destMax, const void *src, size_t count);
+int32_t memset_s(void *dest, size_t destMax, int c, size_t count);
+int32_t strcpy_s(char *dest, size_t destMax, const char *src);
+int32_t strncpy_s(char *dest, size_t destMax, const char *src, size_t count);
+int32_t strcat_s(char *dest, size_t destMax, const char *src);
+int32_t strncat_s(char *dest, size_t destMax, const char *src, size_t count);
+
+// Formatted print: characters written (NUL not counted) or -1.
+int32_t sprintf_s(char *dest, size_t destMax, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
+int32_t vsprintf_s(char *dest, size_t destMax, const char *format, va_list args)
+    __attribute__((format(printf, 3, 0)));
+int32_t snprintf_s(char *dest, size_t destMax, size_t count, const char *format, ...)
+    __attribute__((format(printf, 4, 5)));
+int32_t vsnprintf_s(char *dest, size_t destMax, size_t count, const char *format,
+                    va_list args) __attribute__((format(printf, 4, 0)));
+
+// Formatted scan: fields assigned, or -1. %s, %c and %[ take a size argument
+// (unsigned 32-bit) after the destination pointer.
+int32_t scanf_s(const char *format, ...);
+int32_t vscanf_s(const char *format, va_list args);
+int32_t sscanf_s(const char *buffer, const char *format, ...);
+int32_t vsscanf_s(const char *buffer, const char *format, va_list args);

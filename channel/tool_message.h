@@ -1,0 +1,56 @@
+// The request record passed to the driver's tool device, and the
+// open/ioctl/close transport. Shared with the card simulator.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr const char *TOOL_DEVICE_PATH = "/dev/nictool_dev";
+constexpr unsigned long TOOL_IOCTL_CMD = 0x7800 | 24;  // 0x7818
+
+// Requests this tool sends.
+constexpr uint32_t QUERY_MODULE = 2;
+constexpr uint32_t DRIVER_VERSION_CMD = 16;
+constexpr uint32_t DRIVER_VERSION_SIZE = 128;
+constexpr uint32_t DRIVER_VERSION_IN_SIZE = 4;
+constexpr uint32_t PCI_DEVICE_ID_CMD = 29;
+constexpr uint32_t PCI_DEVICE_ID_SIZE = 2;
+constexpr uint32_t TEMPLATE_MODULE = 4;
+constexpr uint32_t TEMPLATE_CMD = 0x16800;  // 92160
+constexpr uint32_t TEMPLATE_IO_SIZE = 1024;
+
+// Status of send_tool_message when the tool device cannot be opened.
+constexpr int32_t TOOL_DEVICE_OPEN_FAILED = -2;
+
+struct ToolMessage {
+    char device_name[16];  // NUL-terminated, zero-filled after it
+    uint32_t module;
+    uint32_t command;
+    uint32_t in_size;
+    uint32_t out_size;
+    int32_t dev_id;
+    uint32_t reserved;  // alignment before the pointers, always 0
+    void *in_buf;
+    void *out_buf;
+};
+
+static_assert(sizeof(void *) == 8, "the driver expects 64-bit pointers");
+static_assert(sizeof(ToolMessage) == 56);
+static_assert(offsetof(ToolMessage, device_name) == 0);
+static_assert(offsetof(ToolMessage, module) == 16);
+static_assert(offsetof(ToolMessage, command) == 20);
+static_assert(offsetof(ToolMessage, in_size) == 24);
+static_assert(offsetof(ToolMessage, out_size) == 28);
+static_assert(offsetof(ToolMessage, dev_id) == 32);
+static_assert(offsetof(ToolMessage, reserved) == 36);
+static_assert(offsetof(ToolMessage, in_buf) == 40);
+static_assert(offsetof(ToolMessage, out_buf) == 48);
+
+void fill_tool_message(ToolMessage *message, uint32_t module, uint32_t command,
+                       uint32_t in_size, uint32_t out_size, const char *device_name,
+                       int32_t dev_id);
+// ioctl result (0 = success), or TOOL_DEVICE_OPEN_FAILED.
+int32_t send_tool_message(ToolMessage *message, void *reply);
+int32_t open_tool_device();
+void close_tool_device(int32_t fd);
+int32_t tool_ioctl(int32_t fd, ToolMessage *message);
