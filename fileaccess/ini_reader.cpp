@@ -1,0 +1,1 @@
+#include "fileaccess/ini_reader.h"

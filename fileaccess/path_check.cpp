@@ -1,0 +1,1 @@
+#include "fileaccess/path_check.h"
