@@ -7,7 +7,9 @@
 #include "tool/device_target.h"
 
 // Fills the caller's zeroed DRIVER_VERSION_SIZE-byte buffer with the
-// driver's version text. Result of send_tool_message.
+// driver's version text. Result of send_tool_message. The driver may fill all
+// DRIVER_VERSION_SIZE bytes without a terminating NUL: readers of the reply
+// must take at most DRIVER_VERSION_SIZE - 1 characters from it.
 int32_t get_driver_version(DeviceTarget target, char *version);
 // Fills the low 16 bits of the caller's zeroed value with the card's PCI
 // device id. Result of send_tool_message.
