@@ -1,0 +1,78 @@
+// Turns the first argument into the DeviceTarget carried by every request.
+// Only the length is checked: the driver is the one that knows the devices.
+#include <cstdio>
+#include <cstring>
+
+#include "bounded/bounded.h"
+#include "tool/device_target.h"
+
+DeviceTarget g_device_target{};
+
+namespace {
+
+constexpr const char *DRIVER_PREFIX = "zorvi";
+
+// Length of `name`, looked at no further than one byte past the limit.
+size_t bounded_name_length(const char *name)
+{
+    return strnlen(name, DEVICE_NAME_SIZE);
+}
+
+}  // namespace
+
+bool has_prefix(const char *text, const char *prefix)
+{
+    if (text == nullptr || prefix == nullptr) {
+        return false;
+    }
+    // A shorter text meets its NUL before the prefix ends and mismatches there.
+    for (size_t i = 0; prefix[i] != '\0'; ++i) {
+        if (text[i] != prefix[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+int32_t init_device_id(const char *name, DeviceTarget *target)
+{
+    (void)name;
+    target->id = 0;
+    return 0;
+}
+
+int32_t copy_other_device_name(const char *name, DeviceTarget *target)
+{
+    if (name == nullptr) {
+        return -6;
+    }
+    size_t length = bounded_name_length(name);
+    if (length >= DEVICE_NAME_SIZE) {
+        puts("Input parameter of device name is too long.");
+        return -8;
+    }
+    int32_t ret = strncpy_s(target->name, DEVICE_NAME_SIZE, name, length);
+    if (ret != 0) {
+        printf("Copy dev name info failed: %d.\n", ret);
+        return -1;
+    }
+    return init_device_id(name, target);
+}
+
+int32_t parse_device_name(const char *name, DeviceTarget *target)
+{
+    if (!has_prefix(name, DRIVER_PREFIX)) {
+        return copy_other_device_name(name, target);
+    }
+    size_t length = bounded_name_length(name);
+    if (length >= DEVICE_NAME_SIZE) {
+        puts("Input parameter of device name is too long.");
+        return -8;
+    }
+    int32_t ret = strncpy_s(target->name, DEVICE_NAME_SIZE, name, length);
+    if (ret != 0) {
+        printf("Copy dev name failed: %d.\n", ret);
+        return -1;
+    }
+    return init_device_id(name, target);
+}

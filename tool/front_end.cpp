@@ -1,0 +1,109 @@
+// Command line check, usage text, signals and the display flow.
+#include "tool/front_end.h"
+
+#include <unistd.h>
+
+#include <csignal>
+#include <cstdio>
+
+#include "channel/template_exchange.h"
+#include "fileaccess/path_check.h"
+#include "oplog/management.h"
+#include "tool/device_target.h"
+#include "tool/display.h"
+
+ResourceTemplate g_config{};
+
+namespace {
+
+// The usage text names the tool by this fixed name, whatever argv[0] says.
+constexpr const char *TOOL_NAME = "zorviconfig";
+
+}  // namespace
+
+bool str_equal(const char *left, const char *right)
+{
+    if (left == nullptr || right == nullptr) {
+        return false;
+    }
+    size_t i = 0;
+    for (; left[i] != '\0' && right[i] != '\0'; ++i) {
+        if (left[i] != right[i]) {
+            return false;
+        }
+    }
+    // Equal only when both end together.
+    return left[i] == right[i];
+}
+
+void print_usage()
+{
+    puts("\nUsage:");
+    printf("\t%s <device, e.g. zorvi0>\n", TOOL_NAME);
+    puts("\t\tDisplay resource configuration");
+    putchar('\n');
+    printf("\t%s <device, e.g. zorvi0> -f|--file [template file]\n", TOOL_NAME);
+    puts("\t\tLoad resource configuration template file");
+    putchar('\n');
+}
+
+int32_t check_args(int argc, const char *const argv[])
+{
+    if (argc != 2 && argc != 4) {
+        print_usage();
+        return -1;
+    }
+    // Help is tested before the option, so "-h -f x" is refused too.
+    if (str_equal(argv[1], "-h") || str_equal(argv[1], "--help")) {
+        print_usage();
+        return -1;
+    }
+    if (argc == 4 && !str_equal(argv[2], "-f") && !str_equal(argv[2], "--file")) {
+        print_usage();
+        return -1;
+    }
+    return 0;
+}
+
+int32_t create_fwlog_dir(const char *path)
+{
+    if (check_folder_exist(path) == 0) {
+        return 0;
+    }
+    int32_t status = create_folder(path);
+    if (status != 0) {
+        printf("Firmware log directory[%s] can not be created.\n", path);
+    }
+    return status;
+}
+
+void exit_on_signal(int signal_number)
+{
+    (void)signal_number;
+    _exit(1);
+}
+
+void install_signal_handlers()
+{
+    signal(SIGINT, exit_on_signal);
+    signal(SIGTERM, exit_on_signal);
+    signal(SIGHUP, exit_on_signal);
+    signal(SIGTSTP, exit_on_signal);
+}
+
+int32_t display_config()
+{
+    // The card's copy goes into a record of its own, never into g_config.
+    ResourceTemplate record{};
+    int32_t status = get_template_from_card(g_device_target, &record);
+    if (status != 0) {
+        return status;
+    }
+    print_basic_config(&record);
+    print_vnp_qnp_tables(&record);
+    print_qpnp_tables(&record);
+    print_qvn_tables(&record);
+    print_cbmp_tables(&record);
+    print_ovnp_table(&record);
+    return 0;
+}
