@@ -1,0 +1,136 @@
+// The resource keys of a template file, one line each, in the order the
+// parser reads them. The parser, the display and the tools that write
+// template files all walk this table, so a key is changed in one place.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "template/resource_template.h"
+
+enum TemplateSection : uint8_t { SECTION_INFO, SECTION_CONFIG };
+
+enum TemplateKeyKind : uint8_t {
+    KEY_NUMBER,   // unsigned number, range-checked and stored at its width
+    KEY_TEXT,     // NUL-terminated text filling the whole field
+    KEY_CARD_ID,  // PCIDID: compared with the card, read by the identity checks
+};
+
+struct TemplateKey {
+    const char *name;  // base name; 16-entry keys add the PF number "00".."15"
+    TemplateSection section;
+    TemplateKeyKind kind;
+    uint32_t bound;    // inclusive upper bound; the lower bound is always 0
+    uint32_t offset;   // of the field in ResourceTemplate
+    uint32_t width;    // bytes per element
+    uint32_t count;    // 1, or PF_COUNT for a per-PF table
+    uint32_t mode_bit; // 0 for the base block, else the bit that enables it
+};
+
+constexpr const char *SECTION_NAMES[] = {"INFO", "CONFIG"};
+constexpr const char *section_name(TemplateSection section)
+{
+    return SECTION_NAMES[section];
+}
+
+// VERSION is stored halved into `mode`; METADATA is not stored at all.
+constexpr uint32_t VERSION_MAX = 65535;
+// A bound no u32 exceeds: the key takes any value.
+constexpr uint32_t KEY_ANY_VALUE = 0xFFFFFFFF;
+
+namespace template_keys_detail {
+template <typename T> struct FieldShape {
+    static constexpr uint32_t width = sizeof(T);
+    static constexpr uint32_t count = 1;
+};
+template <typename T, size_t N> struct FieldShape<T[N]> {
+    static constexpr uint32_t width = sizeof(T);
+    static constexpr uint32_t count = N;
+};
+template <size_t N> struct FieldShape<char[N]> {  // text: one element
+    static constexpr uint32_t width = N;
+    static constexpr uint32_t count = 1;
+};
+}  // namespace template_keys_detail
+
+// The key name is the field name, so offset, width and count cannot drift.
+#define ZORVI_TEMPLATE_KEY(FIELD, SECTION, KIND, BOUND, MODE)                                 \
+    TemplateKey                                                                               \
+    {                                                                                         \
+        #FIELD, SECTION, KIND, BOUND, offsetof(ResourceTemplate, FIELD),                      \
+            template_keys_detail::FieldShape<decltype(ResourceTemplate::FIELD)>::width,       \
+            template_keys_detail::FieldShape<decltype(ResourceTemplate::FIELD)>::count, MODE \
+    }
+
+constexpr TemplateKey TEMPLATE_KEYS[] = {
+    // Base block, always read.
+    ZORVI_TEMPLATE_KEY(HN, SECTION_CONFIG, KEY_NUMBER, 3, 0),
+    ZORVI_TEMPLATE_KEY(PN, SECTION_CONFIG, KEY_NUMBER, 15, 0),
+    ZORVI_TEMPLATE_KEY(PM, SECTION_CONFIG, KEY_NUMBER, 65535, 0),
+    ZORVI_TEMPLATE_KEY(PH, SECTION_CONFIG, KEY_NUMBER, KEY_ANY_VALUE, 0),
+    ZORVI_TEMPLATE_KEY(INP, SECTION_CONFIG, KEY_NUMBER, 12, 0),
+    ZORVI_TEMPLATE_KEY(VINP, SECTION_CONFIG, KEY_NUMBER, 12, 0),
+    ZORVI_TEMPLATE_KEY(VNP, SECTION_CONFIG, KEY_NUMBER, 255, 0),
+    ZORVI_TEMPLATE_KEY(QNP, SECTION_CONFIG, KEY_NUMBER, 1024, 0),
+    ZORVI_TEMPLATE_KEY(VQNP, SECTION_CONFIG, KEY_NUMBER, 255, 0),
+    ZORVI_TEMPLATE_KEY(QPNP, SECTION_CONFIG, KEY_NUMBER, 1048576, 0),
+    ZORVI_TEMPLATE_KEY(VQPNP, SECTION_CONFIG, KEY_NUMBER, 1048576, 0),
+    ZORVI_TEMPLATE_KEY(CQNP, SECTION_CONFIG, KEY_NUMBER, 1048576, 0),
+    ZORVI_TEMPLATE_KEY(VCQNP, SECTION_CONFIG, KEY_NUMBER, 1048576, 0),
+    // Optional blocks, read in this order when their bit is set.
+    ZORVI_TEMPLATE_KEY(MODENAME, SECTION_INFO, KEY_TEXT, 0, MODE_MODENAME),
+    ZORVI_TEMPLATE_KEY(O1QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN),
+    ZORVI_TEMPLATE_KEY(O2QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN),
+    ZORVI_TEMPLATE_KEY(O4QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN),
+    ZORVI_TEMPLATE_KEY(O8QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN),
+    ZORVI_TEMPLATE_KEY(O16QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN),
+    ZORVI_TEMPLATE_KEY(O32QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN),
+    ZORVI_TEMPLATE_KEY(O64QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN),
+    ZORVI_TEMPLATE_KEY(O128QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN),
+    ZORVI_TEMPLATE_KEY(O256QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN),
+    ZORVI_TEMPLATE_KEY(SM, SECTION_CONFIG, KEY_NUMBER, 16, MODE_SM),
+    ZORVI_TEMPLATE_KEY(SMP, SECTION_CONFIG, KEY_NUMBER, 255, MODE_SM),
+    ZORVI_TEMPLATE_KEY(GAN, SECTION_CONFIG, KEY_NUMBER, 2, MODE_GAN_GCN),
+    ZORVI_TEMPLATE_KEY(GCN, SECTION_CONFIG, KEY_NUMBER, 5, MODE_GAN_GCN),
+    ZORVI_TEMPLATE_KEY(PCIDID, SECTION_INFO, KEY_CARD_ID, KEY_ANY_VALUE, MODE_PCIDID),
+    ZORVI_TEMPLATE_KEY(CBMP, SECTION_CONFIG, KEY_NUMBER, 255, MODE_CBMP),
+    ZORVI_TEMPLATE_KEY(CBMOP, SECTION_CONFIG, KEY_NUMBER, 255, MODE_CBMP),
+    ZORVI_TEMPLATE_KEY(OVNP, SECTION_CONFIG, KEY_NUMBER, 255, MODE_OVNP),
+};
+
+#undef ZORVI_TEMPLATE_KEY
+
+constexpr size_t TEMPLATE_KEY_COUNT = sizeof(TEMPLATE_KEYS) / sizeof(TEMPLATE_KEYS[0]);
+
+// The table covers the body from offset 32 to 807 without gaps, every
+// per-PF table has one element per PF, and the mode blocks come in the order
+// the parser reads them.
+constexpr bool template_keys_are_consistent()
+{
+    uint32_t base_end = 0;
+    uint32_t covered = 0;
+    uint32_t last_bit = 0;
+    for (const TemplateKey &key : TEMPLATE_KEYS) {
+        if (key.count != 1 && key.count != PF_COUNT) {
+            return false;
+        }
+        if (key.width != 1 && key.width != 2 && key.width != 4 &&
+            !(key.kind == KEY_TEXT && key.width == MODENAME_SIZE)) {
+            return false;
+        }
+        if (key.mode_bit == 0) {
+            base_end = key.offset + key.width * key.count > base_end
+                           ? key.offset + key.width * key.count
+                           : base_end;
+        } else if (key.kind != KEY_CARD_ID) {
+            if (key.mode_bit < last_bit) {
+                return false;
+            }
+            last_bit = key.mode_bit;
+        }
+        covered += key.width * key.count;
+    }
+    return base_end == TEMPLATE_BODY_OFFSET + TEMPLATE_BASE_LENGTH &&
+           covered == offsetof(ResourceTemplate, reserved_tail) - TEMPLATE_BODY_OFFSET;
+}
+static_assert(template_keys_are_consistent());
