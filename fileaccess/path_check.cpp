@@ -1,1 +1,169 @@
 #include "fileaccess/path_check.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "bounded/bounded.h"
+
+namespace {
+
+constexpr int32_t PATH_MISSING = -13;
+constexpr int32_t BAD_ARGUMENT = -6;
+constexpr int32_t NO_FILE_ARGUMENT = -2;
+constexpr int32_t PLATFORM_FAILED = -1;
+
+// Appends "/" unless `resolved` is the root, then the last component as
+// written. The caller has checked that the slash fits.
+int32_t append_last_component(char *resolved, uint32_t size, const char *name)
+{
+    size_t len = strlen(resolved);
+    int32_t ret = 0;
+    if (len != 1) {
+        ret = strncat_s(resolved, size, "/", 1);
+    }
+    if (ret == 0) {
+        ret = strncat_s(resolved, size, name, strlen(name));
+    }
+    if (ret != 0) {
+        puts("Strncat_s file name string failed.");
+    }
+    return ret;
+}
+
+// Resolves `folder` into `absolute` and refuses a result that leaves no
+// room for a slash and a name.
+int32_t resolve_folder(const char *folder, char *absolute, uint32_t size)
+{
+    int32_t ret = get_real_path(folder, absolute, size);
+    if (ret != 0) {
+        return ret;
+    }
+    if (strlen(absolute) >= size - 1) {
+        return BAD_ARGUMENT;
+    }
+    return 0;
+}
+
+}  // namespace
+
+int32_t check_access(const char *path)
+{
+    return access(path, F_OK) == 0 ? 0 : PATH_MISSING;
+}
+
+int32_t check_file_exist(const char *path)
+{
+    if (path == nullptr) {
+        return NO_FILE_ARGUMENT;
+    }
+    return check_access(path);
+}
+
+int32_t check_path_exist(const char *path)
+{
+    if (path == nullptr) {
+        return BAD_ARGUMENT;
+    }
+    return check_access(path);
+}
+
+// Tests existence only, not the kind of file.
+int32_t check_folder_exist(const char *path)
+{
+    return check_path_exist(path);
+}
+
+// realpath may write up to PATH_MAX bytes, so it resolves into a local
+// buffer and only a result that fits is copied out.
+int32_t get_real_path(const char *path, char *resolved, uint32_t size)
+{
+    if (path == nullptr || resolved == nullptr || size == 0) {
+        return BAD_ARGUMENT;
+    }
+    char local[PATH_MAX] = {};
+    if (realpath(path, local) == nullptr) {
+        return PLATFORM_FAILED;
+    }
+    size_t len = strnlen(local, sizeof(local));
+    if (len >= size) {
+        return BAD_ARGUMENT;
+    }
+    return strncpy_s(resolved, size, local, len);
+}
+
+// Resolves the folder part of `path` and appends the last component as
+// written: the file need not exist and a final symbolic link is kept.
+int32_t get_absolute_path(const char *path, char *absolute, uint32_t size)
+{
+    char path_copy[PATH_BUFFER_SIZE] = {};
+    char last[PATH_BUFFER_SIZE] = {};
+    char current[PATH_BUFFER_SIZE] = {};
+
+    if (path == nullptr || absolute == nullptr || size == 0) {
+        return BAD_ARGUMENT;
+    }
+    int32_t ret = strncpy_s(path_copy, sizeof(path_copy), path, strlen(path));
+    if (ret != 0) {
+        printf("Strncpy_s file path failed: %d.\n", ret);
+        return ret;
+    }
+    if (memset_s(absolute, size, 0, size) != 0) {
+        puts("Init absolute_path failed.");
+        return PLATFORM_FAILED;
+    }
+
+    char *slash = strrchr(path_copy, '/');
+    if (slash == nullptr) {
+        ret = strncat_s(current, sizeof(current), "./", 2);
+        if (ret != 0) {
+            puts("Strncat_s current path string failed.");
+            return ret;
+        }
+        ret = resolve_folder(current, absolute, size);
+        if (ret != 0) {
+            return ret;
+        }
+        return append_last_component(absolute, size, path_copy);
+    }
+
+    // Split after the last slash: the copy keeps the folder and its slash.
+    size_t tail = strlen(slash + 1);
+    ret = strncpy_s(last, sizeof(last), slash + 1, tail);
+    if (ret != 0) {
+        return ret;
+    }
+    memset(slash + 1, 0, tail);
+    ret = resolve_folder(path_copy, absolute, size);
+    if (ret != 0) {
+        return ret;
+    }
+    return append_last_component(absolute, size, last);
+}
+
+// 0 stands both for an empty file and for one whose size cannot be found.
+uint64_t get_file_size(const char *path)
+{
+    struct stat info = {};
+    if (path == nullptr) {
+        return 0;
+    }
+    char format_dir[PATH_BUFFER_SIZE];
+    if (memset_s(format_dir, sizeof(format_dir), 0, sizeof(format_dir)) != 0) {
+        puts("Init format_dir failed.");
+        return 0;
+    }
+    if (get_absolute_path(path, format_dir, sizeof(format_dir)) != 0) {
+        printf("This file path[%s] is not exist.\n", path);
+        return 0;
+    }
+    if (stat(format_dir, &info) != 0) {
+        printf("Can not get size of file %s.\n", format_dir);
+        return 0;
+    }
+    return static_cast<uint64_t>(info.st_size);
+}

@@ -1,0 +1,229 @@
+#include "oplog/operation_log.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "bounded/bounded.h"
+#include "fileaccess/path_check.h"
+#include "oplog/management.h"
+
+char g_op_log[OP_LOG_PATH_SIZE];
+
+namespace {
+
+constexpr int32_t BAD_ARGUMENT = -6;
+constexpr int32_t FILE_FAILED = -9;
+constexpr int32_t GENERAL_FAILURE = -1;
+constexpr const char *LOG_FOLDER_NAME = "operation_logs";
+constexpr const char *LOG_FILE_NAME = "operations.log";
+constexpr const char *BACKUP_FILE_NAME = "operations.log.old";
+
+int32_t ensure_log_folder(const char *path)
+{
+    if (check_folder_exist(path) == 0) {
+        return 0;
+    }
+    int32_t ret = create_folder(path);
+    if (ret != 0) {
+        int error = errno;
+        printf("Operation Log file folder[%s] can not be created, errno:%d.\n", path, error);
+    }
+    return ret;
+}
+
+// Room left at `offset` of a record buffer, or a message and false.
+bool offset_fits(uint32_t offset)
+{
+    if (offset >= OP_LOG_RECORD_SIZE) {
+        printf("The offset(%d) is more than rollback log max length(%d).\n",
+               static_cast<int>(offset), static_cast<int>(OP_LOG_RECORD_SIZE));
+        return false;
+    }
+    return true;
+}
+
+// A failed write may leave part of the record behind (full file system);
+// cut it off again so the log keeps whole lines only, unless someone else
+// has appended since.
+void drop_torn_tail(FILE *file, off_t size_before, size_t written)
+{
+    struct stat info = {};
+    int fd = fileno(file);
+    if (written == 0 || fstat(fd, &info) != 0) {
+        return;
+    }
+    if (info.st_size == size_before + static_cast<off_t>(written)) {
+        (void)!ftruncate(fd, size_before);
+    }
+}
+
+}  // namespace
+
+int32_t init_operation_log(const char *folder)
+{
+    if (folder == nullptr || g_op_log[0] != '\0') {
+        return BAD_ARGUMENT;
+    }
+    char log_dir[OP_LOG_PATH_SIZE];
+    if (memset_s(log_dir, sizeof(log_dir), 0, sizeof(log_dir)) != 0) {
+        puts("Init log_path buff failed.");
+        return GENERAL_FAILURE;
+    }
+    if (memset_s(g_op_log, sizeof(g_op_log), 0, sizeof(g_op_log)) != 0) {
+        puts("Init g_op_log buff failed.");
+        return GENERAL_FAILURE;
+    }
+    if (sprintf_s(log_dir, sizeof(log_dir), "%s", folder) == -1) {
+        puts("Sprintf_s operation log_dir failed.");
+        return BAD_ARGUMENT;
+    }
+    int32_t ret = ensure_log_folder(log_dir);
+    if (ret != 0) {
+        return ret;
+    }
+    if (strcat_s(log_dir, sizeof(log_dir), LOG_FOLDER_NAME) != 0) {
+        puts("Strcat_s operation log path failed.");
+        return BAD_ARGUMENT;
+    }
+    ret = ensure_log_folder(log_dir);
+    if (ret != 0) {
+        return ret;
+    }
+    if (sprintf_s(g_op_log, sizeof(g_op_log), "%s/%s", log_dir, LOG_FILE_NAME) == -1) {
+        puts("Sprintf_s operation log file name failed.");
+        return BAD_ARGUMENT;
+    }
+    char backup[OP_LOG_PATH_SIZE] = {};
+    if (sprintf_s(backup, sizeof(backup), "%s/%s", log_dir, BACKUP_FILE_NAME) == -1) {
+        puts("Sprintf_s operation log file backup name failed.");
+        return BAD_ARGUMENT;
+    }
+    char rollback_record[OP_LOG_RECORD_SIZE] = {};
+    char removed_record[OP_LOG_RECORD_SIZE] = {};
+    ret = rollback_operation_log(backup, rollback_record, removed_record);
+    return ret < 0 ? ret : 0;
+}
+
+// `removed_record` is kept for a removal record that the backup step would
+// announce through its flag; it never does, so no such record is written.
+int32_t rollback_operation_log(const char *backup_path, char *rollback_record,
+                               char *removed_record)
+{
+    (void)removed_record;
+    int32_t removed = 0;
+    int32_t ret = backup_log_file(g_op_log, backup_path, OP_LOG_MAX_SIZE, &removed);
+    if (ret < 0) {
+        puts("Log file roolback failed.");
+        return ret;
+    }
+    if (ret == LOG_NOT_MOVED) {
+        return 0;
+    }
+    time_t now = time(nullptr);
+    struct tm local = {};
+    const struct tm *stamp = localtime_r(&now, &local);
+    ret = get_rollback_log(stamp, backup_path, rollback_record);
+    if (ret != 0) {
+        printf("Get rollback log failed(%d).\n", ret);
+        return GENERAL_FAILURE;
+    }
+    append_operation_log(rollback_record);
+    return 0;
+}
+
+int32_t backup_log_file(const char *log_path, const char *backup_path, uint32_t limit,
+                        int32_t *removed)
+{
+    (void)removed;
+    if (log_path == nullptr || backup_path == nullptr || limit == 0) {
+        return BAD_ARGUMENT;
+    }
+    bool moved = false;
+    if (check_file_exist(log_path) == 0) {
+        // The whole size counts: a log just past 4 GiB is large, not small.
+        if (get_file_size(log_path) <= limit) {
+            return LOG_NOT_MOVED;
+        }
+        if (rename(log_path, backup_path) != 0) {
+            return FILE_FAILED;
+        }
+        moved = true;
+    }
+    FILE *file = fopen(log_path, "a+");
+    if (file == nullptr) {
+        return FILE_FAILED;
+    }
+    fclose(file);
+    return moved ? 0 : LOG_NOT_MOVED;
+}
+
+int32_t get_rollback_log(const struct tm *now, const char *backup_path, char *record)
+{
+    if (backup_path == nullptr || record == nullptr) {
+        return BAD_ARGUMENT;
+    }
+    uint32_t offset = 0;
+    int32_t ret = 0;
+    if (now != nullptr) {
+        ret = snprintf_s(record, OP_LOG_RECORD_SIZE, OP_LOG_RECORD_SIZE - 1,
+                         "[%d-%02d-%02d %02d:%02d:%02d] ", now->tm_year + 1900, now->tm_mon + 1,
+                         now->tm_mday, now->tm_hour, now->tm_min, now->tm_sec);
+        if (ret == -1) {
+            puts("Snprintf rollback_log time failed.");
+            return BAD_ARGUMENT;
+        }
+        offset = static_cast<uint32_t>(ret);
+    }
+    if (!offset_fits(offset)) {
+        return BAD_ARGUMENT;
+    }
+    ret = snprintf_s(record + offset, OP_LOG_RECORD_SIZE - offset, OP_LOG_RECORD_SIZE - 1 - offset,
+                     "The old operation log has been backed up to %s.", backup_path);
+    if (ret == -1) {
+        puts("Snprintf rollback log failed.");
+        return BAD_ARGUMENT;
+    }
+    offset += static_cast<uint32_t>(ret);
+    if (!offset_fits(offset)) {
+        return BAD_ARGUMENT;
+    }
+    ret = snprintf_s(record + offset, OP_LOG_RECORD_SIZE - offset, OP_LOG_RECORD_SIZE - 1 - offset,
+                     "\r\n");
+    if (ret == -1) {
+        puts("Snprintf end of rollback log failed.");
+        return BAD_ARGUMENT;
+    }
+    return 0;
+}
+
+// A log that vanished after start-up is not made again: the record is
+// dropped without a word.
+void append_operation_log(const char *record)
+{
+    if (record == nullptr || g_op_log[0] == '\0' || check_path_exist(g_op_log) != 0) {
+        return;
+    }
+    FILE *file = fopen(g_op_log, "a");
+    if (file == nullptr) {
+        printf("Can not open operation log file[%s].\n", g_op_log);
+        return;
+    }
+    // Unbuffered, so the record goes out in one write whose shortfall is
+    // seen here rather than lost in fclose.
+    setvbuf(file, nullptr, _IONBF, 0);
+    struct stat info = {};
+    off_t size_before = fstat(fileno(file), &info) == 0 ? info.st_size : -1;
+    size_t length = strlen(record);
+    size_t written = fwrite(record, 1, length, file);
+    if (written != length) {
+        puts("Error data size write to file.");
+        if (size_before >= 0) {
+            drop_torn_tail(file, size_before, written);
+        }
+    }
+    fclose(file);
+}

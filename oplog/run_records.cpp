@@ -1,0 +1,214 @@
+#include "oplog/run_records.h"
+
+#include <syslog.h>
+#include <unistd.h>
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "bounded/bounded.h"
+#include "oplog/management.h"
+#include "oplog/operation_log.h"
+
+char g_input_buf[1024];
+char g_begin_log[1024];
+bool g_begin_logged = false;
+int64_t g_op_log_lock = 0;
+
+namespace {
+
+constexpr uint32_t RECORD_SIZE = OP_LOG_RECORD_SIZE;
+// Room for one argument and its separating space.
+constexpr size_t ARGUMENT_ROOM = 511;
+constexpr int32_t BAD_ARGUMENT = -6;
+constexpr int32_t FOLDER_MISSING = -13;
+constexpr int32_t GENERAL_FAILURE = -1;
+
+struct ResultWord {
+    int32_t status;
+    const char *word;
+};
+
+constexpr ResultWord RESULT_WORDS[] = {
+    {0, "SUCCEED"},
+    {STATUS_CANCELED, "CANCELED"},
+    {STATUS_KILLED, "KILLED"},
+};
+
+// snprintf_s at `offset` of a record, one character kept back.
+__attribute__((format(printf, 3, 4))) int32_t append_at(char *record, uint32_t offset,
+                                                       const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int32_t ret = vsnprintf_s(record + offset, RECORD_SIZE - offset, RECORD_SIZE - 1 - offset,
+                              format, args);
+    va_end(args);
+    return ret;
+}
+
+}  // namespace
+
+void record_user_input(uint32_t argc, const char *const argv[])
+{
+    if (memset_s(g_input_buf, sizeof(g_input_buf), 0, sizeof(g_input_buf)) != 0) {
+        puts("Init g_input_buf buff failed.");
+        return;
+    }
+    if (argv == nullptr || argc == 0) {
+        return;
+    }
+    char line[RECORD_SIZE] = {};
+    uint32_t used = 0;
+    for (uint32_t i = 0; i < argc; i++) {
+        int32_t ret = snprintf_s(line + used, sizeof(line) - used, ARGUMENT_ROOM, "%s ", argv[i]);
+        if (ret == -1) {
+            puts("Snprintf user input string failed.");
+            return;
+        }
+        used += static_cast<uint32_t>(ret);
+    }
+    line[used - 1] = '\0';  // the last separator
+
+    uint32_t offset = 0;
+    time_t now = time(nullptr);
+    struct tm local = {};
+    if (localtime_r(&now, &local) != nullptr) {
+        int32_t ret = snprintf_s(g_input_buf, sizeof(g_input_buf), sizeof(g_input_buf) - 1,
+                                 "[%d-%02d-%02d %02d:%02d:%02d] ", local.tm_year + 1900,
+                                 local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
+                                 local.tm_sec);
+        if (ret == -1) {
+            puts("Snprintf input operation log time failed.");
+            return;
+        }
+        offset = static_cast<uint32_t>(ret);
+    }
+    // A line too long for the rest is cut, and the cut text is kept.
+    if (append_at(g_input_buf, offset, "[%s] ", line) == -1) {
+        puts("Snprintf input operation log failed.");
+    }
+}
+
+int32_t write_begin_log()
+{
+    int32_t ret = get_tool_lock(OP_LOG_LOCK_NAME, 1, &g_op_log_lock);
+    if (ret == FOLDER_MISSING) {
+        puts("Folder or file required by the operation is not exist.");
+        return FOLDER_MISSING;
+    }
+    if (ret != 0) {
+        printf("Get operation log file [%ld] lock failed(%d).\n", static_cast<long>(g_op_log_lock),
+               ret);
+        return ret;
+    }
+    ret = snprintf_s(g_begin_log, sizeof(g_begin_log), sizeof(g_begin_log) - 1, "%s%s%s",
+                     g_input_buf, "[Begin].", "\r\n");
+    if (ret == -1) {
+        release_tool_lock(&g_op_log_lock);
+        puts("Snprintf operation log failed.");
+        return GENERAL_FAILURE;
+    }
+    append_operation_log(g_begin_log);
+    release_tool_lock(&g_op_log_lock);
+    g_begin_logged = true;
+    return 0;
+}
+
+void write_result_log(int32_t status)
+{
+    if (!g_begin_logged) {
+        return;
+    }
+    g_begin_logged = false;
+
+    char record[RECORD_SIZE] = {};
+    int32_t ret = snprintf_s(record, sizeof(record), sizeof(record) - 1, "%s", g_input_buf);
+    if (ret == -1) {
+        puts("Snprintf result_str failed.");
+        return;
+    }
+    uint32_t offset = static_cast<uint32_t>(ret);
+
+    time_t now = time(nullptr);
+    struct tm local = {};
+    if (localtime_r(&now, &local) != nullptr) {
+        if (offset > RECORD_SIZE - 1) {
+            printf("The offset(%d) is more than or equal to result string max length(%d).\n",
+                   static_cast<int>(offset), static_cast<int>(RECORD_SIZE));
+            return;
+        }
+        ret = append_at(record, offset, "[%02d:%02d:%02d] ", local.tm_hour, local.tm_min,
+                        local.tm_sec);
+        if (ret == -1) {
+            puts("Snprintf result_str offset failed.");
+            return;
+        }
+        offset += static_cast<uint32_t>(ret);
+    }
+
+    ret = set_cmd_result_string(status, record, offset);
+    if (ret < 0) {
+        puts("Set cmd result string failed.");
+        return;
+    }
+    offset += static_cast<uint32_t>(ret);
+
+    record_syslog(SYSLOG_IDENTITY, LOG_INFO, record);
+
+    if (offset >= RECORD_SIZE) {
+        printf("The offset(%d) is more than result string max length(%d).\n",
+               static_cast<int>(offset), static_cast<int>(RECORD_SIZE));
+        return;
+    }
+    if (append_at(record, offset, "\r\n") == -1) {
+        puts("Snprintf end of result log failed.");
+        return;
+    }
+
+    // Rather than lose the record, append it unlocked after three tries.
+    bool locked = false;
+    for (int attempt = 0; attempt < RESULT_LOCK_TRIES && !locked; attempt++) {
+        locked = get_tool_lock(OP_LOG_LOCK_NAME, 0, &g_op_log_lock) == 0;
+        if (!locked) {
+            sleep(1);
+        }
+    }
+    append_operation_log(record);
+    if (locked) {
+        release_tool_lock(&g_op_log_lock);
+    }
+}
+
+int32_t set_cmd_result_string(int32_t status, char *record, uint32_t offset)
+{
+    if (offset >= RECORD_SIZE) {
+        printf("The offset(%d) is more than result string max length(%d).\n",
+               static_cast<int>(offset), static_cast<int>(RECORD_SIZE));
+        return BAD_ARGUMENT;
+    }
+    if (record == nullptr) {
+        return BAD_ARGUMENT;
+    }
+    for (const ResultWord &entry : RESULT_WORDS) {
+        if (entry.status == status) {
+            return append_at(record, offset, "[%s].", entry.word);
+        }
+    }
+    return append_at(record, offset, "[%s<%d>].", "FAILED", status);
+}
+
+// The message goes through "%s" so a percent sign in a command line is
+// logged as typed.
+void record_syslog(const char *identity, int priority, const char *message)
+{
+    if (identity == nullptr || message == nullptr) {
+        printf("Invalid parameter [%s].\n", "record_syslog");
+        return;
+    }
+    openlog(identity, LOG_PID | LOG_CONS, LOG_USER);
+    syslog(priority, "%s", message);
+    closelog();
+}
