@@ -1,0 +1,90 @@
+// Sends channel requests for the end-to-end tests, run inside the sandbox:
+//   channel_probe DEVICE OP...
+// OP is one of:
+//   fetch    fetch into a record pre-filled with 0xA5, then write it to
+//            /opt/fetched.bin
+//   store    store the record in /opt/record.bin, then write the caller's
+//            copy to /opt/after.bin
+//   version  write the 128-byte reply buffer to /opt/version.bin
+//   pcidid   print the 32-bit value
+// Each OP prints "OP RESULT" (pcidid adds the value).
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "channel/card_queries.h"
+#include "channel/template_exchange.h"
+
+namespace {
+
+bool write_file(const char *path, const void *data, size_t size)
+{
+    FILE *file = std::fopen(path, "wb");
+    if (file == nullptr) {
+        return false;
+    }
+    const bool ok = std::fwrite(data, 1, size, file) == size;
+    return std::fclose(file) == 0 && ok;
+}
+
+bool read_file(const char *path, void *data, size_t size)
+{
+    FILE *file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        return false;
+    }
+    const bool ok = std::fread(data, 1, size, file) == size;
+    std::fclose(file);
+    return ok;
+}
+
+int run(const DeviceTarget &target, const std::string &op)
+{
+    if (op == "fetch") {
+        ResourceTemplate record;
+        std::memset(&record, 0xA5, sizeof(record));
+        std::printf("fetch %d\n", get_template_from_card(target, &record));
+        return write_file("/opt/fetched.bin", &record, sizeof(record)) ? 0 : 1;
+    }
+    if (op == "store") {
+        ResourceTemplate record{};
+        if (!read_file("/opt/record.bin", &record, sizeof(record))) {
+            return 1;
+        }
+        std::printf("store %d\n", set_template_to_card(target, &record));
+        return write_file("/opt/after.bin", &record, sizeof(record)) ? 0 : 1;
+    }
+    if (op == "version") {
+        char version[DRIVER_VERSION_SIZE] = {};
+        std::printf("version %d\n", get_driver_version(target, version));
+        return write_file("/opt/version.bin", version, sizeof(version)) ? 0 : 1;
+    }
+    if (op == "pcidid") {
+        uint32_t id = 0;
+        const int32_t result = get_pci_device_id(target, &id);
+        std::printf("pcidid %d 0x%08x\n", result, id);
+        return 0;
+    }
+    std::printf("unknown op %s\n", op.c_str());
+    return 2;
+}
+
+}  // namespace
+
+int main(int argc, char **argv)
+{
+    if (argc < 3) {
+        std::puts("usage: channel_probe DEVICE OP...");
+        return 2;
+    }
+    DeviceTarget target{};
+    target.id = 0;
+    std::snprintf(target.name, sizeof(target.name), "%s", argv[1]);
+    for (int i = 2; i < argc; ++i) {
+        const int status = run(target, argv[i]);
+        if (status != 0) {
+            return status;
+        }
+    }
+    return 0;
+}
