@@ -1,0 +1,143 @@
+// Bounded string copy and concatenation.
+#include "bounded/bounded.h"
+
+#include <cstdint>
+#include <cstring>
+
+namespace {
+
+uintptr_t address_of(const char *p)
+{
+    return reinterpret_cast<uintptr_t>(p);
+}
+
+// True when [a, a + len] and [b, b + len] share a byte (both ends included).
+bool spans_overlap(const char *a, const char *b, size_t len)
+{
+    uintptr_t pa = address_of(a);
+    uintptr_t pb = address_of(b);
+    return pa < pb ? pb - pa <= len : pa - pb <= len;
+}
+
+// Checks shared by every string function; 0 lets the caller go on.
+int32_t check_destination(const char *dest, size_t destMax)
+{
+    if (destMax == 0 || destMax > BOUNDED_MAX_LEN) {
+        return ERANGE;
+    }
+    if (dest == nullptr) {
+        return EINVAL;
+    }
+    return 0;
+}
+
+int32_t reset_string(char *dest, int32_t status)
+{
+    dest[0] = '\0';
+    return status;
+}
+
+int32_t concatenate(char *dest, size_t destMax, const char *src, size_t srcLimit, bool limitIsCount)
+{
+    size_t destLen = strnlen(dest, destMax);
+    size_t srcLen = strnlen(src, limitIsCount ? srcLimit : destMax - destLen);
+    uintptr_t d = address_of(dest);
+    uintptr_t s = address_of(src);
+    bool overlap = (s > d && d + destLen + srcLen >= s) || (s < d && d <= s + srcLen);
+    if (overlap) {
+        bool noTerminator = s >= d + destLen && destLen == destMax;
+        return reset_string(dest, noTerminator ? EINVAL_RESET : EOVERLAP_RESET);
+    }
+    if (destLen + srcLen < destMax && dest != src) {
+        memcpy(dest + destLen, src, srcLen);
+        dest[destLen + srcLen] = '\0';
+        return 0;
+    }
+    return reset_string(dest, destLen == destMax ? EINVAL_RESET : ERANGE_RESET);
+}
+
+}  // namespace
+
+int32_t strcpy_s(char *dest, size_t destMax, const char *src)
+{
+    int32_t status = check_destination(dest, destMax);
+    if (status != 0) {
+        return status;
+    }
+    if (src == nullptr) {
+        return reset_string(dest, EINVAL_RESET);
+    }
+    size_t len = strnlen(src, destMax);
+    if (len >= destMax) {
+        return reset_string(dest, ERANGE_RESET);
+    }
+    if (dest == src) {
+        return 0;
+    }
+    if (spans_overlap(dest, src, len)) {
+        return reset_string(dest, EOVERLAP_RESET);
+    }
+    memcpy(dest, src, len + 1);
+    return 0;
+}
+
+int32_t strncpy_s(char *dest, size_t destMax, const char *src, size_t count)
+{
+    int32_t status = check_destination(dest, destMax);
+    if (status != 0) {
+        return status;
+    }
+    if (src == nullptr) {
+        return reset_string(dest, EINVAL_RESET);
+    }
+    if (count > BOUNDED_MAX_LEN) {
+        return reset_string(dest, ERANGE_RESET);
+    }
+    if (count == 0) {
+        return reset_string(dest, 0);
+    }
+    size_t len = 0;
+    if (count >= destMax) {
+        len = strnlen(src, destMax);
+        if (len == destMax) {
+            return reset_string(dest, ERANGE_RESET);
+        }
+    } else {
+        len = strnlen(src, count);
+    }
+    if (dest != src && spans_overlap(dest, src, len)) {
+        return reset_string(dest, EOVERLAP_RESET);
+    }
+    if (dest != src) {
+        memcpy(dest, src, len);
+    }
+    dest[len] = '\0';
+    return 0;
+}
+
+int32_t strcat_s(char *dest, size_t destMax, const char *src)
+{
+    int32_t status = check_destination(dest, destMax);
+    if (status != 0) {
+        return status;
+    }
+    if (src == nullptr) {
+        return reset_string(dest, EINVAL_RESET);
+    }
+    return concatenate(dest, destMax, src, 0, false);
+}
+
+int32_t strncat_s(char *dest, size_t destMax, const char *src, size_t count)
+{
+    int32_t status = check_destination(dest, destMax);
+    if (status != 0) {
+        return status;
+    }
+    if (src == nullptr) {
+        return reset_string(dest, EINVAL_RESET);
+    }
+    if (count > BOUNDED_MAX_LEN) {
+        return reset_string(dest, ERANGE_RESET);
+    }
+    return concatenate(dest, destMax, src, count, true);
+}
