@@ -1,0 +1,242 @@
+#!/usr/bin/env bash
+# What an administrator gets from an install: the files `cmake --install`
+# lays down, the manual page, the bash completion, and the Debian package,
+# whose binary is run on the simulated card.
+#
+# Usage: check_install.sh CHECK SOURCE_DIR BUILD_DIR WORK_DIR [ZORVISIM]
+#   CHECK is one of: files manpage completion package
+set -uo pipefail
+export LC_ALL=C
+
+check=$1
+src=$2
+build=$3
+work=$4
+zorvisim=${5:-}
+
+failures=0
+fail() {
+    echo "FAIL: $*"
+    failures=$((failures + 1))
+}
+pass() { echo "ok: $*"; }
+expect_eq() {  # name expected actual
+    if [ "$2" == "$3" ]; then
+        pass "$1"
+    else
+        fail "$1"
+        diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") | sed 's/^/    /'
+    fi
+}
+
+rm -rf "$work"
+mkdir -p "$work"
+
+# The files every install must hold, relative to the prefix.
+installed_files_ok() {  # root label
+    local root=$1 label=$2 f
+    [ -x "$root/sbin/zorviconfig" ] && [ -f "$root/sbin/zorviconfig" ] ||
+        fail "$label: sbin/zorviconfig is an executable file"
+    for f in share/man/man8/zorviconfig.8.gz \
+             share/bash-completion/completions/zorviconfig; do
+        [ -f "$root/$f" ] || fail "$label: $f installed"
+    done
+    # Every example template of the source tree, and nothing else of it.
+    local want have
+    want=$(cd "$src/examples" && ls -1 -- *.ini README.md 2>/dev/null | sort)
+    have=$(cd "$root/share/doc/zorviconfig/examples" 2>/dev/null && ls -1 | sort)
+    expect_eq "$label: examples installed" "$want" "$have"
+    if ! gzip -dc "$root/share/man/man8/zorviconfig.8.gz" | cmp -s - "$src/packaging/zorviconfig.8"; then
+        fail "$label: the installed manual page is the source page"
+    fi
+}
+
+check_files() {
+    local prefix=$work/prefix
+    if ! cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1; then
+        cat "$work/install.log"
+        fail "cmake --install succeeds"
+        return
+    fi
+    installed_files_ok "$prefix" "cmake --install"
+
+    # bash-completion finds the file by the command's name on its own.
+    local found
+    found=$(XDG_DATA_DIRS=$prefix/share bash --norc -c '
+        source /usr/share/bash-completion/bash_completion
+        __load_completion zorviconfig && complete -p zorviconfig' 2>&1)
+    expect_eq "completion is loaded on demand" "complete -F _zorviconfig zorviconfig" "$found"
+
+    # man finds the page by its section and name under the prefix.
+    if MANPATH=$prefix/share/man man -w 8 zorviconfig >/dev/null 2>&1; then
+        pass "man finds zorviconfig(8)"
+    else
+        fail "man finds zorviconfig(8)"
+    fi
+}
+
+check_manpage() {
+    local page=$src/packaging/zorviconfig.8 out width
+    for width in 80 60 132; do
+        out=$(MANWIDTH=$width man --warnings -l "$page" 2>&1 >/dev/null)
+        expect_eq "man renders without warnings at width $width" "" "$out"
+    done
+    out=$(groff -man -ww -z "$page" 2>&1)
+    expect_eq "groff finds nothing to warn about" "" "$out"
+
+    # The sections an administrator looks for, in man(7) order.
+    local sections
+    sections=$(grep '^\.SH' "$page" | sed 's/^\.SH "\{0,1\}\([^"]*\)"\{0,1\}$/\1/' | tr '\n' '|')
+    expect_eq "sections" \
+        "NAME|SYNOPSIS|DESCRIPTION|OPTIONS|TEMPLATE FILE|CONFIRMATION|FILES|SYSTEM LOG|EXIT STATUS|DIAGNOSTICS|EXAMPLES|SEE ALSO|" \
+        "$sections"
+}
+
+check_completion() {
+    local files=$work/files
+    mkdir -p "$files/sub"
+    touch "$files/basic.ini" "$files/full.ini" "$files/notes.txt"
+    local netdevs
+    netdevs=$(ls /sys/class/net | sort | tr '\n' ' ')
+    # Each row: expected replies (sorted, space separated) | the words typed,
+    # the last one being the word under the cursor.
+    local rows=(
+        "--help -h|zorviconfig -"
+        "--help|zorviconfig --h"
+        "${netdevs% }|zorviconfig "
+        "lo|zorviconfig l"
+        "--file -f|zorviconfig zorvi0 "
+        "--file|zorviconfig zorvi0 --"
+        "basic.ini full.ini notes.txt sub|zorviconfig zorvi0 -f "
+        "basic.ini|zorviconfig zorvi0 --file b"
+        "|zorviconfig zorvi0 -f basic.ini "
+        "|zorviconfig -h "
+        "|zorviconfig zorvi0 -x "
+    )
+    local row expected words got
+    for row in "${rows[@]}"; do
+        expected=${row%%|*}
+        words=${row#*|}
+        got=$(cd "$files" && bash --norc -c '
+            source /usr/share/bash-completion/bash_completion
+            source "$1"
+            read -r -a COMP_WORDS <<<"$2"
+            [[ $2 == *" " ]] && COMP_WORDS+=("")
+            COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
+            COMP_LINE=$2
+            COMP_POINT=${#COMP_LINE}
+            COMPREPLY=()
+            _zorviconfig zorviconfig "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]}"
+            printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "
+        ' _ "$src/packaging/zorviconfig.bash-completion" "$words" 2>&1)
+        expect_eq "completion of '$words'" "$expected" "${got% }"
+    done
+}
+
+# Runs the packaged binary on the simulated card: run_sim STDIN ARGS...
+# Sets sim_out and sim_status.
+run_sim() {
+    local input=$1
+    shift
+    sim_out=$(printf '%s' "$input" |
+        "$zorvisim" --state "$work/state" -- "$work/root/usr/sbin/zorviconfig" "$@" 2>&1)
+    sim_status=$?
+}
+
+check_package() {
+    if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg" >"$work/cpack.log" 2>&1; then
+        cat "$work/cpack.log"
+        fail "cpack -G DEB builds the package"
+        return
+    fi
+    local debs=("$work"/pkg/zorviconfig_*.deb)
+    if [ ! -f "${debs[0]}" ]; then
+        fail "the package is named zorviconfig_VERSION-RELEASE_ARCH.deb"
+        ls "$work/pkg"
+        return
+    fi
+    local deb=${debs[0]}
+    pass "built $(basename "$deb")"
+
+    expect_eq "Package" zorviconfig "$(dpkg-deb -f "$deb" Package)"
+    expect_eq "Section" admin "$(dpkg-deb -f "$deb" Section)"
+    expect_eq "Priority" optional "$(dpkg-deb -f "$deb" Priority)"
+    expect_eq "Architecture" "$(dpkg --print-architecture)" "$(dpkg-deb -f "$deb" Architecture)"
+    local depends
+    depends=$(dpkg-deb -f "$deb" Depends)
+    if [[ $depends =~ (^|, )libc6\ \(\>=\ [0-9.]+\) ]]; then
+        pass "Depends comes from the binary's shared libraries: $depends"
+    else
+        fail "Depends names libc6 with a version: '$depends'"
+    fi
+    [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "Maintainer is set"
+    [ -n "$(dpkg-deb -f "$deb" Description)" ] || fail "Description is set"
+
+    # The simulator and the tests are development tools, not part of the
+    # package; everything lives under /usr.
+    local contents
+    contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
+    if grep -Eqi 'zorvisim|preload|/tests?/|_test|harness' <<<"$contents"; then
+        fail "the package holds no development tools:"
+        grep -Ei 'zorvisim|preload|/tests?/|_test|harness' <<<"$contents" | sed 's/^/    /'
+    fi
+    if grep -qv '^\./usr/' <<<"$contents"; then
+        fail "every file lives under /usr"
+    fi
+
+    dpkg -x "$deb" "$work/root" || { fail "dpkg -x unpacks the package"; return; }
+    installed_files_ok "$work/root/usr" "package"
+
+    if [ -z "$zorvisim" ]; then
+        echo "no card simulator in this build: the packaged binary is not run"
+        return
+    fi
+
+    # The packaged binary on the simulated card, with the exit statuses the
+    # manual page documents.
+    run_sim "" --help
+    expect_eq "--help exits 255" 255 "$sim_status"
+    expect_eq "--help prints the usage" "$(printf '\nUsage:\n\tzorviconfig <device, e.g. zorvi0>\n\t\tDisplay resource configuration\n\n\tzorviconfig <device, e.g. zorvi0> -f|--file [template file]\n\t\tLoad resource configuration template file\n')" "$sim_out"
+
+    local template
+    template=$(ls "$work"/root/usr/share/doc/zorviconfig/examples/*.ini 2>/dev/null | head -n 1)
+    if [ -z "$template" ]; then
+        fail "the package carries an example template"
+        return
+    fi
+
+    run_sim "no" zorvi0 -f "$template"
+    expect_eq "a refused load exits 1" 1 "$sim_status"
+    grep -qx "Operation failed." <<<"$sim_out" || fail "a refused load prints 'Operation failed.'"
+
+    run_sim "yes agree" zorvi0 -f "$template"
+    expect_eq "loading $(basename "$template") exits 0" 0 "$sim_status"
+    grep -qx "Succeed to configure device zorvi0" <<<"$sim_out" ||
+        fail "the load reports success: $sim_out"
+
+    run_sim "" zorvi0
+    expect_eq "the display exits 0" 0 "$sim_status"
+    grep -qx "Device current configuration:" <<<"$sim_out" ||
+        fail "the display shows the loaded template: $sim_out"
+
+    local log
+    log=$(find "$work/state" -name operations.log -print -quit)
+    if [ -n "$log" ] && [ "$(grep -c '\[SUCCEED\]\.' "$log")" == 1 ]; then
+        pass "the operation log holds one successful load"
+    else
+        fail "the operation log holds one successful load"
+    fi
+}
+
+case $check in
+files | manpage | completion | package) "check_$check" ;;
+*)
+    echo "unknown check: $check"
+    exit 2
+    ;;
+esac
+
+if [ "$failures" -gt 0 ]; then
+    echo "$failures check(s) failed"
+    exit 1
+fi
