@@ -1,0 +1,73 @@
+#include "sim/card_rules.h"
+
+#include <cstring>
+
+uint32_t card_crc32(const uint8_t *data, size_t length)
+{
+    uint32_t crc = 0;
+    for (size_t i = 0; i < length; ++i) {
+        crc ^= static_cast<uint32_t>(data[i]) << 24;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc & 0x80000000u) != 0 ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+        }
+    }
+    return crc ^ 0xFFFFFFFFu;
+}
+
+uint32_t card_covered_length(uint32_t mode)
+{
+    // Running sums of the block sizes, indexed by the highest set bit of mode.
+    static const uint32_t LENGTH_BY_TOP_BIT[8] = {352, 384, 672, 708, 712, 708, 744, 776};
+    if (mode == 0) {
+        return LENGTH_BY_TOP_BIT[0];
+    }
+    int top = 31;
+    while ((mode & (1u << top)) == 0) {
+        --top;
+    }
+    return top < 7 ? LENGTH_BY_TOP_BIT[top + 1] : LENGTH_BY_TOP_BIT[0];
+}
+
+namespace {
+
+const uint8_t *bytes_of(const ResourceTemplate *record)
+{
+    return reinterpret_cast<const uint8_t *>(record);
+}
+
+uint8_t check_header(const ResourceTemplate *request)
+{
+    if (request->channel_byte != CARD_CHANNEL_BYTE) {
+        return CARD_STATUS_BAD_CHANNEL;
+    }
+    if (memcmp(request->magic, "ZZZZ", 4) != 0) {
+        return CARD_STATUS_BAD_MAGIC;
+    }
+    return CARD_STATUS_OK;
+}
+
+}  // namespace
+
+uint8_t card_check_store(const ResourceTemplate *request)
+{
+    uint8_t status = check_header(request);
+    if (status != CARD_STATUS_OK) {
+        return status;
+    }
+    if (request->length != card_covered_length(request->mode)) {
+        return CARD_STATUS_BAD_LENGTH;
+    }
+    if (request->crc != card_crc32(bytes_of(request) + TEMPLATE_BODY_OFFSET, request->length)) {
+        return CARD_STATUS_BAD_CRC;
+    }
+    return CARD_STATUS_OK;
+}
+
+uint8_t card_check_fetch(const ResourceTemplate *request)
+{
+    uint8_t status = check_header(request);
+    if (status != CARD_STATUS_OK) {
+        return status;
+    }
+    return request->length == TEMPLATE_BASE_LENGTH ? CARD_STATUS_OK : CARD_STATUS_BAD_LENGTH;
+}

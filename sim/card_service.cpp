@@ -1,0 +1,389 @@
+#include "sim/card_service.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "channel/tool_message.h"
+#include "sim/card_rules.h"
+#include "template/resource_template.h"
+
+namespace {
+
+enum class RequestKind { VERSION, PCIDID, FETCH, STORE, UNKNOWN };
+
+const char *kind_name(RequestKind kind)
+{
+    switch (kind) {
+        case RequestKind::VERSION: return "version";
+        case RequestKind::PCIDID: return "pcidid";
+        case RequestKind::FETCH: return "fetch";
+        case RequestKind::STORE: return "store";
+        case RequestKind::UNKNOWN: break;
+    }
+    return "unknown";
+}
+
+// Sizes each request must carry, as the driver checks them.
+struct RequestShape {
+    uint32_t module;
+    uint32_t command;
+    uint32_t in_size;
+    uint32_t out_size;
+};
+
+const RequestShape VERSION_SHAPE = {QUERY_MODULE, DRIVER_VERSION_CMD, DRIVER_VERSION_IN_SIZE,
+                                    DRIVER_VERSION_SIZE};
+const RequestShape PCIDID_SHAPE = {QUERY_MODULE, PCI_DEVICE_ID_CMD, PCI_DEVICE_ID_SIZE,
+                                   PCI_DEVICE_ID_SIZE};
+const RequestShape TEMPLATE_SHAPE = {TEMPLATE_MODULE, TEMPLATE_CMD, TEMPLATE_IO_SIZE,
+                                     TEMPLATE_IO_SIZE};
+
+const RequestShape *shape_of(const ToolMessage *message)
+{
+    for (const RequestShape *shape : {&VERSION_SHAPE, &PCIDID_SHAPE, &TEMPLATE_SHAPE}) {
+        if (shape->module == message->module && shape->command == message->command) {
+            return shape;
+        }
+    }
+    return nullptr;
+}
+
+std::string hex(const void *data, size_t length)
+{
+    static const char DIGITS[] = "0123456789abcdef";
+    const auto *bytes = static_cast<const uint8_t *>(data);
+    std::string text;
+    text.reserve(length * 2);
+    for (size_t i = 0; i < length; ++i) {
+        text += DIGITS[bytes[i] >> 4];
+        text += DIGITS[bytes[i] & 0x0F];
+    }
+    return text;
+}
+
+std::string path_in(const char *state, const std::string &relative)
+{
+    return std::string(state) + "/" + relative;
+}
+
+bool exists(const std::string &path)
+{
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0;
+}
+
+// Reads at most `capacity` bytes of a file; -1 when it cannot be opened.
+ssize_t read_file(const std::string &path, void *buffer, size_t capacity)
+{
+    int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return -1;
+    }
+    size_t done = 0;
+    while (done < capacity) {
+        ssize_t got = read(fd, static_cast<char *>(buffer) + done, capacity - done);
+        if (got < 0 && errno == EINTR) {
+            continue;
+        }
+        if (got <= 0) {
+            break;
+        }
+        done += static_cast<size_t>(got);
+    }
+    close(fd);
+    return static_cast<ssize_t>(done);
+}
+
+bool write_all(int fd, const void *data, size_t length)
+{
+    size_t done = 0;
+    while (done < length) {
+        ssize_t wrote = write(fd, static_cast<const char *>(data) + done, length - done);
+        if (wrote < 0 && errno == EINTR) {
+            continue;
+        }
+        if (wrote <= 0) {
+            return false;
+        }
+        done += static_cast<size_t>(wrote);
+    }
+    return true;
+}
+
+void append_line(const char *state, const char *file, const std::string &line)
+{
+    int fd = open(path_in(state, file).c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+        write_all(fd, line.data(), line.size());
+        close(fd);
+    }
+}
+
+// Serialises every process that uses the same state folder.
+class StateLock {
+public:
+    explicit StateLock(const char *state)
+        : fd_(open(path_in(state, "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
+    {
+        if (fd_ >= 0) {
+            while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    ~StateLock()
+    {
+        if (fd_ >= 0) {
+            close(fd_);
+        }
+    }
+    StateLock(const StateLock &) = delete;
+    StateLock &operator=(const StateLock &) = delete;
+
+private:
+    int fd_;
+};
+
+// Card folder of a device name, or "" when the driver knows no such device.
+std::string card_folder(const char *state, const char (&name)[16])
+{
+    size_t length = strnlen(name, sizeof(name));
+    if (length == 0 || length == sizeof(name)) {
+        return "";
+    }
+    std::string text(name, length);
+    if (text == "." || text == ".." || text.find('/') != std::string::npos) {
+        return "";
+    }
+    std::string folder = path_in(state, "cards/" + text);
+    struct stat info {};
+    return stat(folder.c_str(), &info) == 0 && S_ISDIR(info.st_mode) ? folder : "";
+}
+
+bool fault_set(const char *state, const char *prefix, RequestKind kind, std::string *content)
+{
+    for (const char *which : {kind_name(kind), "all"}) {
+        std::string path = path_in(state, std::string("faults/") + prefix + which);
+        if (exists(path)) {
+            if (content != nullptr) {
+                char buffer[64] = {};
+                ssize_t got = read_file(path, buffer, sizeof(buffer) - 1);
+                *content = got > 0 ? std::string(buffer, static_cast<size_t>(got)) : "";
+            }
+            return true;
+        }
+    }
+    return false;
+}
+
+// Injected status byte for a template request, or 0.
+uint8_t injected_status(const char *state, RequestKind kind)
+{
+    std::string content;
+    if (!fault_set(state, "status-", kind, &content)) {
+        return 0;
+    }
+    return static_cast<uint8_t>(strtoul(content.c_str(), nullptr, 0) & 0xFF);
+}
+
+int serve_version(const char *state, void *out)
+{
+    char reply[DRIVER_VERSION_SIZE] = {};
+    // Absent or empty file: the driver answers with no text.
+    read_file(path_in(state, "driver_version"), reply, sizeof(reply));
+    memcpy(out, reply, sizeof(reply));
+    return 0;
+}
+
+int serve_pcidid(const std::string &card, void *out, int *error)
+{
+    char text[32] = {};
+    if (read_file(card + "/pci_device_id", text, sizeof(text) - 1) <= 0) {
+        *error = EIO;
+        return -1;
+    }
+    unsigned long id = strtoul(text, nullptr, 0);
+    uint8_t reply[2] = {static_cast<uint8_t>(id & 0xFF), static_cast<uint8_t>((id >> 8) & 0xFF)};
+    memcpy(out, reply, sizeof(reply));
+    return 0;
+}
+
+bool store_template(const std::string &card, const ResourceTemplate *record)
+{
+    std::string target = card + "/template.bin";
+    std::string temporary = target + ".tmp." + std::to_string(getpid());
+    int fd = open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    bool written = write_all(fd, record, sizeof(*record)) && fsync(fd) == 0;
+    written = close(fd) == 0 && written;
+    if (!written || rename(temporary.c_str(), target.c_str()) != 0) {
+        unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+void serve_template(const char *state, const std::string &card, RequestKind kind,
+                    const ResourceTemplate *request, void *out)
+{
+    ResourceTemplate reply;
+    memcpy(&reply, request, sizeof(reply));
+    uint8_t status = injected_status(state, kind);
+    if (status == 0 && kind == RequestKind::FETCH) {
+        status = card_check_fetch(request);
+        if (status == CARD_STATUS_OK) {
+            ssize_t got = read_file(card + "/template.bin", &reply, sizeof(reply));
+            if (got != static_cast<ssize_t>(sizeof(reply))) {
+                memcpy(&reply, request, sizeof(reply));
+                status = CARD_STATUS_NO_TEMPLATE;
+            }
+        }
+    } else if (status == 0) {
+        status = card_check_store(request);
+        if (status == CARD_STATUS_OK && !store_template(card, request)) {
+            status = CARD_STATUS_WRITE_FAILED;
+        }
+    }
+    reply.status = status;
+    memcpy(out, &reply, sizeof(reply));
+}
+
+RequestKind kind_of(const ToolMessage *message, const void *in)
+{
+    const RequestShape *shape = shape_of(message);
+    if (shape == &VERSION_SHAPE) {
+        return RequestKind::VERSION;
+    }
+    if (shape == &PCIDID_SHAPE) {
+        return RequestKind::PCIDID;
+    }
+    if (shape == &TEMPLATE_SHAPE) {
+        const auto *record = static_cast<const ResourceTemplate *>(in);
+        return (record->flags & 1u) != 0 ? RequestKind::STORE : RequestKind::FETCH;
+    }
+    return RequestKind::UNKNOWN;
+}
+
+// The request checked and carried out; the in-data as it arrived goes to `arrived`.
+int serve(const char *state, ToolMessage *message, std::string *arrived,
+          int *error)
+{
+    const RequestShape *shape = shape_of(message);
+    if (shape == nullptr) {
+        *error = ENOTTY;
+        return -1;
+    }
+    if (message->in_size != shape->in_size || message->out_size != shape->out_size) {
+        *error = EINVAL;
+        return -1;
+    }
+    if (message->in_buf == nullptr || message->out_buf == nullptr) {
+        *error = EFAULT;
+        return -1;
+    }
+    // The driver copies the request in before it answers, so the reply may
+    // overwrite it in place.
+    alignas(ResourceTemplate) uint8_t in[TEMPLATE_IO_SIZE] = {};
+    memcpy(in, message->in_buf, message->in_size);
+    arrived->assign(reinterpret_cast<const char *>(in), message->in_size);
+
+    RequestKind kind = kind_of(message, in);
+    if (fault_set(state, "ioctl-", kind, nullptr)) {
+        *error = EIO;
+        return -1;
+    }
+    std::string card = card_folder(state, message->device_name);
+    if (card.empty()) {
+        *error = ENODEV;
+        return -1;
+    }
+    switch (kind) {
+        case RequestKind::VERSION: return serve_version(state, message->out_buf);
+        case RequestKind::PCIDID: return serve_pcidid(card, message->out_buf, error);
+        case RequestKind::FETCH:
+        case RequestKind::STORE:
+            serve_template(state, card, kind, reinterpret_cast<const ResourceTemplate *>(in),
+                           message->out_buf);
+            return 0;
+        case RequestKind::UNKNOWN: break;
+    }
+    *error = ENOTTY;
+    return -1;
+}
+
+}  // namespace
+
+int sim_serve_ioctl(const char *state, int fd, int open_flags, unsigned long request, void *arg,
+                    int *error)
+{
+    StateLock lock(state);
+    ToolMessage message {};
+    std::string arrived;
+    int result = -1;
+    *error = 0;
+    if (request != TOOL_IOCTL_CMD) {
+        *error = ENOTTY;  // not ours to read: the argument may be anything
+    } else if (arg == nullptr) {
+        *error = EFAULT;
+    } else {
+        memcpy(&message, arg, sizeof(message));
+        result = serve(state, &message, &arrived, error);
+    }
+    std::string line = "ioctl pid=" + std::to_string(getpid()) + " fd=" + std::to_string(fd) +
+                       " request=" + std::to_string(request) +
+                       " open_flags=" + std::to_string(open_flags) +
+                       " name=" + hex(message.device_name, sizeof(message.device_name)) +
+                       " module=" + std::to_string(message.module) +
+                       " command=" + std::to_string(message.command) +
+                       " in_size=" + std::to_string(message.in_size) +
+                       " out_size=" + std::to_string(message.out_size) +
+                       " dev_id=" + std::to_string(message.dev_id) +
+                       " reserved=" + std::to_string(message.reserved) +
+                       " same=" + (message.in_buf == message.out_buf ? "1" : "0") +
+                       " result=" + std::to_string(result) + " errno=" + std::to_string(*error) +
+                       " data=" + hex(arrived.data(), arrived.size()) + "\n";
+    append_line(state, "journal", line);
+    return result;
+}
+
+bool sim_device_present(const char *state)
+{
+    return !exists(path_in(state, "faults/no_device"));
+}
+
+void sim_journal_open(const char *state, const char *path, int flags, int result, int error)
+{
+    StateLock lock(state);
+    append_line(state, "journal",
+                "open pid=" + std::to_string(getpid()) + " fd=" + std::to_string(result) +
+                    " flags=" + std::to_string(flags) + " errno=" + std::to_string(error) +
+                    " path=" + hex(path, strlen(path)) + "\n");
+}
+
+void sim_journal_close(const char *state, int fd)
+{
+    StateLock lock(state);
+    append_line(state, "journal",
+                "close pid=" + std::to_string(getpid()) + " fd=" + std::to_string(fd) + "\n");
+}
+
+void sim_record_syslog(const char *state, const char *identity, int option, int facility,
+                       int priority, const char *message, size_t length)
+{
+    StateLock lock(state);
+    append_line(state, "syslog",
+                "syslog pid=" + std::to_string(getpid()) +
+                    " identity=" + hex(identity, strlen(identity)) +
+                    " option=" + std::to_string(option) + " facility=" + std::to_string(facility) +
+                    " priority=" + std::to_string(priority) + " message=" + hex(message, length) +
+                    "\n");
+}

@@ -1,0 +1,24 @@
+// The simulated driver behind the tool device: serves one request against the
+// state folder and keeps the journal that tests read back.
+#pragma once
+
+#include <cstddef>
+
+// Environment variable naming the state folder; set by the launcher.
+constexpr const char *SIM_STATE_ENV = "ZORVISIM_STATE";
+
+// Serves one ioctl on a descriptor of the simulated device. Returns what the
+// ioctl returns; when -1, *error holds the errno to report.
+int sim_serve_ioctl(const char *state, int fd, int open_flags, unsigned long request, void *arg,
+                    int *error);
+
+// True when the tool device may be opened (no "no_device" fault).
+bool sim_device_present(const char *state);
+
+// Journal records for the opens and closes of the tool device.
+void sim_journal_open(const char *state, const char *path, int flags, int result, int error);
+void sim_journal_close(const char *state, int fd);
+
+// Appends one captured system-log message.
+void sim_record_syslog(const char *state, const char *identity, int option, int facility,
+                       int priority, const char *message, size_t length);

@@ -1,0 +1,140 @@
+// Keeps the simulated machine's system log: messages are written into the
+// state folder instead of the real log, with the identity, option, facility
+// and priority in force when they were sent.
+#undef _FORTIFY_SOURCE
+#include <dlfcn.h>
+#include <syslog.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "sim/card_service.h"
+
+namespace {
+
+// What openlog set; the C library's defaults otherwise.
+std::string g_identity;
+bool g_identity_set = false;
+int g_option = 0;
+int g_facility = LOG_USER;
+
+const char *state_folder()
+{
+    const char *state = getenv(SIM_STATE_ENV);
+    return state != nullptr && state[0] != '\0' ? state : nullptr;
+}
+
+template <typename F>
+F next_definition(const char *name)
+{
+    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+__attribute__((format(printf, 3, 0))) void capture(const char *state, int priority,
+                                                   const char *format, va_list args)
+{
+    int saved_errno = errno;  // %m formats the caller's errno
+    va_list measure;
+    va_copy(measure, args);
+    int length = vsnprintf(nullptr, 0, format, measure);
+    va_end(measure);
+    std::string message;
+    if (length > 0) {
+        message.resize(static_cast<size_t>(length) + 1);
+        errno = saved_errno;
+        vsnprintf(message.data(), message.size(), format, args);
+        message.resize(static_cast<size_t>(length));
+    }
+    int facility = (priority & LOG_FACMASK) != 0 ? (priority & LOG_FACMASK) : g_facility;
+    const char *identity = g_identity_set ? g_identity.c_str() : program_invocation_short_name;
+    sim_record_syslog(state, identity, g_option, facility, priority & LOG_PRIMASK, message.data(),
+                      message.size());
+    errno = saved_errno;
+}
+
+}  // namespace
+
+extern "C" {
+
+void openlog(const char *identity, int option, int facility)
+{
+    const char *state = state_folder();
+    if (state == nullptr) {
+        using Fn = void (*)(const char *, int, int);
+        static Fn real = next_definition<Fn>("openlog");
+        real(identity, option, facility);
+        return;
+    }
+    g_identity_set = identity != nullptr;
+    g_identity = identity != nullptr ? identity : "";
+    g_option = option;
+    if (facility != 0 && (facility & ~LOG_FACMASK) == 0) {
+        g_facility = facility;
+    }
+}
+
+void closelog(void)
+{
+    if (state_folder() == nullptr) {
+        using Fn = void (*)();
+        static Fn real = next_definition<Fn>("closelog");
+        real();
+        return;
+    }
+    g_identity_set = false;
+    g_identity.clear();
+    g_option = 0;
+    g_facility = LOG_USER;
+}
+
+void vsyslog(int priority, const char *format, va_list args)
+{
+    const char *state = state_folder();
+    if (state == nullptr) {
+        using Fn = void (*)(int, const char *, va_list);
+        static Fn real = next_definition<Fn>("vsyslog");
+        real(priority, format, args);
+        return;
+    }
+    capture(state, priority, format, args);
+}
+
+void syslog(int priority, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    vsyslog(priority, format, args);
+    va_end(args);
+}
+
+// Fortified builds call these checked forms.
+__attribute__((format(printf, 3, 0))) void __vsyslog_chk(int priority, int flag,
+                                                         const char *format, va_list args);
+__attribute__((format(printf, 3, 4))) void __syslog_chk(int priority, int flag,
+                                                        const char *format, ...);
+
+void __vsyslog_chk(int priority, int flag, const char *format, va_list args)
+{
+    const char *state = state_folder();
+    if (state == nullptr) {
+        using Fn = void (*)(int, int, const char *, va_list);
+        static Fn real = next_definition<Fn>("__vsyslog_chk");
+        real(priority, flag, format, args);
+        return;
+    }
+    capture(state, priority, format, args);
+}
+
+void __syslog_chk(int priority, int flag, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    __vsyslog_chk(priority, flag, format, args);
+    va_end(args);
+}
+
+}  // extern "C"
