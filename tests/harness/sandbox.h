@@ -125,8 +125,14 @@ public:
     RunResult run_command(const std::vector<std::string> &argv, const RunOptions &options = {});
     // Starts zorviconfig with `args` and returns at once.
     SimProcess start(const std::vector<std::string> &args);
+    // Starts any command (argv[0] included) in the sandbox and returns at once.
+    SimProcess start_command(const std::vector<std::string> &argv);
 
 private:
+    RunResult run_in_sandbox(const std::vector<std::string> &argv, const RunOptions &options,
+                             const std::string &path_prefix);
+    SimProcess start_in_sandbox(const std::vector<std::string> &argv,
+                                const std::string &path_prefix);
     std::string dir_;
 };
 

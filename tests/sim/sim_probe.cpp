@@ -5,8 +5,13 @@
 // usage: sim_probe [--request CODE] [--split] [--flags N] [--repeat N]
 //                  DEVICE version|pcidid|fetch|store|M:C:IN:OUT [FILE]
 // A FILE gives the request bytes as sent (a fetch defaults to a well-formed one).
+//
+// usage: sim_probe --syslog IDENTITY MESSAGE
+// Sends MESSAGE to the system log as the tool does, then one formatted record
+// with its own facility, and closes the log.
 #include <fcntl.h>
 #include <sys/ioctl.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -58,6 +63,14 @@ std::string hex(const std::vector<uint8_t> &bytes, size_t length)
 
 int main(int argc, char **argv)
 {
+    if (argc == 4 && std::string(argv[1]) == "--syslog") {
+        openlog(argv[2], LOG_PID | LOG_CONS, LOG_USER);
+        syslog(LOG_INFO, "%s", argv[3]);
+        syslog(LOG_DAEMON | LOG_WARNING, "count %d of %s", 2, "two");
+        closelog();
+        syslog(LOG_ERR, "after close");
+        return 0;
+    }
     unsigned long request = TOOL_IOCTL_CMD;
     bool split = false;
     int flags = O_RDWR;
