@@ -188,7 +188,8 @@ std::string render_template_file(const ResourceTemplate &record,
         }
         out.comment(key.name);
         for (uint32_t pf = 0; pf < key.count; ++pf) {
-            out.key(key_name(key, pf), number_text(read_element(record, key, pf), options.hex));
+            out.key(key_name(key, pf), number_text(read_element(record, key, pf),
+                                                     options.hex || options.hex_keys.count(key.name) != 0));
         }
     }
     return out.text();

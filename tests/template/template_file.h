@@ -22,6 +22,7 @@ struct TemplateFileOptions {
     std::optional<uint32_t> pcidid = SIM_PCI_DEVICE_ID;  // PCIDID line, if any
     std::optional<uint32_t> metadata;  // METADATA written; default the checksum
     bool hex = false;                  // numbers as 0x.. instead of decimal
+    std::set<std::string> hex_keys;    // base names always written as 0x..
     std::string line_end = "\n";
     std::set<std::string> omit;                       // full key names left out
     std::map<std::string, std::string> values;        // full key name -> text written
