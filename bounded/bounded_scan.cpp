@@ -3,7 +3,9 @@
 
 #include "bounded/scan_engine.h"
 
-int32_t vscanf_s(const char *format, va_list args)
+namespace {
+
+int32_t scan_stdin(const char *format, va_list *args)
 {
     if (format == nullptr) {
         return -1;
@@ -12,16 +14,7 @@ int32_t vscanf_s(const char *format, va_list args)
     return scan_engine(&in, format, args);
 }
 
-int32_t scanf_s(const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    int32_t result = vscanf_s(format, args);
-    va_end(args);
-    return result;
-}
-
-int32_t vsscanf_s(const char *buffer, const char *format, va_list args)
+int32_t scan_text(const char *buffer, const char *format, va_list *args)
 {
     if (buffer == nullptr || format == nullptr) {
         return -1;
@@ -34,11 +27,40 @@ int32_t vsscanf_s(const char *buffer, const char *format, va_list args)
     return scan_engine(&in, format, args);
 }
 
+}  // namespace
+
+int32_t vscanf_s(const char *format, va_list args)
+{
+    va_list local;
+    va_copy(local, args);
+    int32_t result = scan_stdin(format, &local);
+    va_end(local);
+    return result;
+}
+
+int32_t scanf_s(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    int32_t result = scan_stdin(format, &args);
+    va_end(args);
+    return result;
+}
+
+int32_t vsscanf_s(const char *buffer, const char *format, va_list args)
+{
+    va_list local;
+    va_copy(local, args);
+    int32_t result = scan_text(buffer, format, &local);
+    va_end(local);
+    return result;
+}
+
 int32_t sscanf_s(const char *buffer, const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    int32_t result = vsscanf_s(buffer, format, args);
+    int32_t result = scan_text(buffer, format, &args);
     va_end(args);
     return result;
 }

@@ -41,15 +41,13 @@ bool is_space(int c)
 
 int next_char(ScanInput *in)
 {
-    int c = EOF;
     if (in->text != nullptr) {
-        if (in->text[in->pos] != '\0') {
-            c = static_cast<unsigned char>(in->text[in->pos]);
-            in->pos++;
+        if (in->text[in->pos] == '\0') {
+            return EOF;
         }
-    } else {
-        c = fgetc(in->stream);
+        return static_cast<unsigned char>(in->text[in->pos++]);
     }
+    int c = fgetc(in->stream);
     if (c != EOF) {
         in->consumed++;
     }
@@ -62,12 +60,17 @@ void unget_char(ScanInput *in, int c)
     if (c == EOF) {
         return;
     }
-    in->consumed--;
     if (in->text != nullptr) {
         in->pos--;
     } else {
+        in->consumed--;
         ungetc(c, in->stream);
     }
+}
+
+size_t consumed_so_far(const ScanInput *in)
+{
+    return in->text != nullptr ? in->pos : in->consumed;
 }
 
 // Skips white space; false when the input ended.
@@ -127,12 +130,16 @@ Outcome read_number(ScanInput *in, size_t width, unsigned base, NumberText *numb
     if (base == 0) {
         base = 10;
     }
+    uint64_t magnitude = 0;
+    bool overflow = false;
     while (room > 0 && c != EOF && static_cast<unsigned>(digit_value(c)) < base) {
         auto digit = static_cast<unsigned>(digit_value(c));
-        if (number->magnitude > (UINT64_MAX - digit) / base) {
-            number->overflow = true;
+        uint64_t next = 0;
+        if (__builtin_mul_overflow(magnitude, uint64_t{base}, &next) ||
+            __builtin_add_overflow(next, uint64_t{digit}, &next)) {
+            overflow = true;
         } else {
-            number->magnitude = number->magnitude * base + digit;
+            magnitude = next;
         }
         seenDigit = true;
         room--;
@@ -141,6 +148,8 @@ Outcome read_number(ScanInput *in, size_t width, unsigned base, NumberText *numb
     if (room > 0) {
         unget_char(in, c);
     }
+    number->magnitude = magnitude;
+    number->overflow = overflow;
     return seenDigit ? Outcome::DONE : Outcome::MATCH_FAIL;
 }
 
@@ -276,10 +285,11 @@ const char *parse_scan_set(const char *f, bool set[256])
     return f + 1;
 }
 
-// %s, %c and %[: at most size - 1 characters and a NUL (size characters and
-// no NUL for %c). One character too many empties the destination and stops
-// the scan, leaving that character unread.
-Outcome scan_characters(ScanInput *in, const Conversion &conv, const bool set[256],
+// %s, %c and %[ (set: the scan set of %[, else null): at most size - 1
+// characters and a NUL (size characters and no NUL for %c). One character
+// too many empties the destination and stops the scan, leaving that
+// character unread.
+Outcome scan_characters(ScanInput *in, const Conversion &conv, const bool *set,
                         va_list *args, int32_t *assigned)
 {
     char *dest = nullptr;
@@ -396,7 +406,7 @@ Outcome scan_conversion(ScanInput *in, const char **f, va_list *args, int32_t *a
         return Outcome::ERROR;
     }
     *counts = true;
-    bool set[256] = {};
+    bool set[256];  // filled only for %[
     switch (conv.kind) {
     case '%':
         if (conv.suppress || conv.width != 0 || conv.length != Length::NONE) {
@@ -416,7 +426,7 @@ Outcome scan_conversion(ScanInput *in, const char **f, va_list *args, int32_t *a
     case 'n':
         *counts = false;
         *f = after;
-        if (!conv.suppress && !store_integer(args, conv.length, in->consumed)) {
+        if (!conv.suppress && !store_integer(args, conv.length, consumed_so_far(in))) {
             return Outcome::ERROR;
         }
         return Outcome::DONE;
@@ -431,7 +441,7 @@ Outcome scan_conversion(ScanInput *in, const char **f, va_list *args, int32_t *a
             return Outcome::ERROR;  // wide characters are not supported
         }
         *f = after;
-        return scan_characters(in, conv, set, args, assigned);
+        return scan_characters(in, conv, conv.kind == '[' ? set : nullptr, args, assigned);
     default:
         return Outcome::ERROR;  // floating point and unknown conversions
     }
@@ -471,16 +481,12 @@ int32_t scan_with(ScanInput *in, const char *format, va_list *args)
 
 }  // namespace
 
-int32_t scan_engine(ScanInput *in, const char *format, va_list args)
+int32_t scan_engine(ScanInput *in, const char *format, va_list *args)
 {
-    va_list local;
-    va_copy(local, args);
-    int32_t result = scan_with(in, format, &local);
-    va_end(local);
-    return result;
+    return scan_with(in, format, args);
 }
 
-void scan_clear_first_string(const char *format, va_list args)
+void scan_clear_first_string(const char *format, va_list *args)
 {
     const char *f = strchr(format, '%');
     while (f != nullptr && f[1] == '%') {
@@ -494,11 +500,8 @@ void scan_clear_first_string(const char *format, va_list args)
         (conv.kind != 's' && conv.kind != 'c' && conv.kind != '[')) {
         return;
     }
-    va_list local;
-    va_copy(local, args);
-    char *dest = va_arg(local, char *);
-    unsigned int size = va_arg(local, unsigned int);
-    va_end(local);
+    char *dest = va_arg(*args, char *);
+    unsigned int size = va_arg(*args, unsigned int);
     if (dest != nullptr && size != 0) {
         dest[0] = '\0';
     }

@@ -12,12 +12,13 @@ struct ScanInput {
     const char *text;  // null when reading the stream
     size_t pos;
     FILE *stream;
-    size_t consumed;   // characters taken so far, for %n
+    size_t consumed;   // characters taken from the stream, for %n
 };
 
-// Fields assigned, or -1 (see bounded.h for the rules).
-int32_t scan_engine(ScanInput *in, const char *format, va_list args);
+// Fields assigned, or -1 (see bounded.h for the rules). Takes the caller's
+// argument list by address: copying a va_list costs more than a short scan.
+int32_t scan_engine(ScanInput *in, const char *format, va_list *args);
 
 // Stores NUL in the destination of the first conversion when it is %s, %c
 // or %[ with a nonzero size; used when the text to scan is empty.
-void scan_clear_first_string(const char *format, va_list args);
+void scan_clear_first_string(const char *format, va_list *args);
