@@ -44,13 +44,14 @@ struct SyslogEntry {
 };
 
 struct RunResult {
-    int exit_status = -1;  // exit code, or -1 when ended by a signal
+    int exit_status = -1;  // exit code (0..255), or -1 when ended by a signal
     int signal = 0;        // terminating signal, or 0
     std::string out;       // standard output
     std::string err;       // standard error
 };
 
-// A running tool whose input can be fed piecemeal (prompts, signals).
+// A running tool whose input can be fed piecemeal (prompts, signals). Its
+// pid is the tool's own (the launcher executes it in place).
 class SimProcess {
 public:
     SimProcess(SimProcess &&other) noexcept;
@@ -76,6 +77,9 @@ private:
     std::string err_;
 };
 
+// Standard input is a pipe fed with `input` and then closed (so an empty
+// input is an immediate end of file), unless no_input or closed_input says
+// otherwise. Standard output and error are captured separately.
 struct RunOptions {
     std::string input;           // written to standard input, then closed
     bool no_input = false;       // standard input is /dev/null
@@ -108,18 +112,27 @@ public:
     std::optional<ResourceTemplate> card_template(const std::string &name = "zorvi0") const;
 
     // Faults, in force until cleared. Request kinds: "version", "pcidid",
-    // "fetch", "store", or "all".
+    // "fetch", "store", or "all"; any other kind throws. A failing ioctl
+    // returns -1 with errno EIO. A status applies to fetch/store only (other
+    // kinds throw); a refused store leaves the card unchanged. Status bytes of
+    // the card itself: sim/card_rules.h.
     void fail_open(bool on);                                       // no tool device
     void fail_ioctl(const std::string &kind, bool on = true);      // ioctl returns -1
     void answer_status(const std::string &kind, uint8_t status);   // 0 clears; fetch/store
 
     // What the simulated driver saw, in order, since the sandbox was made.
+    // requests() holds every ioctl on a tool-device descriptor, refused ones
+    // included (request code, sizes, unknown device).
     std::vector<SimRequest> requests() const;
-    int opens() const;   // opens of the tool device
+    int opens() const;   // successful opens of the tool device (a refused one is not counted)
     int closes() const;  // closes of descriptors of the tool device
+    // Captured system-log messages; facility as LOG_USER etc., priority as LOG_INFO etc.
     std::vector<SyslogEntry> syslog() const;
 
-    // Runs zorviconfig with `args` (argv[0] is added) in the sandbox.
+    // Runs zorviconfig with `args` in the sandbox: argv[0] is "zorviconfig",
+    // found through PATH (the build folder of the tool comes first), so logs
+    // show the command line as a user types it. Waits for the end (a run
+    // stuck for 5 minutes is killed).
     RunResult run(const std::vector<std::string> &args, const RunOptions &options = {});
     // Runs any command (argv[0] included) in the sandbox.
     RunResult run_command(const std::vector<std::string> &argv, const RunOptions &options = {});
