@@ -2,6 +2,8 @@
 // both follow the standard rules.
 #include "bounded/bounded.h"
 
+#include "tests/bounded/scan_call.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -91,26 +93,14 @@ struct Slots {
     char word[3][WORD_SIZE];
 };
 
-// sscanf_s needs a size after each string destination; the layout of the
-// arguments is picked by which of the three fields are strings.
 int call_bounded(const char *text, const char *format, const Field *fields, Slots *s)
 {
-    void *p[3];
+    ScanSlot slots[3];
     for (int i = 0; i < 3; i++) {
-        p[i] = fields[i].kind == 's' ? static_cast<void *>(s->word[i]) : static_cast<void *>(&s->number[i]);
+        bool isWord = fields[i].kind == 's';
+        slots[i] = {isWord ? static_cast<void *>(s->word[i]) : &s->number[i], isWord, WORD_SIZE};
     }
-    const unsigned n = WORD_SIZE;
-    int layout = (fields[0].kind == 's') | (fields[1].kind == 's') << 1 | (fields[2].kind == 's') << 2;
-    switch (layout) {
-    case 0: return sscanf_s(text, format, p[0], p[1], p[2]);
-    case 1: return sscanf_s(text, format, p[0], n, p[1], p[2]);
-    case 2: return sscanf_s(text, format, p[0], p[1], n, p[2]);
-    case 3: return sscanf_s(text, format, p[0], n, p[1], n, p[2]);
-    case 4: return sscanf_s(text, format, p[0], p[1], p[2], n);
-    case 5: return sscanf_s(text, format, p[0], n, p[1], p[2], n);
-    case 6: return sscanf_s(text, format, p[0], p[1], n, p[2], n);
-    default: return sscanf_s(text, format, p[0], n, p[1], n, p[2], n);
-    }
+    return sscanf_s_three(text, format, slots);
 }
 
 void fill_slots(Slots *s)
