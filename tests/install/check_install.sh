@@ -96,15 +96,16 @@ check_completion() {
     local files=$work/files
     mkdir -p "$files/sub"
     touch "$files/basic.ini" "$files/full.ini" "$files/notes.txt"
-    local netdevs
+    local netdevs l_netdevs
     netdevs=$(ls /sys/class/net | sort | tr '\n' ' ')
+    l_netdevs=$(ls /sys/class/net | grep '^l' | sort | tr '\n' ' ')
     # Each row: expected replies (sorted, space separated) | the words typed,
     # the last one being the word under the cursor.
     local rows=(
         "--help -h|zorviconfig -"
         "--help|zorviconfig --h"
         "${netdevs% }|zorviconfig "
-        "lo|zorviconfig l"
+        "${l_netdevs% }|zorviconfig l"
         "--file -f|zorviconfig zorvi0 "
         "--file|zorviconfig zorvi0 --"
         "basic.ini full.ini notes.txt sub|zorviconfig zorvi0 -f "
