@@ -90,6 +90,41 @@ check_manpage() {
     expect_eq "sections" \
         "NAME|SYNOPSIS|DESCRIPTION|OPTIONS|TEMPLATE FILE|CONFIRMATION|FILES|SYSTEM LOG|EXIT STATUS|DIAGNOSTICS|EXAMPLES|SEE ALSO|" \
         "$sections"
+
+    # The page's key list against full.ini, which is generated from the
+    # program's key table with every key's range in the comment above it:
+    # "KEY range" per key, per-function keys written KEYnn.
+    local from_example from_page
+    from_example=$(awk '
+        /^\[/ { section = $0 }
+        /^#/ { comment = $0; next }
+        /^[A-Z][A-Z0-9]* *=/ {
+            key = $1
+            if (match(key, /[A-Z][0-9][0-9]$/)) key = substr(key, 1, RSTART) "nn"
+            if (seen[key]++) next
+            range = ""
+            if (match(comment, /0 to [0-9]+/)) range = substr(comment, RSTART, RLENGTH)
+            else if (comment ~ /any 32-bit value/) range = "any 32-bit value"
+            if (section == "[CONFIG]") print key " " range
+            else print key
+        }' "$src/examples/full.ini" | sort)
+    from_page=$(MANWIDTH=200 man -l "$page" 2>/dev/null | awk '
+        /^   [^ ]/ { keys = ($0 ~ /^   Keys of /); config = ($0 ~ /CONFIG/); next }
+        /^[^ ]/ { keys = 0 }
+        keys && /^       [A-Z][A-Za-z0-9]*  / {
+            key = $1
+            if (!config) {
+                print key
+            } else if (match($0, /^ +[A-Za-z0-9]+ +0 to [0-9]+/)) {
+                match($0, /0 to [0-9]+/)
+                print key " " substr($0, RSTART, RLENGTH)
+            } else if ($0 ~ /^ +[A-Za-z0-9]+ +any 32-bit value/) {
+                print key " any 32-bit value"
+            } else {
+                print key
+            }
+        }' | sort)
+    expect_eq "every key of full.ini is on the page with its range" "$from_example" "$from_page"
 }
 
 check_completion() {
