@@ -241,6 +241,19 @@ check_package() {
         return
     fi
 
+    run_sim "" 0123456789abcdef
+    expect_eq "a device name of 16 characters exits 255" 255 "$sim_status"
+
+    run_sim "" zorvi0
+    expect_eq "the display of an empty card exits 0" 0 "$sim_status"
+    grep -qx "Cannot find template in card, maybe it's empty." <<<"$sim_out" ||
+        fail "the display of an empty card says so: $sim_out"
+
+    touch "$work/state/faults/no_device"
+    run_sim "" zorvi0
+    expect_eq "a display without the tool device exits 1" 1 "$sim_status"
+    rm -f "$work/state/faults/no_device"
+
     run_sim "no" zorvi0 -f "$template"
     expect_eq "a refused load exits 1" 1 "$sim_status"
     grep -qx "Operation failed." <<<"$sim_out" || fail "a refused load prints 'Operation failed.'"
@@ -261,6 +274,14 @@ check_package() {
         pass "the operation log holds one successful load"
     else
         fail "the operation log holds one successful load"
+    fi
+    # The simulator keeps system-log calls with their texts in hexadecimal.
+    local ident
+    ident=$(printf zorviadm | od -An -tx1 | tr -d ' \n')
+    if grep -q "identity=$ident .*facility=8 priority=6 " "$work/state/syslog" 2>/dev/null; then
+        pass "the result reaches the system log as zorviadm, LOG_USER, LOG_INFO"
+    else
+        fail "the result reaches the system log as zorviadm, LOG_USER, LOG_INFO"
     fi
 }
 
