@@ -34,6 +34,12 @@ const std::string AGREE_PROMPT =
     "Enter [agree] to continue:\n";
 const std::string FAILED = "Operation failed.\n";
 
+// The operation log keeps the command line only while every argument fits.
+std::string unrecorded(const std::string &argument)
+{
+    return argument.size() >= 511 ? "Snprintf user input string failed.\n" : "";
+}
+
 std::string announce(const std::string &file, const std::string &device = "zorvi0")
 {
     return "\nTemplate " + file + " will be configured to device " + device + "\n";
@@ -55,6 +61,20 @@ bool any_store(const Sandbox &box)
         }
     }
     return false;
+}
+
+RunOptions no_input()
+{
+    RunOptions options;
+    options.no_input = true;
+    return options;
+}
+
+RunOptions closed_input()
+{
+    RunOptions options;
+    options.closed_input = true;
+    return options;
 }
 
 void expect_ended_cleanly(const RunResult &r)
@@ -80,7 +100,7 @@ TEST(CommandLine, RefusedFormsPrintUsageAndTouchNothing)
     for (const Args &args : refused) {
         SCOPED_TRACE(testing::PrintToString(args));
         Sandbox box;
-        RunResult r = box.run(args, {.no_input = true});
+        RunResult r = box.run(args, no_input());
         EXPECT_EQ(r.out, tooltest::golden("usage.txt"));
         EXPECT_EQ(r.exit_status, 255);
         expect_ended_cleanly(r);
@@ -100,8 +120,8 @@ TEST(CommandLine, OverlongDeviceNameIsRefusedAfterStartUp)
     for (const Args &args : refused) {
         SCOPED_TRACE(args[0].substr(0, 20));
         Sandbox box;
-        RunResult r = box.run(args, {.no_input = true});
-        EXPECT_EQ(r.out, TOO_LONG + tooltest::golden("usage.txt"));
+        RunResult r = box.run(args, no_input());
+        EXPECT_EQ(r.out, unrecorded(args[0]) + TOO_LONG + tooltest::golden("usage.txt"));
         EXPECT_EQ(r.exit_status, 255);
         expect_ended_cleanly(r);
         // Start-up has run: the folders exist, but no record was written.
@@ -118,7 +138,7 @@ TEST(CommandLine, OddDeviceNamesTravelToTheDriverAsGiven)
     for (const std::string &name : names) {
         SCOPED_TRACE(name);
         Sandbox box;
-        RunResult r = box.run({name}, {.no_input = true});
+        RunResult r = box.run({name}, no_input());
         expect_ended_cleanly(r);
         // No card answers to these names.
         EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), NOT_FOUND.size())),
@@ -170,7 +190,7 @@ TEST(Prompts, EveryRefusalFailsWithoutRecordOrStore)
 TEST(Prompts, ClosedOrEmptyInputFailsAtTheFirstPrompt)
 {
     const std::string expected = announce("t.ini") + YES_PROMPT + "Input string(yes) failed.\n" + FAILED;
-    for (RunOptions options : {RunOptions{.no_input = true}, RunOptions{.closed_input = true}}) {
+    for (RunOptions options : {no_input(), closed_input()}) {
         Sandbox box;
         RunResult r = box.run({"zorvi0", "--file", "t.ini"}, options);
         EXPECT_EQ(r.out, expected);
@@ -205,7 +225,7 @@ TEST(Prompts, OddFilePathsAreEchoedAndRefusedCleanly)
     for (const std::string &path : paths) {
         Sandbox box;
         RunResult r = box.run({"zorvi0", "-f", path}, {.input = "no\n"});
-        EXPECT_EQ(r.out, announce(path) + YES_PROMPT + FAILED);
+        EXPECT_EQ(r.out, unrecorded(path) + announce(path) + YES_PROMPT + FAILED);
         EXPECT_EQ(r.exit_status, 1);
         expect_ended_cleanly(r);
     }
@@ -233,6 +253,55 @@ TEST(Signals, EndTheRunWithStatusOneAtEitherPrompt)
     }
 }
 
+TEST(Load, ConfirmedTemplateReachesTheCardAndTheLog)
+{
+    const std::string file = std::string(ZORVI_EXAMPLES_DIR) + "/minimal.ini";
+    for (const char *option : {"-f", "--file"}) {
+        SCOPED_TRACE(option);
+        Sandbox box;
+        RunResult r = box.run({"zorvi0", option, file}, {.input = "yes\nagree\n"});
+        EXPECT_EQ(r.out, announce(file) + YES_PROMPT + AGREE_PROMPT +
+                             "Succeed to configure device zorvi0\n"
+                             "Please reboot OS for the new configure to take effect\n");
+        EXPECT_EQ(r.exit_status, 0);
+        expect_ended_cleanly(r);
+        ASSERT_TRUE(box.card_template().has_value());
+        EXPECT_EQ(box.card_template()->HN, 1u);
+        const std::string log = op_log(box);
+        EXPECT_NE(log.find("[SUCCEED]."), std::string::npos) << log;
+        ASSERT_EQ(box.syslog().size(), 1u);
+    }
+}
+
+TEST(Load, FailureAfterTheBeginRecordIsLoggedAndExitsOne)
+{
+    struct Fault {
+        const char *what;
+        void (*apply)(Sandbox &);
+        std::string result;         // the end of the result record
+    };
+    const Fault faults[] = {
+        {"card refuses the store", [](Sandbox &box) { box.answer_status("store", 5); },
+         "[FAILED<5>].\r\n"},
+        {"store ioctl fails", [](Sandbox &box) { box.fail_ioctl("store"); },
+         "[FAILED<-1>].\r\n"},
+    };
+    const std::string file = std::string(ZORVI_EXAMPLES_DIR) + "/minimal.ini";
+    for (const Fault &f : faults) {
+        SCOPED_TRACE(f.what);
+        Sandbox box;
+        f.apply(box);
+        RunResult r = box.run({"zorvi0", "-f", file}, {.input = "yes agree\n"});
+        EXPECT_EQ(r.out, announce(file) + YES_PROMPT + AGREE_PROMPT + FAILED);
+        EXPECT_EQ(r.exit_status, 1);
+        expect_ended_cleanly(r);
+        EXPECT_FALSE(box.card_template().has_value());
+        const std::string log = op_log(box);
+        ASSERT_GE(log.size(), f.result.size());
+        EXPECT_EQ(log.substr(log.size() - f.result.size()), f.result) << log;
+    }
+}
+
 struct DisplayCase {
     const char *what;
     ResourceTemplate record;
@@ -250,7 +319,7 @@ TEST(Display, PrintsTheCardTemplateForEachMode)
         SCOPED_TRACE(c.what);
         Sandbox box;
         box.set_card_template("zorvi0", c.record);
-        RunResult r = box.run({"zorvi0"}, {.no_input = true});
+        RunResult r = box.run({"zorvi0"}, no_input());
         EXPECT_EQ(r.out, tooltest::golden(c.golden));
         EXPECT_EQ(r.exit_status, 0);
         expect_ended_cleanly(r);
@@ -266,7 +335,7 @@ TEST(Display, UnterminatedModeNameFromTheCard)
     record.O1QVN[0] = 0x4242;
     Sandbox box;
     box.set_card_template("zorvi0", record);
-    RunResult r = box.run({"zorvi0"}, {.no_input = true});
+    RunResult r = box.run({"zorvi0"}, no_input());
     EXPECT_NE(r.out.find("\t[BASIC]\n\t\tMODENAME: " + std::string(32, 'N') + "\n\t\tHN: 3\n"),
               std::string::npos);
     EXPECT_EQ(r.exit_status, 0);
@@ -300,7 +369,7 @@ TEST(Display, FetchFailures)
         SCOPED_TRACE(f.what);
         Sandbox box;
         f.apply(box);
-        RunResult r = box.run({"zorvi0"}, {.no_input = true});
+        RunResult r = box.run({"zorvi0"}, no_input());
         EXPECT_EQ(r.out, f.out);
         EXPECT_EQ(r.exit_status, f.exit_status);
         expect_ended_cleanly(r);
