@@ -37,7 +37,8 @@ int32_t vsnprintf_s(char *dest, size_t destMax, size_t count, const char *format
                     va_list args) __attribute__((format(printf, 4, 0)));
 
 // Formatted scan: fields assigned, or -1 (null format or destination, an
-// invalid conversion, or input that ended before anything matched).
+// invalid conversion, or input that ended before any directive, literal
+// text included, matched and before any field was assigned).
 // Conversions: %d %i %u %o %x %X %p %n %s %c %[ %%, '*', field widths and the
 // lengths hh h l ll j z t. Floating point and wide characters are refused as
 // invalid (-1).
