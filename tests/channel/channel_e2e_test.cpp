@@ -231,6 +231,27 @@ TEST_F(ChannelOnSimulatedCard, VersionReplyFillingTheWholeBufferStaysInIt)
     EXPECT_EQ(opt_file("version.bin"), Bytes(reply.begin(), reply.end()));
 }
 
+TEST_F(ChannelOnSimulatedCard, ChannelByteOnlyForModuleFourCommandsOfUpperHalfOne)
+{
+    // The byte is written before the device is opened; with no device the
+    // request data stays in the caller's buffer for inspection, and commands
+    // the driver does not know are never sent.
+    sandbox.fail_open(true);
+    struct Row {
+        const char *op;
+        const char *data;
+    };
+    const Row rows[] = {
+        {"send:4:0x16800", "eeee03ee"}, {"send:4:0x10000", "eeee03ee"},
+        {"send:4:0x1FFFF", "eeee03ee"}, {"send:4:0x26800", "eeeeeeee"},
+        {"send:4:0x6800", "eeeeeeee"},  {"send:4:0x10016800", "eeeeeeee"},
+        {"send:2:0x16800", "eeeeeeee"}, {"send:2:16", "eeeeeeee"},
+    };
+    for (const Row &row : rows) {
+        EXPECT_EQ(probe({row.op}).out, OPEN_FAILED + "send -2 " + row.data + "\n") << row.op;
+    }
+}
+
 TEST_F(ChannelOnSimulatedCard, DeviceIsOpenedAndClosedAroundEveryRequest)
 {
     ResourceTemplate record = patterned_record(0x05);
@@ -279,6 +300,12 @@ TEST_F(ChannelOnSimulatedCard, FailedIoctlIsPassedUp)
     EXPECT_EQ(sandbox.opens(), 4);
     EXPECT_EQ(sandbox.closes(), 4);
     EXPECT_FALSE(sandbox.card_template().has_value());
+
+    // A store looks at the status byte of its buffer before the transport.
+    ResourceTemplate record = patterned_record(0x00);
+    record.status = 9;
+    put_record(record);
+    EXPECT_EQ(probe({"store"}).out, "store 9\n");
 }
 
 TEST_F(ChannelOnSimulatedCard, MissingToolDeviceIsReportedOnEveryRequest)

@@ -7,10 +7,15 @@
 //            copy to /opt/after.bin
 //   version  write the 128-byte reply buffer to /opt/version.bin
 //   pcidid   print the 32-bit value
+//   send:MODULE:COMMAND
+//            send four 0xEE bytes with that module and command, then
+//            print them as the caller's buffer holds them afterwards
 // Each OP prints "OP RESULT" (pcidid adds the value).
 #include <cstdio>
 #include <cstring>
 #include <string>
+
+#include <cstdlib>
 
 #include "channel/card_queries.h"
 #include "channel/template_exchange.h"
@@ -63,6 +68,19 @@ int run(const DeviceTarget &target, const std::string &op)
         uint32_t id = 0;
         const int32_t result = get_pci_device_id(target, &id);
         std::printf("pcidid %d 0x%08x\n", result, id);
+        return 0;
+    }
+    if (op.rfind("send:", 0) == 0) {
+        char *end = nullptr;
+        const auto module = static_cast<uint32_t>(std::strtoul(op.c_str() + 5, &end, 0));
+        const auto command = static_cast<uint32_t>(std::strtoul(end + 1, nullptr, 0));
+        uint8_t data[4] = {0xEE, 0xEE, 0xEE, 0xEE};
+        ToolMessage message{};
+        fill_tool_message(&message, module, command, sizeof(data), sizeof(data), target.name,
+                          target.id);
+        message.in_buf = data;
+        const int32_t result = send_tool_message(&message, data);
+        std::printf("send %d %02x%02x%02x%02x\n", result, data[0], data[1], data[2], data[3]);
         return 0;
     }
     std::printf("unknown op %s\n", op.c_str());
