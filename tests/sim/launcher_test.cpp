@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 
 #include "sim_test_support.h"
 
@@ -135,6 +136,56 @@ TEST(Launcher, MakesADefaultMachineWhenTheStateFolderIsMissing)
     EXPECT_EQ(line.substr(0, 25), "rc=0 errno=0 reply=000003");
 
     EXPECT_NE(system((zorvitest::zorvisim_path() + " --bogus true 2>/dev/null").c_str()), 0);
+}
+
+TEST(Launcher, WorksWithoutRootThroughAUserNamespace)
+{
+    if (system("command -v setpriv > /dev/null") != 0) {
+        GTEST_SKIP() << "setpriv is not installed";
+    }
+    Sandbox box;
+    chmod(box.dir().c_str(), 0755);
+    std::string shared = box.dir() + "/shared";
+    mkdir(shared.c_str(), 0777);
+    chmod(shared.c_str(), 0777);
+    std::string command = "setpriv --reuid=65534 --regid=65534 --clear-groups " +
+                          zorvitest::zorvisim_path() + " --state " + shared + "/state -- sh -c " +
+                          "'echo x > /opt/mine && " + SIM_PROBE_PATH + " zorvi0 pcidid' > " +
+                          shared + "/out 2>&1";
+    int status = system(command.c_str());
+    std::ifstream out(shared + "/out");
+    std::string text((std::istreambuf_iterator<char>(out)), std::istreambuf_iterator<char>());
+    if (status != 0) {
+        // Only a kernel without unprivileged user namespaces may refuse, and
+        // then it must say so.
+        EXPECT_NE(text.find("enable unprivileged user namespaces"), std::string::npos) << text;
+        return;
+    }
+    EXPECT_EQ(text, "rc=0 errno=0 reply=2218\n");
+    EXPECT_TRUE(host_has(shared + "/state/opt/mine"));
+}
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__has_feature)
+#define ZORVI_TEST_UNDER_ASAN 0
+#elif defined(__SANITIZE_ADDRESS__)
+#define ZORVI_TEST_UNDER_ASAN 1
+#elif __has_feature(address_sanitizer)
+#define ZORVI_TEST_UNDER_ASAN 1
+#else
+#define ZORVI_TEST_UNDER_ASAN 0
+#endif
+
+TEST(Launcher, RequestsReachTheSimulatorUnderValgrind)
+{
+    if (ZORVI_TEST_UNDER_ASAN || system("command -v valgrind > /dev/null") != 0) {
+        GTEST_SKIP() << "valgrind cannot run this build";
+    }
+    Sandbox box;
+    RunResult result = box.run_command(
+        {"valgrind", "-q", "--error-exitcode=9", SIM_PROBE_PATH, "zorvi0", "pcidid"});
+    EXPECT_EQ(result.exit_status, 0) << result.err;
+    EXPECT_EQ(result.out, "rc=0 errno=0 reply=2218\n");
+    EXPECT_EQ(box.requests().size(), 1u);
 }
 
 }  // namespace
