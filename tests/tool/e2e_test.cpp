@@ -132,6 +132,22 @@ TEST(CommandLine, OverlongDeviceNameIsRefusedAfterStartUp)
     }
 }
 
+TEST(CommandLine, StartUpFailureStopsBeforeAnyFlow)
+{
+    for (const Args &args : {Args{"zorvi0"}, Args{"zorvi0", "-f", "t.ini"}}) {
+        Sandbox box;
+        RunOptions options;
+        options.readonly_opt = true;
+        options.input = "yes agree\n";
+        RunResult r = box.run(args, options);
+        EXPECT_NE(r.exit_status, 0) << r.out;
+        expect_ended_cleanly(r);
+        EXPECT_EQ(r.out.find("Template"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("Cannot find"), std::string::npos) << r.out;
+        EXPECT_EQ(box.opens(), 0);
+    }
+}
+
 TEST(CommandLine, OddDeviceNamesTravelToTheDriverAsGiven)
 {
     const std::vector<std::string> names = {"", "-f", "\xff\xfe\x01", "zorvi0123456789"};
