@@ -177,7 +177,13 @@ TEST(Launcher, WorksWithoutRootThroughAUserNamespace)
 
 TEST(Launcher, RequestsReachTheSimulatorUnderValgrind)
 {
-    if (ZORVI_TEST_UNDER_ASAN || system("command -v valgrind > /dev/null") != 0) {
+    // Debian's valgrind cannot read the DWARF 5 debug information clang writes.
+#ifdef __clang__
+    const bool readable = false;
+#else
+    const bool readable = true;
+#endif
+    if (ZORVI_TEST_UNDER_ASAN || !readable || system("command -v valgrind > /dev/null") != 0) {
         GTEST_SKIP() << "valgrind cannot run this build";
     }
     Sandbox box;
