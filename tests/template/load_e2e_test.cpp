@@ -245,8 +245,9 @@ std::vector<BadCase> bad_files()
         {"", "Get driver version failed.\n"},
         {std::string(128, 'v'), invalid + std::string(127, 'v') + ")\n"},
     };
-    for (const auto &[reply, out] : drivers) {
-        cases.push_back({"driver " + reply.substr(0, 20), good, out,
+    for (const auto &driver : drivers) {
+        const std::string reply = driver.first;
+        cases.push_back({"driver " + reply.substr(0, 20), good, driver.second,
                          [reply](Sandbox &box) { box.set_driver_version(reply); }});
     }
     cases.push_back({"version query fails", good, "Get driver version failed.\n",
