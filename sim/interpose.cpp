@@ -44,9 +44,9 @@ const char *state_folder()
     return state != nullptr && state[0] != '\0' ? state : nullptr;
 }
 
-bool is_tool_device(int dirfd, const char *path)
+// The device path is absolute, so openat's folder descriptor does not matter.
+bool is_tool_device(const char *path)
 {
-    (void)dirfd;  // the path is absolute, so the folder descriptor does not matter
     return path != nullptr && state_folder() != nullptr && strcmp(path, TOOL_DEVICE_PATH) == 0;
 }
 
@@ -100,7 +100,7 @@ int open(const char *path, int flags, ...)
     va_start(args, flags);
     int mode = read_mode(flags, args);
     va_end(args);
-    if (is_tool_device(AT_FDCWD, path)) {
+    if (is_tool_device(path)) {
         return open_device(path, flags);
     }
     using Fn = int (*)(const char *, int, ...);
@@ -114,7 +114,7 @@ int open64(const char *path, int flags, ...)
     va_start(args, flags);
     int mode = read_mode(flags, args);
     va_end(args);
-    if (is_tool_device(AT_FDCWD, path)) {
+    if (is_tool_device(path)) {
         return open_device(path, flags);
     }
     using Fn = int (*)(const char *, int, ...);
@@ -128,7 +128,7 @@ int openat(int dirfd, const char *path, int flags, ...)
     va_start(args, flags);
     int mode = read_mode(flags, args);
     va_end(args);
-    if (is_tool_device(dirfd, path)) {
+    if (is_tool_device(path)) {
         return open_device(path, flags);
     }
     using Fn = int (*)(int, const char *, int, ...);
@@ -142,7 +142,7 @@ int openat64(int dirfd, const char *path, int flags, ...)
     va_start(args, flags);
     int mode = read_mode(flags, args);
     va_end(args);
-    if (is_tool_device(dirfd, path)) {
+    if (is_tool_device(path)) {
         return open_device(path, flags);
     }
     using Fn = int (*)(int, const char *, int, ...);
@@ -158,7 +158,7 @@ int __openat64_2(int dirfd, const char *path, int flags);
 
 int __open_2(const char *path, int flags)
 {
-    if (is_tool_device(AT_FDCWD, path)) {
+    if (is_tool_device(path)) {
         return open_device(path, flags);
     }
     using Fn = int (*)(const char *, int);
@@ -168,7 +168,7 @@ int __open_2(const char *path, int flags)
 
 int __open64_2(const char *path, int flags)
 {
-    if (is_tool_device(AT_FDCWD, path)) {
+    if (is_tool_device(path)) {
         return open_device(path, flags);
     }
     using Fn = int (*)(const char *, int);
@@ -178,7 +178,7 @@ int __open64_2(const char *path, int flags)
 
 int __openat_2(int dirfd, const char *path, int flags)
 {
-    if (is_tool_device(dirfd, path)) {
+    if (is_tool_device(path)) {
         return open_device(path, flags);
     }
     using Fn = int (*)(int, const char *, int);
@@ -188,7 +188,7 @@ int __openat_2(int dirfd, const char *path, int flags)
 
 int __openat64_2(int dirfd, const char *path, int flags)
 {
-    if (is_tool_device(dirfd, path)) {
+    if (is_tool_device(path)) {
         return open_device(path, flags);
     }
     using Fn = int (*)(int, const char *, int);
