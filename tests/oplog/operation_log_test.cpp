@@ -3,7 +3,6 @@
 #include <poll.h>
 
 #include <cerrno>
-#include <regex>
 
 #include "oplog/management.h"
 #include "oplog/operation_log.h"
@@ -16,9 +15,6 @@ using oplogtest::exists;
 using oplogtest::mode_of;
 using oplogtest::read_file;
 using oplogtest::write_file;
-
-const std::regex ROLLBACK_RECORD(
-    R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] The old operation log has been backed up to (.*)\.\r\n)");
 
 TEST(CreateFolder, CreatesOneLevelWithOwnerOnlyMode)
 {
@@ -162,47 +158,6 @@ TEST_F(OperationLogTest, FirstStartMakesFoldersAndEmptyLog)
     EXPECT_EQ(init_operation_log(nullptr), -6);
     EXPECT_EQ(std::string(g_op_log), log_);
     EXPECT_EQ(read_file(log_), "kept\r\n");
-}
-
-TEST_F(OperationLogTest, RolloverAtTheSizeLimit)
-{
-    struct Case {
-        uint64_t size;
-        bool moved;
-    } cases[] = {
-        {0, false},
-        {OP_LOG_MAX_SIZE, false},
-        {OP_LOG_MAX_SIZE + 1ULL, true},
-        // Past 4 GiB the low 32 bits alone would look small.
-        {(1ULL << 32) + 1, true},
-        {(1ULL << 32) + OP_LOG_MAX_SIZE, true},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.size);
-        std::string cmd = "rm -rf '" + folder_ + "'";
-        ASSERT_EQ(system(cmd.c_str()), 0);
-        g_op_log[0] = '\0';
-        earlier_log(c.size);
-        if (c.moved) {
-            write_file(old_, "an older backup\r\n");
-        }
-        std::string out;
-        ASSERT_EQ(init(&out), 0);
-        EXPECT_EQ(out, "");
-        struct stat info = {};
-        if (!c.moved) {
-            ASSERT_EQ(stat(log_.c_str(), &info), 0);
-            EXPECT_EQ(static_cast<uint64_t>(info.st_size), c.size);
-            EXPECT_FALSE(exists(old_));
-            continue;
-        }
-        ASSERT_EQ(stat(old_.c_str(), &info), 0);
-        EXPECT_EQ(static_cast<uint64_t>(info.st_size), c.size);  // replaced the older one
-        std::smatch m;
-        std::string fresh = read_file(log_);
-        ASSERT_TRUE(std::regex_match(fresh, m, ROLLBACK_RECORD)) << fresh;
-        EXPECT_EQ(m[1].str(), old_);
-    }
 }
 
 TEST_F(OperationLogTest, StartUpFailures)
