@@ -1,0 +1,288 @@
+// sscanf_s with the program's own formats (%u, %x, %s with a size) checked
+// against a model of the number and word rules, and with arbitrary formats
+// whose arguments are worked out here first, so every pointer handed over is
+// real and sized: the scan must stay inside them whatever the text says.
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "bounded/bounded.h"
+
+namespace {
+
+void check(bool ok, const char *what)
+{
+    if (!ok) {
+        fprintf(stderr, "scan: %s\n", what);
+        abort();
+    }
+}
+
+bool is_space(char c)
+{
+    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
+}
+
+int digit_of(char c, unsigned base)
+{
+    int value = 99;
+    if (c >= '0' && c <= '9') {
+        value = c - '0';
+    } else if (c >= 'a' && c <= 'f') {
+        value = c - 'a' + 10;
+    } else if (c >= 'A' && c <= 'F') {
+        value = c - 'A' + 10;
+    }
+    return value < static_cast<int>(base) ? value : -1;
+}
+
+struct Expected {
+    int32_t result;
+    uint32_t value;
+};
+
+// One unsigned field: sign, 0x prefix for base 16, digits gathered in 64
+// bits; too big for 64 bits is all ones, a minus negates modulo 2^32 up to
+// 2^32 and is all ones beyond.
+Expected model_number(const char *text, unsigned base)
+{
+    if (*text == '\0') {
+        return {-1, 0};
+    }
+    while (is_space(*text)) {
+        ++text;
+    }
+    if (*text == '\0') {
+        return {-1, 0};
+    }
+    bool negative = false;
+    if (*text == '+' || *text == '-') {
+        negative = *text == '-';
+        ++text;
+    }
+    bool digits = false;
+    if (base == 16 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
+        digits = true;  // "0x" alone reads as 0
+        text += 2;
+    }
+    unsigned __int128 magnitude = 0;
+    bool overflow = false;
+    for (; digit_of(*text, base) >= 0; ++text) {
+        digits = true;
+        magnitude = magnitude * base + static_cast<unsigned>(digit_of(*text, base));
+        if (magnitude > UINT64_MAX) {
+            overflow = true;
+            magnitude = 0;
+        }
+    }
+    if (!digits) {
+        return {0, 0};
+    }
+    if (overflow) {
+        return {1, UINT32_MAX};
+    }
+    auto m = static_cast<uint64_t>(magnitude);
+    if (negative) {
+        return {1, m > (uint64_t{1} << 32) ? UINT32_MAX : static_cast<uint32_t>(0 - m)};
+    }
+    return {1, static_cast<uint32_t>(m)};
+}
+
+void check_number(const std::string &text, const char *format, unsigned base)
+{
+    Expected expected = model_number(text.c_str(), base);
+    uint32_t value = 0xDEADBEEF;
+    int32_t result = sscanf_s(text.c_str(), format, &value);
+    check(result == expected.result, "number: result differs from the rules");
+    if (result == 1) {
+        check(value == expected.value, "number: value differs from the rules");
+    } else {
+        check(value == 0xDEADBEEF, "number: destination written on a failure");
+    }
+}
+
+// One word into `size` bytes: longer than size - 1 empties the destination.
+void check_word(const std::string &text, uint32_t size)
+{
+    auto dest = std::make_unique<char[]>(size == 0 || size > BOUNDED_MAX_LEN ? 1 : size);
+    dest[0] = 'Z';
+    int32_t result = sscanf_s(text.c_str(), "%s", dest.get(), size);
+    const char *p = text.c_str();
+    if (*p == '\0') {
+        check(result == -1, "word: empty text");
+        check(size == 0 || dest[0] == '\0', "word: empty text leaves the destination");
+        return;
+    }
+    if (size == 0 || size > BOUNDED_MAX_LEN) {
+        check(result == 0 && dest[0] == 'Z', "word: refused size");
+        return;
+    }
+    while (is_space(*p)) {
+        ++p;
+    }
+    size_t length = 0;
+    while (p[length] != '\0' && !is_space(p[length])) {
+        ++length;
+    }
+    if (length == 0) {
+        check(result == -1, "word: blank text");
+    } else if (length < size) {
+        check(result == 1 && strlen(dest.get()) == length && memcmp(dest.get(), p, length) == 0,
+              "word: copy");
+    } else {
+        check(result == 0 && dest[0] == '\0', "word: too long");
+    }
+}
+
+// A destination worked out from the format: `size` bytes for an integer
+// (its width) or a text field (its size argument).
+struct Dest {
+    bool text;
+    uint32_t size_arg;
+    std::unique_ptr<uint8_t[]> memory;
+};
+
+constexpr size_t MAX_DESTS = 6;
+
+// Returns the destinations the format consumes, in order, or nothing when
+// the format holds anything whose argument use is not certain.
+std::optional<std::vector<Dest>> plan_arguments(const std::string &format,
+                                                FuzzedDataProvider &input)
+{
+    std::vector<Dest> dests;
+    const char *f = format.c_str();
+    while (*f != '\0') {
+        if (*f++ != '%') {
+            continue;
+        }
+        bool suppress = *f == '*';
+        if (suppress) {
+            ++f;
+        }
+        size_t width = 0;
+        while (*f >= '0' && *f <= '9') {
+            width = width * 10 + static_cast<size_t>(*f++ - '0');
+            if (width > 1000) {
+                return std::nullopt;
+            }
+        }
+        size_t bytes = 4;
+        if (f[0] == 'h' && f[1] == 'h') {
+            bytes = 1, f += 2;
+        } else if (f[0] == 'h') {
+            bytes = 2, f += 1;
+        } else if (f[0] == 'l' && f[1] == 'l') {
+            bytes = 8, f += 2;
+        } else if (f[0] == 'l' || f[0] == 'j' || f[0] == 'z' || f[0] == 't') {
+            bytes = 8, f += 1;
+        }
+        char kind = *f;
+        if (kind == '\0') {
+            return std::nullopt;
+        }
+        ++f;
+        if (kind == '%') {
+            continue;
+        }
+        bool text = kind == 's' || kind == 'c' || kind == '[';
+        if (kind == '[') {
+            if (*f == '^') {
+                ++f;
+            }
+            if (*f == ']') {
+                ++f;
+            }
+            f = strchr(f, ']');
+            if (f == nullptr) {
+                return std::nullopt;
+            }
+            ++f;
+        } else if (!text && strchr("diuoxXpn", kind) == nullptr) {
+            return std::nullopt;
+        }
+        if (text && bytes != 4) {
+            return std::nullopt;  // wide characters: not this program's business
+        }
+        if (suppress) {
+            continue;
+        }
+        if (dests.size() == MAX_DESTS) {
+            return std::nullopt;
+        }
+        Dest dest{text, 0, nullptr};
+        size_t allocated = kind == 'p' ? sizeof(void *) : bytes;
+        if (text) {
+            // A real size, 0, or one the scan must refuse without writing.
+            uint8_t pick = input.ConsumeIntegral<uint8_t>();
+            dest.size_arg = pick == 255 ? 0xFFFFFFFFu : pick == 254 ? 0x80000000u : pick % 48;
+            allocated = dest.size_arg == 0 || dest.size_arg > BOUNDED_MAX_LEN ? 1 : dest.size_arg;
+        }
+        dest.memory = std::make_unique<uint8_t[]>(allocated);
+        dests.push_back(std::move(dest));
+    }
+    return dests;
+}
+
+// Calls sscanf_s with exactly the arguments the plan lists, each with its
+// own type: a pointer, and for text fields the size as unsigned int.
+template <size_t Left, typename... Args>
+int32_t scan_with_plan(const char *text, const char *format, const std::vector<Dest> &dests,
+                       size_t i, Args... args)
+{
+    if (i == dests.size()) {
+        return sscanf_s(text, format, args...);
+    }
+    if constexpr (Left == 0) {
+        abort();
+    } else {
+        const Dest &dest = dests[i];
+        if (dest.text) {
+            return scan_with_plan<Left - 1>(text, format, dests, i + 1, args...,
+                                            reinterpret_cast<char *>(dest.memory.get()),
+                                            static_cast<unsigned int>(dest.size_arg));
+        }
+        return scan_with_plan<Left - 1>(text, format, dests, i + 1, args...,
+                                        static_cast<void *>(dest.memory.get()));
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    FuzzedDataProvider input(data, size);
+    switch (input.ConsumeIntegralInRange<int>(0, 3)) {
+    case 0:
+        check_number(input.ConsumeRemainingBytesAsString(), "%u", 10);
+        break;
+    case 1:
+        check_number(input.ConsumeRemainingBytesAsString(), "%x", 16);
+        break;
+    case 2: {
+        uint16_t pick = input.ConsumeIntegral<uint16_t>();
+        uint32_t word_size = pick == 0xFFFF ? 0x80000000u : pick % 600;
+        check_word(input.ConsumeRemainingBytesAsString(), word_size);
+        break;
+    }
+    default: {
+        std::string format = input.ConsumeRandomLengthString(64);
+        auto dests = plan_arguments(format, input);
+        if (!dests) {
+            break;
+        }
+        std::string text = input.ConsumeRemainingBytesAsString();
+        int32_t result = scan_with_plan<MAX_DESTS>(text.c_str(), format.c_str(), *dests, 0);
+        check(result >= -1 && result <= static_cast<int32_t>(dests->size()),
+              "more fields assigned than destinations");
+        break;
+    }
+    }
+    return 0;
+}
