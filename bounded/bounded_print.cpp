@@ -14,6 +14,20 @@ bool destination_size_valid(size_t destMax)
     return destMax != 0 && destMax <= BOUNDED_MAX_LEN;
 }
 
+// A missing destination or a size out of range fails untouched; a missing
+// format empties the destination.
+bool arguments_valid(char *dest, size_t destMax, const char *format)
+{
+    if (dest == nullptr || !destination_size_valid(destMax)) {
+        return false;
+    }
+    if (format == nullptr) {
+        dest[0] = '\0';
+        return false;
+    }
+    return true;
+}
+
 int32_t reset_output(char *dest)
 {
     dest[0] = '\0';
@@ -24,13 +38,7 @@ int32_t reset_output(char *dest)
 
 int32_t vsprintf_s(char *dest, size_t destMax, const char *format, va_list args)
 {
-    if (dest == nullptr || format == nullptr) {
-        if (dest != nullptr && destination_size_valid(destMax)) {
-            dest[0] = '\0';
-        }
-        return -1;
-    }
-    if (!destination_size_valid(destMax)) {
+    if (!arguments_valid(dest, destMax, format)) {
         return -1;
     }
     int written = vsnprintf(dest, destMax, format, args);
@@ -51,13 +59,7 @@ int32_t sprintf_s(char *dest, size_t destMax, const char *format, ...)
 
 int32_t vsnprintf_s(char *dest, size_t destMax, size_t count, const char *format, va_list args)
 {
-    if (dest == nullptr || format == nullptr) {
-        if (dest != nullptr && destination_size_valid(destMax)) {
-            dest[0] = '\0';
-        }
-        return -1;
-    }
-    if (!destination_size_valid(destMax)) {
+    if (!arguments_valid(dest, destMax, format)) {
         return -1;
     }
     if (count > PRINT_MAX_COUNT) {

@@ -19,8 +19,17 @@ bool spans_overlap(const char *a, const char *b, size_t len)
     return pa < pb ? pb - pa <= len : pa - pb <= len;
 }
 
-// Checks shared by every string function; 0 lets the caller go on.
-int32_t check_destination(const char *dest, size_t destMax)
+int32_t reset_string(char *dest, int32_t status)
+{
+    dest[0] = '\0';
+    return status;
+}
+
+// Checks shared by every string function, in their order: a bad
+// destination is left untouched, a missing source or a count above the
+// limit empties it (the functions without a count pass 0). 0 lets the
+// caller go on.
+int32_t check_arguments(char *dest, size_t destMax, const char *src, size_t count)
 {
     if (destMax == 0 || destMax > BOUNDED_MAX_LEN) {
         return ERANGE;
@@ -28,13 +37,13 @@ int32_t check_destination(const char *dest, size_t destMax)
     if (dest == nullptr) {
         return EINVAL;
     }
+    if (src == nullptr) {
+        return reset_string(dest, EINVAL_RESET);
+    }
+    if (count > BOUNDED_MAX_LEN) {
+        return reset_string(dest, ERANGE_RESET);
+    }
     return 0;
-}
-
-int32_t reset_string(char *dest, int32_t status)
-{
-    dest[0] = '\0';
-    return status;
 }
 
 int32_t concatenate(char *dest, size_t destMax, const char *src, size_t srcLimit, bool limitIsCount)
@@ -60,12 +69,9 @@ int32_t concatenate(char *dest, size_t destMax, const char *src, size_t srcLimit
 
 int32_t strcpy_s(char *dest, size_t destMax, const char *src)
 {
-    int32_t status = check_destination(dest, destMax);
+    int32_t status = check_arguments(dest, destMax, src, 0);
     if (status != 0) {
         return status;
-    }
-    if (src == nullptr) {
-        return reset_string(dest, EINVAL_RESET);
     }
     size_t len = strnlen(src, destMax);
     if (len >= destMax) {
@@ -83,15 +89,9 @@ int32_t strcpy_s(char *dest, size_t destMax, const char *src)
 
 int32_t strncpy_s(char *dest, size_t destMax, const char *src, size_t count)
 {
-    int32_t status = check_destination(dest, destMax);
+    int32_t status = check_arguments(dest, destMax, src, count);
     if (status != 0) {
         return status;
-    }
-    if (src == nullptr) {
-        return reset_string(dest, EINVAL_RESET);
-    }
-    if (count > BOUNDED_MAX_LEN) {
-        return reset_string(dest, ERANGE_RESET);
     }
     if (count == 0) {
         return reset_string(dest, 0);
@@ -117,27 +117,12 @@ int32_t strncpy_s(char *dest, size_t destMax, const char *src, size_t count)
 
 int32_t strcat_s(char *dest, size_t destMax, const char *src)
 {
-    int32_t status = check_destination(dest, destMax);
-    if (status != 0) {
-        return status;
-    }
-    if (src == nullptr) {
-        return reset_string(dest, EINVAL_RESET);
-    }
-    return concatenate(dest, destMax, src, 0, false);
+    int32_t status = check_arguments(dest, destMax, src, 0);
+    return status != 0 ? status : concatenate(dest, destMax, src, 0, false);
 }
 
 int32_t strncat_s(char *dest, size_t destMax, const char *src, size_t count)
 {
-    int32_t status = check_destination(dest, destMax);
-    if (status != 0) {
-        return status;
-    }
-    if (src == nullptr) {
-        return reset_string(dest, EINVAL_RESET);
-    }
-    if (count > BOUNDED_MAX_LEN) {
-        return reset_string(dest, ERANGE_RESET);
-    }
-    return concatenate(dest, destMax, src, count, true);
+    int32_t status = check_arguments(dest, destMax, src, count);
+    return status != 0 ? status : concatenate(dest, destMax, src, count, true);
 }
