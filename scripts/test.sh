@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Builds everything and runs every test: a g++ build, then a clang++ build
 # with AddressSanitizer and UndefinedBehaviorSanitizer running the same tests.
-# Usage: scripts/test.sh [stage...]   stages: gcc sanitize (default: all)
+# Then the fuzz targets for a bounded time, and real runs of the tool under
+# valgrind on the simulated card.
+# Usage: scripts/test.sh [stage...]   stages: gcc sanitize fuzz valgrind (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
@@ -21,8 +23,59 @@ stage_sanitize() {
   ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
 }
 
+# Every fuzz target from its seed corpus, 15 seconds each; any crash,
+# sanitizer report or leak fails the stage.
+stage_fuzz() {
+  cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
+    -DZORVI_WERROR=ON -DZORVI_FUZZ=ON -DZORVI_BENCHMARKS=OFF
+  cmake --build build-fuzz -j "$jobs" --target zorvi_fuzzers
+  tests/fuzz/run_fuzzers.sh build-fuzz 15
+}
+
+# Representative runs of the g++ build under valgrind on the simulated card:
+# any memory error or definite/indirect leak fails the stage.
+stage_valgrind() {
+  cmake -S . -B build -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DZORVI_WERROR=ON
+  cmake --build build -j "$jobs" --target zorviconfig zorvisim zorvisim_preload
+  local state logs bad failed=0
+  state=$(mktemp -d)
+  logs="$state/valgrind"
+  mkdir -p "$logs"
+  bad="$state/bad.ini"
+  sed 's/^HN = .*/HN = 4/' examples/full.ini >"$bad"
+  # expected status, input, arguments
+  vg_run() {
+    local expect=$1 input=$2 status=0
+    shift 2
+    printf '%b' "$input" | build/sim/zorvisim --state "$state" -- \
+      valgrind --error-exitcode=99 --leak-check=full --show-leak-kinds=definite,indirect \
+      --errors-for-leak-kinds=definite,indirect --log-file="$logs/%p.log" \
+      build/tool/zorviconfig "$@" >"$state/out" 2>&1 || status=$?
+    echo "zorviconfig $*: status $status (expected $expect)"
+    if [ "$status" != "$expect" ]; then
+      cat "$state/out"
+      failed=1
+    fi
+  }
+  vg_run 0 '' zorvi0                                   # empty card
+  vg_run 0 'yes\nagree\n' zorvi0 -f examples/full.ini  # successful load
+  vg_run 0 '' zorvi0                                   # display of the full template
+  vg_run 1 'no\n' zorvi0 -f examples/full.ini          # refused at the prompt
+  vg_run 1 'yes\nagree\n' zorvi0 -f "$bad"              # value out of range
+  vg_run 1 'yes\nagree\n' zorvi0 --file "$state/none"   # missing file
+  vg_run 255 '' zorvi0123456789abcdef                  # device name refused
+  echo "valgrind summaries of $(ls "$logs" | wc -l) runs:"
+  grep -hE 'ERROR SUMMARY|definitely lost|indirectly lost|All heap blocks' "$logs"/*.log |
+    sed 's/^==[0-9]*== //' | sort | uniq -c
+  if grep -L 'ERROR SUMMARY: 0 errors' "$logs"/*.log | grep -q .; then
+    failed=1
+  fi
+  rm -rf "$state"
+  [ "$failed" = 0 ]
+}
+
 stages=("$@")
-[ "${#stages[@]}" -gt 0 ] || stages=(gcc sanitize)
+[ "${#stages[@]}" -gt 0 ] || stages=(gcc sanitize fuzz valgrind)
 for s in "${stages[@]}"; do
   echo "=== stage: $s"
   "stage_$s"
