@@ -25,6 +25,16 @@ bool is_comment_start(const char *text)
     return text[0] == '#' || (text[0] == '/' && text[1] == '/');
 }
 
+// Every buffer starts zeroed; a lookup that cannot clear one ends there.
+int32_t clear_buffer(char *buffer, size_t size)
+{
+    if (memset_s(buffer, size, 0, size) != 0) {
+        puts("Init key value buff failed");
+        return -1;
+    }
+    return 0;
+}
+
 char *skip_blanks(char *text)
 {
     while (is_blank_char(*text)) {
@@ -112,8 +122,7 @@ void copy_key_value(char *value_start, char *value)
 int32_t find_key_in_section(FILE *file, const char *key, char *value)
 {
     char line[INI_LINE_SIZE];
-    if (memset_s(line, sizeof(line), 0, sizeof(line)) != 0) {
-        puts("Init key value buff failed");
+    if (clear_buffer(line, sizeof(line)) != 0) {
         return -1;
     }
     while (feof(file) == 0) {
@@ -137,13 +146,22 @@ int32_t find_key_in_section(FILE *file, const char *key, char *value)
     return -1;
 }
 
+// The value text of `key`, in a buffer cleared first.
+int32_t read_value_text(const char *path, const char *section, const char *key,
+                        char (&text)[INI_VALUE_SIZE])
+{
+    if (clear_buffer(text, sizeof(text)) != 0) {
+        return -1;
+    }
+    return get_key_value(path, section, key, text);
+}
+
 }  // namespace
 
 int32_t get_key_value(const char *path, const char *section, const char *key, char *value)
 {
     char line[INI_LINE_SIZE];
-    if (memset_s(line, sizeof(line), 0, sizeof(line)) != 0) {
-        puts("Init key value buff failed");
+    if (clear_buffer(line, sizeof(line)) != 0) {
         return -1;
     }
     FILE *file = (path == nullptr) ? nullptr : fopen(path, "r");
@@ -174,12 +192,8 @@ int32_t get_key_value(const char *path, const char *section, const char *key, ch
 int32_t get_uint_key_value(const char *path, const char *section, const char *key,
                            uint32_t *value)
 {
-    char text[INI_LINE_SIZE];
-    if (memset_s(text, sizeof(text), 0, sizeof(text)) != 0) {
-        puts("Init key value buff failed");
-        return -1;
-    }
-    int32_t status = get_key_value(path, section, key, text);
+    char text[INI_VALUE_SIZE];
+    int32_t status = read_value_text(path, section, key, text);
     if (status != 0) {
         return status;
     }
@@ -199,11 +213,7 @@ int32_t get_string_key_value(const char *path, const char *section, const char *
                              char *value)
 {
     char text[INI_VALUE_SIZE];
-    if (memset_s(text, sizeof(text), 0, sizeof(text)) != 0) {
-        puts("Init key value buff failed");
-        return -1;
-    }
-    int32_t status = get_key_value(path, section, key, text);
+    int32_t status = read_value_text(path, section, key, text);
     if (status != 0) {
         return status;
     }

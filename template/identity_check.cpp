@@ -48,6 +48,16 @@ int32_t read_driver_version(uint32_t parts[DRIVER_VERSION_PARTS])
     return 0;
 }
 
+// Reads one of the [INFO] numbers the checks need, naming it when it cannot.
+int32_t read_info_number(const char *path, const char *key, uint32_t *value)
+{
+    int32_t status = get_uint_key_value(path, "INFO", key, value);
+    if (status != 0) {
+        printf("Error happened when reading %s to get %s\n", path, key);
+    }
+    return status;
+}
+
 // Compares the file's PCIDID with the card's id; keeps it in the record when
 // the template's mode has a PCIDID block.
 int32_t check_pci_device_id(const char *path, ResourceTemplate *record)
@@ -59,9 +69,8 @@ int32_t check_pci_device_id(const char *path, ResourceTemplate *record)
         return status;
     }
     uint32_t file_id = 0;
-    status = get_uint_key_value(path, "INFO", "PCIDID", &file_id);
+    status = read_info_number(path, "PCIDID", &file_id);
     if (status != 0) {
-        printf("Error happened when reading %s to get PCIDID\n", path);
         return status;
     }
     if (file_id != card_id) {
@@ -131,9 +140,8 @@ int32_t check_template_identity(const char *path, ResourceTemplate *record)
         reinterpret_cast<const unsigned char *>(record) + TEMPLATE_BODY_OFFSET,
         template_length(record));
     uint32_t metadata = 0;
-    status = get_uint_key_value(path, "INFO", "METADATA", &metadata);
+    status = read_info_number(path, "METADATA", &metadata);
     if (status != 0) {
-        printf("Error happened when reading %s to get METADATA\n", path);
         return status;
     }
     if (metadata != checksum) {
