@@ -11,91 +11,63 @@
 
 namespace {
 
-void copy_args(benchmark::internal::Benchmark *b)
+// One copy or fill of range(0) bytes per iteration.
+template <typename Op>
+void bytes_loop(benchmark::State &state, Op op)
 {
-    b->Arg(16)->Arg(1024)->Arg(64 * 1024);
+    auto n = static_cast<size_t>(state.range(0));
+    std::vector<char> src(n, 'a'), dst(n);
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(op(dst.data(), src.data(), n));
+        benchmark::DoNotOptimize(dst.data());
+        benchmark::ClobberMemory();
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
 }
 
 void BM_memcpy(benchmark::State &state)
 {
-    auto n = static_cast<size_t>(state.range(0));
-    std::vector<char> src(n, 'a'), dst(n);
-    for (auto _ : state) {
-        memcpy(dst.data(), src.data(), n);
-        benchmark::DoNotOptimize(dst.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+    bytes_loop(state, [](char *d, const char *s, size_t n) { return memcpy(d, s, n); });
 }
-BENCHMARK(BM_memcpy)->Apply(copy_args);
-
 void BM_memcpy_s(benchmark::State &state)
 {
-    auto n = static_cast<size_t>(state.range(0));
-    std::vector<char> src(n, 'a'), dst(n);
-    for (auto _ : state) {
-        int32_t status = memcpy_s(dst.data(), n, src.data(), n);
-        benchmark::DoNotOptimize(status);
-        benchmark::DoNotOptimize(dst.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+    bytes_loop(state, [](char *d, const char *s, size_t n) { return memcpy_s(d, n, s, n); });
 }
-BENCHMARK(BM_memcpy_s)->Apply(copy_args);
-
 void BM_memset(benchmark::State &state)
 {
-    auto n = static_cast<size_t>(state.range(0));
-    std::vector<char> dst(n);
-    for (auto _ : state) {
-        memset(dst.data(), 0, n);
-        benchmark::DoNotOptimize(dst.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+    bytes_loop(state, [](char *d, const char *, size_t n) { return memset(d, 0, n); });
 }
-BENCHMARK(BM_memset)->Apply(copy_args);
-
 void BM_memset_s(benchmark::State &state)
 {
-    auto n = static_cast<size_t>(state.range(0));
-    std::vector<char> dst(n);
-    for (auto _ : state) {
-        int32_t status = memset_s(dst.data(), n, 0, n);
-        benchmark::DoNotOptimize(status);
-        benchmark::DoNotOptimize(dst.data());
-        benchmark::ClobberMemory();
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+    bytes_loop(state, [](char *d, const char *, size_t n) { return memset_s(d, n, 0, n); });
 }
-BENCHMARK(BM_memset_s)->Apply(copy_args);
+BENCHMARK(BM_memcpy)->Arg(16)->Arg(1024)->Arg(64 * 1024);
+BENCHMARK(BM_memcpy_s)->Arg(16)->Arg(1024)->Arg(64 * 1024);
+BENCHMARK(BM_memset)->Arg(16)->Arg(1024)->Arg(64 * 1024);
+BENCHMARK(BM_memset_s)->Arg(16)->Arg(1024)->Arg(64 * 1024);
 
 // Values as template files carry them: small, large and the 32-bit maximum.
-const char *const NUMBERS[] = {"7", "1024", "65535", "4294967295"};
-constexpr size_t NUMBER_COUNT = sizeof NUMBERS / sizeof NUMBERS[0];
+template <typename Scan>
+void scan_loop(benchmark::State &state, Scan scan)
+{
+    static const char *const NUMBERS[] = {"7", "1024", "65535", "4294967295"};
+    size_t i = 0;
+    for (auto _ : state) {
+        unsigned value = 0;
+        benchmark::DoNotOptimize(scan(NUMBERS[i++ % 4], &value));
+        benchmark::DoNotOptimize(value);
+    }
+}
 
 void BM_sscanf_u(benchmark::State &state)
 {
-    size_t i = 0;
-    for (auto _ : state) {
-        unsigned value = 0;
-        int result = sscanf(NUMBERS[i++ % NUMBER_COUNT], "%u", &value);
-        benchmark::DoNotOptimize(result);
-        benchmark::DoNotOptimize(value);
-    }
+    scan_loop(state, [](const char *text, unsigned *v) { return sscanf(text, "%u", v); });
 }
-BENCHMARK(BM_sscanf_u);
-
 void BM_sscanf_s_u(benchmark::State &state)
 {
-    size_t i = 0;
-    for (auto _ : state) {
-        unsigned value = 0;
-        int32_t result = sscanf_s(NUMBERS[i++ % NUMBER_COUNT], "%u", &value);
-        benchmark::DoNotOptimize(result);
-        benchmark::DoNotOptimize(value);
-    }
+    scan_loop(state, [](const char *text, unsigned *v) { return sscanf_s(text, "%u", v); });
 }
+BENCHMARK(BM_sscanf_u);
 BENCHMARK(BM_sscanf_s_u);
 
 }  // namespace
