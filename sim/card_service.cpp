@@ -355,6 +355,12 @@ int sim_serve_ioctl(const char *state, int fd, int open_flags, unsigned long req
     return result;
 }
 
+const char *sim_state_folder()
+{
+    const char *state = getenv(SIM_STATE_ENV);
+    return state != nullptr && state[0] != '\0' ? state : nullptr;
+}
+
 bool sim_device_present(const char *state)
 {
     return !exists(path_in(state, "faults/no_device"));

@@ -7,6 +7,10 @@
 // Environment variable naming the state folder; set by the launcher.
 constexpr const char *SIM_STATE_ENV = "ZORVISIM_STATE";
 
+// The state folder the launcher named; nullptr when none, and then the
+// preload library passes every call on.
+const char *sim_state_folder();
+
 // Serves one ioctl on a descriptor of the simulated device. Returns what the
 // ioctl returns; when -1, *error holds the errno to report.
 int sim_serve_ioctl(const char *state, int fd, int open_flags, unsigned long request, void *arg,

@@ -7,10 +7,11 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
+#include <array>
 #include <cerrno>
 #include <cstdarg>
-#include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "channel/tool_message.h"
 #include "sim/card_service.h"
@@ -38,35 +39,45 @@ F next_definition(const char *name)
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
 }
 
-const char *state_folder()
-{
-    const char *state = getenv(SIM_STATE_ENV);
-    return state != nullptr && state[0] != '\0' ? state : nullptr;
-}
-
 // The device path is absolute, so openat's folder descriptor does not matter.
 bool is_tool_device(const char *path)
 {
-    return path != nullptr && state_folder() != nullptr && strcmp(path, TOOL_DEVICE_PATH) == 0;
+    return path != nullptr && sim_state_folder() != nullptr && strcmp(path, TOOL_DEVICE_PATH) == 0;
 }
 
-bool needs_mode(int flags)
+// The ways into open: plain and 64-bit, with and without a folder descriptor,
+// and the checked forms fortified builds call. Each passes on to its own next
+// definition, so the C library's or a sanitizer's handling of it still applies.
+enum OpenEntry { OPEN, OPEN64, OPENAT, OPENAT64, OPEN_2, OPEN64_2, OPENAT_2, OPENAT64_2 };
+constexpr const char *OPEN_ENTRY_NAMES[] = {"open",     "open64",     "openat",     "openat64",
+                                            "__open_2", "__open64_2", "__openat_2", "__openat64_2"};
+using OpenFn = int (*)(const char *, int, ...);
+using OpenatFn = int (*)(int, const char *, int, ...);
+using CheckedOpenFn = int (*)(const char *, int);
+using CheckedOpenatFn = int (*)(int, const char *, int);
+
+void *next_open(OpenEntry entry)
 {
-    return (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+    static const auto NEXT = [] {
+        std::array<void *, std::size(OPEN_ENTRY_NAMES)> next{};
+        for (size_t i = 0; i < next.size(); ++i) {
+            next[i] = dlsym(RTLD_NEXT, OPEN_ENTRY_NAMES[i]);
+        }
+        return next;
+    }();
+    return NEXT[entry];
 }
 
 int open_device(const char *path, int flags)
 {
-    const char *state = state_folder();
+    const char *state = sim_state_folder();
     ready_table();
     if (!sim_device_present(state)) {
         sim_journal_open(state, path, flags, -1, ENOENT);
         errno = ENOENT;
         return -1;
     }
-    using OpenFn = int (*)(const char *, int, ...);
-    static OpenFn real_open = next_definition<OpenFn>("open");
-    int fd = real_open("/dev/null", O_RDWR | (flags & O_CLOEXEC));
+    int fd = reinterpret_cast<OpenFn>(next_open(OPEN))("/dev/null", O_RDWR | (flags & O_CLOEXEC));
     int error = errno;
     if (fd >= 0 && fd < MAX_TRACKED_FD) {
         g_device_flags[fd] = flags;
@@ -85,9 +96,32 @@ bool is_device_fd(int fd)
     return g_device_table_ready && fd >= 0 && fd < MAX_TRACKED_FD && g_device_flags[fd] != -1;
 }
 
+// A mode follows the flags only when the call may create a file.
 int read_mode(int flags, va_list args)
 {
-    return needs_mode(flags) ? va_arg(args, int) : 0;
+    bool created = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
+    return created ? va_arg(args, int) : 0;
+}
+
+// Every open entry point: the tool device is served here, any other path goes
+// on with the caller's arguments (the checked forms carry no mode).
+int open_entry(OpenEntry entry, int dirfd, const char *path, int flags, int mode)
+{
+    if (is_tool_device(path)) {
+        return open_device(path, flags);
+    }
+    void *next = next_open(entry);
+    switch (entry) {
+        case OPEN:
+        case OPEN64: return reinterpret_cast<OpenFn>(next)(path, flags, mode);
+        case OPENAT:
+        case OPENAT64: return reinterpret_cast<OpenatFn>(next)(dirfd, path, flags, mode);
+        case OPEN_2:
+        case OPEN64_2: return reinterpret_cast<CheckedOpenFn>(next)(path, flags);
+        case OPENAT_2:
+        case OPENAT64_2: break;
+    }
+    return reinterpret_cast<CheckedOpenatFn>(next)(dirfd, path, flags);
 }
 
 }  // namespace
@@ -100,12 +134,7 @@ int open(const char *path, int flags, ...)
     va_start(args, flags);
     int mode = read_mode(flags, args);
     va_end(args);
-    if (is_tool_device(path)) {
-        return open_device(path, flags);
-    }
-    using Fn = int (*)(const char *, int, ...);
-    static Fn real = next_definition<Fn>("open");
-    return real(path, flags, mode);
+    return open_entry(OPEN, AT_FDCWD, path, flags, mode);
 }
 
 int open64(const char *path, int flags, ...)
@@ -114,12 +143,7 @@ int open64(const char *path, int flags, ...)
     va_start(args, flags);
     int mode = read_mode(flags, args);
     va_end(args);
-    if (is_tool_device(path)) {
-        return open_device(path, flags);
-    }
-    using Fn = int (*)(const char *, int, ...);
-    static Fn real = next_definition<Fn>("open64");
-    return real(path, flags, mode);
+    return open_entry(OPEN64, AT_FDCWD, path, flags, mode);
 }
 
 int openat(int dirfd, const char *path, int flags, ...)
@@ -128,12 +152,7 @@ int openat(int dirfd, const char *path, int flags, ...)
     va_start(args, flags);
     int mode = read_mode(flags, args);
     va_end(args);
-    if (is_tool_device(path)) {
-        return open_device(path, flags);
-    }
-    using Fn = int (*)(int, const char *, int, ...);
-    static Fn real = next_definition<Fn>("openat");
-    return real(dirfd, path, flags, mode);
+    return open_entry(OPENAT, dirfd, path, flags, mode);
 }
 
 int openat64(int dirfd, const char *path, int flags, ...)
@@ -142,12 +161,7 @@ int openat64(int dirfd, const char *path, int flags, ...)
     va_start(args, flags);
     int mode = read_mode(flags, args);
     va_end(args);
-    if (is_tool_device(path)) {
-        return open_device(path, flags);
-    }
-    using Fn = int (*)(int, const char *, int, ...);
-    static Fn real = next_definition<Fn>("openat64");
-    return real(dirfd, path, flags, mode);
+    return open_entry(OPENAT64, dirfd, path, flags, mode);
 }
 
 // Fortified builds call these checked forms instead of open and openat.
@@ -158,42 +172,22 @@ int __openat64_2(int dirfd, const char *path, int flags);
 
 int __open_2(const char *path, int flags)
 {
-    if (is_tool_device(path)) {
-        return open_device(path, flags);
-    }
-    using Fn = int (*)(const char *, int);
-    static Fn real = next_definition<Fn>("__open_2");
-    return real(path, flags);
+    return open_entry(OPEN_2, AT_FDCWD, path, flags, 0);
 }
 
 int __open64_2(const char *path, int flags)
 {
-    if (is_tool_device(path)) {
-        return open_device(path, flags);
-    }
-    using Fn = int (*)(const char *, int);
-    static Fn real = next_definition<Fn>("__open64_2");
-    return real(path, flags);
+    return open_entry(OPEN64_2, AT_FDCWD, path, flags, 0);
 }
 
 int __openat_2(int dirfd, const char *path, int flags)
 {
-    if (is_tool_device(path)) {
-        return open_device(path, flags);
-    }
-    using Fn = int (*)(int, const char *, int);
-    static Fn real = next_definition<Fn>("__openat_2");
-    return real(dirfd, path, flags);
+    return open_entry(OPENAT_2, dirfd, path, flags, 0);
 }
 
 int __openat64_2(int dirfd, const char *path, int flags)
 {
-    if (is_tool_device(path)) {
-        return open_device(path, flags);
-    }
-    using Fn = int (*)(int, const char *, int);
-    static Fn real = next_definition<Fn>("__openat64_2");
-    return real(dirfd, path, flags);
+    return open_entry(OPENAT64_2, dirfd, path, flags, 0);
 }
 
 int ioctl(int fd, unsigned long request, ...) noexcept
@@ -202,7 +196,7 @@ int ioctl(int fd, unsigned long request, ...) noexcept
     va_start(args, request);
     void *arg = va_arg(args, void *);
     va_end(args);
-    const char *state = state_folder();
+    const char *state = sim_state_folder();
     if (state != nullptr && is_device_fd(fd)) {
         int error = 0;
         int result = sim_serve_ioctl(state, fd, g_device_flags[fd], request, arg, &error);
@@ -218,7 +212,7 @@ int close(int fd)
 {
     if (is_device_fd(fd)) {
         g_device_flags[fd] = -1;
-        const char *state = state_folder();
+        const char *state = sim_state_folder();
         if (state != nullptr) {
             sim_journal_close(state, fd);
         }

@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -21,12 +20,6 @@ std::string g_identity;
 bool g_identity_set = false;
 int g_option = 0;
 int g_facility = LOG_USER;
-
-const char *state_folder()
-{
-    const char *state = getenv(SIM_STATE_ENV);
-    return state != nullptr && state[0] != '\0' ? state : nullptr;
-}
 
 template <typename F>
 F next_definition(const char *name)
@@ -62,7 +55,7 @@ extern "C" {
 
 void openlog(const char *identity, int option, int facility)
 {
-    const char *state = state_folder();
+    const char *state = sim_state_folder();
     if (state == nullptr) {
         using Fn = void (*)(const char *, int, int);
         static Fn real = next_definition<Fn>("openlog");
@@ -79,7 +72,7 @@ void openlog(const char *identity, int option, int facility)
 
 void closelog(void)
 {
-    if (state_folder() == nullptr) {
+    if (sim_state_folder() == nullptr) {
         using Fn = void (*)();
         static Fn real = next_definition<Fn>("closelog");
         real();
@@ -93,7 +86,7 @@ void closelog(void)
 
 void vsyslog(int priority, const char *format, va_list args)
 {
-    const char *state = state_folder();
+    const char *state = sim_state_folder();
     if (state == nullptr) {
         using Fn = void (*)(int, const char *, va_list);
         static Fn real = next_definition<Fn>("vsyslog");
@@ -119,7 +112,7 @@ __attribute__((format(printf, 3, 4))) void __syslog_chk(int priority, int flag,
 
 void __vsyslog_chk(int priority, int flag, const char *format, va_list args)
 {
-    const char *state = state_folder();
+    const char *state = sim_state_folder();
     if (state == nullptr) {
         using Fn = void (*)(int, int, const char *, va_list);
         static Fn real = next_definition<Fn>("__vsyslog_chk");
