@@ -12,35 +12,21 @@
 //            print them as the caller's buffer holds them afterwards
 // Each OP prints "OP RESULT" (pcidid adds the value).
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include <cstdlib>
-
 #include "channel/card_queries.h"
 #include "channel/template_exchange.h"
+#include "tests/harness/test_util.h"
 
 namespace {
 
-bool write_file(const char *path, const void *data, size_t size)
+// The tests compare the files themselves, so a failed write shows there.
+int save(const char *path, const void *data, size_t size)
 {
-    FILE *file = std::fopen(path, "wb");
-    if (file == nullptr) {
-        return false;
-    }
-    const bool ok = std::fwrite(data, 1, size, file) == size;
-    return std::fclose(file) == 0 && ok;
-}
-
-bool read_file(const char *path, void *data, size_t size)
-{
-    FILE *file = std::fopen(path, "rb");
-    if (file == nullptr) {
-        return false;
-    }
-    const bool ok = std::fread(data, 1, size, file) == size;
-    std::fclose(file);
-    return ok;
+    zorvitest::write_file(path, std::string(static_cast<const char *>(data), size));
+    return 0;
 }
 
 int run(const DeviceTarget &target, const std::string &op)
@@ -49,20 +35,22 @@ int run(const DeviceTarget &target, const std::string &op)
         ResourceTemplate record;
         std::memset(&record, 0xA5, sizeof(record));
         std::printf("fetch %d\n", get_template_from_card(target, &record));
-        return write_file("/opt/fetched.bin", &record, sizeof(record)) ? 0 : 1;
+        return save("/opt/fetched.bin", &record, sizeof(record));
     }
     if (op == "store") {
         ResourceTemplate record{};
-        if (!read_file("/opt/record.bin", &record, sizeof(record))) {
+        const std::string bytes = zorvitest::read_file("/opt/record.bin");
+        if (bytes.size() != sizeof(record)) {
             return 1;
         }
+        std::memcpy(&record, bytes.data(), sizeof(record));
         std::printf("store %d\n", set_template_to_card(target, &record));
-        return write_file("/opt/after.bin", &record, sizeof(record)) ? 0 : 1;
+        return save("/opt/after.bin", &record, sizeof(record));
     }
     if (op == "version") {
         char version[DRIVER_VERSION_SIZE] = {};
         std::printf("version %d\n", get_driver_version(target, version));
-        return write_file("/opt/version.bin", version, sizeof(version)) ? 0 : 1;
+        return save("/opt/version.bin", version, sizeof(version));
     }
     if (op == "pcidid") {
         uint32_t id = 0;
