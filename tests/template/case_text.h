@@ -1,0 +1,81 @@
+// Reading the case tables kept as text files next to the tests. A case line
+// is made of words separated by blanks; a word in double quotes may hold
+// blanks and the escapes \n \r \t \" \\. In quoted words and expected
+// output, {c*N} stands for N copies of the character c, so long lines stay
+// short in the table.
+#pragma once
+
+#include <algorithm>
+#include <fstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace zorvitest {
+
+inline std::string expand_repeats(const std::string &text)
+{
+    std::string out;
+    for (size_t at = 0; at < text.size(); ++at) {
+        const size_t close = text.find('}', at);
+        const size_t digits = at + 3;
+        if (text[at] == '{' && close != std::string::npos && close > digits &&
+            text[at + 2] == '*' &&
+            text.find_first_not_of("0123456789", digits) == close) {
+            out.append(std::stoul(text.substr(digits, close - digits)), text[at + 1]);
+            at = close;
+        } else {
+            out += text[at];
+        }
+    }
+    return out;
+}
+
+// The words of `line`; a bare "--" ends them (the rest is a note).
+inline std::vector<std::string> case_words(const std::string &line)
+{
+    std::vector<std::string> words;
+    for (size_t at = 0; at < line.size();) {
+        if (line[at] == ' ' || line[at] == '\t') {
+            ++at;
+        } else if (line[at] != '"') {
+            const size_t end = std::min(line.find_first_of(" \t", at), line.size());
+            words.push_back(line.substr(at, end - at));
+            at = end;
+            if (words.back() == "--") {
+                words.pop_back();
+                break;
+            }
+        } else {
+            std::string word;
+            for (++at; at < line.size() && line[at] != '"'; ++at) {
+                if (line[at] == '\\' && ++at < line.size()) {
+                    const char c = line[at];
+                    word += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
+                } else {
+                    word += line[at];
+                }
+            }
+            if (at++ >= line.size()) {
+                throw std::runtime_error("unterminated quote: " + line);
+            }
+            words.push_back(expand_repeats(word));
+        }
+    }
+    return words;
+}
+
+inline std::vector<std::string> case_lines(const std::string &path)
+{
+    std::ifstream file(path);
+    if (!file) {
+        throw std::runtime_error("cannot read " + path);
+    }
+    std::vector<std::string> lines;
+    for (std::string line; std::getline(file, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+}  // namespace zorvitest
