@@ -41,11 +41,12 @@ int32_t init_device_id(const char *name, DeviceTarget *target)
     return 0;
 }
 
-int32_t copy_other_device_name(const char *name, DeviceTarget *target)
+namespace {
+
+// The length check and copy both paths share; only the wording of a failed
+// copy tells them apart.
+int32_t copy_device_name(const char *name, DeviceTarget *target, const char *copy_failed)
 {
-    if (name == nullptr) {
-        return -6;
-    }
     size_t length = bounded_name_length(name);
     if (length >= DEVICE_NAME_SIZE) {
         puts("Input parameter of device name is too long.");
@@ -53,10 +54,20 @@ int32_t copy_other_device_name(const char *name, DeviceTarget *target)
     }
     int32_t ret = strncpy_s(target->name, DEVICE_NAME_SIZE, name, length);
     if (ret != 0) {
-        printf("Copy dev name info failed: %d.\n", ret);
+        printf("%s: %d.\n", copy_failed, ret);
         return -1;
     }
     return init_device_id(name, target);
+}
+
+}  // namespace
+
+int32_t copy_other_device_name(const char *name, DeviceTarget *target)
+{
+    if (name == nullptr) {
+        return -6;
+    }
+    return copy_device_name(name, target, "Copy dev name info failed");
 }
 
 int32_t parse_device_name(const char *name, DeviceTarget *target)
@@ -64,15 +75,5 @@ int32_t parse_device_name(const char *name, DeviceTarget *target)
     if (!has_prefix(name, DRIVER_PREFIX)) {
         return copy_other_device_name(name, target);
     }
-    size_t length = bounded_name_length(name);
-    if (length >= DEVICE_NAME_SIZE) {
-        puts("Input parameter of device name is too long.");
-        return -8;
-    }
-    int32_t ret = strncpy_s(target->name, DEVICE_NAME_SIZE, name, length);
-    if (ret != 0) {
-        printf("Copy dev name failed: %d.\n", ret);
-        return -1;
-    }
-    return init_device_id(name, target);
+    return copy_device_name(name, target, "Copy dev name failed");
 }
