@@ -1,38 +1,66 @@
-// The real zorviconfig on the simulated card: command lines, prompts,
-// signals and the display flow, checked by output, exit status, card and log.
+// The real zorviconfig on the simulated card. Each row of the tables below is
+// one run: its command line and input, the exact output, the exit status, and
+// what the operation log and the card hold afterwards. Real signals at the
+// prompts are sent from their own test.
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
+#include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
-#include "sample_records.h"
 #include "tests/harness/sandbox.h"
+#include "tests/harness/test_util.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using zorvitest::load_prompts;
+using zorvitest::read_file;
 using zorvitest::RunOptions;
 using zorvitest::RunResult;
 using zorvitest::Sandbox;
 using Args = std::vector<std::string>;
 
+std::string golden(const std::string &name)
+{
+    return read_file(std::string(ZORVI_GOLDEN_DIR) + "/" + name);
+}
+
+const std::string USAGE = golden("usage.txt");
 const std::string NOT_FOUND =
     "Cannot find template in card, maybe it's empty.\nNote: the template is empty by default.\n";
-const std::string OPEN_FAILED = "Fail to open: /dev/nictool_dev\nCreate file err!\n";
 const std::string TOO_LONG = "Input parameter of device name is too long.\n";
-const std::string YES_PROMPT = "\nEnter [yes] to continue:\n";
-const std::string AGREE_PROMPT =
-    "################################################################################\n"
-    "# WARNING! This operation will modify the default configuration. The config    #\n"
-    "# file must be confirmed by Kx3310 manufacturer. DO NOT modify it without      #\n"
-    "# permission. Otherwise, it may cause unrecoverable consequences.              #\n"
-    "################################################################################\n"
-    "Enter [agree] to continue:\n";
 const std::string FAILED = "Operation failed.\n";
+const std::string SUCCEEDED =
+    "Succeed to configure device zorvi0\nPlease reboot OS for the new configure to take effect\n";
+const std::string MINIMAL = std::string(ZORVI_EXAMPLES_DIR) + "/minimal.ini";
+const std::string LOG = "zorvi/operation_logs/operations.log";
+
+RunOptions in(const std::string &text)
+{
+    RunOptions options;
+    options.input = text;
+    return options;
+}
+
+RunOptions flagged(bool RunOptions::*flag)
+{
+    RunOptions options;
+    options.*flag = true;
+    return options;
+}
+
+const RunOptions NO_INPUT = flagged(&RunOptions::no_input);
+
+// What a load prints up to its first prompt.
+std::string yes_prompt(const std::string &file)
+{
+    return "\nTemplate " + file + " will be configured to device zorvi0\n\nEnter [yes] to continue:\n";
+}
 
 // The operation log keeps the command line only while every argument fits.
 std::string unrecorded(const std::string &argument)
@@ -40,211 +68,271 @@ std::string unrecorded(const std::string &argument)
     return argument.size() >= 511 ? "Snprintf user input string failed.\n" : "";
 }
 
-std::string announce(const std::string &file, const std::string &device = "zorvi0")
-{
-    return "\nTemplate " + file + " will be configured to device " + device + "\n";
-}
-
-std::string op_log(const Sandbox &box)
-{
-    std::ifstream in(box.opt("zorvi/operation_logs/operations.log"), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-bool any_store(const Sandbox &box)
-{
-    for (const auto &request : box.requests()) {
-        if (!request.data.empty() && (request.data.size() < 9 || (request.data[8] & 1) != 0)) {
-            return true;
-        }
-    }
-    return false;
-}
-
-RunOptions no_input()
-{
-    RunOptions options;
-    options.no_input = true;
-    return options;
-}
-
-RunOptions closed_input()
-{
-    RunOptions options;
-    options.closed_input = true;
-    return options;
-}
-
-void expect_ended_cleanly(const RunResult &r)
-{
-    EXPECT_EQ(r.signal, 0);
-    EXPECT_EQ(r.err, "");
-}
-
-TEST(CommandLine, RefusedFormsPrintUsageAndTouchNothing)
-{
-    const std::vector<Args> refused = {
-        {},
-        {"zorvi0", "-f"},
-        {"zorvi0", "-f", "t.ini", "x"},
-        {"-h"},
-        {"--help"},
-        {"-h", "-f", "x"},
-        {"--help", "--file", "x"},
-        {"zorvi0", "-F", "t.ini"},
-        {"zorvi0", "file", "t.ini"},
-        {"zorvi0", "-file", "t.ini"},
-    };
-    for (const Args &args : refused) {
-        SCOPED_TRACE(testing::PrintToString(args));
-        Sandbox box;
-        RunResult r = box.run(args, no_input());
-        EXPECT_EQ(r.out, tooltest::golden("usage.txt"));
-        EXPECT_EQ(r.exit_status, 255);
-        expect_ended_cleanly(r);
-        EXPECT_TRUE(fs::is_empty(box.opt()));
-        EXPECT_EQ(box.opens(), 0);
-    }
-}
-
-TEST(CommandLine, OverlongDeviceNameIsRefusedAfterStartUp)
-{
-    const std::vector<Args> refused = {
-        {"zorvi01234567890"},
-        {"eth0123456789012", "--file", "t.ini"},
-        {std::string(100000, 'z')},
-        {std::string(20, '\xff')},
-    };
-    for (const Args &args : refused) {
-        SCOPED_TRACE(args[0].substr(0, 20));
-        Sandbox box;
-        RunResult r = box.run(args, no_input());
-        EXPECT_EQ(r.out, unrecorded(args[0]) + TOO_LONG + tooltest::golden("usage.txt"));
-        EXPECT_EQ(r.exit_status, 255);
-        expect_ended_cleanly(r);
-        // Start-up has run: the folders exist, but no record was written.
-        EXPECT_TRUE(fs::is_directory(box.opt("zorvi/fwlog")));
-        EXPECT_TRUE(fs::is_directory(box.opt("zorvi/operation_logs")));
-        EXPECT_EQ(op_log(box), "");
-        EXPECT_EQ(box.opens(), 0);
-    }
-}
-
-TEST(CommandLine, StartUpFailureStopsBeforeAnyFlow)
-{
-    for (const Args &args : {Args{"zorvi0"}, Args{"zorvi0", "-f", "t.ini"}}) {
-        Sandbox box;
-        RunOptions options;
-        options.readonly_opt = true;
-        options.input = "yes agree\n";
-        RunResult r = box.run(args, options);
-        EXPECT_NE(r.exit_status, 0) << r.out;
-        expect_ended_cleanly(r);
-        EXPECT_EQ(r.out.find("Template"), std::string::npos) << r.out;
-        EXPECT_EQ(r.out.find("Cannot find"), std::string::npos) << r.out;
-        EXPECT_EQ(box.opens(), 0);
-    }
-}
-
-TEST(CommandLine, OddDeviceNamesTravelToTheDriverAsGiven)
-{
-    const std::vector<std::string> names = {"", "-f", "\xff\xfe\x01", "zorvi0123456789"};
-    for (const std::string &name : names) {
-        SCOPED_TRACE(name);
-        Sandbox box;
-        RunResult r = box.run({name}, no_input());
-        expect_ended_cleanly(r);
-        // No card answers to these names.
-        EXPECT_EQ(r.out.substr(r.out.size() - std::min(r.out.size(), NOT_FOUND.size())),
-                  NOT_FOUND);
-        auto requests = box.requests();
-        ASSERT_EQ(requests.size(), 1u);
-        EXPECT_EQ(requests[0].device_name, name + std::string(16 - name.size(), '\0'));
-        EXPECT_EQ(requests[0].dev_id, 0);
-    }
-}
-
-struct PromptCase {
-    const char *what;
-    std::string input;
-    std::string after_announce;
+enum class Card {
+    UNTOUCHED,  // the tool device is never opened
+    UNCHANGED,  // at most one request (a fetch); the card keeps its template
+    STORED,     // the card holds a new template
 };
 
-TEST(Prompts, EveryRefusalFailsWithoutRecordOrStore)
+// NO_OPT: /opt stays empty. Otherwise the log exists and is empty (""), or
+// ends with the given result record.
+const std::optional<std::string> NO_OPT;
+
+struct Row {
+    std::string what;
+    Args args;
+    RunOptions how;
+    std::string out;
+    int exit_status = 1;                    // defaults: a load refused at a prompt
+    std::optional<std::string> log = "";
+    Card card = Card::UNTOUCHED;
+    std::function<void(Sandbox &)> setup = {};
+};
+
+std::string card_bytes(const Sandbox &box)
+{
+    auto record = box.card_template();
+    return record ? std::string(reinterpret_cast<const char *>(&*record), sizeof(*record)) : "";
+}
+
+void run_rows(const std::vector<Row> &rows)
+{
+    for (const Row &row : rows) {
+        SCOPED_TRACE(row.what + " " + testing::PrintToString(row.args).substr(0, 100));
+        Sandbox box;
+        if (row.setup) {
+            row.setup(box);
+        }
+        const std::string before = card_bytes(box);
+        RunResult r = box.run(row.args, row.how);
+        EXPECT_EQ(r.out, row.out);
+        EXPECT_EQ(r.exit_status, row.exit_status);
+        EXPECT_EQ(r.signal, 0);
+        EXPECT_EQ(r.err, "");
+
+        if (!row.log) {
+            EXPECT_TRUE(fs::is_empty(box.opt()));
+        } else {
+            const std::string log = read_file(box.opt(LOG));
+            EXPECT_TRUE(fs::exists(box.opt(LOG)));
+            EXPECT_TRUE(row.log->empty() ? log.empty() : log.ends_with(*row.log)) << log;
+            EXPECT_EQ(box.syslog().size(), row.log->empty() ? 0u : 1u);
+        }
+
+        // Every request names the device as given, zero-padded.
+        for (const auto &request : box.requests()) {
+            std::string name = row.args[0];
+            name.resize(16, '\0');
+            EXPECT_EQ(request.device_name, name);
+            EXPECT_EQ(request.dev_id, 0);
+        }
+        switch (row.card) {
+        case Card::UNTOUCHED:
+            EXPECT_EQ(box.opens(), 0);
+            break;
+        case Card::UNCHANGED:
+            EXPECT_LE(box.requests().size(), 1u);
+            EXPECT_EQ(card_bytes(box), before);
+            break;
+        case Card::STORED:
+            EXPECT_NE(card_bytes(box), before);
+            break;
+        }
+    }
+}
+
+TEST(CommandLine, EveryFormAndDeviceName)
+{
+    std::vector<Row> rows;
+    for (const Args &args : std::vector<Args>{
+             {},
+             {"zorvi0", "-f"},
+             {"zorvi0", "-f", "t.ini", "x"},
+             {"-h"},
+             {"--help"},
+             {"-h", "-f", "x"},
+             {"--help", "--file", "x"},
+             {"zorvi0", "-F", "t.ini"},
+             {"zorvi0", "file", "t.ini"},
+             {"zorvi0", "-file", "t.ini"},
+         }) {
+        rows.push_back({"usage", args, NO_INPUT, USAGE, 255, NO_OPT, Card::UNTOUCHED});
+    }
+    // Refused after start-up: the folders and an empty log exist.
+    for (const Args &args : std::vector<Args>{
+             {"zorvi01234567890"},
+             {"eth0123456789012", "--file", "t.ini"},
+             {std::string(100000, 'z')},
+             {std::string(20, '\xff')},
+         }) {
+        rows.push_back({"too long", args, NO_INPUT, unrecorded(args[0]) + TOO_LONG + USAGE, 255,
+                        "", Card::UNTOUCHED});
+    }
+    // Any other name goes to the driver, which knows no such card.
+    for (const char *name : {"", "-f", "\xff\xfe\x01", "zorvi0123456789", "e1234567890123x"}) {
+        rows.push_back({"unknown card", {name}, NO_INPUT, NOT_FOUND, 1, "", Card::UNCHANGED});
+    }
+    run_rows(rows);
+}
+
+TEST(Prompts, AnswersRefusalsAndOddPaths)
 {
     const std::string yes_failed = "Input string(yes) failed.\n";
     const std::string agree_failed = "Input string(agree) failed.\n";
-    const std::vector<PromptCase> cases = {
-        {"Yes", "Yes\nagree\n", YES_PROMPT + FAILED},
-        {"y", "y\n", YES_PROMPT + FAILED},
-        {"yes!", "yes!\nagree\n", YES_PROMPT + FAILED},
-        {"yes as a longer word", "yesagree\n", YES_PROMPT + FAILED},
-        {"end of input at yes", "", YES_PROMPT + yes_failed + FAILED},
-        {"blank lines only", "\n \t\n", YES_PROMPT + yes_failed + FAILED},
-        {"end of input at agree", "yes\n", YES_PROMPT + AGREE_PROMPT + agree_failed + FAILED},
-        {"Agree", "yes\nAgree\n", YES_PROMPT + AGREE_PROMPT + FAILED},
-        {"agree.", "yes agree.\n", YES_PROMPT + AGREE_PROMPT + FAILED},
-        {"512-character word", std::string(512, 'y') + "\nyes\nagree\n", YES_PROMPT + FAILED},
-        {"600-character yes", "yes" + std::string(597, 's') + "\n", YES_PROMPT + FAILED},
-        {"512-character agree", "yes\n" + std::string(512, 'a') + "\n",
-         YES_PROMPT + AGREE_PROMPT + FAILED},
+    const std::string at_yes = yes_prompt("t.ini");
+    const std::string at_agree = load_prompts("t.ini");
+    const Args load = {"zorvi0", "-f", "t.ini"};
+    std::vector<Row> rows = {
+        {"Yes", load, in("Yes\nagree\n"), at_yes + FAILED},
+        {"y", load, in("y\n"), at_yes + FAILED},
+        {"yes!", load, in("yes!\nagree\n"), at_yes + FAILED},
+        {"yes as part of a word", load, in("yesagree\n"), at_yes + FAILED},
+        {"end of input at yes", load, in(""), at_yes + yes_failed + FAILED},
+        {"blank lines only", load, in("\n \t\n"), at_yes + yes_failed + FAILED},
+        {"no input", load, NO_INPUT, at_yes + yes_failed + FAILED},
+        {"closed input", {"zorvi0", "--file", "t.ini"}, flagged(&RunOptions::closed_input),
+         at_yes + yes_failed + FAILED},
+        {"end of input at agree", load, in("yes\n"), at_agree + agree_failed + FAILED},
+        {"Agree", load, in("yes\nAgree\n"), at_agree + FAILED},
+        {"agree.", load, in("yes agree.\n"), at_agree + FAILED},
+        {"512-character word", load, in(std::string(512, 'y') + "\nyes\nagree\n"),
+         at_yes + FAILED},
+        {"600-character yes", load, in("yes" + std::string(597, 's') + "\n"),
+         at_yes + FAILED},
+        {"512-character agree", load, in("yes\n" + std::string(512, 'a') + "\n"),
+         at_agree + FAILED},
     };
-    for (const PromptCase &c : cases) {
-        SCOPED_TRACE(c.what);
-        Sandbox box;
-        RunResult r = box.run({"zorvi0", "-f", "t.ini"}, {.input = c.input});
-        EXPECT_EQ(r.out, announce("t.ini") + c.after_announce);
-        EXPECT_EQ(r.exit_status, 1);
-        expect_ended_cleanly(r);
-        EXPECT_EQ(op_log(box), "");
-        EXPECT_EQ(box.opens(), 0);
+    for (const std::string &path : {std::string(""), std::string("\xff\xfe.ini"), std::string("-h"),
+                                    std::string(5000, 'p')}) {
+        rows.push_back({"odd path", {"zorvi0", "-f", path}, in("no\n"),
+                        unrecorded(path) + yes_prompt(path) + FAILED});
     }
+    // Both answers, in any layout, lead on to the begin record and the file.
+    const std::string missing = load_prompts("missing.ini") +
+                                "File isn't existed\n"
+                                "Error happened when reading missing.ini, VERSION\n" +
+                                FAILED;
+    for (const char *input : {"yes agree\n", "yes\nagree\n", "  \n yes\t\n\n agree"}) {
+        rows.push_back({"answered", {"zorvi0", "-f", "missing.ini"}, in(input), missing, 1,
+                        "[FAILED<-1>].\r\n", Card::UNCHANGED});
+    }
+    run_rows(rows);
 }
 
-TEST(Prompts, ClosedOrEmptyInputFailsAtTheFirstPrompt)
+TEST(Load, ConfirmedTemplateReachesTheCard)
 {
-    const std::string expected = announce("t.ini") + YES_PROMPT + "Input string(yes) failed.\n" + FAILED;
-    for (RunOptions options : {no_input(), closed_input()}) {
-        Sandbox box;
-        RunResult r = box.run({"zorvi0", "--file", "t.ini"}, options);
-        EXPECT_EQ(r.out, expected);
-        EXPECT_EQ(r.exit_status, 1);
-        EXPECT_EQ(op_log(box), "");
+    std::vector<Row> rows;
+    for (const char *option : {"-f", "--file"}) {
+        rows.push_back({option, {"zorvi0", option, MINIMAL}, in("yes\nagree\n"),
+                        load_prompts(MINIMAL) + SUCCEEDED, 0, "[SUCCEED].\r\n", Card::STORED});
     }
+    run_rows(rows);
 }
 
-TEST(Prompts, BothAnswersGoOnToTheBeginRecordAndTheFile)
+// Base block only; every optional block is filled too, so a mode bit that is
+// wrongly honoured shows up in the output.
+ResourceTemplate base_record(uint32_t mode)
 {
-    // The file is missing, so the run fails after the prompts, with both
-    // records in the log and nothing sent to the card.
-    const std::vector<std::string> inputs = {"yes agree\n", "yes\nagree\n", "  \n yes\t\n\n agree"};
-    for (const std::string &input : inputs) {
-        SCOPED_TRACE(input);
-        Sandbox box;
-        RunResult r = box.run({"zorvi0", "-f", "missing.ini"}, {.input = input});
-        const std::string head = announce("missing.ini") + YES_PROMPT + AGREE_PROMPT;
-        EXPECT_EQ(r.out.substr(0, head.size()), head);
-        ASSERT_GE(r.out.size(), FAILED.size());
-        EXPECT_EQ(r.out.substr(r.out.size() - FAILED.size()), FAILED);
-        EXPECT_EQ(r.exit_status, 1);
-        expect_ended_cleanly(r);
-        EXPECT_NE(op_log(box), "");
-        EXPECT_FALSE(any_store(box));
-    }
+    ResourceTemplate r{};
+    r.mode = mode;
+    r.HN = 3;
+    r.PN = 15;
+    r.VNP[0] = 8;
+    r.VNP[15] = 255;
+    r.QNP[1] = 1024;
+    r.VQNP[2] = 7;
+    r.QPNP[0] = 1048576;
+    r.VQPNP[3] = 100;
+    r.VCQNP[15] = 1;
+    r.INP = 12;
+    std::strcpy(r.MODENAME, "hidden");
+    r.O1QVN[0] = 9;
+    r.SM = 4;
+    r.SMP[0] = 1;
+    r.GAN = 1;
+    r.GCN = 1;
+    r.PCIDID = 0x1822;
+    r.CBMP[0] = 1;
+    r.CBMOP[0] = 1;
+    r.OVNP[0] = 1;
+    return r;
 }
 
-TEST(Prompts, OddFilePathsAreEchoedAndRefusedCleanly)
+// Every block switched on, with the edge values of each format.
+ResourceTemplate full_record()
 {
-    const std::vector<std::string> paths = {"", "\xff\xfe.ini", std::string(5000, 'p')};
-    for (const std::string &path : paths) {
-        Sandbox box;
-        RunResult r = box.run({"zorvi0", "-f", path}, {.input = "no\n"});
-        EXPECT_EQ(r.out, unrecorded(path) + announce(path) + YES_PROMPT + FAILED);
-        EXPECT_EQ(r.exit_status, 1);
-        expect_ended_cleanly(r);
+    ResourceTemplate r = base_record(0x7F);
+    std::strcpy(r.MODENAME, "ABCDEFGHIJKLMNOPQRSTUVWXYZ01234");  // 31 characters
+    r.PM = 0xBEEF;
+    r.PH = 0x1234ABCD;
+    r.GAN = 2;
+    r.GCN = 5;
+    r.SM = 16;
+    for (uint16_t i = 0; i < PF_COUNT; ++i) {
+        r.SMP[i] = i;
     }
+    r.VCQNP[14] = 0xFFFFFFFF;  // a u32 entry prints as a signed int
+    r.O1QVN[0] = 1;
+    r.O2QVN[1] = 2;
+    r.O4QVN[2] = 4;
+    r.O8QVN[3] = 8;
+    r.O16QVN[4] = 16;
+    r.O32QVN[5] = 32;
+    r.O64QVN[6] = 64;
+    r.O128QVN[7] = 128;
+    r.O256QVN[8] = 256;
+    r.O256QVN[15] = 1024;
+    r.CBMP[0] = 171;
+    r.CBMP[15] = 1;
+    r.CBMOP[0] = 0;
+    r.CBMOP[1] = 255;
+    r.OVNP[0] = 300;
+    r.OVNP[2] = 15;
+    return r;
+}
+
+// A mode name filling its field with no terminator, and more text behind it.
+ResourceTemplate unterminated_name()
+{
+    ResourceTemplate r = base_record(MODE_MODENAME);
+    std::memset(r.MODENAME, 'N', MODENAME_SIZE);
+    r.O1QVN[0] = 0x4242;
+    return r;
+}
+
+TEST(Display, TemplatesAndFetchFailures)
+{
+    struct Shown {
+        const char *file;
+        ResourceTemplate record;
+    };
+    std::vector<Row> rows;
+    for (const Shown &shown : {Shown{"mode0.txt", base_record(0)},
+                               Shown{"mode0.txt", base_record(MODE_PCIDID)},
+                               Shown{"mode7f.txt", full_record()},
+                               Shown{"modename32.txt", unterminated_name()}}) {
+        rows.push_back({shown.file, {"zorvi0"}, NO_INPUT, golden(shown.file), 0, "",
+                        Card::UNCHANGED,
+                        [record = shown.record](Sandbox &box) {
+                            box.set_card_template("zorvi0", record);
+                        }});
+    }
+    const auto full_card = [](Sandbox &box) { box.set_card_template("zorvi0", full_record()); };
+    rows.push_back({"empty card", {"zorvi0"}, NO_INPUT, NOT_FOUND, 0, "", Card::UNCHANGED});
+    rows.push_back({"card status 255", {"zorvi0"}, NO_INPUT, NOT_FOUND, 0, "", Card::UNCHANGED,
+                    [&](Sandbox &box) {
+                        full_card(box);
+                        box.answer_status("fetch", 255);
+                    }});
+    rows.push_back({"no tool device", {"zorvi0"}, NO_INPUT,
+                    "Fail to open: /dev/nictool_dev\nCreate file err!\n" + NOT_FOUND, 1, "",
+                    Card::UNCHANGED, [](Sandbox &box) { box.fail_open(true); }});
+    rows.push_back({"ioctl fails", {"zorvi0"}, NO_INPUT, NOT_FOUND, 1, "", Card::UNCHANGED,
+                    [&](Sandbox &box) {
+                        full_card(box);
+                        box.fail_ioctl("fetch");
+                    }});
+    run_rows(rows);
 }
 
 TEST(Signals, EndTheRunWithStatusOneAtEitherPrompt)
@@ -263,132 +351,9 @@ TEST(Signals, EndTheRunWithStatusOneAtEitherPrompt)
             RunResult r = process.wait();
             EXPECT_EQ(r.signal, 0);
             EXPECT_EQ(r.exit_status, 1);
-            EXPECT_EQ(r.out.find(FAILED), std::string::npos);
-            EXPECT_EQ(op_log(box), "");
+            EXPECT_EQ(r.out, at_agree ? load_prompts("t.ini") : yes_prompt("t.ini"));
+            EXPECT_EQ(read_file(box.opt(LOG)), "");
         }
-    }
-}
-
-TEST(Load, ConfirmedTemplateReachesTheCardAndTheLog)
-{
-    const std::string file = std::string(ZORVI_EXAMPLES_DIR) + "/minimal.ini";
-    for (const char *option : {"-f", "--file"}) {
-        SCOPED_TRACE(option);
-        Sandbox box;
-        RunResult r = box.run({"zorvi0", option, file}, {.input = "yes\nagree\n"});
-        EXPECT_EQ(r.out, announce(file) + YES_PROMPT + AGREE_PROMPT +
-                             "Succeed to configure device zorvi0\n"
-                             "Please reboot OS for the new configure to take effect\n");
-        EXPECT_EQ(r.exit_status, 0);
-        expect_ended_cleanly(r);
-        ASSERT_TRUE(box.card_template().has_value());
-        EXPECT_EQ(box.card_template()->HN, 1u);
-        const std::string log = op_log(box);
-        EXPECT_NE(log.find("[SUCCEED]."), std::string::npos) << log;
-        ASSERT_EQ(box.syslog().size(), 1u);
-    }
-}
-
-TEST(Load, FailureAfterTheBeginRecordIsLoggedAndExitsOne)
-{
-    struct Fault {
-        const char *what;
-        void (*apply)(Sandbox &);
-        std::string result;         // the end of the result record
-    };
-    const Fault faults[] = {
-        {"card refuses the store", [](Sandbox &box) { box.answer_status("store", 5); },
-         "[FAILED<5>].\r\n"},
-        {"store ioctl fails", [](Sandbox &box) { box.fail_ioctl("store"); },
-         "[FAILED<-1>].\r\n"},
-    };
-    const std::string file = std::string(ZORVI_EXAMPLES_DIR) + "/minimal.ini";
-    for (const Fault &f : faults) {
-        SCOPED_TRACE(f.what);
-        Sandbox box;
-        f.apply(box);
-        RunResult r = box.run({"zorvi0", "-f", file}, {.input = "yes agree\n"});
-        EXPECT_EQ(r.out, announce(file) + YES_PROMPT + AGREE_PROMPT + FAILED);
-        EXPECT_EQ(r.exit_status, 1);
-        expect_ended_cleanly(r);
-        EXPECT_FALSE(box.card_template().has_value());
-        const std::string log = op_log(box);
-        ASSERT_GE(log.size(), f.result.size());
-        EXPECT_EQ(log.substr(log.size() - f.result.size()), f.result) << log;
-    }
-}
-
-struct DisplayCase {
-    const char *what;
-    ResourceTemplate record;
-    std::string golden;
-};
-
-TEST(Display, PrintsTheCardTemplateForEachMode)
-{
-    const DisplayCase cases[] = {
-        {"mode 0", tooltest::base_record(0), "mode0.txt"},
-        {"mode 0x08 prints as mode 0", tooltest::base_record(MODE_PCIDID), "mode0.txt"},
-        {"mode 0x7F", tooltest::full_record(), "mode7f.txt"},
-    };
-    for (const DisplayCase &c : cases) {
-        SCOPED_TRACE(c.what);
-        Sandbox box;
-        box.set_card_template("zorvi0", c.record);
-        RunResult r = box.run({"zorvi0"}, no_input());
-        EXPECT_EQ(r.out, tooltest::golden(c.golden));
-        EXPECT_EQ(r.exit_status, 0);
-        expect_ended_cleanly(r);
-        EXPECT_EQ(op_log(box), "");
-        EXPECT_FALSE(any_store(box));
-    }
-}
-
-TEST(Display, UnterminatedModeNameFromTheCard)
-{
-    ResourceTemplate record = tooltest::base_record(MODE_MODENAME);
-    std::memset(record.MODENAME, 'N', MODENAME_SIZE);
-    record.O1QVN[0] = 0x4242;
-    Sandbox box;
-    box.set_card_template("zorvi0", record);
-    RunResult r = box.run({"zorvi0"}, no_input());
-    EXPECT_NE(r.out.find("\t[BASIC]\n\t\tMODENAME: " + std::string(32, 'N') + "\n\t\tHN: 3\n"),
-              std::string::npos);
-    EXPECT_EQ(r.exit_status, 0);
-}
-
-TEST(Display, FetchFailures)
-{
-    struct Fault {
-        const char *what;
-        void (*apply)(Sandbox &);
-        std::string out;
-        int exit_status;
-    };
-    const Fault faults[] = {
-        {"empty card", [](Sandbox &) {}, NOT_FOUND, 0},
-        {"card status 255",
-         [](Sandbox &box) {
-             box.set_card_template("zorvi0", tooltest::full_record());
-             box.answer_status("fetch", 255);
-         },
-         NOT_FOUND, 0},
-        {"no tool device", [](Sandbox &box) { box.fail_open(true); }, OPEN_FAILED + NOT_FOUND, 1},
-        {"ioctl fails",
-         [](Sandbox &box) {
-             box.set_card_template("zorvi0", tooltest::full_record());
-             box.fail_ioctl("fetch");
-         },
-         NOT_FOUND, 1},
-    };
-    for (const Fault &f : faults) {
-        SCOPED_TRACE(f.what);
-        Sandbox box;
-        f.apply(box);
-        RunResult r = box.run({"zorvi0"}, no_input());
-        EXPECT_EQ(r.out, f.out);
-        EXPECT_EQ(r.exit_status, f.exit_status);
-        expect_ended_cleanly(r);
     }
 }
 
