@@ -3,87 +3,62 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <string>
 
 namespace {
 
-TEST(SprintfS, ReturnsLengthWhenOutputAndNulFit)
+constexpr size_t NO_COUNT = SIZE_MAX;  // call sprintf_s instead of snprintf_s
+
+TEST(PrintS, FitCutAndReset)
 {
-    char buf[512];
-    EXPECT_EQ(sprintf_s(buf, sizeof buf, "/opt/zorvi/"), 11);
-    EXPECT_STREQ(buf, "/opt/zorvi/");
+    const std::string fits(1023, 'r');
+    const std::string over(1024, 'o');
+    const struct {
+        size_t destMax;
+        size_t count;
+        const char *text;
+        int32_t result;
+        std::string expected;
+    } cases[] = {
+        {6, NO_COUNT, "QNP15", 5, "QNP15"},  // one byte left for the NUL
+        {5, NO_COUNT, "abcde", -1, ""},
+        {5, NO_COUNT, "abcdefghij", -1, ""},
+        {1024, 1023, fits.c_str(), 1023, fits},  // a log record of a 1024-byte buffer
+        {1024, 1023, over.c_str(), -1, std::string(1023, 'o')},
+        {16, 4, "123456", -1, "1234"},  // count < destMax: cut
+        {16, 0, "x", -1, ""},
+        {16, 0, "", 0, ""},
+        {8, 511, "abcdef ", 7, "abcdef "},  // count >= destMax: the reset rule
+        {8, 8, "abcdefg ", -1, ""},
+        {8, 7, "abcdefg ", -1, "abcdefg"},
+        {8, BOUNDED_MAX_LEN - 1, "x", 1, "x"},  // largest count accepted
+        {8, BOUNDED_MAX_LEN, "x", -1, ""},
+    };
+    for (const auto &c : cases) {
+        char buf[1024] = "old";
+        const int32_t result = c.count == NO_COUNT ? sprintf_s(buf, c.destMax, "%s", c.text)
+                                                   : snprintf_s(buf, c.destMax, c.count, "%s", c.text);
+        EXPECT_EQ(result, c.result) << c.text << " " << c.destMax << " " << c.count;
+        EXPECT_EQ(std::string(buf), c.expected) << c.text << " " << c.destMax << " " << c.count;
+    }
+    char buf[8];
     EXPECT_EQ(sprintf_s(buf, sizeof buf, "%s%02u", "VNP", 7u), 5);
     EXPECT_STREQ(buf, "VNP07");
-    EXPECT_EQ(sprintf_s(buf, 6, "%s%02u", "QNP", 15u), 5);  // one byte left for the NUL
-    EXPECT_STREQ(buf, "QNP15");
 }
 
-TEST(SprintfS, OutputOfDestMaxCharactersEmptiesTheDestination)
+TEST(PrintS, BadArgumentsLeaveAnInvalidDestinationAlone)
 {
-    char buf[16];
-    EXPECT_EQ(sprintf_s(buf, 5, "%s", "abcde"), -1);
-    EXPECT_STREQ(buf, "");
-    strcpy(buf, "old");
-    EXPECT_EQ(sprintf_s(buf, 5, "%s", "abcdefghij"), -1);
-    EXPECT_STREQ(buf, "");
-}
-
-TEST(SprintfS, BadArguments)
-{
+    const char *volatile noFormat = nullptr;
     char buf[8] = "old";
     EXPECT_EQ(sprintf_s(buf, 0, "x"), -1);
-    EXPECT_STREQ(buf, "old");  // invalid size: untouched
     EXPECT_EQ(sprintf_s(buf, BOUNDED_MAX_LEN + 1, "x"), -1);
-    EXPECT_STREQ(buf, "old");
-    EXPECT_EQ(sprintf_s(nullptr, 8, "x"), -1);
-    const char *volatile noFormat = nullptr;
-    EXPECT_EQ(sprintf_s(buf, 8, noFormat, 0), -1);
-    EXPECT_STREQ(buf, "");  // valid size: emptied
-}
-
-TEST(SnprintfS, CutKeepsCountCharacters)
-{
-    // A log record at offset 0 of a 1024-byte buffer.
-    char record[1024];
-    const std::string fits(1023, 'r');
-    EXPECT_EQ(snprintf_s(record, 1024, 1023, "%s", fits.c_str()), 1023);
-    EXPECT_EQ(fits, record);
-    const std::string over(1024, 'o');
-    EXPECT_EQ(snprintf_s(record, 1024, 1023, "%s", over.c_str()), -1);
-    EXPECT_EQ(std::string(1023, 'o'), record);
-
-    char buf[16];
-    EXPECT_EQ(snprintf_s(buf, 16, 4, "%d", 123456), -1);
-    EXPECT_STREQ(buf, "1234");
-    EXPECT_EQ(snprintf_s(buf, 16, 0, "%s", "x"), -1);
-    EXPECT_STREQ(buf, "");
-    EXPECT_EQ(snprintf_s(buf, 16, 0, "%s", ""), 0);
-}
-
-TEST(SnprintfS, CountAtLeastDestMaxFollowsTheResetRule)
-{
-    char buf[8];
-    EXPECT_EQ(snprintf_s(buf, 8, 511, "%s ", "abcdef"), 7);
-    EXPECT_STREQ(buf, "abcdef ");
-    EXPECT_EQ(snprintf_s(buf, 8, 8, "%s ", "abcdefg"), -1);
-    EXPECT_STREQ(buf, "");
-    EXPECT_EQ(snprintf_s(buf, 8, 7, "%s ", "abcdefg"), -1);  // count < destMax: cut
-    EXPECT_STREQ(buf, "abcdefg");
-}
-
-TEST(SnprintfS, BadArguments)
-{
-    char buf[8] = "old";
     EXPECT_EQ(snprintf_s(buf, 0, 0, "x"), -1);
-    EXPECT_STREQ(buf, "old");
+    EXPECT_EQ(sprintf_s(nullptr, 8, "x"), -1);
     EXPECT_EQ(snprintf_s(nullptr, 8, 7, "x"), -1);
-    EXPECT_EQ(snprintf_s(buf, 8, BOUNDED_MAX_LEN, "x"), -1);
-    EXPECT_STREQ(buf, "");
-    strcpy(buf, "old");
-    EXPECT_EQ(snprintf_s(buf, 8, BOUNDED_MAX_LEN - 1, "x"), 1);  // largest count accepted
-    EXPECT_STREQ(buf, "x");
-    const char *volatile noFormat = nullptr;
+    EXPECT_STREQ(buf, "old");
+    EXPECT_EQ(sprintf_s(buf, 8, noFormat, 0), -1);
+    EXPECT_STREQ(buf, "");  // a valid destination is emptied
+    buf[0] = 'o';
     EXPECT_EQ(snprintf_s(buf, 8, 7, noFormat, 0), -1);
     EXPECT_STREQ(buf, "");
 }
