@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "bounded/bounded.h"
+#include "tests/fuzz/number_model.h"
 
 namespace {
 
@@ -25,79 +26,12 @@ void check(bool ok, const char *what)
     }
 }
 
-bool is_space(char c)
-{
-    return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r';
-}
-
-int digit_of(char c, unsigned base)
-{
-    int value = 99;
-    if (c >= '0' && c <= '9') {
-        value = c - '0';
-    } else if (c >= 'a' && c <= 'f') {
-        value = c - 'a' + 10;
-    } else if (c >= 'A' && c <= 'F') {
-        value = c - 'A' + 10;
-    }
-    return value < static_cast<int>(base) ? value : -1;
-}
-
-struct Expected {
-    int32_t result;
-    uint32_t value;
-};
-
-// One unsigned field: sign, 0x prefix for base 16, digits gathered in 64
-// bits; too big for 64 bits is all ones, a minus negates modulo 2^32 up to
-// 2^32 and is all ones beyond.
-Expected model_number(const char *text, unsigned base)
-{
-    if (*text == '\0') {
-        return {-1, 0};
-    }
-    while (is_space(*text)) {
-        ++text;
-    }
-    if (*text == '\0') {
-        return {-1, 0};
-    }
-    bool negative = false;
-    if (*text == '+' || *text == '-') {
-        negative = *text == '-';
-        ++text;
-    }
-    bool digits = false;
-    if (base == 16 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) {
-        digits = true;  // "0x" alone reads as 0
-        text += 2;
-    }
-    unsigned __int128 magnitude = 0;
-    bool overflow = false;
-    for (; digit_of(*text, base) >= 0; ++text) {
-        digits = true;
-        magnitude = magnitude * base + static_cast<unsigned>(digit_of(*text, base));
-        if (magnitude > UINT64_MAX) {
-            overflow = true;
-            magnitude = 0;
-        }
-    }
-    if (!digits) {
-        return {0, 0};
-    }
-    if (overflow) {
-        return {1, UINT32_MAX};
-    }
-    auto m = static_cast<uint64_t>(magnitude);
-    if (negative) {
-        return {1, m > (uint64_t{1} << 32) ? UINT32_MAX : static_cast<uint32_t>(0 - m)};
-    }
-    return {1, static_cast<uint32_t>(m)};
-}
+using zorvifuzz::is_scan_space;
+using zorvifuzz::model_number;
 
 void check_number(const std::string &text, const char *format, unsigned base)
 {
-    Expected expected = model_number(text.c_str(), base);
+    zorvifuzz::ScanResult expected = model_number(text.c_str(), base);
     uint32_t value = 0xDEADBEEF;
     int32_t result = sscanf_s(text.c_str(), format, &value);
     check(result == expected.result, "number: result differs from the rules");
@@ -124,11 +58,11 @@ void check_word(const std::string &text, uint32_t size)
         check(result == 0 && dest[0] == 'Z', "word: refused size");
         return;
     }
-    while (is_space(*p)) {
+    while (is_scan_space(*p)) {
         ++p;
     }
     size_t length = 0;
-    while (p[length] != '\0' && !is_space(p[length])) {
+    while (p[length] != '\0' && !is_scan_space(p[length])) {
         ++length;
     }
     if (length == 0) {
