@@ -23,13 +23,13 @@ stage_sanitize() {
   ctest --test-dir build-sanitize --output-on-failure -j "$jobs"
 }
 
-# Every fuzz target from its seed corpus, 15 seconds each; any crash,
+# Every fuzz target from its seed corpus, 12 seconds each; any crash,
 # sanitizer report or leak fails the stage.
 stage_fuzz() {
   cmake -S . -B build-fuzz -G Ninja -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_C_COMPILER=clang \
     -DZORVI_WERROR=ON -DZORVI_FUZZ=ON -DZORVI_BENCHMARKS=OFF
   cmake --build build-fuzz -j "$jobs" --target zorvi_fuzzers
-  tests/fuzz/run_fuzzers.sh build-fuzz 15
+  tests/fuzz/run_fuzzers.sh build-fuzz 12
 }
 
 # Representative runs of the g++ build under valgrind on the simulated card:
