@@ -1,10 +1,11 @@
 // A stand-in for the tool on the simulated card: sends one kind of request to
-// the tool device and prints the ioctl result and the reply bytes, one line
-// per request:  rc=<result> errno=<errno> reply=<hex>
+// the tool device and prints, per request, the ioctl result and (when it is 0)
+// the reply bytes:  rc=<result> errno=<errno>[ reply=<hex>]
 //
-// usage: sim_probe [--request CODE] [--split] [--flags N] [--repeat N]
+// usage: sim_probe [--request CODE] [--split 1] [--flags N] [--repeat N] [--via ENTRY]
 //                  DEVICE version|pcidid|fetch|store|M:C:IN:OUT [FILE]
-// A FILE gives the request bytes as sent (a fetch defaults to a well-formed one).
+// FILE holds the request bytes (zeros without it); --split 1 answers into a
+// buffer of its own; --via opens through the named open entry point.
 //
 // usage: sim_probe --syslog IDENTITY MESSAGE
 // Sends MESSAGE to the system log as the tool does, then one formatted record
@@ -14,56 +15,66 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <algorithm>
 #include <cstring>
 #include <fstream>
-#include <iterator>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "channel/tool_message.h"
-#include "template/resource_template.h"
 
 namespace {
 
-struct Shape {
-    uint32_t module, command, in_size, out_size;
-};
-
-bool shape_of(const std::string &kind, Shape *shape)
+// Module, command and sizes written out as documented, apart from the
+// constants the tool and the simulator share.
+const char *shape_of(const std::string &kind)
 {
     if (kind == "version") {
-        *shape = {QUERY_MODULE, DRIVER_VERSION_CMD, DRIVER_VERSION_IN_SIZE, DRIVER_VERSION_SIZE};
-    } else if (kind == "pcidid") {
-        *shape = {QUERY_MODULE, PCI_DEVICE_ID_CMD, PCI_DEVICE_ID_SIZE, PCI_DEVICE_ID_SIZE};
-    } else if (kind == "fetch" || kind == "store") {
-        *shape = {TEMPLATE_MODULE, TEMPLATE_CMD, TEMPLATE_IO_SIZE, TEMPLATE_IO_SIZE};
-    } else {
-        return sscanf(kind.c_str(), "%u:%u:%u:%u", &shape->module, &shape->command,
-                      &shape->in_size, &shape->out_size) == 4;
+        return "2:16:4:128";
     }
-    return true;
+    if (kind == "pcidid") {
+        return "2:29:2:2";
+    }
+    return kind == "fetch" || kind == "store" ? "4:92160:1024:1024" : kind.c_str();
 }
 
-std::string hex(const std::vector<uint8_t> &bytes, size_t length)
+// Declared by the C library's headers only in fortified builds.
+extern "C" int __open_2(const char *, int);
+extern "C" int __open64_2(const char *, int);
+extern "C" int __openat_2(int, const char *, int);
+extern "C" int __openat64_2(int, const char *, int);
+
+// Opens the tool device through one of the C library's open entry points.
+int open_via(const std::string &entry, int flags)
 {
-    std::string text;
-    char pair[3];
-    for (size_t i = 0; i < length && i < bytes.size(); ++i) {
-        snprintf(pair, sizeof(pair), "%02x", bytes[i]);
-        text += pair;
+    const std::pair<const char *, int (*)(const char *, int)> ENTRIES[] = {
+        {"open", [](const char *p, int f) { return open(p, f); }},
+        {"open64", [](const char *p, int f) { return open64(p, f); }},
+        {"openat", [](const char *p, int f) { return openat(AT_FDCWD, p, f); }},
+        {"openat64", [](const char *p, int f) { return openat64(AT_FDCWD, p, f); }},
+        {"__open_2", [](const char *p, int f) { return __open_2(p, f); }},
+        {"__open64_2", [](const char *p, int f) { return __open64_2(p, f); }},
+        {"__openat_2", [](const char *p, int f) { return __openat_2(AT_FDCWD, p, f); }},
+        {"__openat64_2", [](const char *p, int f) { return __openat64_2(AT_FDCWD, p, f); }},
+    };
+    for (const auto &[name, call] : ENTRIES) {
+        if (entry == name) {
+            return call(TOOL_DEVICE_PATH, flags);
+        }
     }
-    return text;
+    errno = ENOSYS;
+    return -1;
 }
 
 }  // namespace
 
 int main(int argc, char **argv)
 {
-    if (argc == 4 && std::string(argv[1]) == "--syslog") {
+    if (argc == 4 && strcmp(argv[1], "--syslog") == 0) {
         openlog(argv[2], LOG_PID | LOG_CONS, LOG_USER);
         syslog(LOG_INFO, "%s", argv[3]);
         syslog(LOG_DAEMON | LOG_WARNING, "count %d of %s", 2, "two");
@@ -71,73 +82,46 @@ int main(int argc, char **argv)
         syslog(LOG_ERR, "after close");
         return 0;
     }
-    unsigned long request = TOOL_IOCTL_CMD;
-    bool split = false;
-    int flags = O_RDWR;
-    long repeat = 1;
+    std::map<std::string, std::string> options = {
+        {"--request", "0x7818"}, {"--split", "0"}, {"--flags", "2"}, {"--repeat", "1"}, {"--via", "open"}};
     int index = 1;
-    for (; index < argc && argv[index][0] == '-'; ++index) {
-        std::string option = argv[index];
-        if (index + 1 >= argc) {
-            break;
-        }
-        if (option == "--request") {
-            request = strtoul(argv[++index], nullptr, 0);
-        } else if (option == "--flags") {
-            flags = static_cast<int>(strtol(argv[++index], nullptr, 0));
-        } else if (option == "--repeat") {
-            repeat = strtol(argv[++index], nullptr, 0);
-        } else if (option == "--split") {
-            split = true;
-        } else {
-            break;
-        }
+    for (; index + 1 < argc && options.count(argv[index]) != 0; index += 2) {
+        options[argv[index]] = argv[index + 1];
     }
-    Shape shape {};
-    if (argc - index < 2 || !shape_of(argv[index + 1], &shape)) {
-        fputs("usage: sim_probe [--request CODE] [--split] [--flags N] [--repeat N] DEVICE "
-              "version|pcidid|fetch|store|M:C:IN:OUT [FILE]\n",
-              stderr);
+    auto number = [&](const char *name) { return strtol(options[name].c_str(), nullptr, 0); };
+    ToolMessage message {};
+    if (argc - index < 2 || sscanf(shape_of(argv[index + 1]), "%u:%u:%u:%u", &message.module,
+                                   &message.command, &message.in_size, &message.out_size) != 4) {
+        fputs("sim_probe: bad arguments\n", stderr);
         return 2;
     }
-    std::string device = argv[index];
-    std::string kind = argv[index + 1];
-    std::vector<uint8_t> request_bytes(std::max<size_t>(shape.in_size, 1024), 0);
+    // A name of 16 characters goes out without a terminator, as a faulty caller would send it.
+    memcpy(message.device_name, argv[index],
+           std::min(strlen(argv[index]), sizeof(message.device_name)));
+    std::vector<char> request_bytes(std::max<size_t>(message.in_size, 1024), 0);
     if (argc - index >= 3) {
         std::ifstream file(argv[index + 2], std::ios::binary);
-        std::vector<uint8_t> content((std::istreambuf_iterator<char>(file)),
-                                     std::istreambuf_iterator<char>());
-        std::copy(content.begin(), content.begin() + static_cast<long>(std::min(content.size(), request_bytes.size())),
-                  request_bytes.begin());
-    } else if (kind == "fetch") {
-        ResourceTemplate fetch {};
-        fetch.channel_byte = 3;
-        memcpy(fetch.magic, "ZZZZ", 4);
-        fetch.length = TEMPLATE_BASE_LENGTH;
-        memcpy(request_bytes.data(), &fetch, sizeof(fetch));
+        file.read(request_bytes.data(), static_cast<std::streamsize>(request_bytes.size()));
     }
-    for (long i = 0; i < repeat; ++i) {
-        std::vector<uint8_t> in = request_bytes;
-        std::vector<uint8_t> out(std::max<size_t>(shape.out_size, 1024), 0);
-        ToolMessage message {};
-        // A name of 16 characters goes out without a terminator, as a faulty caller would send it.
-        memcpy(message.device_name, device.data(), std::min(device.size(), sizeof(message.device_name)));
-        message.module = shape.module;
-        message.command = shape.command;
-        message.in_size = shape.in_size;
-        message.out_size = shape.out_size;
+    bool split = number("--split") != 0;
+    for (long i = 0; i < number("--repeat"); ++i) {
+        std::vector<char> in = request_bytes;
+        std::vector<char> out(std::max<size_t>(message.out_size, 1024), 0);
         message.in_buf = in.data();
         message.out_buf = split ? out.data() : in.data();
-        int fd = open(TOOL_DEVICE_PATH, flags);
+        int fd = open_via(options["--via"], static_cast<int>(number("--flags")));
         if (fd < 0) {
             printf("open failed errno=%d\n", errno);
             return 3;
         }
-        int rc = ioctl(fd, request, &message);
+        int rc = ioctl(fd, static_cast<unsigned long>(number("--request")), &message);
         int error = rc < 0 ? errno : 0;
         close(fd);
-        printf("rc=%d errno=%d reply=%s\n", rc, error,
-               hex(split ? out : in, shape.out_size).c_str());
+        printf("rc=%d errno=%d%s", rc, error, rc == 0 ? " reply=" : "");
+        for (uint32_t at = 0; rc == 0 && at < message.out_size; ++at) {
+            printf("%02x", static_cast<uint8_t>(split ? out[at] : in[at]));
+        }
+        printf("\n");
         fflush(stdout);
     }
     return 0;
