@@ -1,8 +1,6 @@
 // The scan engine: number rules, size arguments, end-of-input and stdin.
 #include "bounded/bounded.h"
 
-#include "tests/bounded/scan_call.h"
-
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -105,9 +103,8 @@ TEST(SscanfSStrings, SizeArgumentBoundsTheField)
     };
     for (const auto &c : cases) {
         char word[2][8] = {"old", "next"};
-        unsigned unused = 0;
-        const ScanSlot slots[3] = {{word[0], true, c.size[0]}, {word[1], true, c.size[1]}, {&unused, false, 0}};
-        EXPECT_EQ(sscanf_s_three(c.text, c.format, slots), c.result) << c.text << " | " << c.format;
+        EXPECT_EQ(sscanf_s(c.text, c.format, word[0], c.size[0], word[1], c.size[1]), c.result)
+            << c.text << " | " << c.format;
         EXPECT_STREQ(word[0], c.want[0]) << c.text << " | " << c.format;
         EXPECT_STREQ(word[1], c.want[1]) << c.text << " | " << c.format;
     }
