@@ -71,8 +71,7 @@ int run(const DeviceTarget &target, const std::string &op)
         std::printf("send %d %02x%02x%02x%02x\n", result, data[0], data[1], data[2], data[3]);
         return 0;
     }
-    std::printf("unknown op %s\n", op.c_str());
-    return 2;
+    return 2;  // unknown op
 }
 
 }  // namespace
@@ -80,11 +79,9 @@ int run(const DeviceTarget &target, const std::string &op)
 int main(int argc, char **argv)
 {
     if (argc < 3) {
-        std::puts("usage: channel_probe DEVICE OP...");
         return 2;
     }
     DeviceTarget target{};
-    target.id = 0;
     std::snprintf(target.name, sizeof(target.name), "%s", argv[1]);
     for (int i = 2; i < argc; ++i) {
         const int status = run(target, argv[i]);
