@@ -1,5 +1,7 @@
 // The INI reader, rule by rule from the case table in ini_cases.txt: each
 // case is a file, a lookup, and the exact status, value and printed lines.
+#include "fileaccess/ini_reader.h"
+
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -8,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "fileaccess/ini_reader.h"
 #include "tests/harness/test_util.h"
 #include "tests/template/case_text.h"
 
@@ -27,27 +28,24 @@ struct Lookup {
 
 // Runs one lookup; returns the status and sets what it read and printed.
 int32_t look_up(const std::string &path, const Lookup &lookup, std::string *value,
-                std::string *out)
-{
+                std::string *out) {
     int32_t status = -99;
     char text[INI_VALUE_SIZE];
     memset(text, 'Z', sizeof(text));
     uint32_t number = 0xDEADBEEF;
     *out = capture_stdout([&] {
-        status = lookup.kind == "uint"
-                     ? get_uint_key_value(path.c_str(), lookup.section.c_str(),
-                                          lookup.key.c_str(), &number)
-                     : get_string_key_value(path.c_str(), lookup.section.c_str(),
-                                            lookup.key.c_str(), text);
+        status = lookup.kind == "uint" ? get_uint_key_value(path.c_str(), lookup.section.c_str(),
+                                                            lookup.key.c_str(), &number)
+                                       : get_string_key_value(path.c_str(), lookup.section.c_str(),
+                                                              lookup.key.c_str(), text);
     });
-    *value = status != 0 ? "-"
+    *value = status != 0             ? "-"
              : lookup.kind == "uint" ? std::to_string(number)
                                      : std::string(text, strnlen(text, sizeof(text)));
     return status;
 }
 
-TEST(IniReader, EveryCaseOfTheTable)
-{
+TEST(IniReader, EveryCaseOfTheTable) {
     const zorvitest::TempDir dir;
     const std::string table = std::string(ZORVI_INI_CASES);
     const std::vector<std::string> lines = zorvitest::case_lines(table);
@@ -87,8 +85,7 @@ TEST(IniReader, EveryCaseOfTheTable)
     EXPECT_EQ(cases, 63);  // a line the runner skips would go unseen
 }
 
-int open_descriptors()
-{
+int open_descriptors() {
     int count = 0;
     DIR *fds = opendir("/proc/self/fd");
     while (readdir(fds) != nullptr) {
@@ -98,19 +95,18 @@ int open_descriptors()
     return count;
 }
 
-TEST(IniReader, EveryLookupClosesTheFile)
-{
+TEST(IniReader, EveryLookupClosesTheFile) {
     const zorvitest::TempDir dir;
     const std::string path = dir.file("t.ini");
-    zorvitest::write_file(path, "[CONFIG]\nHN=1\nPN=x\n[INFO]\nMODENAME=" +
-                                    std::string(40, 'm') + "\n");
+    zorvitest::write_file(path,
+                          "[CONFIG]\nHN=1\nPN=x\n[INFO]\nMODENAME=" + std::string(40, 'm') + "\n");
     const int before = open_descriptors();
     for (int i = 0; i < 50; ++i) {
         std::string value, out;
         // Found, not a number, no such key, no such section, too long.
-        for (const Lookup &lookup : {Lookup{}, Lookup{"uint", "CONFIG", "PN"},
-                                     Lookup{"uint", "CONFIG", "QN"}, Lookup{"uint", "NOPE", "HN"},
-                                     Lookup{"string", "INFO", "MODENAME"}}) {
+        for (const Lookup &lookup :
+             {Lookup{}, Lookup{"uint", "CONFIG", "PN"}, Lookup{"uint", "CONFIG", "QN"},
+              Lookup{"uint", "NOPE", "HN"}, Lookup{"string", "INFO", "MODENAME"}}) {
             look_up(path, lookup, &value, &out);
         }
     }

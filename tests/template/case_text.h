@@ -13,15 +13,13 @@
 
 namespace zorvitest {
 
-inline std::string expand_repeats(const std::string &text)
-{
+inline std::string expand_repeats(const std::string &text) {
     std::string out;
     for (size_t at = 0; at < text.size(); ++at) {
         const size_t close = text.find('}', at);
         const size_t digits = at + 3;
         if (text[at] == '{' && close != std::string::npos && close > digits &&
-            text[at + 2] == '*' &&
-            text.find_first_not_of("0123456789", digits) == close) {
+            text[at + 2] == '*' && text.find_first_not_of("0123456789", digits) == close) {
             out.append(std::stoul(text.substr(digits, close - digits)), text[at + 1]);
             at = close;
         } else {
@@ -32,8 +30,7 @@ inline std::string expand_repeats(const std::string &text)
 }
 
 // The words of `line`; a bare "--" ends them (the rest is a note).
-inline std::vector<std::string> case_words(const std::string &line)
-{
+inline std::vector<std::string> case_words(const std::string &line) {
     std::vector<std::string> words;
     for (size_t at = 0; at < line.size();) {
         if (line[at] == ' ' || line[at] == '\t') {
@@ -65,8 +62,7 @@ inline std::vector<std::string> case_words(const std::string &line)
     return words;
 }
 
-inline std::vector<std::string> case_lines(const std::string &path)
-{
+inline std::vector<std::string> case_lines(const std::string &path) {
     std::ifstream file(path);
     if (!file) {
         throw std::runtime_error("cannot read " + path);

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <map>
 #include <set>
+#include <vector>
 
 #include "template/template_keys.h"
 
@@ -51,8 +52,7 @@ const char *const KEY_HELP[][2] = {
 
 // Comments for every key: its meaning, its form and its range, from the
 // same key table that the parser reads.
-std::map<std::string, std::string> key_comments()
-{
+std::map<std::string, std::string> key_comments() {
     std::map<std::string, std::string> comments;
     for (const auto &help : KEY_HELP) {
         comments[help[0]] = help[1];
@@ -78,83 +78,80 @@ std::map<std::string, std::string> key_comments()
     return comments;
 }
 
-void fill(uint16_t (&table)[PF_COUNT], std::initializer_list<uint16_t> values)
-{
-    std::copy(values.begin(), values.end(), table);
-}
-void fill(uint8_t (&table)[PF_COUNT], std::initializer_list<uint8_t> values)
-{
-    std::copy(values.begin(), values.end(), table);
-}
-void fill(uint32_t (&table)[PF_COUNT], std::initializer_list<uint32_t> values)
-{
-    std::copy(values.begin(), values.end(), table);
+// Sets the first elements of each named field, through the key table.
+void fill(ResourceTemplate &record,
+          std::initializer_list<std::pair<const char *, std::vector<uint32_t>>> fields) {
+    for (const auto &[name, values] : fields) {
+        const TemplateKey *key =
+            std::find_if(std::begin(TEMPLATE_KEYS), std::end(TEMPLATE_KEYS),
+                         [name = name](const TemplateKey &k) { return strcmp(k.name, name) == 0; });
+        for (uint32_t pf = 0; pf < values.size(); ++pf) {
+            set_element(record, *key, pf, values[pf]);
+        }
+    }
 }
 
 // Two PFs in use, base block only.
-ResourceTemplate two_function_record()
-{
+ResourceTemplate two_function_record() {
     ResourceTemplate record{};
-    record.HN = 1;
-    record.PN = 2;
-    record.PM = 0x0003;
-    record.PH = 0x00000000;
-    record.INP = 4;
-    record.VINP = 2;
-    fill(record.VNP, {8, 8});
-    fill(record.QNP, {64, 64});
-    fill(record.VQNP, {4, 4});
-    fill(record.QPNP, {1024, 1024});
-    fill(record.VQPNP, {256, 256});
-    fill(record.CQNP, {2048, 2048});
-    fill(record.VCQNP, {512, 512});
+    fill(record, {{"HN", {1}},
+                  {"PN", {2}},
+                  {"PM", {0x0003}},
+                  {"PH", {0}},
+                  {"INP", {4}},
+                  {"VINP", {2}},
+                  {"VNP", {8, 8}},
+                  {"QNP", {64, 64}},
+                  {"VQNP", {4, 4}},
+                  {"QPNP", {1024, 1024}},
+                  {"VQPNP", {256, 256}},
+                  {"CQNP", {2048, 2048}},
+                  {"VCQNP", {512, 512}}});
     return record;
 }
 
-// Four PFs in use and every optional block.
-ResourceTemplate full_record()
-{
+// Four PFs in use and every optional block; the queue-vector tables give
+// each PF as many vectors as queues, at most 64.
+ResourceTemplate full_record() {
     ResourceTemplate record{};
     record.mode = 0x7F;
-    record.HN = 2;
-    record.PN = 4;
-    record.PM = 0x000F;
-    record.PH = 0x00010002;
-    record.INP = 8;
-    record.VINP = 4;
-    fill(record.VNP, {16, 16, 8, 8});
-    fill(record.QNP, {128, 128, 64, 64});
-    fill(record.VQNP, {8, 8, 4, 4});
-    fill(record.QPNP, {4096, 4096, 2048, 2048});
-    fill(record.VQPNP, {1024, 1024, 512, 512});
-    fill(record.CQNP, {8192, 8192, 4096, 4096});
-    fill(record.VCQNP, {2048, 2048, 1024, 1024});
     snprintf(record.MODENAME, sizeof(record.MODENAME), "four-function");
-    uint16_t(*qvn[])[PF_COUNT] = {&record.O1QVN,  &record.O2QVN,  &record.O4QVN,
-                                  &record.O8QVN,  &record.O16QVN, &record.O32QVN,
-                                  &record.O64QVN, &record.O128QVN, &record.O256QVN};
-    uint16_t queues = 1;
-    for (auto *table : qvn) {
-        for (uint32_t pf = 0; pf < 4; ++pf) {
-            (*table)[pf] = static_cast<uint16_t>(queues < 64 ? queues : 64);
+    fill(record, {{"HN", {2}},
+                  {"PN", {4}},
+                  {"PM", {0x000F}},
+                  {"PH", {0x00010002}},
+                  {"INP", {8}},
+                  {"VINP", {4}},
+                  {"VNP", {16, 16, 8, 8}},
+                  {"QNP", {128, 128, 64, 64}},
+                  {"VQNP", {8, 8, 4, 4}},
+                  {"QPNP", {4096, 4096, 2048, 2048}},
+                  {"VQPNP", {1024, 1024, 512, 512}},
+                  {"CQNP", {8192, 8192, 4096, 4096}},
+                  {"VCQNP", {2048, 2048, 1024, 1024}},
+                  {"SM", {2}},
+                  {"SMP", {1, 1, 2, 2}},
+                  {"GAN", {1}},
+                  {"GCN", {2}},
+                  {"PCIDID", {SIM_PCI_DEVICE_ID}},
+                  {"CBMP", {0x0F, 0xF0, 0x0F, 0xF0}},
+                  {"CBMOP", {0x01, 0x02, 0x04, 0x08}},
+                  {"OVNP", {0x10, 0x10, 0x20, 0x20}}});
+    uint32_t queues = 1;
+    for (const TemplateKey &key : TEMPLATE_KEYS) {
+        if (key.mode_bit == MODE_QVN) {
+            for (uint32_t pf = 0; pf < 4; ++pf) {
+                set_element(record, key, pf, queues < 64 ? queues : 64);
+            }
+            queues *= 2;
         }
-        queues = static_cast<uint16_t>(queues * 2);
     }
-    record.SM = 2;
-    fill(record.SMP, {1, 1, 2, 2});
-    record.GAN = 1;
-    record.GCN = 2;
-    record.PCIDID = SIM_PCI_DEVICE_ID;
-    fill(record.CBMP, {0x0F, 0xF0, 0x0F, 0xF0});
-    fill(record.CBMOP, {0x01, 0x02, 0x04, 0x08});
-    fill(record.OVNP, {0x10, 0x10, 0x20, 0x20});
     return record;
 }
 
 }  // namespace
 
-std::vector<ExampleTemplate> example_templates()
-{
+std::vector<ExampleTemplate> example_templates() {
     std::vector<ExampleTemplate> examples;
 
     const std::set<std::string> hex_keys = {"PM", "PH", "CBMP", "CBMOP", "OVNP"};

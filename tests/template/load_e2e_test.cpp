@@ -29,9 +29,9 @@ const std::string ANSWERS = "yes\nagree\n";
 const std::string SUCCEEDED =
     "Succeed to configure device zorvi0\nPlease reboot OS for the new configure to take effect\n";
 
-std::string replace_all(std::string text, const std::string &from, const std::string &to)
-{
-    for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+std::string replace_all(std::string text, const std::string &from, const std::string &to) {
+    for (size_t at = text.find(from); at != std::string::npos;
+         at = text.find(from, at + to.size())) {
         text.replace(at, from.size(), to);
     }
     return text;
@@ -39,8 +39,7 @@ std::string replace_all(std::string text, const std::string &from, const std::st
 
 // The record as the card must hold it after a store: the parsed record with
 // the header the exchange fills.
-ResourceTemplate stored_form(const ResourceTemplate &parsed)
-{
+ResourceTemplate stored_form(const ResourceTemplate &parsed) {
     ResourceTemplate stored = parsed;
     stored.channel_byte = 3;
     stored.flags = 1;
@@ -50,16 +49,14 @@ ResourceTemplate stored_form(const ResourceTemplate &parsed)
     return stored;
 }
 
-void expect_card_holds(const Sandbox &box, const ResourceTemplate &parsed)
-{
+void expect_card_holds(const Sandbox &box, const ResourceTemplate &parsed) {
     const auto card = box.card_template();
     ASSERT_TRUE(card.has_value());
     const ResourceTemplate expected = stored_form(parsed);
     EXPECT_EQ(memcmp(&*card, &expected, sizeof(expected)), 0);
 }
 
-int requests(const Sandbox &box, uint32_t module, std::optional<uint32_t> command = {})
-{
+int requests(const Sandbox &box, uint32_t module, std::optional<uint32_t> command = {}) {
     int count = 0;
     for (const auto &request : box.requests()) {
         count += request.module == module && command.value_or(request.command) == request.command;
@@ -81,8 +78,7 @@ struct LoadCase {
     std::string out;      // after the prompts; {P} is the path
 };
 
-void run_case(const LoadCase &c)
-{
+void run_case(const LoadCase &c) {
     SCOPED_TRACE(c.where);
     Sandbox box;
     if (c.driver) {
@@ -125,8 +121,7 @@ void run_case(const LoadCase &c)
     }
 }
 
-std::vector<LoadCase> table_cases()
-{
+std::vector<LoadCase> table_cases() {
     const std::string table = ZORVI_LOAD_CASES;
     const std::vector<std::string> lines = zorvitest::case_lines(table);
     std::vector<LoadCase> cases;
@@ -162,9 +157,10 @@ std::vector<LoadCase> table_cases()
         } else if (what == "version") {
             c.options.version = static_cast<uint32_t>(std::stoul(arg(1)));
         } else if (what == "pcidid") {
-            c.options.pcidid = arg(1) == "none" ? std::nullopt
-                                                : std::optional(static_cast<uint32_t>(
-                                                      std::stoul(arg(1), nullptr, 0)));
+            c.options.pcidid =
+                arg(1) == "none"
+                    ? std::nullopt
+                    : std::optional(static_cast<uint32_t>(std::stoul(arg(1), nullptr, 0)));
         } else if (what == "hex") {
             c.options.hex = true;
         } else if (what == "crlf") {
@@ -192,8 +188,7 @@ std::vector<LoadCase> table_cases()
     return cases;
 }
 
-TEST(Load, EveryCaseOfTheTable)
-{
+TEST(Load, EveryCaseOfTheTable) {
     const std::vector<LoadCase> cases = table_cases();
     EXPECT_EQ(cases.size(), 80u);  // a case the reader merges would go unseen
     for (const LoadCase &c : cases) {
@@ -201,8 +196,7 @@ TEST(Load, EveryCaseOfTheTable)
     }
 }
 
-TEST(Load, EveryExampleReachesTheCardAndIsDisplayed)
-{
+TEST(Load, EveryExampleReachesTheCardAndIsDisplayed) {
     for (const zorvitest::ExampleTemplate &example : zorvitest::example_templates()) {
         SCOPED_TRACE(example.file_name);
         Sandbox box;
@@ -215,8 +209,8 @@ TEST(Load, EveryExampleReachesTheCardAndIsDisplayed)
         const auto shown = box.run({"zorvi0"}, {.input = "", .no_input = true});
         EXPECT_EQ(shown.exit_status, 0);
         if (example.file_name == "minimal.ini") {
-            EXPECT_EQ(shown.out, zorvitest::read_file(std::string(ZORVI_GOLDEN_DIR) +
-                                                      "/minimal_display.txt"));
+            EXPECT_EQ(shown.out,
+                      zorvitest::read_file(std::string(ZORVI_GOLDEN_DIR) + "/minimal_display.txt"));
         }
         for (const char *line : {"\t\tMODENAME: four-function\n", "\t\tGCN: 2\n", "\t[O256QVN]\n",
                                  "\t\t0x0f\t0xf0\t0x0f\t0xf0\t0x00\t"}) {
@@ -228,8 +222,7 @@ TEST(Load, EveryExampleReachesTheCardAndIsDisplayed)
 }
 
 // Builds an existing file whose path has exactly `length` characters.
-std::string path_of_length(const std::string &dir, size_t length, const std::string &text)
-{
+std::string path_of_length(const std::string &dir, size_t length, const std::string &text) {
     std::string path = dir;
     while (length - path.size() > 201) {
         path += "/" + std::string(199, 'd');
@@ -240,8 +233,7 @@ std::string path_of_length(const std::string &dir, size_t length, const std::str
     return path;
 }
 
-TEST(Load, PathsOf511And512Characters)
-{
+TEST(Load, PathsOf511And512Characters) {
     const std::string text = zorvitest::render_template_file(zorvitest::sample_record(0));
     // An argument of 511 characters is too long for the log's copy of the
     // command line; start-up says so and the load goes on.
@@ -257,8 +249,7 @@ TEST(Load, PathsOf511And512Characters)
     }
 }
 
-TEST(Load, ModeNameOf32CharactersIsStoredEmpty)
-{
+TEST(Load, ModeNameOf32CharactersIsStoredEmpty) {
     Sandbox box;
     const ResourceTemplate record = zorvitest::sample_record(MODE_MODENAME);
     ResourceTemplate parsed = parsed_form(record);
