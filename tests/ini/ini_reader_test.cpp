@@ -27,8 +27,8 @@ struct Lookup {
 };
 
 // Runs one lookup; returns the status and sets what it read and printed.
-int32_t look_up(const std::string &path, const Lookup &lookup, std::string *value,
-                std::string *out) {
+int32_t look_up(const std::string &path, const Lookup &lookup, std::string *value, std::string *out)
+{
     int32_t status = -99;
     char text[INI_VALUE_SIZE];
     memset(text, 'Z', sizeof(text));
@@ -45,7 +45,8 @@ int32_t look_up(const std::string &path, const Lookup &lookup, std::string *valu
     return status;
 }
 
-TEST(IniReader, EveryCaseOfTheTable) {
+TEST(IniReader, EveryCaseOfTheTable)
+{
     const zorvitest::TempDir dir;
     const std::string table = std::string(ZORVI_INI_CASES);
     const std::vector<std::string> lines = zorvitest::case_lines(table);
@@ -85,7 +86,8 @@ TEST(IniReader, EveryCaseOfTheTable) {
     EXPECT_EQ(cases, 63);  // a line the runner skips would go unseen
 }
 
-int open_descriptors() {
+int open_descriptors()
+{
     int count = 0;
     DIR *fds = opendir("/proc/self/fd");
     while (readdir(fds) != nullptr) {
@@ -95,7 +97,8 @@ int open_descriptors() {
     return count;
 }
 
-TEST(IniReader, EveryLookupClosesTheFile) {
+TEST(IniReader, EveryLookupClosesTheFile)
+{
     const zorvitest::TempDir dir;
     const std::string path = dir.file("t.ini");
     zorvitest::write_file(path,

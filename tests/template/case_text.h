@@ -13,7 +13,8 @@
 
 namespace zorvitest {
 
-inline std::string expand_repeats(const std::string &text) {
+inline std::string expand_repeats(const std::string &text)
+{
     std::string out;
     for (size_t at = 0; at < text.size(); ++at) {
         const size_t close = text.find('}', at);
@@ -30,7 +31,8 @@ inline std::string expand_repeats(const std::string &text) {
 }
 
 // The words of `line`; a bare "--" ends them (the rest is a note).
-inline std::vector<std::string> case_words(const std::string &line) {
+inline std::vector<std::string> case_words(const std::string &line)
+{
     std::vector<std::string> words;
     for (size_t at = 0; at < line.size();) {
         if (line[at] == ' ' || line[at] == '\t') {
@@ -62,7 +64,8 @@ inline std::vector<std::string> case_words(const std::string &line) {
     return words;
 }
 
-inline std::vector<std::string> case_lines(const std::string &path) {
+inline std::vector<std::string> case_lines(const std::string &path)
+{
     std::ifstream file(path);
     if (!file) {
         throw std::runtime_error("cannot read " + path);

@@ -29,7 +29,8 @@ const std::string ANSWERS = "yes\nagree\n";
 const std::string SUCCEEDED =
     "Succeed to configure device zorvi0\nPlease reboot OS for the new configure to take effect\n";
 
-std::string replace_all(std::string text, const std::string &from, const std::string &to) {
+std::string replace_all(std::string text, const std::string &from, const std::string &to)
+{
     for (size_t at = text.find(from); at != std::string::npos;
          at = text.find(from, at + to.size())) {
         text.replace(at, from.size(), to);
@@ -39,7 +40,8 @@ std::string replace_all(std::string text, const std::string &from, const std::st
 
 // The record as the card must hold it after a store: the parsed record with
 // the header the exchange fills.
-ResourceTemplate stored_form(const ResourceTemplate &parsed) {
+ResourceTemplate stored_form(const ResourceTemplate &parsed)
+{
     ResourceTemplate stored = parsed;
     stored.channel_byte = 3;
     stored.flags = 1;
@@ -49,14 +51,16 @@ ResourceTemplate stored_form(const ResourceTemplate &parsed) {
     return stored;
 }
 
-void expect_card_holds(const Sandbox &box, const ResourceTemplate &parsed) {
+void expect_card_holds(const Sandbox &box, const ResourceTemplate &parsed)
+{
     const auto card = box.card_template();
     ASSERT_TRUE(card.has_value());
     const ResourceTemplate expected = stored_form(parsed);
     EXPECT_EQ(memcmp(&*card, &expected, sizeof(expected)), 0);
 }
 
-int requests(const Sandbox &box, uint32_t module, std::optional<uint32_t> command = {}) {
+int requests(const Sandbox &box, uint32_t module, std::optional<uint32_t> command = {})
+{
     int count = 0;
     for (const auto &request : box.requests()) {
         count += request.module == module && command.value_or(request.command) == request.command;
@@ -64,64 +68,87 @@ int requests(const Sandbox &box, uint32_t module, std::optional<uint32_t> comman
     return count;
 }
 
+// One case of the table: its settings, one per line split into words, and
+// the output expected after the prompts ({P} is the path).
 struct LoadCase {
-    std::string where;  // for the trace
+    std::string where;
+    std::vector<std::vector<std::string>> settings;
+    std::string out;
+};
+
+void run_case(const LoadCase &c)
+{
+    SCOPED_TRACE(c.where);
+    Sandbox box;
     uint32_t mode = 0x7F;
     zorvitest::TemplateFileOptions options;
     std::vector<std::pair<std::string, std::string>> edits;  // an empty first appends
-    bool no_file = false;
-    std::optional<std::string> driver;
-    std::optional<uint16_t> card_id;
-    std::vector<std::string> failing;
+    bool write = true;
     int status = 1;
-    int id_queries = -1;  // checked when not -1
-    std::string out;      // after the prompts; {P} is the path
-};
-
-void run_case(const LoadCase &c) {
-    SCOPED_TRACE(c.where);
-    Sandbox box;
-    if (c.driver) {
-        box.set_driver_version(*c.driver);
+    int id_queries = -1;  // checked when set
+    for (const std::vector<std::string> &w : c.settings) {
+        const std::string &what = w.at(0);
+        auto number = [&] { return static_cast<uint32_t>(std::stoul(w.at(1), nullptr, 0)); };
+        if (what == "mode") {
+            mode = number();
+        } else if (what == "set") {
+            options.values[w.at(1)] = w.at(2);
+        } else if (what == "omit") {
+            options.omit.insert(w.at(1));
+        } else if (what == "hex") {
+            options.hex = true;
+        } else if (what == "crlf") {
+            options.line_end = "\r\n";
+        } else if (what == "replace" || what == "append") {
+            edits.emplace_back(what == "append" ? "" : w.at(1), w.back());
+        } else if (what == "nofile") {
+            write = false;
+        } else if (what == "driver") {
+            box.set_driver_version(w.at(1));
+        } else if (what == "card") {
+            box.add_card("zorvi0", static_cast<uint16_t>(number()));
+        } else if (what == "fail") {
+            box.fail_ioctl(w.at(1));
+        } else if (what == "status") {
+            status = std::stoi(w.at(1));
+        } else if (what == "id-queries") {
+            id_queries = std::stoi(w.at(1));
+        } else {
+            FAIL() << "unknown setting " << what;
+        }
     }
-    if (c.card_id) {
-        box.add_card("zorvi0", *c.card_id);
-    }
-    for (const std::string &kind : c.failing) {
-        box.fail_ioctl(kind);
-    }
-    const ResourceTemplate record = zorvitest::sample_record(c.mode);
+    const ResourceTemplate record = zorvitest::sample_record(mode);
     const uint32_t metadata = template_metadata(parsed_form(record));
-    zorvitest::TemplateFileOptions options = c.options;
     for (auto &[key, text] : options.values) {
         text = replace_all(replace_all(text, "{METADATA}", std::to_string(metadata)),
                            "{METADATA+1}", std::to_string(metadata + 1));
     }
     std::string text = zorvitest::render_template_file(record, options);
-    for (const auto &[from, to] : c.edits) {
+    for (const auto &[from, to] : edits) {
         const size_t at = from.empty() ? text.size() : text.find(from);
         ASSERT_NE(at, std::string::npos) << from;
         text.replace(at, from.size(), to);
     }
     const std::string path = box.dir() + "/t.ini";
-    if (!c.no_file) {
+    if (write) {
         zorvitest::write_file(path, text);
     }
     const auto r = box.run({"zorvi0", "-f", path}, {.input = ANSWERS});
     EXPECT_EQ(r.out, load_prompts(path) + replace_all(c.out, "{P}", path));
-    EXPECT_EQ(r.exit_status, c.status);
-    EXPECT_EQ(requests(box, TEMPLATE_MODULE), c.status == 0 ? 1 : 0);
-    if (c.id_queries >= 0) {
-        EXPECT_EQ(requests(box, QUERY_MODULE, PCI_DEVICE_ID_CMD), c.id_queries);
+    EXPECT_EQ(r.exit_status, status);
+    EXPECT_EQ(requests(box, TEMPLATE_MODULE), status == 0 ? 1 : 0);
+    if (id_queries >= 0) {
+        EXPECT_EQ(requests(box, QUERY_MODULE, PCI_DEVICE_ID_CMD), id_queries);
     }
-    if (c.status == 0) {
+    if (status == 0) {
         expect_card_holds(box, parsed_form(record));
     } else {
         EXPECT_FALSE(box.card_template().has_value());
     }
 }
 
-std::vector<LoadCase> table_cases() {
+std::vector<LoadCase> table_cases()
+{
     const std::string table = ZORVI_LOAD_CASES;
     const std::vector<std::string> lines = zorvitest::case_lines(table);
     std::vector<LoadCase> cases;
@@ -131,64 +158,21 @@ std::vector<LoadCase> table_cases() {
         if (line.rfind("== ", 0) == 0) {
             cases.emplace_back().where = table + ":" + std::to_string(n + 1) + " " + line;
             in_output = false;
+        } else if (cases.empty() || line.empty() || line[0] == '#') {
             continue;
-        }
-        if (cases.empty() || line.empty() || line[0] == '#') {
-            continue;
-        }
-        LoadCase &c = cases.back();
-        if (in_output) {
-            c.out += zorvitest::expand_repeats(line) + "\n";
-            continue;
-        }
-        if (line == "--") {
+        } else if (in_output) {
+            cases.back().out += zorvitest::expand_repeats(line) + "\n";
+        } else if (line == "--") {
             in_output = true;
-            continue;
-        }
-        const std::vector<std::string> w = zorvitest::case_words(line);
-        const std::string &what = w.at(0);
-        auto arg = [&](size_t i) { return w.at(i); };
-        if (what == "mode") {
-            c.mode = static_cast<uint32_t>(std::stoul(arg(1), nullptr, 0));
-        } else if (what == "set") {
-            c.options.values[arg(1)] = arg(2);
-        } else if (what == "omit") {
-            c.options.omit.insert(arg(1));
-        } else if (what == "version") {
-            c.options.version = static_cast<uint32_t>(std::stoul(arg(1)));
-        } else if (what == "pcidid") {
-            c.options.pcidid =
-                arg(1) == "none"
-                    ? std::nullopt
-                    : std::optional(static_cast<uint32_t>(std::stoul(arg(1), nullptr, 0)));
-        } else if (what == "hex") {
-            c.options.hex = true;
-        } else if (what == "crlf") {
-            c.options.line_end = "\r\n";
-        } else if (what == "replace") {
-            c.edits.emplace_back(arg(1), arg(2));
-        } else if (what == "append") {
-            c.edits.emplace_back("", arg(1));
-        } else if (what == "nofile") {
-            c.no_file = true;
-        } else if (what == "driver") {
-            c.driver = arg(1);
-        } else if (what == "card") {
-            c.card_id = static_cast<uint16_t>(std::stoul(arg(1), nullptr, 0));
-        } else if (what == "fail") {
-            c.failing.push_back(arg(1));
-        } else if (what == "status") {
-            c.status = std::stoi(arg(1));
-        } else if (what == "id-queries") {
-            c.id_queries = std::stoi(arg(1));
         } else {
-            ADD_FAILURE() << table << ":" << n + 1 << ": unknown setting " << what;
+            cases.back().settings.push_back(zorvitest::case_words(line));
         }
     }
     return cases;
 }
 
-TEST(Load, EveryCaseOfTheTable) {
+TEST(Load, EveryCaseOfTheTable)
+{
     const std::vector<LoadCase> cases = table_cases();
     EXPECT_EQ(cases.size(), 80u);  // a case the reader merges would go unseen
     for (const LoadCase &c : cases) {
@@ -196,7 +180,8 @@ TEST(Load, EveryCaseOfTheTable) {
     }
 }
 
-TEST(Load, EveryExampleReachesTheCardAndIsDisplayed) {
+TEST(Load, EveryExampleReachesTheCardAndIsDisplayed)
+{
     for (const zorvitest::ExampleTemplate &example : zorvitest::example_templates()) {
         SCOPED_TRACE(example.file_name);
         Sandbox box;
@@ -222,7 +207,8 @@ TEST(Load, EveryExampleReachesTheCardAndIsDisplayed) {
 }
 
 // Builds an existing file whose path has exactly `length` characters.
-std::string path_of_length(const std::string &dir, size_t length, const std::string &text) {
+std::string path_of_length(const std::string &dir, size_t length, const std::string &text)
+{
     std::string path = dir;
     while (length - path.size() > 201) {
         path += "/" + std::string(199, 'd');
@@ -233,7 +219,8 @@ std::string path_of_length(const std::string &dir, size_t length, const std::str
     return path;
 }
 
-TEST(Load, PathsOf511And512Characters) {
+TEST(Load, PathsOf511And512Characters)
+{
     const std::string text = zorvitest::render_template_file(zorvitest::sample_record(0));
     // An argument of 511 characters is too long for the log's copy of the
     // command line; start-up says so and the load goes on.
@@ -249,7 +236,8 @@ TEST(Load, PathsOf511And512Characters) {
     }
 }
 
-TEST(Load, ModeNameOf32CharactersIsStoredEmpty) {
+TEST(Load, ModeNameOf32CharactersIsStoredEmpty)
+{
     Sandbox box;
     const ResourceTemplate record = zorvitest::sample_record(MODE_MODENAME);
     ResourceTemplate parsed = parsed_form(record);

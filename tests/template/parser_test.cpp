@@ -25,7 +25,8 @@ class Parser : public testing::Test {
     void SetUp() override { zorvitest::g_fake_card = {}; }
 
     // Parses the file written from `record`; `out_` gets what it printed.
-    int32_t parse(const ResourceTemplate &record, const TemplateFileOptions &options = {}) {
+    int32_t parse(const ResourceTemplate &record, const TemplateFileOptions &options = {})
+    {
         zorvitest::write_file(path_, zorvitest::render_template_file(record, options));
         memset(&record_, 0xA5, sizeof(record_));
         int32_t status = -99;
@@ -33,7 +34,8 @@ class Parser : public testing::Test {
             [&] { status = parse_template_file(path_.c_str(), &record_); });
         return status;
     }
-    void expect_record(const ResourceTemplate &expected) {
+    void expect_record(const ResourceTemplate &expected)
+    {
         EXPECT_EQ(memcmp(&record_, &expected, sizeof(expected)), 0);
     }
     zorvitest::TempDir dir_;
@@ -43,7 +45,8 @@ class Parser : public testing::Test {
 };
 
 // VERSION is halved into the mode, so an odd VERSION selects the same blocks.
-TEST_F(Parser, EveryModeBuildsExactlyTheSelectedBlocks) {
+TEST_F(Parser, EveryModeBuildsExactlyTheSelectedBlocks)
+{
     for (uint32_t mode : {0x00u, 0x01u, 0x02u, 0x04u, 0x08u, 0x10u, 0x20u, 0x40u, 0x18u, 0x7Fu,
                           0x80u, 0xFFu, 0x7FFFu}) {
         SCOPED_TRACE(mode);
@@ -60,7 +63,8 @@ TEST_F(Parser, EveryModeBuildsExactlyTheSelectedBlocks) {
     }
 }
 
-TEST_F(Parser, EveryKeyIsRequiredAndTakesItsBoundButNotOneMore) {
+TEST_F(Parser, EveryKeyIsRequiredAndTakesItsBoundButNotOneMore)
+{
     const ResourceTemplate sample = sample_record(0x7F);
     const std::string read_error = "Error happened when reading " + path_;
     const std::string missing =
@@ -104,7 +108,8 @@ TEST_F(Parser, EveryKeyIsRequiredAndTakesItsBoundButNotOneMore) {
     }
 }
 
-TEST(DriverVersion, DottedDecimalOfAtMostFourPartsFrom1430On) {
+TEST(DriverVersion, DottedDecimalOfAtMostFourPartsFrom1430On)
+{
     struct {
         const char *text;
         int32_t status;

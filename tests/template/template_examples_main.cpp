@@ -8,7 +8,8 @@
 
 #include "tests/template/example_templates.h"
 
-int main(int argc, char **argv) {
+int main(int argc, char **argv)
+{
     if (argc != 3 || (strcmp(argv[1], "write") != 0 && strcmp(argv[1], "check") != 0)) {
         fprintf(stderr, "usage: %s write|check DIR\n", argv[0]);
         return 2;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 #include <sstream>
+#include <type_traits>
 
 #include "channel/template_exchange.h"
 #include "template/template_keys.h"
@@ -10,12 +11,16 @@
 namespace zorvitest {
 namespace {
 
-unsigned char *element(const ResourceTemplate &record, const TemplateKey &key, uint32_t index) {
-    return const_cast<unsigned char *>(reinterpret_cast<const unsigned char *>(&record)) +
-           key.offset + index * key.width;
+// The bytes of element `index` of the key's field; const with the record.
+template <typename Record>
+auto *element(Record &record, const TemplateKey &key, uint32_t index)
+{
+    using Byte = std::conditional_t<std::is_const_v<Record>, const unsigned char, unsigned char>;
+    return reinterpret_cast<Byte *>(&record) + key.offset + index * key.width;
 }
 
-uint32_t read_element(const ResourceTemplate &record, const TemplateKey &key, uint32_t index) {
+uint32_t read_element(const ResourceTemplate &record, const TemplateKey &key, uint32_t index)
+{
     const unsigned char *field = element(record, key, index);
     uint16_t half = 0;
     uint32_t word = 0;
@@ -25,23 +30,27 @@ uint32_t read_element(const ResourceTemplate &record, const TemplateKey &key, ui
     return key.width == 2 ? (memcpy(&half, field, 2), half) : (memcpy(&word, field, 4), word);
 }
 
-bool block_selected(const TemplateKey &key, uint32_t mode) {
+bool block_selected(const TemplateKey &key, uint32_t mode)
+{
     return key.mode_bit == 0 || (mode & key.mode_bit) != 0;
 }
 
-std::string number_text(const char *pattern, uint32_t value) {
+std::string number_text(const char *pattern, uint32_t value)
+{
     char text[16];
     snprintf(text, sizeof(text), pattern, value);
     return text;
 }
 
-std::string key_name(const TemplateKey &key, uint32_t index) {
+std::string key_name(const TemplateKey &key, uint32_t index)
+{
     return key.count == 1 ? key.name : key.name + number_text("%02u", index);
 }
 
 }  // namespace
 
-void set_element(ResourceTemplate &record, const TemplateKey &key, uint32_t index, uint32_t value) {
+void set_element(ResourceTemplate &record, const TemplateKey &key, uint32_t index, uint32_t value)
+{
     unsigned char *field = element(record, key, index);
     const auto half = static_cast<uint16_t>(value);
     if (key.width == 1) {
@@ -51,12 +60,14 @@ void set_element(ResourceTemplate &record, const TemplateKey &key, uint32_t inde
     }
 }
 
-uint32_t template_metadata(const ResourceTemplate &record) {
+uint32_t template_metadata(const ResourceTemplate &record)
+{
     return template_crc32(reinterpret_cast<const unsigned char *>(&record) + TEMPLATE_BODY_OFFSET,
                           template_length(&record));
 }
 
-ResourceTemplate parsed_form(const ResourceTemplate &record) {
+ResourceTemplate parsed_form(const ResourceTemplate &record)
+{
     ResourceTemplate parsed{};
     parsed.mode = record.mode;
     for (const TemplateKey &key : TEMPLATE_KEYS) {
@@ -68,7 +79,8 @@ ResourceTemplate parsed_form(const ResourceTemplate &record) {
     return parsed;
 }
 
-ResourceTemplate sample_record(uint32_t mode) {
+ResourceTemplate sample_record(uint32_t mode)
+{
     ResourceTemplate record{};
     record.mode = mode;
     snprintf(record.MODENAME, sizeof(record.MODENAME), "sample mode %02X", mode);
@@ -85,8 +97,8 @@ ResourceTemplate sample_record(uint32_t mode) {
     return parsed_form(record);
 }
 
-std::string render_template_file(const ResourceTemplate &record,
-                                 const TemplateFileOptions &options) {
+std::string render_template_file(const ResourceTemplate &record, const TemplateFileOptions &options)
+{
     std::string out;
     auto line = [&](const std::string &text) { out += text + options.line_end; };
     auto comment = [&](const std::string &text) {

@@ -49,10 +49,12 @@ std::string render_template_file(const ResourceTemplate &record,
                                  const TemplateFileOptions &options = {});
 
 // Older names of the shared file helpers.
-inline void write_text_file(const std::string &path, const std::string &text) {
+inline void write_text_file(const std::string &path, const std::string &text)
+{
     write_file(path, text);
 }
-inline std::string read_text_file(const std::string &path) {
+inline std::string read_text_file(const std::string &path)
+{
     return read_file(path);
 }
 
