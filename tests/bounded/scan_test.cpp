@@ -127,7 +127,8 @@ TEST(SscanfSRules, ResultAtEndOfInputAndOnFailures)
     EXPECT_EQ(sscanf_s(" ", " %u", &a), -1);
     EXPECT_EQ(sscanf_s("12-34", "%u:%u", &a, &b), 1);  // literal mismatch
     EXPECT_EQ(sscanf_s("5% 6", "%u %% %u", &a, &b), 2);
-    EXPECT_EQ(b, 6u);
+    EXPECT_EQ(sscanf_s("5 %7", "%u%%%u", &a, &b), 2);  // %% skips space too
+    EXPECT_EQ(b, 7u);
     EXPECT_EQ(sscanf_s(nullptr, "%u", &a), -1);
     EXPECT_EQ(sscanf_s("1", nullptr), -1);
     EXPECT_EQ(sscanf_s("1 2", "%u %u", &a, static_cast<unsigned *>(nullptr)), -1);
