@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
@@ -103,6 +104,12 @@ std::vector<Record> read_records(const std::string &path)
         records.push_back(record);
     }
     return records;
+}
+
+int count_records(const std::string &path, bool (*counted)(const Record &))
+{
+    std::vector<Record> records = read_records(path);
+    return static_cast<int>(std::count_if(records.begin(), records.end(), counted));
 }
 
 void check_kind(const std::string &kind, bool template_only)
@@ -327,6 +334,14 @@ RunResult reap(pid_t pid, bool timed_out)
     return result;
 }
 
+// The tool as a user types it: found through PATH, see tool_folder().
+std::vector<std::string> tool_argv(const std::vector<std::string> &args)
+{
+    std::vector<std::string> argv = {"zorviconfig"};
+    argv.insert(argv.end(), args.begin(), args.end());
+    return argv;
+}
+
 std::string tool_folder()
 {
     std::string path = zorviconfig_path();
@@ -394,13 +409,14 @@ void SimProcess::send_signal(int signal_number)
     }
 }
 
-RunResult SimProcess::wait()
+RunResult SimProcess::wait() { return finish(""); }
+
+RunResult SimProcess::finish(const std::string &input)
 {
-    close_input();
-    int no_input = -1;
-    size_t nothing = 0;
-    bool finished = pump(&no_input, "", &nothing, &out_fd_, &out_, &err_fd_, &err_,
+    size_t written = 0;
+    bool finished = pump(&in_fd_, input, &written, &out_fd_, &out_, &err_fd_, &err_,
                          RUN_TIMEOUT_MS, [] { return false; });
+    close_fd(&in_fd_);
     close_fd(&out_fd_);
     close_fd(&err_fd_);
     if (pid_ <= 0) {
@@ -517,20 +533,14 @@ std::vector<SimRequest> Sandbox::requests() const
 
 int Sandbox::opens() const
 {
-    int count = 0;
-    for (const Record &record : read_records(dir_ + "/journal")) {
-        count += record.word == "open" && record.number("fd") >= 0 ? 1 : 0;
-    }
-    return count;
+    return count_records(dir_ + "/journal", [](const Record &r) {
+        return r.word == "open" && r.number("fd") >= 0;
+    });
 }
 
 int Sandbox::closes() const
 {
-    int count = 0;
-    for (const Record &record : read_records(dir_ + "/journal")) {
-        count += record.word == "close" ? 1 : 0;
-    }
-    return count;
+    return count_records(dir_ + "/journal", [](const Record &r) { return r.word == "close"; });
 }
 
 std::vector<SyslogEntry> Sandbox::syslog() const
@@ -550,53 +560,31 @@ std::vector<SyslogEntry> Sandbox::syslog() const
 
 RunResult Sandbox::run(const std::vector<std::string> &args, const RunOptions &options)
 {
-    std::vector<std::string> argv = {"zorviconfig"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return run_in_sandbox(argv, options, tool_folder());
+    return start_in_sandbox(tool_argv(args), tool_folder(), options).finish(options.input);
 }
 
 RunResult Sandbox::run_command(const std::vector<std::string> &argv, const RunOptions &options)
 {
-    return run_in_sandbox(argv, options, "");
+    return start_in_sandbox(argv, "", options).finish(options.input);
 }
 
-RunResult Sandbox::run_in_sandbox(const std::vector<std::string> &argv, const RunOptions &options,
-                                  const std::string &path_prefix)
+SimProcess Sandbox::start(const std::vector<std::string> &args)
+{
+    return start_in_sandbox(tool_argv(args), tool_folder(), {});
+}
+
+SimProcess Sandbox::start_command(const std::vector<std::string> &argv)
+{
+    return start_in_sandbox(argv, "", {});
+}
+
+SimProcess Sandbox::start_in_sandbox(const std::vector<std::string> &argv,
+                                     const std::string &path_prefix, const RunOptions &options)
 {
     Input input = options.closed_input ? Input::CLOSED
                   : options.no_input   ? Input::NULL_DEVICE
                                        : Input::PIPE;
     Spawned child = spawn(dir_, argv, options.readonly_opt, input, path_prefix);
-    std::string out;
-    std::string err;
-    size_t written = 0;
-    bool finished = pump(&child.in, options.input, &written, &child.out, &out, &child.err, &err,
-                         RUN_TIMEOUT_MS, [] { return false; });
-    close_fd(&child.in);
-    close_fd(&child.out);
-    close_fd(&child.err);
-    RunResult result = reap(child.pid, !finished);
-    result.out = out;
-    result.err = err;
-    return result;
-}
-
-SimProcess Sandbox::start(const std::vector<std::string> &args)
-{
-    std::vector<std::string> argv = {"zorviconfig"};
-    argv.insert(argv.end(), args.begin(), args.end());
-    return start_in_sandbox(argv, tool_folder());
-}
-
-SimProcess Sandbox::start_command(const std::vector<std::string> &argv)
-{
-    return start_in_sandbox(argv, "");
-}
-
-SimProcess Sandbox::start_in_sandbox(const std::vector<std::string> &argv,
-                                     const std::string &path_prefix)
-{
-    Spawned child = spawn(dir_, argv, false, Input::PIPE, path_prefix);
     SimProcess process;
     process.pid_ = child.pid;
     process.in_fd_ = child.in;

@@ -69,6 +69,7 @@ public:
 private:
     friend class Sandbox;
     SimProcess() = default;
+    RunResult finish(const std::string &input);  // feeds `input`, then as wait()
     pid_t pid_ = -1;
     int in_fd_ = -1;
     int out_fd_ = -1;
@@ -142,10 +143,8 @@ public:
     SimProcess start_command(const std::vector<std::string> &argv);
 
 private:
-    RunResult run_in_sandbox(const std::vector<std::string> &argv, const RunOptions &options,
-                             const std::string &path_prefix);
     SimProcess start_in_sandbox(const std::vector<std::string> &argv,
-                                const std::string &path_prefix);
+                                const std::string &path_prefix, const RunOptions &options);
     std::string dir_;
 };
 
