@@ -36,13 +36,9 @@ protected:
         close(cwd_);
     }
 
-    struct Resolved {
-        int32_t status;
-        std::string path;
-        std::string out;
-    };
-    // get_absolute_path with `size`; also checks that nothing past it is touched.
-    static Resolved absolute(const std::string &in, uint32_t size = PATH_BUFFER_SIZE)
+    // get_absolute_path with `size`, as "status result|output"; also checks
+    // that nothing past `size` is touched.
+    static std::string absolute(const std::string &in, uint32_t size = PATH_BUFFER_SIZE)
     {
         char buf[PATH_BUFFER_SIZE + 16];
         memset(buf, 'Q', sizeof(buf));
@@ -51,7 +47,7 @@ protected:
         for (size_t i = size; i < sizeof(buf); i++) {
             EXPECT_EQ(buf[i], 'Q') << "byte " << i << " written past size " << size;
         }
-        return {status, status == 0 ? std::string(buf) : std::string(), out};
+        return std::to_string(status) + " " + (status == 0 ? buf : "") + "|" + out;
     }
 
     zorvitest::TempDir scratch_;
@@ -70,35 +66,30 @@ TEST_F(PathCheckTest, AbsolutePathResolvesTheFolderPartAndKeepsTheLastComponent)
         std::string cwd;
         std::string in;
         uint32_t size;
-        int32_t status;
         std::string want;
-        std::string out;
     } cases[] = {
-        {"/", root_ + "/x/../x/file", 512, 0, x + "/file", ""},
-        {"/", root_ + "/x//./missing", 512, 0, x + "/missing", ""},  // need not exist
-        {"/", root_ + "/linkdir/file", 512, 0, x + "/file", ""},     // folder links resolve
-        {"/", x + "/lnk", 512, 0, x + "/lnk", ""},                   // a final link is kept
-        {"/", x + "/", 512, 0, x + "/", ""},
-        {"/", "/file", 512, 0, "/file", ""},
-        {"/", "/", 512, 0, "/", ""},
-        {"/", "name", 512, 0, "/name", ""},
-        {x, "name", 512, 0, x + "/name", ""},
-        {"/", root_ + "/nope/file", 512, -1, "", ""},
-        {"/", x + "/file/inside", 512, -1, "", ""},  // a file is no folder
-        {"/", longest, 512, 0, longest, ""},
-        {"/", longest + "a", 512, 162, "", "Strncpy_s file path failed: 162.\n"},
+        {"/", root_ + "/x/../x/file", 512, "0 " + x + "/file|"},
+        {"/", root_ + "/x//./missing", 512, "0 " + x + "/missing|"},  // need not exist
+        {"/", root_ + "/linkdir/file", 512, "0 " + x + "/file|"},     // folder links resolve
+        {"/", x + "/lnk", 512, "0 " + x + "/lnk|"},                   // a final link is kept
+        {"/", x + "/", 512, "0 " + x + "/|"},
+        {"/", "/file", 512, "0 /file|"},
+        {"/", "/", 512, "0 /|"},
+        {"/", "name", 512, "0 /name|"},
+        {x, "name", 512, "0 " + x + "/name|"},
+        {"/", root_ + "/nope/file", 512, "-1 |"},
+        {"/", x + "/file/inside", 512, "-1 |"},  // a file is no folder
+        {"/", longest, 512, "0 " + longest + "|"},
+        {"/", longest + "a", 512, "162 |Strncpy_s file path failed: 162.\n"},
         // The resolved folder must leave room for the slash and a character.
-        {"/", x + "/f", n + 1, -6, "", ""},
-        {"/", x + "/f", n + 2, 162, "", "Strncat_s file name string failed.\n"},
-        {"/", x + "/f", n + 3, 0, x + "/f", ""},
-        {"/", "/file", 0, -6, "", ""},
+        {"/", x + "/f", n + 1, "-6 |"},
+        {"/", x + "/f", n + 2, "162 |Strncat_s file name string failed.\n"},
+        {"/", x + "/f", n + 3, "0 " + x + "/f|"},
+        {"/", "/file", 0, "-6 |"},
     };
     for (const auto &c : cases) {
         ASSERT_EQ(chdir(c.cwd.c_str()), 0);
-        Resolved r = absolute(c.in, c.size);
-        EXPECT_EQ(r.status, c.status) << c.in << " size " << c.size;
-        EXPECT_EQ(r.path, c.want) << c.in;
-        EXPECT_EQ(r.out, c.out) << c.in;
+        EXPECT_EQ(absolute(c.in, c.size), c.want) << c.in << " size " << c.size;
     }
 }
 
@@ -127,8 +118,8 @@ TEST_F(PathCheckTest, FolderLongerThanTheBufferFailsInsideIt)
         ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
     }
     ASSERT_EQ(chdir(deep.c_str()), 0);
-    EXPECT_EQ(absolute("name").status, -6);
-    EXPECT_EQ(absolute("./name").status, -6);
+    EXPECT_EQ(absolute("name"), "-6 |");
+    EXPECT_EQ(absolute("./name"), "-6 |");
     char small[8];
     EXPECT_EQ(get_real_path(".", small, sizeof(small)), -6);
 }
