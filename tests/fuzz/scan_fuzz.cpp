@@ -18,6 +18,9 @@
 
 namespace {
 
+using zorvifuzz::is_scan_space;
+using zorvifuzz::model_number;
+
 void check(bool ok, const char *what)
 {
     if (!ok) {
@@ -25,9 +28,6 @@ void check(bool ok, const char *what)
         abort();
     }
 }
-
-using zorvifuzz::is_scan_space;
-using zorvifuzz::model_number;
 
 void check_number(const std::string &text, const char *format, unsigned base)
 {
