@@ -59,7 +59,7 @@ using CheckedOpenatFn = int (*)(int, const char *, int);
 void *next_open(OpenEntry entry)
 {
     static const auto NEXT = [] {
-        std::array<void *, std::size(OPEN_ENTRY_NAMES)> next{};
+        std::array<void *, std::size(OPEN_ENTRY_NAMES)> next {};
         for (size_t i = 0; i < next.size(); ++i) {
             next[i] = dlsym(RTLD_NEXT, OPEN_ENTRY_NAMES[i]);
         }

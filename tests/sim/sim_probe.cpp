@@ -48,22 +48,32 @@ extern "C" int __open64_2(const char *, int);
 extern "C" int __openat_2(int, const char *, int);
 extern "C" int __openat64_2(int, const char *, int);
 
-// Opens the tool device through one of the C library's open entry points.
+// Opens the tool device through one of the C library's open entry points,
+// after checking that the entry passes any other path on: relative to the
+// folder descriptor in the at-forms.
 int open_via(const std::string &entry, int flags)
 {
-    const std::pair<const char *, int (*)(const char *, int)> ENTRIES[] = {
-        {"open", [](const char *p, int f) { return open(p, f); }},
-        {"open64", [](const char *p, int f) { return open64(p, f); }},
-        {"openat", [](const char *p, int f) { return openat(AT_FDCWD, p, f); }},
-        {"openat64", [](const char *p, int f) { return openat64(AT_FDCWD, p, f); }},
-        {"__open_2", [](const char *p, int f) { return __open_2(p, f); }},
-        {"__open64_2", [](const char *p, int f) { return __open64_2(p, f); }},
-        {"__openat_2", [](const char *p, int f) { return __openat_2(AT_FDCWD, p, f); }},
-        {"__openat64_2", [](const char *p, int f) { return __openat64_2(AT_FDCWD, p, f); }},
+    const std::pair<const char *, int (*)(int, const char *, int)> ENTRIES[] = {
+        {"open", [](int, const char *p, int f) { return open(p, f); }},
+        {"open64", [](int, const char *p, int f) { return open64(p, f); }},
+        {"openat", [](int d, const char *p, int f) { return openat(d, p, f); }},
+        {"openat64", [](int d, const char *p, int f) { return openat64(d, p, f); }},
+        {"__open_2", [](int, const char *p, int f) { return __open_2(p, f); }},
+        {"__open64_2", [](int, const char *p, int f) { return __open64_2(p, f); }},
+        {"__openat_2", [](int d, const char *p, int f) { return __openat_2(d, p, f); }},
+        {"__openat64_2", [](int d, const char *p, int f) { return __openat64_2(d, p, f); }},
     };
     for (const auto &[name, call] : ENTRIES) {
         if (entry == name) {
-            return call(TOOL_DEVICE_PATH, flags);
+            int folder = open("/dev", O_RDONLY | O_DIRECTORY);
+            bool at = entry.find("at") != std::string::npos;
+            int other = call(folder, at ? "null" : "/dev/null", O_RDONLY);
+            close(folder);
+            if (other < 0) {
+                return -1;
+            }
+            close(other);
+            return call(AT_FDCWD, TOOL_DEVICE_PATH, flags);
         }
     }
     errno = ENOSYS;
