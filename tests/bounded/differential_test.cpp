@@ -12,31 +12,24 @@
 
 namespace {
 
-// One destination; `sized` ones (%s, %c, %[) are followed by their size.
-struct ScanSlot {
-    void *p;
-    bool sized;
-    unsigned size;
-};
-
-int sscanf_s_three(const char *text, const char *format, const ScanSlot *s)
-{
-    int layout = s[0].sized | s[1].sized << 1 | s[2].sized << 2;
-    switch (layout) {
-    case 0: return sscanf_s(text, format, s[0].p, s[1].p, s[2].p);
-    case 1: return sscanf_s(text, format, s[0].p, s[0].size, s[1].p, s[2].p);
-    case 2: return sscanf_s(text, format, s[0].p, s[1].p, s[1].size, s[2].p);
-    case 3: return sscanf_s(text, format, s[0].p, s[0].size, s[1].p, s[1].size, s[2].p);
-    case 4: return sscanf_s(text, format, s[0].p, s[1].p, s[2].p, s[2].size);
-    case 5: return sscanf_s(text, format, s[0].p, s[0].size, s[1].p, s[2].p, s[2].size);
-    case 6: return sscanf_s(text, format, s[0].p, s[1].p, s[1].size, s[2].p, s[2].size);
-    default:
-        return sscanf_s(text, format, s[0].p, s[0].size, s[1].p, s[1].size, s[2].p, s[2].size);
-    }
-}
-
 constexpr int CASES = 5000;
 constexpr unsigned WORD_SIZE = 128;
+
+// sscanf_s with three destinations; the words (%s) take their size after them.
+int sscanf_s_three(const char *text, const char *format, void *const p[3], const bool word[3])
+{
+    const unsigned n = WORD_SIZE;
+    switch (word[0] | word[1] << 1 | word[2] << 2) {
+    case 0: return sscanf_s(text, format, p[0], p[1], p[2]);
+    case 1: return sscanf_s(text, format, p[0], n, p[1], p[2]);
+    case 2: return sscanf_s(text, format, p[0], p[1], n, p[2]);
+    case 3: return sscanf_s(text, format, p[0], n, p[1], n, p[2]);
+    case 4: return sscanf_s(text, format, p[0], p[1], p[2], n);
+    case 5: return sscanf_s(text, format, p[0], n, p[1], p[2], n);
+    case 6: return sscanf_s(text, format, p[0], p[1], n, p[2], n);
+    default: return sscanf_s(text, format, p[0], n, p[1], n, p[2], n);
+    }
+}
 
 class Generator {
 public:
@@ -96,13 +89,14 @@ TEST(DifferentialScan, AgreesWithGlibcOnInRangeFields)
         } mine, theirs;
         memset(&mine, 0x5A, sizeof mine);
         memset(&theirs, 0x5A, sizeof theirs);
-        ScanSlot slots[3];
+        bool word[3];
+        void *destination[3];
         void *reference[3];
         for (int i = 0; i < 3; i++) {
             const char kind = "udxs"[gen.below(4)];
-            const bool isWord = kind == 's';
-            slots[i] = {isWord ? static_cast<void *>(mine.word[i]) : &mine.number[i], isWord, WORD_SIZE};
-            reference[i] = isWord ? static_cast<void *>(theirs.word[i]) : &theirs.number[i];
+            word[i] = kind == 's';
+            destination[i] = word[i] ? static_cast<void *>(mine.word[i]) : &mine.number[i];
+            reference[i] = word[i] ? static_cast<void *>(theirs.word[i]) : &theirs.number[i];
             std::string directive;
             const std::string input = gen.field(kind, &directive);
             const std::string literal = LITERALS[gen.below(8)];
@@ -115,7 +109,7 @@ TEST(DifferentialScan, AgreesWithGlibcOnInRangeFields)
             text += literal.empty() ? " " : "";
         }
         const int expected = sscanf(text.c_str(), format.c_str(), reference[0], reference[1], reference[2]);
-        const int got = sscanf_s_three(text.c_str(), format.c_str(), slots);
+        const int got = sscanf_s_three(text.c_str(), format.c_str(), destination, word);
         ASSERT_EQ(got, expected) << "text \"" << text << "\" format \"" << format << "\"";
         ASSERT_EQ(memcmp(&mine, &theirs, sizeof mine), 0) << "text \"" << text << "\" format \"" << format << "\"";
     }

@@ -1,7 +1,9 @@
 // The checksum and the request record, without a driver.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -19,11 +21,8 @@ TEST(TemplateCrc32, PublishedCheckValue)
 TEST(TemplateCrc32, AgreesWithBitwiseReferenceOnEveryLength)
 {
     std::vector<uint8_t> data(TEMPLATE_SIZE);
-    uint32_t seed = 0x12345678;
-    for (uint8_t &b : data) {
-        seed = seed * 1103515245u + 12345u;
-        b = static_cast<uint8_t>(seed >> 16);
-    }
+    std::mt19937 rng(0x12345678);
+    std::generate(data.begin(), data.end(), [&rng] { return static_cast<uint8_t>(rng()); });
     for (uint32_t length = 1; length <= data.size(); ++length) {
         ASSERT_EQ(template_crc32(data.data(), length), zorvitest::reference_crc32(data.data(), length))
             << "length " << length;
