@@ -30,25 +30,20 @@ std::map<std::string, std::string> comment_texts()
 
 // Comments for every key: its meaning, its form and its range, from the
 // same key table that the parser reads.
-std::map<std::string, std::string> key_comments()
+std::map<std::string, std::string> key_comments(std::map<std::string, std::string> comments)
 {
-    std::map<std::string, std::string> comments = comment_texts();
     for (const TemplateKey &key : TEMPLATE_KEYS) {
         if (key.section != SECTION_CONFIG) {
             continue;
         }
         std::string &text = comments[key.name];
-        char range[96];
-        if (key.bound == KEY_ANY_VALUE) {
-            snprintf(range, sizeof(range), "any 32-bit value");
-        } else {
-            snprintf(range, sizeof(range), "0 to %u", key.bound);
-        }
+        const std::string name = key.name;
+        const std::string range =
+            key.bound == KEY_ANY_VALUE ? "any 32-bit value" : "0 to " + std::to_string(key.bound);
         if (key.count == 1) {
-            text += text.empty() ? std::string(key.name) + ": " + range : ": " + std::string(range);
+            text += (text.empty() ? name : "") + ": " + range;
         } else {
-            text += (text.empty() ? "" : "\n") + std::string(key.name) + "00 to " + key.name +
-                    "15, each " + range;
+            text += (text.empty() ? "" : "\n") + name + "00 to " + name + "15, each " + range;
         }
     }
     return comments;
@@ -109,31 +104,20 @@ ResourceTemplate full_record()
 
 std::vector<ExampleTemplate> example_templates()
 {
-    std::vector<ExampleTemplate> examples;
     std::map<std::string, std::string> texts = comment_texts();
-
-    const std::set<std::string> hex_keys = {"PM", "PH", "CBMP", "CBMOP", "OVNP"};
-    ExampleTemplate minimal{"minimal.ini", two_function_record(), {}};
-    minimal.options.hex_keys = hex_keys;
-    minimal.options.header_comment = texts["minimal.ini"];
-    examples.push_back(minimal);
-
-    ExampleTemplate full{"full.ini", full_record(), {}};
-    full.options.version = 255;
-    full.options.hex_keys = hex_keys;
-    full.options.comments = key_comments();
-    full.options.header_comment = texts["full.ini"];
-    examples.push_back(full);
-
     ResourceTemplate with_id = two_function_record();
     with_id.mode = MODE_PCIDID;
     with_id.PCIDID = SIM_PCI_DEVICE_ID;
-    ExampleTemplate pcidid{"pcidid.ini", with_id, {}};
-    pcidid.options.hex_keys = hex_keys;
-    pcidid.options.header_comment = texts["pcidid.ini"];
-    pcidid.options.comments = {{"PCIDID", texts["PCIDID"]}};
-    examples.push_back(pcidid);
-
+    std::vector<ExampleTemplate> examples = {{"minimal.ini", two_function_record(), {}},
+                                             {"full.ini", full_record(), {}},
+                                             {"pcidid.ini", with_id, {}}};
+    for (ExampleTemplate &example : examples) {
+        example.options.hex_keys = {"PM", "PH", "CBMP", "CBMOP", "OVNP"};
+        example.options.header_comment = texts[example.file_name];
+    }
+    examples[1].options.version = 255;
+    examples[1].options.comments = key_comments(texts);
+    examples[2].options.comments = {{"PCIDID", texts["PCIDID"]}};
     return examples;
 }
 

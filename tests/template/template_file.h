@@ -26,7 +26,7 @@ struct TemplateFileOptions {
     std::set<std::string> hex_keys;                      // base names always written as 0x..
     std::string line_end = "\n";
     std::set<std::string> omit;                   // full key names left out
-    std::map<std::string, std::string> values;    // full key name -> text written
+    std::map<std::string, std::string> values;    // full key name -> text written, any key
     std::map<std::string, std::string> comments;  // base name -> comment line(s)
     std::string header_comment;                   // lines put at the top
 };
