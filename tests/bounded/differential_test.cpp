@@ -54,7 +54,8 @@ public:
     // sometimes a sign or prefix, sometimes a width that cuts it.
     std::string field(char kind, std::string *directive)
     {
-        static const char *const FORMS[] = {"%u", "-%u", "%x", "%X", "0x%x", "0X%X", "-%x", "%d", "+%d"};
+        static const char *const FORMS[] = {"%u",   "-%u", "%x", "%X", "0x%x",
+                                            "0X%X", "-%x", "%d", "+%d"};
         char text[32];
         if (kind == 's') {
             snprintf(text, sizeof text, "%s", word().c_str());
@@ -108,10 +109,12 @@ TEST(DifferentialScan, AgreesWithGlibcOnInRangeFields)
             text += gen.chance(3) ? std::string("!") : literal;
             text += literal.empty() ? " " : "";
         }
-        const int expected = sscanf(text.c_str(), format.c_str(), reference[0], reference[1], reference[2]);
+        const int expected =
+            sscanf(text.c_str(), format.c_str(), reference[0], reference[1], reference[2]);
         const int got = sscanf_s_three(text.c_str(), format.c_str(), destination, word);
         ASSERT_EQ(got, expected) << "text \"" << text << "\" format \"" << format << "\"";
-        ASSERT_EQ(memcmp(&mine, &theirs, sizeof mine), 0) << "text \"" << text << "\" format \"" << format << "\"";
+        ASSERT_EQ(memcmp(&mine, &theirs, sizeof mine), 0)
+            << "text \"" << text << "\" format \"" << format << "\"";
     }
 }
 
@@ -123,7 +126,8 @@ void check_print(Generator &gen, const char *format, Args... args)
     char reference[1024];
     const int length = snprintf(reference, sizeof reference, format, args...);
     ASSERT_GE(length, 0);
-    const auto destMax = static_cast<size_t>(std::max(1, length - 2 + static_cast<int>(gen.below(5))));
+    const auto destMax =
+        static_cast<size_t>(std::max(1, length - 2 + static_cast<int>(gen.below(5))));
     char dest[1024];
     const bool fits = static_cast<size_t>(length) < destMax;
     ASSERT_EQ(sprintf_s(dest, destMax, format, args...), fits ? length : -1) << format;
@@ -132,7 +136,8 @@ void check_print(Generator &gen, const char *format, Args... args)
     const size_t count = gen.below(static_cast<uint32_t>(length) + 2);
     const bool whole = static_cast<size_t>(length) <= count;
     ASSERT_EQ(snprintf_s(dest, sizeof dest, count, format, args...), whole ? length : -1) << format;
-    ASSERT_EQ(std::string(dest), std::string(reference, whole ? static_cast<size_t>(length) : count));
+    ASSERT_EQ(std::string(dest),
+              std::string(reference, whole ? static_cast<size_t>(length) : count));
 }
 
 TEST(DifferentialPrint, AgreesWithGlibcOnTheFormatsInUse)
@@ -146,7 +151,8 @@ TEST(DifferentialPrint, AgreesWithGlibcOnTheFormatsInUse)
             x = static_cast<int>(gen.any32());
         }
         check_print(gen, "%s%02u", a.c_str(), gen.any32() % 120);
-        check_print(gen, "[%d-%02d-%02d %02d:%02d:%02d] ", v[0], v[1] % 13, v[2] % 32, v[3] % 24, v[4] % 60, v[5] % 60);
+        check_print(gen, "[%d-%02d-%02d %02d:%02d:%02d] ", v[0], v[1] % 13, v[2] % 32, v[3] % 24,
+                    v[4] % 60, v[5] % 60);
         check_print(gen, "[%02d:%02d:%02d] ", v[1], v[2], v[3]);
         check_print(gen, "[%s<%d>].", a.c_str(), v[4]);
         check_print(gen, "%s/%s", a.c_str(), b.c_str());

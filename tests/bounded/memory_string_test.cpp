@@ -63,7 +63,8 @@ TEST(MemsetS, FillsTheLowByteOrResetsWithIt)
     unsigned char dest[16];
     memset(dest, 0xAA, sizeof dest);
     EXPECT_EQ(memset_s(dest, 16, 0x1FF, 8), 0);
-    EXPECT_EQ(std::string(reinterpret_cast<char *>(dest), 16), std::string(8, '\xFF') + std::string(8, '\xAA'));
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(dest), 16),
+              std::string(8, '\xFF') + std::string(8, '\xAA'));
     EXPECT_EQ(memset_s(dest, 0, 0, 0), 0);  // empty fill of an empty buffer
     EXPECT_EQ(memset_s(dest, 16, 0x55, 17), ERANGE_RESET);
     EXPECT_EQ(std::string(reinterpret_cast<char *>(dest), 16), std::string(16, '\x55'));

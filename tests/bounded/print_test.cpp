@@ -36,8 +36,9 @@ TEST(PrintS, FitCutAndReset)
     };
     for (const auto &c : cases) {
         char buf[1024] = "old";
-        const int32_t result = c.count == NO_COUNT ? sprintf_s(buf, c.destMax, "%s", c.text)
-                                                   : snprintf_s(buf, c.destMax, c.count, "%s", c.text);
+        const int32_t result = c.count == NO_COUNT
+                                   ? sprintf_s(buf, c.destMax, "%s", c.text)
+                                   : snprintf_s(buf, c.destMax, c.count, "%s", c.text);
         EXPECT_EQ(result, c.result) << c.text << " " << c.destMax << " " << c.count;
         EXPECT_EQ(std::string(buf), c.expected) << c.text << " " << c.destMax << " " << c.count;
     }

@@ -66,7 +66,8 @@ TEST(SscanfSNumbers, OtherIntegerConversions)
     unsigned short h = 0;
     unsigned long long ll = 0;
     size_t z = 0;
-    EXPECT_EQ(sscanf_s("258 65537 18446744073709551615 7", "%hhu %hu %llu %zu", &hh, &h, &ll, &z), 4);
+    EXPECT_EQ(sscanf_s("258 65537 18446744073709551615 7", "%hhu %hu %llu %zu", &hh, &h, &ll, &z),
+              4);
     EXPECT_EQ((Values{hh, h, static_cast<long long>(z)}), (Values{2, 1, 7}));
     EXPECT_EQ(ll, 18446744073709551615ull);
 

@@ -50,7 +50,8 @@ std::string probe(Sandbox &box, std::vector<std::string> ops, const std::string 
 
 void put_record(const Sandbox &box, const ResourceTemplate &record)
 {
-    zorvitest::write_file(box.opt("record.bin"), std::string(reinterpret_cast<const char *>(&record), sizeof(record)));
+    zorvitest::write_file(box.opt("record.bin"),
+                          std::string(reinterpret_cast<const char *>(&record), sizeof(record)));
 }
 
 Bytes opt_file(const Sandbox &box, const std::string &name)
@@ -83,7 +84,8 @@ TEST(ChannelOnSimulatedCard, FetchAndQueriesReachTheDriverByteForByte)
     box.add_card("zorvi1", 0xBEEF);
     const ResourceTemplate stored = patterned_record(0x7F);
     box.set_card_template("zorvi0", stored);
-    EXPECT_EQ(probe(box, {"version", "pcidid", "fetch"}), "version 0\npcidid 0 0x00001822\nfetch 0\n");
+    EXPECT_EQ(probe(box, {"version", "pcidid", "fetch"}),
+              "version 0\npcidid 0 0x00001822\nfetch 0\n");
     EXPECT_EQ(probe(box, {"pcidid"}, "zorvi1"), "pcidid 0 0x0000beef\n");
 
     ResourceTemplate fetch{};  // a header on zeros: the card fills the rest

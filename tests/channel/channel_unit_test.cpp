@@ -24,7 +24,8 @@ TEST(TemplateCrc32, AgreesWithBitwiseReferenceOnEveryLength)
     std::mt19937 rng(0x12345678);
     std::generate(data.begin(), data.end(), [&rng] { return static_cast<uint8_t>(rng()); });
     for (uint32_t length = 1; length <= data.size(); ++length) {
-        ASSERT_EQ(template_crc32(data.data(), length), zorvitest::reference_crc32(data.data(), length))
+        ASSERT_EQ(template_crc32(data.data(), length),
+                  zorvitest::reference_crc32(data.data(), length))
             << "length " << length;
     }
     // Nothing to cover gives 0, not the checksum of an empty message.

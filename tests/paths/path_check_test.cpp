@@ -43,7 +43,8 @@ protected:
         char buf[PATH_BUFFER_SIZE + 16];
         memset(buf, 'Q', sizeof(buf));
         int32_t status = 0;
-        std::string out = capture_stdout([&] { status = get_absolute_path(in.c_str(), buf, size); });
+        std::string out =
+            capture_stdout([&] { status = get_absolute_path(in.c_str(), buf, size); });
         for (size_t i = size; i < sizeof(buf); i++) {
             EXPECT_EQ(buf[i], 'Q') << "byte " << i << " written past size " << size;
         }

@@ -34,7 +34,8 @@ TEST(TemplateLength, CoversEveryBlockUpToTheHighestModeBit)
         {0x18, FIELD_END(GCN)},  // PCIDID then lies outside the checksum
     };
     for (const auto &c : cases) {
-        EXPECT_EQ(length_of(c.mode), c.end - TEMPLATE_BODY_OFFSET) << "mode 0x" << std::hex << c.mode;
+        EXPECT_EQ(length_of(c.mode), c.end - TEMPLATE_BODY_OFFSET)
+            << "mode 0x" << std::hex << c.mode;
     }
 }
 
@@ -44,7 +45,8 @@ TEST(TemplateLength, EveryBitStaysInsideTheBodyAndLowerBitsNeverCount)
         const uint32_t mode = 1u << bit;
         const uint32_t length = length_of(mode);
         EXPECT_GE(length, TEMPLATE_BASE_LENGTH) << "bit " << bit;
-        EXPECT_LE(TEMPLATE_BODY_OFFSET + length, offsetof(ResourceTemplate, reserved_tail)) << "bit " << bit;
+        EXPECT_LE(TEMPLATE_BODY_OFFSET + length, offsetof(ResourceTemplate, reserved_tail))
+            << "bit " << bit;
         if (bit >= 7) {
             EXPECT_EQ(length, TEMPLATE_BASE_LENGTH) << "bit " << bit;
         }
