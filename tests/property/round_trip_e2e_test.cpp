@@ -15,7 +15,7 @@
 
 namespace {
 
-constexpr int CASES = 120;
+constexpr int CASES = 80;
 
 const std::string SUCCEEDED =
     "Succeed to configure device zorvi0\nPlease reboot OS for the new configure to take effect\n";
