@@ -47,14 +47,16 @@ RunOptions in(const std::string &text)
     return options;
 }
 
-RunOptions flagged(bool RunOptions::*flag)
-{
+const RunOptions NO_INPUT = [] {
     RunOptions options;
-    options.*flag = true;
+    options.no_input = true;
     return options;
-}
-
-const RunOptions NO_INPUT = flagged(&RunOptions::no_input);
+}();
+const RunOptions CLOSED_INPUT = [] {
+    RunOptions options;
+    options.closed_input = true;
+    return options;
+}();
 
 // What a load prints up to its first prompt.
 std::string yes_prompt(const std::string &file)
@@ -190,7 +192,7 @@ TEST(Prompts, AnswersRefusalsAndOddPaths)
         {"end of input at yes", load, in(""), at_yes + yes_failed + FAILED},
         {"blank lines only", load, in("\n \t\n"), at_yes + yes_failed + FAILED},
         {"no input", load, NO_INPUT, at_yes + yes_failed + FAILED},
-        {"closed input", {"zorvi0", "--file", "t.ini"}, flagged(&RunOptions::closed_input),
+        {"closed input", {"zorvi0", "--file", "t.ini"}, CLOSED_INPUT,
          at_yes + yes_failed + FAILED},
         {"end of input at agree", load, in("yes\n"), at_agree + agree_failed + FAILED},
         {"Agree", load, in("yes\nAgree\n"), at_agree + FAILED},
