@@ -5,7 +5,9 @@
 // usage: sim_probe [--request CODE] [--split 1] [--flags N] [--repeat N] [--via ENTRY]
 //                  DEVICE version|pcidid|fetch|store|M:C:IN:OUT [FILE]
 // FILE holds the request bytes (zeros without it); --split 1 answers into a
-// buffer of its own; --via opens through the named open entry point.
+// buffer of its own; --via opens through the named open entry point. With
+// --repeat, it prints "ready" and waits for the end of standard input first,
+// so that concurrent runs can be set off together.
 //
 // usage: sim_probe --syslog IDENTITY MESSAGE
 // Sends MESSAGE to the system log as the tool does, then one formatted record
@@ -114,6 +116,12 @@ int main(int argc, char **argv)
         file.read(request_bytes.data(), static_cast<std::streamsize>(request_bytes.size()));
     }
     bool split = number("--split") != 0;
+    if (number("--repeat") > 1) {
+        printf("ready\n");
+        fflush(stdout);
+        while (getchar() != EOF) {
+        }
+    }
     for (long i = 0; i < number("--repeat"); ++i) {
         std::vector<char> in = request_bytes;
         std::vector<char> out(std::max<size_t>(message.out_size, 1024), 0);
