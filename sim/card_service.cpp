@@ -17,40 +17,32 @@
 
 namespace {
 
-enum class RequestKind { VERSION, PCIDID, FETCH, STORE, UNKNOWN };
+enum class RequestKind { VERSION, PCIDID, FETCH, STORE };
+// Names of the kinds in fault files, in the order above.
+const char *const KIND_NAMES[] = {"version", "pcidid", "fetch", "store"};
 
-const char *kind_name(RequestKind kind)
-{
-    switch (kind) {
-        case RequestKind::VERSION: return "version";
-        case RequestKind::PCIDID: return "pcidid";
-        case RequestKind::FETCH: return "fetch";
-        case RequestKind::STORE: return "store";
-        case RequestKind::UNKNOWN: break;
-    }
-    return "unknown";
-}
-
-// Sizes each request must carry, as the driver checks them.
+// Sizes each request must carry, as the driver checks them. A template
+// request is a store when bit 0 of its flags is set.
 struct RequestShape {
     uint32_t module;
     uint32_t command;
     uint32_t in_size;
     uint32_t out_size;
+    RequestKind kind;
 };
 
-const RequestShape VERSION_SHAPE = {QUERY_MODULE, DRIVER_VERSION_CMD, DRIVER_VERSION_IN_SIZE,
-                                    DRIVER_VERSION_SIZE};
-const RequestShape PCIDID_SHAPE = {QUERY_MODULE, PCI_DEVICE_ID_CMD, PCI_DEVICE_ID_SIZE,
-                                   PCI_DEVICE_ID_SIZE};
-const RequestShape TEMPLATE_SHAPE = {TEMPLATE_MODULE, TEMPLATE_CMD, TEMPLATE_IO_SIZE,
-                                     TEMPLATE_IO_SIZE};
+const RequestShape SHAPES[] = {
+    {QUERY_MODULE, DRIVER_VERSION_CMD, DRIVER_VERSION_IN_SIZE, DRIVER_VERSION_SIZE,
+     RequestKind::VERSION},
+    {QUERY_MODULE, PCI_DEVICE_ID_CMD, PCI_DEVICE_ID_SIZE, PCI_DEVICE_ID_SIZE, RequestKind::PCIDID},
+    {TEMPLATE_MODULE, TEMPLATE_CMD, TEMPLATE_IO_SIZE, TEMPLATE_IO_SIZE, RequestKind::FETCH},
+};
 
 const RequestShape *shape_of(const ToolMessage *message)
 {
-    for (const RequestShape *shape : {&VERSION_SHAPE, &PCIDID_SHAPE, &TEMPLATE_SHAPE}) {
-        if (shape->module == message->module && shape->command == message->command) {
-            return shape;
+    for (const RequestShape &shape : SHAPES) {
+        if (shape.module == message->module && shape.command == message->command) {
+            return &shape;
         }
     }
     return nullptr;
@@ -169,7 +161,7 @@ std::string card_folder(const char *state, const char (&name)[16])
 
 bool fault_set(const char *state, const char *prefix, RequestKind kind, std::string *content)
 {
-    for (const char *which : {kind_name(kind), "all"}) {
+    for (const char *which : {KIND_NAMES[static_cast<int>(kind)], "all"}) {
         std::string path = path_in(state, std::string("faults/") + prefix + which);
         if (exists(path)) {
             if (content != nullptr) {
@@ -257,22 +249,6 @@ void serve_template(const char *state, const std::string &card, RequestKind kind
     memcpy(out, &reply, sizeof(reply));
 }
 
-RequestKind kind_of(const ToolMessage *message, const void *in)
-{
-    const RequestShape *shape = shape_of(message);
-    if (shape == &VERSION_SHAPE) {
-        return RequestKind::VERSION;
-    }
-    if (shape == &PCIDID_SHAPE) {
-        return RequestKind::PCIDID;
-    }
-    if (shape == &TEMPLATE_SHAPE) {
-        const auto *record = static_cast<const ResourceTemplate *>(in);
-        return (record->flags & 1u) != 0 ? RequestKind::STORE : RequestKind::FETCH;
-    }
-    return RequestKind::UNKNOWN;
-}
-
 // The request checked and carried out; the in-data as it arrived goes to `arrived`.
 int serve(const char *state, ToolMessage *message, std::string *arrived,
           int *error)
@@ -296,7 +272,9 @@ int serve(const char *state, ToolMessage *message, std::string *arrived,
     memcpy(in, message->in_buf, message->in_size);
     arrived->assign(reinterpret_cast<const char *>(in), message->in_size);
 
-    RequestKind kind = kind_of(message, in);
+    const auto *record = reinterpret_cast<const ResourceTemplate *>(in);
+    bool store = shape->kind == RequestKind::FETCH && (record->flags & 1u) != 0;
+    RequestKind kind = store ? RequestKind::STORE : shape->kind;
     if (fault_set(state, "ioctl-", kind, nullptr)) {
         *error = EIO;
         return -1;
@@ -310,14 +288,10 @@ int serve(const char *state, ToolMessage *message, std::string *arrived,
         case RequestKind::VERSION: return serve_version(state, message->out_buf);
         case RequestKind::PCIDID: return serve_pcidid(card, message->out_buf, error);
         case RequestKind::FETCH:
-        case RequestKind::STORE:
-            serve_template(state, card, kind, reinterpret_cast<const ResourceTemplate *>(in),
-                           message->out_buf);
-            return 0;
-        case RequestKind::UNKNOWN: break;
+        case RequestKind::STORE: break;
     }
-    *error = ENOTTY;
-    return -1;
+    serve_template(state, card, kind, record, message->out_buf);
+    return 0;
 }
 
 }  // namespace
