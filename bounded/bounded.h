@@ -33,8 +33,8 @@ int32_t vsprintf_s(char *dest, size_t destMax, const char *format, va_list args)
     __attribute__((format(printf, 3, 0)));
 int32_t snprintf_s(char *dest, size_t destMax, size_t count, const char *format, ...)
     __attribute__((format(printf, 4, 5)));
-int32_t vsnprintf_s(char *dest, size_t destMax, size_t count, const char *format,
-                    va_list args) __attribute__((format(printf, 4, 0)));
+int32_t vsnprintf_s(char *dest, size_t destMax, size_t count, const char *format, va_list args)
+    __attribute__((format(printf, 4, 0)));
 
 // Formatted scan: fields assigned, or -1 (null format or destination, an
 // invalid conversion, or input that ended before any directive, literal

@@ -14,10 +14,10 @@ enum class Length { NONE, HH, H, L, LL, J, Z, T };
 
 // How one directive ended.
 enum class Outcome {
-    DONE,       // matched; go on with the format
-    MATCH_FAIL, // input did not match: stop, return the fields so far
-    INPUT_END,  // input ended: stop, -1 when nothing matched yet
-    ERROR,      // null destination or invalid conversion: -1
+    DONE,        // matched; go on with the format
+    MATCH_FAIL,  // input did not match: stop, return the fields so far
+    INPUT_END,   // input ended: stop, -1 when nothing matched yet
+    ERROR,       // null destination or invalid conversion: -1
 };
 
 struct Conversion {
@@ -190,14 +190,22 @@ int64_t signed_value(const NumberText &n)
 unsigned length_bits(Length length)
 {
     switch (length) {
-    case Length::HH: return CHAR_BIT * sizeof(char);
-    case Length::H: return CHAR_BIT * sizeof(short);
-    case Length::NONE: return CHAR_BIT * sizeof(int);
-    case Length::L: return CHAR_BIT * sizeof(long);
-    case Length::LL: return CHAR_BIT * sizeof(long long);
-    case Length::J: return CHAR_BIT * sizeof(intmax_t);
-    case Length::Z: return CHAR_BIT * sizeof(size_t);
-    case Length::T: return CHAR_BIT * sizeof(ptrdiff_t);
+        case Length::HH:
+            return CHAR_BIT * sizeof(char);
+        case Length::H:
+            return CHAR_BIT * sizeof(short);
+        case Length::NONE:
+            return CHAR_BIT * sizeof(int);
+        case Length::L:
+            return CHAR_BIT * sizeof(long);
+        case Length::LL:
+            return CHAR_BIT * sizeof(long long);
+        case Length::J:
+            return CHAR_BIT * sizeof(intmax_t);
+        case Length::Z:
+            return CHAR_BIT * sizeof(size_t);
+        case Length::T:
+            return CHAR_BIT * sizeof(ptrdiff_t);
     }
     return CHAR_BIT * sizeof(int);
 }
@@ -210,10 +218,18 @@ bool store_integer(va_list *args, Length length, uint64_t value)
         return false;
     }
     switch (length_bits(length)) {
-    case 8: *static_cast<uint8_t *>(target) = static_cast<uint8_t>(value); break;
-    case 16: *static_cast<uint16_t *>(target) = static_cast<uint16_t>(value); break;
-    case 32: *static_cast<uint32_t *>(target) = static_cast<uint32_t>(value); break;
-    default: *static_cast<uint64_t *>(target) = value; break;
+        case 8:
+            *static_cast<uint8_t *>(target) = static_cast<uint8_t>(value);
+            break;
+        case 16:
+            *static_cast<uint16_t *>(target) = static_cast<uint16_t>(value);
+            break;
+        case 32:
+            *static_cast<uint32_t *>(target) = static_cast<uint32_t>(value);
+            break;
+        default:
+            *static_cast<uint64_t *>(target) = value;
+            break;
     }
     return true;
 }
@@ -223,11 +239,23 @@ Outcome scan_integer(ScanInput *in, const Conversion &conv, va_list *args, int32
     unsigned base = 10;
     bool isSigned = false;
     switch (conv.kind) {
-    case 'd': isSigned = true; break;
-    case 'i': isSigned = true; base = 0; break;
-    case 'o': base = 8; break;
-    case 'x': case 'X': case 'p': base = 16; break;
-    default: break;
+        case 'd':
+            isSigned = true;
+            break;
+        case 'i':
+            isSigned = true;
+            base = 0;
+            break;
+        case 'o':
+            base = 8;
+            break;
+        case 'x':
+        case 'X':
+        case 'p':
+            base = 16;
+            break;
+        default:
+            break;
     }
     if (!skip_space(in)) {
         return Outcome::INPUT_END;
@@ -289,8 +317,8 @@ const char *parse_scan_set(const char *f, bool set[256])
 // characters and a NUL (size characters and no NUL for %c). One character
 // too many empties the destination and stops the scan, leaving that
 // character unread.
-Outcome scan_characters(ScanInput *in, const Conversion &conv, const bool *set,
-                        va_list *args, int32_t *assigned)
+Outcome scan_characters(ScanInput *in, const Conversion &conv, const bool *set, va_list *args,
+                        int32_t *assigned)
 {
     char *dest = nullptr;
     size_t size = 0;
@@ -364,18 +392,28 @@ const char *parse_conversion(const char *f, Conversion *conv)
         f++;
     }
     switch (*f) {
-    case 'h':
-        f++;
-        conv->length = *f == 'h' ? (f++, Length::HH) : Length::H;
-        break;
-    case 'l':
-        f++;
-        conv->length = *f == 'l' ? (f++, Length::LL) : Length::L;
-        break;
-    case 'j': f++; conv->length = Length::J; break;
-    case 'z': f++; conv->length = Length::Z; break;
-    case 't': f++; conv->length = Length::T; break;
-    default: break;
+        case 'h':
+            f++;
+            conv->length = *f == 'h' ? (f++, Length::HH) : Length::H;
+            break;
+        case 'l':
+            f++;
+            conv->length = *f == 'l' ? (f++, Length::LL) : Length::L;
+            break;
+        case 'j':
+            f++;
+            conv->length = Length::J;
+            break;
+        case 'z':
+            f++;
+            conv->length = Length::Z;
+            break;
+        case 't':
+            f++;
+            conv->length = Length::T;
+            break;
+        default:
+            break;
     }
     conv->kind = *f;
     if (conv->kind == '\0') {
@@ -398,7 +436,8 @@ Outcome scan_literal(ScanInput *in, int expected)
 }
 
 // Runs one conversion; *counts tells whether it matched input.
-Outcome scan_conversion(ScanInput *in, const char **f, va_list *args, int32_t *assigned, bool *counts)
+Outcome scan_conversion(ScanInput *in, const char **f, va_list *args, int32_t *assigned,
+                        bool *counts)
 {
     Conversion conv{};
     const char *after = parse_conversion(*f, &conv);
@@ -408,42 +447,48 @@ Outcome scan_conversion(ScanInput *in, const char **f, va_list *args, int32_t *a
     *counts = true;
     bool set[256];  // filled only for %[
     switch (conv.kind) {
-    case '%':
-        if (conv.suppress || conv.width != 0 || conv.length != Length::NONE) {
-            return Outcome::ERROR;
-        }
-        *f = after;
-        return skip_space(in) ? scan_literal(in, '%') : Outcome::INPUT_END;
-    case 'd': case 'i': case 'u': case 'o': case 'x': case 'X':
-        *f = after;
-        return scan_integer(in, conv, args, assigned);
-    case 'p':
-        if (conv.length != Length::NONE) {
-            return Outcome::ERROR;
-        }
-        *f = after;
-        return scan_integer(in, conv, args, assigned);
-    case 'n':
-        *counts = false;
-        *f = after;
-        if (!conv.suppress && !store_integer(args, conv.length, consumed_so_far(in))) {
-            return Outcome::ERROR;
-        }
-        return Outcome::DONE;
-    case '[':
-        after = parse_scan_set(after, set);
-        if (after == nullptr) {
-            return Outcome::ERROR;
-        }
-        [[fallthrough]];
-    case 's': case 'c':
-        if (conv.length != Length::NONE) {
-            return Outcome::ERROR;  // wide characters are not supported
-        }
-        *f = after;
-        return scan_characters(in, conv, conv.kind == '[' ? set : nullptr, args, assigned);
-    default:
-        return Outcome::ERROR;  // floating point and unknown conversions
+        case '%':
+            if (conv.suppress || conv.width != 0 || conv.length != Length::NONE) {
+                return Outcome::ERROR;
+            }
+            *f = after;
+            return skip_space(in) ? scan_literal(in, '%') : Outcome::INPUT_END;
+        case 'd':
+        case 'i':
+        case 'u':
+        case 'o':
+        case 'x':
+        case 'X':
+            *f = after;
+            return scan_integer(in, conv, args, assigned);
+        case 'p':
+            if (conv.length != Length::NONE) {
+                return Outcome::ERROR;
+            }
+            *f = after;
+            return scan_integer(in, conv, args, assigned);
+        case 'n':
+            *counts = false;
+            *f = after;
+            if (!conv.suppress && !store_integer(args, conv.length, consumed_so_far(in))) {
+                return Outcome::ERROR;
+            }
+            return Outcome::DONE;
+        case '[':
+            after = parse_scan_set(after, set);
+            if (after == nullptr) {
+                return Outcome::ERROR;
+            }
+            [[fallthrough]];
+        case 's':
+        case 'c':
+            if (conv.length != Length::NONE) {
+                return Outcome::ERROR;  // wide characters are not supported
+            }
+            *f = after;
+            return scan_characters(in, conv, conv.kind == '[' ? set : nullptr, args, assigned);
+        default:
+            return Outcome::ERROR;  // floating point and unknown conversions
     }
 }
 
@@ -470,10 +515,15 @@ int32_t scan_with(ScanInput *in, const char *format, va_list *args)
             f++;
         }
         switch (outcome) {
-        case Outcome::DONE: matched = matched || counts; break;
-        case Outcome::MATCH_FAIL: return assigned;
-        case Outcome::INPUT_END: return (assigned == 0 && !matched) ? -1 : assigned;
-        case Outcome::ERROR: return -1;
+            case Outcome::DONE:
+                matched = matched || counts;
+                break;
+            case Outcome::MATCH_FAIL:
+                return assigned;
+            case Outcome::INPUT_END:
+                return (assigned == 0 && !matched) ? -1 : assigned;
+            case Outcome::ERROR:
+                return -1;
         }
     }
     return assigned;

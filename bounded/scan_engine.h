@@ -12,7 +12,7 @@ struct ScanInput {
     const char *text;  // null when reading the stream
     size_t pos;
     FILE *stream;
-    size_t consumed;   // characters taken from the stream, for %n
+    size_t consumed;  // characters taken from the stream, for %n
 };
 
 // Fields assigned, or -1 (see bounded.h for the rules). Takes the caller's

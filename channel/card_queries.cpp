@@ -12,8 +12,7 @@ int32_t ask_driver(const DeviceTarget &target, uint32_t command, uint32_t in_siz
         return MISSING_ARGUMENT;
     }
     ToolMessage message{};
-    fill_tool_message(&message, QUERY_MODULE, command, in_size, out_size, target.name,
-                      target.id);
+    fill_tool_message(&message, QUERY_MODULE, command, in_size, out_size, target.name, target.id);
     message.in_buf = buffer;
     return send_tool_message(&message, buffer);
 }
@@ -28,6 +27,5 @@ int32_t get_driver_version(DeviceTarget target, char *version)
 
 int32_t get_pci_device_id(DeviceTarget target, uint32_t *device_id)
 {
-    return ask_driver(target, PCI_DEVICE_ID_CMD, PCI_DEVICE_ID_SIZE, PCI_DEVICE_ID_SIZE,
-                      device_id);
+    return ask_driver(target, PCI_DEVICE_ID_CMD, PCI_DEVICE_ID_SIZE, PCI_DEVICE_ID_SIZE, device_id);
 }

@@ -38,8 +38,8 @@ static_assert(CRC32_TABLE[255] == 0xB1F740B4);
 int32_t exchange_template(const DeviceTarget &target, ResourceTemplate *buffer)
 {
     ToolMessage message{};
-    fill_tool_message(&message, TEMPLATE_MODULE, TEMPLATE_CMD, TEMPLATE_IO_SIZE,
-                      TEMPLATE_IO_SIZE, target.name, target.id);
+    fill_tool_message(&message, TEMPLATE_MODULE, TEMPLATE_CMD, TEMPLATE_IO_SIZE, TEMPLATE_IO_SIZE,
+                      target.name, target.id);
     message.in_buf = buffer;
     return send_tool_message(&message, buffer);
 }

@@ -26,9 +26,8 @@ bool needs_channel_byte(const ToolMessage *message)
 
 }  // namespace
 
-void fill_tool_message(ToolMessage *message, uint32_t module, uint32_t command,
-                       uint32_t in_size, uint32_t out_size, const char *device_name,
-                       int32_t dev_id)
+void fill_tool_message(ToolMessage *message, uint32_t module, uint32_t command, uint32_t in_size,
+                       uint32_t out_size, const char *device_name, int32_t dev_id)
 {
     if (memset_s(message->device_name, sizeof(message->device_name), 0,
                  sizeof(message->device_name)) != 0) {
@@ -39,8 +38,8 @@ void fill_tool_message(ToolMessage *message, uint32_t module, uint32_t command,
     // copy below just the same.
     const size_t name_length =
         device_name != nullptr ? strnlen(device_name, sizeof(message->device_name)) : 0;
-    if (strncpy_s(message->device_name, sizeof(message->device_name), device_name,
-                  name_length) != 0) {
+    if (strncpy_s(message->device_name, sizeof(message->device_name), device_name, name_length) !=
+        0) {
         puts("Copy device name failed!");
         return;
     }

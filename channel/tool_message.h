@@ -46,9 +46,8 @@ static_assert(offsetof(ToolMessage, reserved) == 36);
 static_assert(offsetof(ToolMessage, in_buf) == 40);
 static_assert(offsetof(ToolMessage, out_buf) == 48);
 
-void fill_tool_message(ToolMessage *message, uint32_t module, uint32_t command,
-                       uint32_t in_size, uint32_t out_size, const char *device_name,
-                       int32_t dev_id);
+void fill_tool_message(ToolMessage *message, uint32_t module, uint32_t command, uint32_t in_size,
+                       uint32_t out_size, const char *device_name, int32_t dev_id);
 // ioctl result (0 = success), or TOOL_DEVICE_OPEN_FAILED.
 int32_t send_tool_message(ToolMessage *message, void *reply);
 int32_t open_tool_device();

@@ -189,8 +189,7 @@ int32_t get_key_value(const char *path, const char *section, const char *key, ch
     return 0;
 }
 
-int32_t get_uint_key_value(const char *path, const char *section, const char *key,
-                           uint32_t *value)
+int32_t get_uint_key_value(const char *path, const char *section, const char *key, uint32_t *value)
 {
     char text[INI_VALUE_SIZE];
     int32_t status = read_value_text(path, section, key, text);
@@ -209,8 +208,7 @@ int32_t get_uint_key_value(const char *path, const char *section, const char *ke
     return 0;
 }
 
-int32_t get_string_key_value(const char *path, const char *section, const char *key,
-                             char *value)
+int32_t get_string_key_value(const char *path, const char *section, const char *key, char *value)
 {
     char text[INI_VALUE_SIZE];
     int32_t status = read_value_text(path, section, key, text);

@@ -1,8 +1,8 @@
 #include "oplog/management.h"
 
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -51,8 +51,7 @@ int32_t get_tool_lock(const char *name, uint32_t blocking, int64_t *handle)
     }
     if (ensure_folder(MANAGEMENT_FOLDER) != 0) {
         int error = errno;
-        printf("Management folder [%s] can not be created, errno: %d.\n", MANAGEMENT_FOLDER,
-               error);
+        printf("Management folder [%s] can not be created, errno: %d.\n", MANAGEMENT_FOLDER, error);
         return FOLDER_MISSING;
     }
     if (sprintf_s(lock_path, sizeof(lock_path), "%s", MANAGEMENT_FOLDER) == -1) {

@@ -110,8 +110,7 @@ int32_t init_operation_log(const char *folder)
 
 // `removed_record` is kept for a removal record that the backup step would
 // announce through its flag; it never does, so no such record is written.
-int32_t rollback_operation_log(const char *backup_path, char *rollback_record,
-                               char *removed_record)
+int32_t rollback_operation_log(const char *backup_path, char *rollback_record, char *removed_record)
 {
     (void)removed_record;
     int32_t removed = 0;

@@ -39,12 +39,12 @@ constexpr ResultWord RESULT_WORDS[] = {
 
 // snprintf_s at `offset` of a record, one character kept back.
 __attribute__((format(printf, 3, 4))) int32_t append_at(char *record, uint32_t offset,
-                                                       const char *format, ...)
+                                                        const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    int32_t ret = vsnprintf_s(record + offset, RECORD_SIZE - offset, RECORD_SIZE - 1 - offset,
-                              format, args);
+    int32_t ret =
+        vsnprintf_s(record + offset, RECORD_SIZE - offset, RECORD_SIZE - 1 - offset, format, args);
     va_end(args);
     return ret;
 }
@@ -76,10 +76,10 @@ void record_user_input(uint32_t argc, const char *const argv[])
     time_t now = time(nullptr);
     struct tm local = {};
     if (localtime_r(&now, &local) != nullptr) {
-        int32_t ret = snprintf_s(g_input_buf, sizeof(g_input_buf), sizeof(g_input_buf) - 1,
-                                 "[%d-%02d-%02d %02d:%02d:%02d] ", local.tm_year + 1900,
-                                 local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min,
-                                 local.tm_sec);
+        int32_t ret =
+            snprintf_s(g_input_buf, sizeof(g_input_buf), sizeof(g_input_buf) - 1,
+                       "[%d-%02d-%02d %02d:%02d:%02d] ", local.tm_year + 1900, local.tm_mon + 1,
+                       local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
         if (ret == -1) {
             puts("Snprintf input operation log time failed.");
             return;

@@ -1,14 +1,19 @@
 #!/usr/bin/env bash
-# Builds everything and runs every test: a g++ build, then a clang++ build
-# with AddressSanitizer and UndefinedBehaviorSanitizer running the same tests.
-# Then the fuzz targets for a bounded time, and real runs of the tool under
-# valgrind on the simulated card.
-# Usage: scripts/test.sh [stage...]   stages: gcc sanitize fuzz valgrind (default: all)
+# Checks the layout of the sources, then builds everything and runs every
+# test: a g++ build, then a clang++ build with AddressSanitizer and
+# UndefinedBehaviorSanitizer running the same tests, then the fuzz targets for
+# a bounded time, and real runs of the tool under valgrind on the simulated card.
+# Usage: scripts/test.sh [stage...]   stages: format gcc sanitize fuzz valgrind (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 jobs=$(nproc)
+
+# Every C++ file as .clang-format lays it out.
+stage_format() {
+  git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+}
 
 stage_gcc() {
   cmake -S . -B build -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DZORVI_WERROR=ON
@@ -88,7 +93,7 @@ stage_valgrind() {
 }
 
 stages=("$@")
-[ "${#stages[@]}" -gt 0 ] || stages=(gcc sanitize fuzz valgrind)
+[ "${#stages[@]}" -gt 0 ] || stages=(format gcc sanitize fuzz valgrind)
 for s in "${stages[@]}"; do
   echo "=== stage: $s"
   "stage_$s"

@@ -13,9 +13,10 @@ constexpr uint8_t CARD_STATUS_OK = 0x00;
 constexpr uint8_t CARD_STATUS_NO_TEMPLATE = 0x01;  // fetch from a card that holds none
 constexpr uint8_t CARD_STATUS_BAD_CHANNEL = 0x02;  // byte 2 of the request is not 3
 constexpr uint8_t CARD_STATUS_BAD_MAGIC = 0x03;    // magic is not "ZZZZ"
-constexpr uint8_t CARD_STATUS_BAD_LENGTH = 0x04;   // length does not fit the mode (or 352 on a fetch)
-constexpr uint8_t CARD_STATUS_BAD_CRC = 0x05;      // checksum does not match the covered bytes
-constexpr uint8_t CARD_STATUS_WRITE_FAILED = 0x06; // the card's storage could not be written
+constexpr uint8_t CARD_STATUS_BAD_LENGTH =
+    0x04;                                      // length does not fit the mode (or 352 on a fetch)
+constexpr uint8_t CARD_STATUS_BAD_CRC = 0x05;  // checksum does not match the covered bytes
+constexpr uint8_t CARD_STATUS_WRITE_FAILED = 0x06;  // the card's storage could not be written
 
 // The channel byte every template request must carry.
 constexpr uint8_t CARD_CHANNEL_BYTE = 3;

@@ -250,8 +250,7 @@ void serve_template(const char *state, const std::string &card, RequestKind kind
 }
 
 // The request checked and carried out; the in-data as it arrived goes to `arrived`.
-int serve(const char *state, ToolMessage *message, std::string *arrived,
-          int *error)
+int serve(const char *state, ToolMessage *message, std::string *arrived, int *error)
 {
     const RequestShape *shape = shape_of(message);
     if (shape == nullptr) {
@@ -285,10 +284,13 @@ int serve(const char *state, ToolMessage *message, std::string *arrived,
         return -1;
     }
     switch (kind) {
-        case RequestKind::VERSION: return serve_version(state, message->out_buf);
-        case RequestKind::PCIDID: return serve_pcidid(card, message->out_buf, error);
+        case RequestKind::VERSION:
+            return serve_version(state, message->out_buf);
+        case RequestKind::PCIDID:
+            return serve_pcidid(card, message->out_buf, error);
         case RequestKind::FETCH:
-        case RequestKind::STORE: break;
+        case RequestKind::STORE:
+            break;
     }
     serve_template(state, card, kind, record, message->out_buf);
     return 0;
@@ -300,7 +302,7 @@ int sim_serve_ioctl(const char *state, int fd, int open_flags, unsigned long req
                     int *error)
 {
     StateLock lock(state);
-    ToolMessage message {};
+    ToolMessage message{};
     std::string arrived;
     int result = -1;
     *error = 0;
@@ -360,10 +362,9 @@ void sim_record_syslog(const char *state, const char *identity, int option, int 
                        int priority, const char *message, size_t length)
 {
     StateLock lock(state);
-    append_line(state, "syslog",
-                "syslog pid=" + std::to_string(getpid()) +
-                    " identity=" + hex(identity, strlen(identity)) +
-                    " option=" + std::to_string(option) + " facility=" + std::to_string(facility) +
-                    " priority=" + std::to_string(priority) + " message=" + hex(message, length) +
-                    "\n");
+    append_line(
+        state, "syslog",
+        "syslog pid=" + std::to_string(getpid()) + " identity=" + hex(identity, strlen(identity)) +
+            " option=" + std::to_string(option) + " facility=" + std::to_string(facility) +
+            " priority=" + std::to_string(priority) + " message=" + hex(message, length) + "\n");
 }

@@ -59,7 +59,7 @@ using CheckedOpenatFn = int (*)(int, const char *, int);
 void *next_open(OpenEntry entry)
 {
     static const auto NEXT = [] {
-        std::array<void *, std::size(OPEN_ENTRY_NAMES)> next {};
+        std::array<void *, std::size(OPEN_ENTRY_NAMES)> next{};
         for (size_t i = 0; i < next.size(); ++i) {
             next[i] = dlsym(RTLD_NEXT, OPEN_ENTRY_NAMES[i]);
         }
@@ -113,13 +113,17 @@ int open_entry(OpenEntry entry, int dirfd, const char *path, int flags, int mode
     void *next = next_open(entry);
     switch (entry) {
         case OPEN:
-        case OPEN64: return reinterpret_cast<OpenFn>(next)(path, flags, mode);
+        case OPEN64:
+            return reinterpret_cast<OpenFn>(next)(path, flags, mode);
         case OPENAT:
-        case OPENAT64: return reinterpret_cast<OpenatFn>(next)(dirfd, path, flags, mode);
+        case OPENAT64:
+            return reinterpret_cast<OpenatFn>(next)(dirfd, path, flags, mode);
         case OPEN_2:
-        case OPEN64_2: return reinterpret_cast<CheckedOpenFn>(next)(path, flags);
+        case OPEN64_2:
+            return reinterpret_cast<CheckedOpenFn>(next)(path, flags);
         case OPENAT_2:
-        case OPENAT64_2: break;
+        case OPENAT64_2:
+            break;
     }
     return reinterpret_cast<CheckedOpenatFn>(next)(dirfd, path, flags);
 }

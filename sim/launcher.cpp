@@ -28,10 +28,11 @@ constexpr const char *PRELOAD_NAME = "libzorvisim.so";
 
 void usage()
 {
-    fputs("usage: zorvisim [--state DIR] [--readonly-opt] [--] COMMAND [ARGS...]\n"
-          "Runs COMMAND with a simulated tool device and a private /opt (DIR/opt).\n"
-          "DIR defaults to ./zorvisim-state and is created with card zorvi0 when missing.\n",
-          stderr);
+    fputs(
+        "usage: zorvisim [--state DIR] [--readonly-opt] [--] COMMAND [ARGS...]\n"
+        "Runs COMMAND with a simulated tool device and a private /opt (DIR/opt).\n"
+        "DIR defaults to ./zorvisim-state and is created with card zorvi0 when missing.\n",
+        stderr);
 }
 
 [[noreturn]] void fail(const std::string &what)
@@ -126,8 +127,9 @@ void enter_private_namespace()
     uid_t uid = geteuid();
     gid_t gid = getegid();
     if (unshare(CLONE_NEWUSER | CLONE_NEWNS) != 0) {
-        fail(system_error("cannot make a private mount namespace: run as root, or enable "
-                          "unprivileged user namespaces"));
+        fail(
+            system_error("cannot make a private mount namespace: run as root, or enable "
+                         "unprivileged user namespaces"));
     }
     write_proc("/proc/self/setgroups", "deny");
     write_proc("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
@@ -148,8 +150,8 @@ void mount_private_opt(const std::string &state, bool readonly)
         unsigned long locked = 0;
         if (statvfs("/opt", &info) == 0) {
             // Flags a user namespace may not drop must be kept on remount.
-            locked = info.f_flag & (ST_NOSUID | ST_NODEV | ST_NOEXEC | ST_NOATIME |
-                                    ST_NODIRATIME | ST_RELATIME);
+            locked = info.f_flag &
+                     (ST_NOSUID | ST_NODEV | ST_NOEXEC | ST_NOATIME | ST_NODIRATIME | ST_RELATIME);
         }
         if (mount(nullptr, "/opt", nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY | locked, nullptr) !=
             0) {

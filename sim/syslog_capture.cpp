@@ -105,10 +105,10 @@ void syslog(int priority, const char *format, ...)
 }
 
 // Fortified builds call these checked forms.
-__attribute__((format(printf, 3, 0))) void __vsyslog_chk(int priority, int flag,
-                                                         const char *format, va_list args);
-__attribute__((format(printf, 3, 4))) void __syslog_chk(int priority, int flag,
-                                                        const char *format, ...);
+__attribute__((format(printf, 3, 0))) void __vsyslog_chk(int priority, int flag, const char *format,
+                                                         va_list args);
+__attribute__((format(printf, 3, 4))) void __syslog_chk(int priority, int flag, const char *format,
+                                                        ...);
 
 void __vsyslog_chk(int priority, int flag, const char *format, va_list args)
 {

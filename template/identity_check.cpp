@@ -136,9 +136,9 @@ int32_t check_template_identity(const char *path, ResourceTemplate *record)
         }
     }
 
-    const uint32_t checksum = template_crc32(
-        reinterpret_cast<const unsigned char *>(record) + TEMPLATE_BODY_OFFSET,
-        template_length(record));
+    const uint32_t checksum =
+        template_crc32(reinterpret_cast<const unsigned char *>(record) + TEMPLATE_BODY_OFFSET,
+                       template_length(record));
     uint32_t metadata = 0;
     status = read_info_number(path, "METADATA", &metadata);
     if (status != 0) {

@@ -24,15 +24,15 @@ constexpr uint32_t TEMPLATE_SIZE = 1024;
 
 struct ResourceTemplate {
     // Header: filled by the exchange with the card, except `mode`.
-    uint8_t status;        // card's result code in a reply, 0 = success
+    uint8_t status;  // card's result code in a reply, 0 = success
     uint8_t reserved1;
     uint8_t channel_byte;  // set to 3 by the tool channel
     uint8_t reserved2[5];
-    uint32_t flags;        // bit 0: 1 = store, 0 = fetch
-    char magic[4];         // "ZZZZ", no terminator
-    uint32_t length;       // bytes from offset 32 covered by `crc`
+    uint32_t flags;   // bit 0: 1 = store, 0 = fetch
+    char magic[4];    // "ZZZZ", no terminator
+    uint32_t length;  // bytes from offset 32 covered by `crc`
     uint32_t crc;
-    uint32_t mode;         // VERSION / 2; selects the optional blocks
+    uint32_t mode;  // VERSION / 2; selects the optional blocks
     uint32_t reserved3;
 
     // Base block, always present.
@@ -61,14 +61,14 @@ struct ResourceTemplate {
     uint16_t O64QVN[PF_COUNT];
     uint16_t O128QVN[PF_COUNT];
     uint16_t O256QVN[PF_COUNT];
-    uint16_t SM;                   // MODE_SM
-    uint16_t SMP[PF_COUNT];        // MODE_SM
-    uint8_t GAN;                   // MODE_GAN_GCN
-    uint8_t GCN;                   // MODE_GAN_GCN
-    uint32_t PCIDID;               // MODE_PCIDID
-    uint8_t CBMP[PF_COUNT];        // MODE_CBMP
-    uint8_t CBMOP[PF_COUNT];       // MODE_CBMP
-    uint16_t OVNP[PF_COUNT];       // MODE_OVNP
+    uint16_t SM;              // MODE_SM
+    uint16_t SMP[PF_COUNT];   // MODE_SM
+    uint8_t GAN;              // MODE_GAN_GCN
+    uint8_t GCN;              // MODE_GAN_GCN
+    uint32_t PCIDID;          // MODE_PCIDID
+    uint8_t CBMP[PF_COUNT];   // MODE_CBMP
+    uint8_t CBMOP[PF_COUNT];  // MODE_CBMP
+    uint16_t OVNP[PF_COUNT];  // MODE_OVNP
 
     uint8_t reserved_tail[216];
 };

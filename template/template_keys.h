@@ -20,11 +20,11 @@ struct TemplateKey {
     const char *name;  // base name; 16-entry keys add the PF number "00".."15"
     TemplateSection section;
     TemplateKeyKind kind;
-    uint32_t bound;    // inclusive upper bound; the lower bound is always 0
-    uint32_t offset;   // of the field in ResourceTemplate
-    uint32_t width;    // bytes per element
-    uint32_t count;    // 1, or PF_COUNT for a per-PF table
-    uint32_t mode_bit; // 0 for the base block, else the bit that enables it
+    uint32_t bound;     // inclusive upper bound; the lower bound is always 0
+    uint32_t offset;    // of the field in ResourceTemplate
+    uint32_t width;     // bytes per element
+    uint32_t count;     // 1, or PF_COUNT for a per-PF table
+    uint32_t mode_bit;  // 0 for the base block, else the bit that enables it
 };
 
 constexpr const char *SECTION_NAMES[] = {"INFO", "CONFIG"};
@@ -39,21 +39,25 @@ constexpr uint32_t VERSION_MAX = 65535;
 constexpr uint32_t KEY_ANY_VALUE = 0xFFFFFFFF;
 
 namespace template_keys_detail {
-template <typename T> struct FieldShape {
+template <typename T>
+struct FieldShape {
     static constexpr uint32_t width = sizeof(T);
     static constexpr uint32_t count = 1;
 };
-template <typename T, size_t N> struct FieldShape<T[N]> {
+template <typename T, size_t N>
+struct FieldShape<T[N]> {
     static constexpr uint32_t width = sizeof(T);
     static constexpr uint32_t count = N;
 };
-template <size_t N> struct FieldShape<char[N]> {  // text: one element
+template <size_t N>
+struct FieldShape<char[N]> {  // text: one element
     static constexpr uint32_t width = N;
     static constexpr uint32_t count = 1;
 };
 }  // namespace template_keys_detail
 
 // The key name is the field name, so offset, width and count cannot drift.
+// clang-format off
 #define ZORVI_TEMPLATE_KEY(FIELD, SECTION, KIND, BOUND, MODE)                                 \
     TemplateKey                                                                               \
     {                                                                                         \
@@ -61,6 +65,7 @@ template <size_t N> struct FieldShape<char[N]> {  // text: one element
             template_keys_detail::FieldShape<decltype(ResourceTemplate::FIELD)>::width,       \
             template_keys_detail::FieldShape<decltype(ResourceTemplate::FIELD)>::count, MODE \
     }
+// clang-format on
 
 constexpr TemplateKey TEMPLATE_KEYS[] = {
     // Base block, always read.

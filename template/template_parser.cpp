@@ -16,8 +16,7 @@ constexpr size_t PATH_COPY_SIZE = 512;
 constexpr size_t SECTION_SIZE = 512;
 constexpr size_t KEY_NAME_SIZE = 512;
 
-void store_element(ResourceTemplate *record, const TemplateKey &key, uint32_t index,
-                   uint32_t value)
+void store_element(ResourceTemplate *record, const TemplateKey &key, uint32_t index, uint32_t value)
 {
     unsigned char *field =
         reinterpret_cast<unsigned char *>(record) + key.offset + index * key.width;

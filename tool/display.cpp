@@ -18,8 +18,10 @@ struct TableSpec {
     Cell cell;
 };
 
+// clang-format off
 #define TABLE(field, cell) \
     TableSpec { #field, offsetof(ResourceTemplate, field), sizeof(ResourceTemplate::field[0]), cell }
+// clang-format on
 
 constexpr TableSpec VNP_QNP_TABLES[] = {
     TABLE(VNP, Cell::DECIMAL),
@@ -35,8 +37,8 @@ constexpr TableSpec QPNP_TABLES[] = {
 };
 
 constexpr TableSpec QVN_TABLES[] = {
-    TABLE(O1QVN, Cell::DECIMAL),  TABLE(O2QVN, Cell::DECIMAL),  TABLE(O4QVN, Cell::DECIMAL),
-    TABLE(O8QVN, Cell::DECIMAL),  TABLE(O16QVN, Cell::DECIMAL), TABLE(O32QVN, Cell::DECIMAL),
+    TABLE(O1QVN, Cell::DECIMAL),  TABLE(O2QVN, Cell::DECIMAL),   TABLE(O4QVN, Cell::DECIMAL),
+    TABLE(O8QVN, Cell::DECIMAL),  TABLE(O16QVN, Cell::DECIMAL),  TABLE(O32QVN, Cell::DECIMAL),
     TABLE(O64QVN, Cell::DECIMAL), TABLE(O128QVN, Cell::DECIMAL), TABLE(O256QVN, Cell::DECIMAL),
 };
 
@@ -52,21 +54,21 @@ constexpr TableSpec OVNP_TABLE = TABLE(OVNP, Cell::HEX);
 
 uint32_t entry_at(const ResourceTemplate *record, const TableSpec &table, uint32_t index)
 {
-    const auto *bytes = reinterpret_cast<const unsigned char *>(record) + table.offset +
-                        index * table.width;
+    const auto *bytes =
+        reinterpret_cast<const unsigned char *>(record) + table.offset + index * table.width;
     switch (table.width) {
-    case 1:
-        return *bytes;
-    case 2: {
-        uint16_t value = 0;
-        memcpy(&value, bytes, sizeof(value));
-        return value;
-    }
-    default: {
-        uint32_t value = 0;
-        memcpy(&value, bytes, sizeof(value));
-        return value;
-    }
+        case 1:
+            return *bytes;
+        case 2: {
+            uint16_t value = 0;
+            memcpy(&value, bytes, sizeof(value));
+            return value;
+        }
+        default: {
+            uint32_t value = 0;
+            memcpy(&value, bytes, sizeof(value));
+            return value;
+        }
     }
 }
 

@@ -48,9 +48,10 @@ int run_load(const char *file)
         return EXIT_FAILED;
     }
     write_result_log(0);
-    printf("Succeed to configure device %s\n"
-           "Please reboot OS for the new configure to take effect\n",
-           g_device_target.name);
+    printf(
+        "Succeed to configure device %s\n"
+        "Please reboot OS for the new configure to take effect\n",
+        g_device_target.name);
     return 0;
 }
 

@@ -20,14 +20,22 @@ int sscanf_s_three(const char *text, const char *format, void *const p[3], const
 {
     const unsigned n = WORD_SIZE;
     switch (word[0] | word[1] << 1 | word[2] << 2) {
-    case 0: return sscanf_s(text, format, p[0], p[1], p[2]);
-    case 1: return sscanf_s(text, format, p[0], n, p[1], p[2]);
-    case 2: return sscanf_s(text, format, p[0], p[1], n, p[2]);
-    case 3: return sscanf_s(text, format, p[0], n, p[1], n, p[2]);
-    case 4: return sscanf_s(text, format, p[0], p[1], p[2], n);
-    case 5: return sscanf_s(text, format, p[0], n, p[1], p[2], n);
-    case 6: return sscanf_s(text, format, p[0], p[1], n, p[2], n);
-    default: return sscanf_s(text, format, p[0], n, p[1], n, p[2], n);
+        case 0:
+            return sscanf_s(text, format, p[0], p[1], p[2]);
+        case 1:
+            return sscanf_s(text, format, p[0], n, p[1], p[2]);
+        case 2:
+            return sscanf_s(text, format, p[0], p[1], n, p[2]);
+        case 3:
+            return sscanf_s(text, format, p[0], n, p[1], n, p[2]);
+        case 4:
+            return sscanf_s(text, format, p[0], p[1], p[2], n);
+        case 5:
+            return sscanf_s(text, format, p[0], n, p[1], p[2], n);
+        case 6:
+            return sscanf_s(text, format, p[0], p[1], n, p[2], n);
+        default:
+            return sscanf_s(text, format, p[0], n, p[1], n, p[2], n);
     }
 }
 

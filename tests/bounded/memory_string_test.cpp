@@ -51,7 +51,7 @@ TEST(MemcpyS, FailuresZeroTheWholeDestinationAndTrivialCopiesSucceed)
     EXPECT_EQ(block[1], 2);  // only destMax bytes are reset
     EXPECT_EQ(block[10], 11);
 
-    EXPECT_EQ(memcpy_s(block, 16, block, 16), 0);   // same address
+    EXPECT_EQ(memcpy_s(block, 16, block, 16), 0);     // same address
     EXPECT_EQ(memcpy_s(block, 16, block + 1, 0), 0);  // count 0
     EXPECT_EQ(memcpy_s(block + 4, 4, block, 4), 0);   // adjacent, no overlap
     const unsigned char copied[8] = {1, 2, 0, 0, 1, 2, 0, 0};
@@ -75,10 +75,14 @@ enum Function { CPY, NCPY, CAT, NCAT };
 int32_t call(Function f, char *dest, size_t destMax, const char *src, size_t count)
 {
     switch (f) {
-    case CPY: return strcpy_s(dest, destMax, src);
-    case NCPY: return strncpy_s(dest, destMax, src, count);
-    case CAT: return strcat_s(dest, destMax, src);
-    default: return strncat_s(dest, destMax, src, count);
+        case CPY:
+            return strcpy_s(dest, destMax, src);
+        case NCPY:
+            return strncpy_s(dest, destMax, src, count);
+        case CAT:
+            return strcat_s(dest, destMax, src);
+        default:
+            return strncat_s(dest, destMax, src, count);
     }
 }
 
@@ -141,9 +145,9 @@ TEST(StringFunctions, OverlapIsRefusedUnlessSourceIsDestination)
         {CPY, 2, 0, 0, EOVERLAP_RESET, "ab"},
         {NCPY, 0, 0, 3, 0, "abc"},  // same address: terminated at count
         {NCPY, 1, 0, 6, EOVERLAP_RESET, "a"},
-        {CAT, 0, 1, 0, EOVERLAP_RESET, ""},  // source inside the string
+        {CAT, 0, 1, 0, EOVERLAP_RESET, ""},     // source inside the string
         {NCAT, 2, 0, 4, EOVERLAP_RESET, "ab"},  // source before the destination
-        {CAT, 0, 16, 0, 0, "abcdefxy"},  // a separate part of one buffer
+        {CAT, 0, 16, 0, 0, "abcdefxy"},         // a separate part of one buffer
     };
     for (const auto &c : cases) {
         char text[32] = "abcdef";

@@ -89,7 +89,7 @@ TEST(SscanfSStrings, SizeArgumentBoundsTheField)
         const char *want[2];
     } cases[] = {
         {"  abcdefg rest", "%s", {8, 8}, 1, {"abcdefg", "next"}},  // 7 characters fit
-        {"abcdefgh rest", "%s %s", {8, 8}, 0, {"", "next"}},     // emptied, the scan stops
+        {"abcdefgh rest", "%s %s", {8, 8}, 0, {"", "next"}},       // emptied, the scan stops
         {"abcdefgh", "%3s%s", {8, 8}, 2, {"abc", "defgh"}},
         {"abc def", "%s %s", {8, 0}, 1, {"abc", "next"}},  // invalid size: stops before it
         {"abc", "%s", {0x80000000u, 8}, 0, {"old", "next"}},
@@ -123,7 +123,7 @@ TEST(SscanfSRules, ResultAtEndOfInputAndOnFailures)
     unsigned a = 0, b = 0;
     char word[8];
     EXPECT_EQ(sscanf_s("12", "%u %u", &a, &b), 1);
-    EXPECT_EQ(sscanf_s("abc", "abc%u", &a), 0);        // a literal matched
+    EXPECT_EQ(sscanf_s("abc", "abc%u", &a), 0);  // a literal matched
     EXPECT_EQ(sscanf_s("ab", "abc%u", &a), 0);
     EXPECT_EQ(sscanf_s(" ", " %u", &a), -1);
     EXPECT_EQ(sscanf_s("12-34", "%u:%u", &a, &b), 1);  // literal mismatch

@@ -85,7 +85,7 @@ inline bool is_header_of(const std::string &line, const std::string &section)
 // The value text get_key_value hands back, or nothing when the key is not
 // found. A value of 32 characters or more is found, but empty.
 inline std::optional<std::string> model_lookup(const std::vector<std::string> &lines,
-                                        const std::string &section, const std::string &key)
+                                               const std::string &section, const std::string &key)
 {
     size_t i = 0;
     while (i < lines.size() && !is_header_of(lines[i], section)) {
@@ -135,11 +135,9 @@ inline ScanResult model_number_value(const std::string &value)
     if (at_or_nul(value, at) == '0' &&
         (at_or_nul(value, at + 1) == 'x' || at_or_nul(value, at + 1) == 'X')) {
         std::string digits = value.substr(at + 2);
-        return digits.empty() ? ScanResult{-1, 0}
-                              : model_number(digits.c_str(), 16);
+        return digits.empty() ? ScanResult{-1, 0} : model_number(digits.c_str(), 16);
     }
-    return value.empty() ? ScanResult{-1, 0}
-                         : model_number(value.c_str(), 10);
+    return value.empty() ? ScanResult{-1, 0} : model_number(value.c_str(), 10);
 }
 
 }  // namespace zorvifuzz

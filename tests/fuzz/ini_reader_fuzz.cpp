@@ -27,9 +27,9 @@ struct Lookup {
 };
 
 constexpr Lookup LOOKUPS[] = {
-    {"INFO", "VERSION"}, {"INFO", "MODENAME"}, {"INFO", "METADATA"}, {"INFO", "PCIDID"},
-    {"CONFIG", "HN"},    {"CONFIG", "PH"},     {"CONFIG", "QNP00"},  {"CONFIG", "O256QVN15"},
-    {"", ""},
+    {"INFO", "VERSION"}, {"INFO", "MODENAME"},    {"INFO", "METADATA"},
+    {"INFO", "PCIDID"},  {"CONFIG", "HN"},        {"CONFIG", "PH"},
+    {"CONFIG", "QNP00"}, {"CONFIG", "O256QVN15"}, {"", ""},
 };
 
 void check(bool ok, const char *what)
@@ -54,7 +54,6 @@ void check_value(const char *value)
     }
 }
 
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
@@ -71,8 +70,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     auto text = std::make_unique<char[]>(INI_VALUE_SIZE);
     const std::vector<std::string> lines = read_lines(data, size);
     for (const Lookup &lookup : LOOKUPS) {
-        const std::optional<std::string> expected =
-            model_lookup(lines, lookup.section, lookup.key);
+        const std::optional<std::string> expected = model_lookup(lines, lookup.section, lookup.key);
         memset(value.get(), 0x5A, INI_VALUE_SIZE);
         int32_t found = get_key_value(path, lookup.section, lookup.key, value.get());
         check(found == (expected ? 0 : -1), "get_key_value status differs from the model");
@@ -83,8 +81,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 
         uint32_t number = 0;
         int32_t converted = get_uint_key_value(path, lookup.section, lookup.key, &number);
-        zorvifuzz::ScanResult scan = expected ? model_number_value(*expected)
-                                              : zorvifuzz::ScanResult{-1, 0};
+        zorvifuzz::ScanResult scan =
+            expected ? model_number_value(*expected) : zorvifuzz::ScanResult{-1, 0};
         check(converted == (scan.result == 1 ? 0 : -1), "number status differs from the model");
         check(converted != 0 || number == scan.value, "number differs from the model");
 

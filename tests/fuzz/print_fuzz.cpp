@@ -32,27 +32,40 @@ constexpr int FORMAT_COUNT = 13;
 
 // Calls `print` with one of the formats the program prints with, and
 // arguments of the types that format takes.
-template <typename Print> auto with_format(int which, const Arguments &a, Print print)
+template <typename Print>
+auto with_format(int which, const Arguments &a, Print print)
 {
     const char *s0 = a.s[0].c_str();
     const char *s1 = a.s[1].c_str();
     const char *s2 = a.s[2].c_str();
     switch (which) {
-    case 0: return print("%s%02u", s0, a.u);
-    case 1: return print("/opt/zorvi/");
-    case 2: return print("%s", s0);
-    case 3: return print("%s/%s", s0, s1);
-    case 4: return print("%s%s%s", s0, s1, s2);
-    case 5: return print("%s ", s0);
-    case 6: return print("[%s] ", s0);
-    case 7: return print("[%s<%d>].", s0, a.d[0]);
-    case 8:
-        return print("[%d-%02d-%02d %02d:%02d:%02d] ", a.d[0], a.d[1], a.d[2], a.d[3], a.d[4],
-                     a.d[5]);
-    case 9: return print("[%02d:%02d:%02d] ", a.d[0], a.d[1], a.d[2]);
-    case 10: return print("\r\n");
-    case 11: return print("The old operation log has been backed up to %s.", s0);
-    default: return print("The old operation log has been removed.");
+        case 0:
+            return print("%s%02u", s0, a.u);
+        case 1:
+            return print("/opt/zorvi/");
+        case 2:
+            return print("%s", s0);
+        case 3:
+            return print("%s/%s", s0, s1);
+        case 4:
+            return print("%s%s%s", s0, s1, s2);
+        case 5:
+            return print("%s ", s0);
+        case 6:
+            return print("[%s] ", s0);
+        case 7:
+            return print("[%s<%d>].", s0, a.d[0]);
+        case 8:
+            return print("[%d-%02d-%02d %02d:%02d:%02d] ", a.d[0], a.d[1], a.d[2], a.d[3], a.d[4],
+                         a.d[5]);
+        case 9:
+            return print("[%02d:%02d:%02d] ", a.d[0], a.d[1], a.d[2]);
+        case 10:
+            return print("\r\n");
+        case 11:
+            return print("The old operation log has been backed up to %s.", s0);
+        default:
+            return print("The old operation log has been removed.");
     }
 }
 
@@ -60,19 +73,26 @@ template <typename Print> auto with_format(int which, const Arguments &a, Print 
 size_t pick_size(FuzzedDataProvider &input, size_t largest)
 {
     switch (input.ConsumeIntegralInRange<int>(0, 9)) {
-    case 0: return 0x80000000u;  // BOUNDED_MAX_LEN + 1
-    case 1: return SIZE_MAX;
-    default: return input.ConsumeIntegralInRange<size_t>(0, largest);
+        case 0:
+            return 0x80000000u;  // BOUNDED_MAX_LEN + 1
+        case 1:
+            return SIZE_MAX;
+        default:
+            return input.ConsumeIntegralInRange<size_t>(0, largest);
     }
 }
 
 size_t pick_count(FuzzedDataProvider &input, size_t largest)
 {
     switch (input.ConsumeIntegralInRange<int>(0, 9)) {
-    case 0: return 0x7FFFFFFE;  // the largest count accepted
-    case 1: return 0x7FFFFFFF;
-    case 2: return SIZE_MAX;
-    default: return input.ConsumeIntegralInRange<size_t>(0, largest);
+        case 0:
+            return 0x7FFFFFFE;  // the largest count accepted
+        case 1:
+            return 0x7FFFFFFF;
+        case 2:
+            return SIZE_MAX;
+        default:
+            return input.ConsumeIntegralInRange<size_t>(0, largest);
     }
 }
 

@@ -49,10 +49,15 @@ std::string result_word(int32_t status)
 {
     char text[64];
     switch (status) {
-    case 0: return "[SUCCEED].";
-    case STATUS_CANCELED: return "[CANCELED].";
-    case STATUS_KILLED: return "[KILLED].";
-    default: snprintf(text, sizeof(text), "[FAILED<%d>].", status); return text;
+        case 0:
+            return "[SUCCEED].";
+        case STATUS_CANCELED:
+            return "[CANCELED].";
+        case STATUS_KILLED:
+            return "[KILLED].";
+        default:
+            snprintf(text, sizeof(text), "[FAILED<%d>].", status);
+            return text;
     }
 }
 

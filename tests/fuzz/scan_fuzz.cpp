@@ -193,30 +193,30 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzedDataProvider input(data, size);
     switch (input.ConsumeIntegralInRange<int>(0, 3)) {
-    case 0:
-        check_number(input.ConsumeRemainingBytesAsString(), "%u", 10);
-        break;
-    case 1:
-        check_number(input.ConsumeRemainingBytesAsString(), "%x", 16);
-        break;
-    case 2: {
-        uint16_t pick = input.ConsumeIntegral<uint16_t>();
-        uint32_t word_size = pick == 0xFFFF ? 0x80000000u : pick % 600;
-        check_word(input.ConsumeRemainingBytesAsString(), word_size);
-        break;
-    }
-    default: {
-        std::string format = input.ConsumeRandomLengthString(64);
-        auto dests = plan_arguments(format, input);
-        if (!dests) {
+        case 0:
+            check_number(input.ConsumeRemainingBytesAsString(), "%u", 10);
+            break;
+        case 1:
+            check_number(input.ConsumeRemainingBytesAsString(), "%x", 16);
+            break;
+        case 2: {
+            uint16_t pick = input.ConsumeIntegral<uint16_t>();
+            uint32_t word_size = pick == 0xFFFF ? 0x80000000u : pick % 600;
+            check_word(input.ConsumeRemainingBytesAsString(), word_size);
             break;
         }
-        std::string text = input.ConsumeRemainingBytesAsString();
-        int32_t result = scan_with_plan<MAX_DESTS>(text.c_str(), format.c_str(), *dests, 0);
-        check(result >= -1 && result <= static_cast<int32_t>(dests->size()),
-              "more fields assigned than destinations");
-        break;
-    }
+        default: {
+            std::string format = input.ConsumeRandomLengthString(64);
+            auto dests = plan_arguments(format, input);
+            if (!dests) {
+                break;
+            }
+            std::string text = input.ConsumeRemainingBytesAsString();
+            int32_t result = scan_with_plan<MAX_DESTS>(text.c_str(), format.c_str(), *dests, 0);
+            check(result >= -1 && result <= static_cast<int32_t>(dests->size()),
+                  "more fields assigned than destinations");
+            break;
+        }
     }
     return 0;
 }

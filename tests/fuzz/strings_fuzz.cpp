@@ -62,43 +62,44 @@ int32_t model_call(const Call &c, Model &m)
 {
     const bool bad_size = c.dest_max == 0 || c.dest_max > BOUNDED_MAX_LEN;
     switch (c.op) {
-    case MEMSET:
-        if (c.dest_max <= BOUNDED_MAX_LEN && !c.null_dest && c.count <= c.dest_max) {
-            memset(&m.bytes[c.dest], c.fill, c.count);
+        case MEMSET:
+            if (c.dest_max <= BOUNDED_MAX_LEN && !c.null_dest && c.count <= c.dest_max) {
+                memset(&m.bytes[c.dest], c.fill, c.count);
+                return 0;
+            }
+            if (bad_size) {
+                return ERANGE;
+            }
+            if (c.null_dest) {
+                return EINVAL;
+            }
+            memset(&m.bytes[c.dest], c.fill, c.dest_max);
+            return ERANGE_RESET;
+        case MEMCPY:
+            if (bad_size) {
+                return ERANGE;
+            }
+            if (c.null_dest) {
+                return EINVAL;
+            }
+            if (c.null_src || c.count > c.dest_max ||
+                (c.dest != c.src && overlap(c.dest, c.count, c.src, c.count))) {
+                memset(&m.bytes[c.dest], 0, c.dest_max);
+                return c.null_src             ? EINVAL_RESET
+                       : c.count > c.dest_max ? ERANGE_RESET
+                                              : EOVERLAP_RESET;
+            }
+            if (c.count == 0 || c.dest == c.src) {
+                return 0;
+            }
+            if (c.src + c.count > m.bytes.size()) {
+                m.out_of_arena = true;
+                return 0;
+            }
+            memmove(&m.bytes[c.dest], &m.bytes[c.src], c.count);
             return 0;
-        }
-        if (bad_size) {
-            return ERANGE;
-        }
-        if (c.null_dest) {
-            return EINVAL;
-        }
-        memset(&m.bytes[c.dest], c.fill, c.dest_max);
-        return ERANGE_RESET;
-    case MEMCPY:
-        if (bad_size) {
-            return ERANGE;
-        }
-        if (c.null_dest) {
-            return EINVAL;
-        }
-        if (c.null_src || c.count > c.dest_max ||
-            (c.dest != c.src && overlap(c.dest, c.count, c.src, c.count))) {
-            memset(&m.bytes[c.dest], 0, c.dest_max);
-            return c.null_src ? EINVAL_RESET
-                              : c.count > c.dest_max ? ERANGE_RESET : EOVERLAP_RESET;
-        }
-        if (c.count == 0 || c.dest == c.src) {
-            return 0;
-        }
-        if (c.src + c.count > m.bytes.size()) {
-            m.out_of_arena = true;
-            return 0;
-        }
-        memmove(&m.bytes[c.dest], &m.bytes[c.src], c.count);
-        return 0;
-    default:
-        break;
+        default:
+            break;
     }
 
     // The string functions.
@@ -165,7 +166,7 @@ int32_t model_call(const Call &c, Model &m)
     if (src_after || src_before) {
         m.reset_string(c.dest);
         return (c.src >= c.dest + dest_len && dest_len == c.dest_max) ? EINVAL_RESET
-                                                                        : EOVERLAP_RESET;
+                                                                      : EOVERLAP_RESET;
     }
     if (dest_len + src_len < c.dest_max && c.dest != c.src) {
         memmove(&m.bytes[c.dest + dest_len], &m.bytes[c.src], src_len);
@@ -181,21 +182,30 @@ int32_t real_call(const Call &c, uint8_t *arena)
     auto *dest = c.null_dest ? nullptr : reinterpret_cast<char *>(arena + c.dest);
     auto *src = c.null_src ? nullptr : reinterpret_cast<const char *>(arena + c.src);
     switch (c.op) {
-    case STRCPY: return strcpy_s(dest, c.dest_max, src);
-    case STRNCPY: return strncpy_s(dest, c.dest_max, src, c.count);
-    case STRCAT: return strcat_s(dest, c.dest_max, src);
-    case STRNCAT: return strncat_s(dest, c.dest_max, src, c.count);
-    case MEMCPY: return memcpy_s(dest, c.dest_max, src, c.count);
-    default: return memset_s(dest, c.dest_max, c.fill, c.count);
+        case STRCPY:
+            return strcpy_s(dest, c.dest_max, src);
+        case STRNCPY:
+            return strncpy_s(dest, c.dest_max, src, c.count);
+        case STRCAT:
+            return strcat_s(dest, c.dest_max, src);
+        case STRNCAT:
+            return strncat_s(dest, c.dest_max, src, c.count);
+        case MEMCPY:
+            return memcpy_s(dest, c.dest_max, src, c.count);
+        default:
+            return memset_s(dest, c.dest_max, c.fill, c.count);
     }
 }
 
 size_t pick_length(FuzzedDataProvider &input, size_t largest)
 {
     switch (input.ConsumeIntegralInRange<int>(0, 11)) {
-    case 0: return BOUNDED_MAX_LEN + 1;
-    case 1: return SIZE_MAX;
-    default: return input.ConsumeIntegralInRange<size_t>(0, largest);
+        case 0:
+            return BOUNDED_MAX_LEN + 1;
+        case 1:
+            return SIZE_MAX;
+        default:
+            return input.ConsumeIntegralInRange<size_t>(0, largest);
     }
 }
 

@@ -42,8 +42,7 @@ void check(bool ok, const char *what)
 
 uint32_t element(const ResourceTemplate &record, const TemplateKey &key, uint32_t index)
 {
-    const auto *field =
-        reinterpret_cast<const uint8_t *>(&record) + key.offset + index * key.width;
+    const auto *field = reinterpret_cast<const uint8_t *>(&record) + key.offset + index * key.width;
     uint32_t value = 0;
     memcpy(&value, field, key.width > 4 ? 4 : key.width);  // little-endian
     return value;
@@ -87,7 +86,6 @@ void check_parsed_record(const ResourceTemplate &record, uint32_t older_driver)
         }
     }
 }
-
 
 // The parse as the model sees it: the record, or nothing when it must fail.
 std::optional<ResourceTemplate> model_parse(const uint8_t *data, size_t size, bool older_driver)
@@ -195,8 +193,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         check(memcmp(&record, &*expected, sizeof(record)) == 0, "record differs from the model");
         check_parsed_record(record, pick == 2);
         uint32_t length = template_length(&record);
-        check(length >= TEMPLATE_BASE_LENGTH &&
-                  length <= TEMPLATE_SIZE - TEMPLATE_BODY_OFFSET,
+        check(length >= TEMPLATE_BASE_LENGTH && length <= TEMPLATE_SIZE - TEMPLATE_BODY_OFFSET,
               "checksum length outside the record");
     }
     return 0;

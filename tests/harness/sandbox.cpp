@@ -20,9 +20,18 @@
 
 namespace zorvitest {
 
-std::string zorviconfig_path() { return ZORVITEST_ZORVICONFIG_PATH; }
-std::string zorvisim_path() { return ZORVITEST_ZORVISIM_PATH; }
-std::string preload_path() { return ZORVITEST_PRELOAD_PATH; }
+std::string zorviconfig_path()
+{
+    return ZORVITEST_ZORVICONFIG_PATH;
+}
+std::string zorvisim_path()
+{
+    return ZORVITEST_ZORVISIM_PATH;
+}
+std::string preload_path()
+{
+    return ZORVITEST_PRELOAD_PATH;
+}
 
 namespace {
 
@@ -35,7 +44,8 @@ enum class Input { PIPE, NULL_DEVICE, CLOSED };
 
 [[noreturn]] void harness_failure(const std::string &what)
 {
-    throw std::runtime_error("sandbox: " + what + (errno != 0 ? std::string(": ") + strerror(errno) : ""));
+    throw std::runtime_error("sandbox: " + what +
+                             (errno != 0 ? std::string(": ") + strerror(errno) : ""));
 }
 
 void write_file(const std::string &path, const std::string &content)
@@ -391,7 +401,10 @@ void SimProcess::write_input(const std::string &text)
     }
 }
 
-void SimProcess::close_input() { close_fd(&in_fd_); }
+void SimProcess::close_input()
+{
+    close_fd(&in_fd_);
+}
 
 bool SimProcess::wait_for_output(const std::string &text, int timeout_ms)
 {
@@ -409,13 +422,16 @@ void SimProcess::send_signal(int signal_number)
     }
 }
 
-RunResult SimProcess::wait() { return finish(""); }
+RunResult SimProcess::wait()
+{
+    return finish("");
+}
 
 RunResult SimProcess::finish(const std::string &input)
 {
     size_t written = 0;
-    bool finished = pump(&in_fd_, input, &written, &out_fd_, &out_, &err_fd_, &err_,
-                         RUN_TIMEOUT_MS, [] { return false; });
+    bool finished = pump(&in_fd_, input, &written, &out_fd_, &out_, &err_fd_, &err_, RUN_TIMEOUT_MS,
+                         [] { return false; });
     close_fd(&in_fd_);
     close_fd(&out_fd_);
     close_fd(&err_fd_);
@@ -491,7 +507,10 @@ std::optional<ResourceTemplate> Sandbox::card_template(const std::string &name) 
     return record;
 }
 
-void Sandbox::fail_open(bool on) { set_flag_file(dir_ + "/faults/no_device", on); }
+void Sandbox::fail_open(bool on)
+{
+    set_flag_file(dir_ + "/faults/no_device", on);
+}
 
 void Sandbox::fail_ioctl(const std::string &kind, bool on)
 {
@@ -533,9 +552,8 @@ std::vector<SimRequest> Sandbox::requests() const
 
 int Sandbox::opens() const
 {
-    return count_records(dir_ + "/journal", [](const Record &r) {
-        return r.word == "open" && r.number("fd") >= 0;
-    });
+    return count_records(dir_ + "/journal",
+                         [](const Record &r) { return r.word == "open" && r.number("fd") >= 0; });
 }
 
 int Sandbox::closes() const

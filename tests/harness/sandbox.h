@@ -82,10 +82,10 @@ private:
 // input is an immediate end of file), unless no_input or closed_input says
 // otherwise. Standard output and error are captured separately.
 struct RunOptions {
-    std::string input;           // written to standard input, then closed
-    bool no_input = false;       // standard input is /dev/null
-    bool closed_input = false;   // standard input is a closed descriptor
-    bool readonly_opt = false;   // /opt is mounted read-only in the sandbox
+    std::string input;          // written to standard input, then closed
+    bool no_input = false;      // standard input is /dev/null
+    bool closed_input = false;  // standard input is a closed descriptor
+    bool readonly_opt = false;  // /opt is mounted read-only in the sandbox
 };
 
 // A fresh simulated machine in a temporary folder: card "zorvi0" with PCI
@@ -117,9 +117,9 @@ public:
     // returns -1 with errno EIO. A status applies to fetch/store only (other
     // kinds throw); a refused store leaves the card unchanged. Status bytes of
     // the card itself: sim/card_rules.h.
-    void fail_open(bool on);                                       // no tool device
-    void fail_ioctl(const std::string &kind, bool on = true);      // ioctl returns -1
-    void answer_status(const std::string &kind, uint8_t status);   // 0 clears; fetch/store
+    void fail_open(bool on);                                      // no tool device
+    void fail_ioctl(const std::string &kind, bool on = true);     // ioctl returns -1
+    void answer_status(const std::string &kind, uint8_t status);  // 0 clears; fetch/store
 
     // What the simulated driver saw, in order, since the sandbox was made.
     // requests() holds every ioctl on a tool-device descriptor, refused ones

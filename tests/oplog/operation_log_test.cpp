@@ -114,8 +114,8 @@ TEST(RollbackRecord, StampsAndBounds)
                   c.out);
         EXPECT_EQ(status, c.status);
         if (status == 0) {
-            EXPECT_EQ(std::string(record), (c.now ? "[12345-03-05 04:07:09] " : "") + backed_up +
-                                               path + ".\r\n");
+            EXPECT_EQ(std::string(record),
+                      (c.now ? "[12345-03-05 04:07:09] " : "") + backed_up + path + ".\r\n");
         }
         EXPECT_EQ(std::string(record + OP_LOG_RECORD_SIZE, 8), std::string(8, 'Q'));
     }

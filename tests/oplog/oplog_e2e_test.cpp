@@ -2,11 +2,11 @@
 // machine: the management area, the records of a load and their system-log
 // copies, rollover, the lock shared with other processes, and faults that
 // must lose nothing.
+#include <fcntl.h>
 #include <sys/file.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <syslog.h>
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -55,7 +55,10 @@ mode_t mode_of(const std::string &path)
     return stat(path.c_str(), &info) == 0 ? info.st_mode & 07777 : 0;
 }
 
-std::string op_log(const Sandbox &box) { return read_file(box.opt(LOG)); }
+std::string op_log(const Sandbox &box)
+{
+    return read_file(box.opt(LOG));
+}
 
 std::vector<std::string> records_of(const std::string &log)
 {
@@ -197,7 +200,8 @@ TEST(ManagementArea, LoadsLeaveTheirRecordsAndSystemLogCopies)
         RunWindow w;
         RunResult r = load(box, &w, file);
         const bool succeeded = c.word == "[SUCCEED].";
-        const std::string unrecorded = file.size() < 511 ? "" : "Snprintf user input string failed.\n";
+        const std::string unrecorded =
+            file.size() < 511 ? "" : "Snprintf user input string failed.\n";
         EXPECT_EQ(r.out, unrecorded + load_prompts(file) + c.tail);
         EXPECT_EQ(r.exit_status, succeeded ? 0 : 1);
         EXPECT_EQ(box.card_template().has_value(), succeeded);
@@ -354,8 +358,9 @@ TEST(OperationLogLock, ManyLoadsAtOnceKeepWholeRecords)
         EXPECT_EQ(process.wait().exit_status, 0);
     }
 
-    const std::regex record(R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] \[zorviconfig zorvi0 -f ([^\]]*)\] )"
-                            R"((\[Begin\]\.|\[\d\d:\d\d:\d\d\] \[SUCCEED\]\.)\r\n)");
+    const std::regex record(
+        R"(\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] \[zorviconfig zorvi0 -f ([^\]]*)\] )"
+        R"((\[Begin\]\.|\[\d\d:\d\d:\d\d\] \[SUCCEED\]\.)\r\n)");
     std::map<std::string, std::vector<bool>> seen;  // file -> begin?, in log order
     for (const std::string &line : records_of(op_log(box))) {
         std::smatch m;

@@ -1,10 +1,10 @@
 // A private /opt for code whose paths are fixed under /opt/zorvi/.
 #pragma once
 
+#include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
-#include <sched.h>
 #include <unistd.h>
 
 #include <functional>
@@ -47,14 +47,14 @@ inline int with_private_opt(const std::string &opt_dir, const std::function<void
     return WEXITSTATUS(wstatus);
 }
 
-#define EXPECT_IN_PRIVATE_OPT(...)                                                      \
-    do {                                                                                \
-        zorvitest::TempDir private_opt_;                                                \
+#define EXPECT_IN_PRIVATE_OPT(...)                                                           \
+    do {                                                                                     \
+        zorvitest::TempDir private_opt_;                                                     \
         int private_status_ = oplogtest::with_private_opt(private_opt_.path(), __VA_ARGS__); \
-        if (private_status_ == oplogtest::SKIP_STATUS) {                                \
-            GTEST_SKIP() << "no private mount namespace for /opt";                      \
-        }                                                                               \
-        EXPECT_EQ(private_status_, 0) << "expectations failed in the child";            \
+        if (private_status_ == oplogtest::SKIP_STATUS) {                                     \
+            GTEST_SKIP() << "no private mount namespace for /opt";                           \
+        }                                                                                    \
+        EXPECT_EQ(private_status_, 0) << "expectations failed in the child";                 \
     } while (0)
 
 }  // namespace oplogtest

@@ -54,9 +54,11 @@ TEST(InputPrefix, CommandLinesBeyondTheBuffer)
     } cases[] = {
         // A command line that does not fit its 1024-byte buffer: no prefix.
         {{std::string(400, 'a'), std::string(400, 'b'), std::string(400, 'c')},
-         "Snprintf user input string failed.\n", 0},
+         "Snprintf user input string failed.\n",
+         0},
         // One that fits the line but not the prefix is kept, cut.
-        {{std::string(500, 'a'), std::string(499, 'b')}, "Snprintf input operation log failed.\n",
+        {{std::string(500, 'a'), std::string(499, 'b')},
+         "Snprintf input operation log failed.\n",
          1023},
         {{}, "", 0},
     };
@@ -65,9 +67,8 @@ TEST(InputPrefix, CommandLinesBeyondTheBuffer)
         for (const std::string &a : c.args) {
             argv.push_back(a.c_str());
         }
-        EXPECT_EQ(capture_stdout([&] {
-                      record_user_input(static_cast<uint32_t>(argv.size()), argv.data());
-                  }),
+        EXPECT_EQ(capture_stdout(
+                      [&] { record_user_input(static_cast<uint32_t>(argv.size()), argv.data()); }),
                   c.out);
         EXPECT_EQ(strlen(g_input_buf), c.prefix_length);
         if (c.prefix_length > 0) {

@@ -19,9 +19,12 @@ uint32_t pick(std::mt19937 &rng, uint32_t low, uint32_t high)
 uint32_t random_value(std::mt19937 &rng, uint32_t bound)
 {
     switch (pick(rng, 0, 5)) {
-    case 0: return 0;
-    case 1: return bound;
-    default: return pick(rng, 0, bound);
+        case 0:
+            return 0;
+        case 1:
+            return bound;
+        default:
+            return pick(rng, 0, bound);
     }
 }
 
@@ -97,14 +100,27 @@ uint32_t reference_length(uint32_t mode)
         }
     }
     switch (highest) {
-    case MODE_MODENAME: end = offsetof(ResourceTemplate, O1QVN); break;
-    case MODE_QVN: end = offsetof(ResourceTemplate, SM); break;
-    case MODE_SM:
-    case MODE_GAN_GCN: end = offsetof(ResourceTemplate, PCIDID); break;
-    case MODE_PCIDID: end = offsetof(ResourceTemplate, CBMP); break;
-    case MODE_CBMP: end = offsetof(ResourceTemplate, OVNP); break;
-    case MODE_OVNP: end = offsetof(ResourceTemplate, reserved_tail); break;
-    default: break;
+        case MODE_MODENAME:
+            end = offsetof(ResourceTemplate, O1QVN);
+            break;
+        case MODE_QVN:
+            end = offsetof(ResourceTemplate, SM);
+            break;
+        case MODE_SM:
+        case MODE_GAN_GCN:
+            end = offsetof(ResourceTemplate, PCIDID);
+            break;
+        case MODE_PCIDID:
+            end = offsetof(ResourceTemplate, CBMP);
+            break;
+        case MODE_CBMP:
+            end = offsetof(ResourceTemplate, OVNP);
+            break;
+        case MODE_OVNP:
+            end = offsetof(ResourceTemplate, reserved_tail);
+            break;
+        default:
+            break;
     }
     return static_cast<uint32_t>(end - TEMPLATE_BODY_OFFSET);
 }
@@ -145,8 +161,8 @@ std::string expected_display(const ResourceTemplate &r)
 {
     std::string out = "\nDevice current configuration:\n\t[BASIC]\n";
     if ((r.mode & MODE_MODENAME) != 0) {
-        out += "\t\tMODENAME: " + std::string(r.MODENAME, strnlen(r.MODENAME, MODENAME_SIZE)) +
-               "\n";
+        out +=
+            "\t\tMODENAME: " + std::string(r.MODENAME, strnlen(r.MODENAME, MODENAME_SIZE)) + "\n";
     }
     line(out, "HN", "%u", r.HN);
     line(out, "PN", "%u", r.PN);

@@ -42,13 +42,16 @@ std::string answered(ResourceTemplate record, uint8_t status = CARD_STATUS_OK)
     return answered(bytes_of(record));
 }
 
-std::string refused(int error) { return "rc=-1 errno=" + std::to_string(error) + "\n"; }
+std::string refused(int error)
+{
+    return "rc=-1 errno=" + std::to_string(error) + "\n";
+}
 
 // Template requests as the tool builds them, with the tool's length rule
 // and the reference checksum rather than the card's own.
 ResourceTemplate fetch_request()
 {
-    ResourceTemplate record {};
+    ResourceTemplate record{};
     record.channel_byte = 3;
     memcpy(record.magic, "ZZZZ", 4);
     record.length = TEMPLATE_BASE_LENGTH;
@@ -89,7 +92,7 @@ TEST(CardRules, ChecksumAndCoveredLengthAgreeWithTheirReferences)
 {
     // The checksum over other ranges meets the reference in every good store below.
     EXPECT_EQ(card_crc32(reinterpret_cast<const uint8_t *>("123456789"), 9), 0x765E7680u);
-    ResourceTemplate record {};
+    ResourceTemplate record{};
     for (record.mode = 0; record.mode < 0x200; ++record.mode) {
         EXPECT_EQ(card_covered_length(record.mode), template_length(&record)) << record.mode;
     }
@@ -188,7 +191,9 @@ TEST(CardService, InjectedFaultsHitOnlyTheirKind)
     const ResourceTemplate kept = store_request(0x01, 3);
     const std::string fetch = file_of(box, fetch_request());
     const std::vector<std::vector<std::string>> requests = {
-        {"zorvi0", "version"}, {"zorvi0", "pcidid"}, {"zorvi0", "fetch", fetch},
+        {"zorvi0", "version"},
+        {"zorvi0", "pcidid"},
+        {"zorvi0", "fetch", fetch},
         {"zorvi0", "store", file_of(box, kept)}};
 
     box.fail_open(true);
@@ -305,9 +310,9 @@ TEST(CardService, ConcurrentStoresNeverMixRecords)
     box.set_card_template("zorvi0", stores[1]);  // the card is never empty
     std::vector<zorvitest::SimProcess> processes;
     for (const ResourceTemplate &record : requests) {
-        processes.push_back(box.start_command({SIM_PROBE_PATH, "--repeat", "300", "zorvi0",
-                                               record.flags != 0 ? "store" : "fetch",
-                                               file_of(box, record)}));
+        processes.push_back(
+            box.start_command({SIM_PROBE_PATH, "--repeat", "300", "zorvi0",
+                               record.flags != 0 ? "store" : "fetch", file_of(box, record)}));
         ASSERT_TRUE(processes.back().wait_for_output("ready\n"));
     }
     for (zorvitest::SimProcess &process : processes) {

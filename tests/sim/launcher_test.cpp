@@ -94,8 +94,8 @@ TEST(Launcher, StandardInputChoices)
 TEST(Launcher, MakesADefaultMachineWhenTheStateFolderIsMissing)
 {
     zorvitest::TempDir dir;
-    ASSERT_EQ(launch("--state " + dir.file("state") + " -- " + SIM_PROBE_PATH + " zorvi0 pcidid > " +
-                     dir.file("out")),
+    ASSERT_EQ(launch("--state " + dir.file("state") + " -- " + SIM_PROBE_PATH +
+                     " zorvi0 pcidid > " + dir.file("out")),
               0);
     EXPECT_EQ(read_file(dir.file("out")), PCIDID_REPLY);
     EXPECT_EQ(read_file(dir.file("state/driver_version")), "1.4.3.0");

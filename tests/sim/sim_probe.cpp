@@ -94,14 +94,17 @@ int main(int argc, char **argv)
         syslog(LOG_ERR, "after close");
         return 0;
     }
-    std::map<std::string, std::string> options = {
-        {"--request", "0x7818"}, {"--split", "0"}, {"--flags", "2"}, {"--repeat", "1"}, {"--via", "open"}};
+    std::map<std::string, std::string> options = {{"--request", "0x7818"},
+                                                  {"--split", "0"},
+                                                  {"--flags", "2"},
+                                                  {"--repeat", "1"},
+                                                  {"--via", "open"}};
     int index = 1;
     for (; index + 1 < argc && options.count(argv[index]) != 0; index += 2) {
         options[argv[index]] = argv[index + 1];
     }
     auto number = [&](const char *name) { return strtol(options[name].c_str(), nullptr, 0); };
-    ToolMessage message {};
+    ToolMessage message{};
     if (argc - index < 2 || sscanf(shape_of(argv[index + 1]), "%u:%u:%u:%u", &message.module,
                                    &message.command, &message.in_size, &message.out_size) != 4) {
         fputs("sim_probe: bad arguments\n", stderr);

@@ -21,7 +21,7 @@ using zorvitest::sample_record;
 using zorvitest::TemplateFileOptions;
 
 class Parser : public testing::Test {
-   protected:
+protected:
     void SetUp() override { zorvitest::g_fake_card = {}; }
 
     // Parses the file written from `record`; `out_` gets what it printed.

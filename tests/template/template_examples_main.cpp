@@ -51,9 +51,9 @@ int print_metadata(const char *path)
     if (status != 0 && zorvitest::g_fake_card.pci_queries == 0) {
         return 1;  // a value failed before the card checks; the parser said which
     }
-    const uint32_t metadata = template_crc32(
-        reinterpret_cast<const uint8_t *>(&record) + TEMPLATE_BODY_OFFSET,
-        template_length(&record));
+    const uint32_t metadata =
+        template_crc32(reinterpret_cast<const uint8_t *>(&record) + TEMPLATE_BODY_OFFSET,
+                       template_length(&record));
     printf("METADATA = 0x%08X\n", metadata);
     return 0;
 }
@@ -66,8 +66,7 @@ int main(int argc, char **argv)
         return print_metadata(argv[2]);
     }
     if (argc != 3 || (strcmp(argv[1], "write") != 0 && strcmp(argv[1], "check") != 0)) {
-        fprintf(stderr, "usage: %s write|check DIR\n       %s metadata FILE\n", argv[0],
-                argv[0]);
+        fprintf(stderr, "usage: %s write|check DIR\n       %s metadata FILE\n", argv[0], argv[0]);
         return 2;
     }
     return write_or_check(argv[0], argv[2], strcmp(argv[1], "write") == 0);

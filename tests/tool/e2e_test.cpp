@@ -61,7 +61,8 @@ const RunOptions CLOSED_INPUT = [] {
 // What a load prints up to its first prompt.
 std::string yes_prompt(const std::string &file)
 {
-    return "\nTemplate " + file + " will be configured to device zorvi0\n\nEnter [yes] to continue:\n";
+    return "\nTemplate " + file +
+           " will be configured to device zorvi0\n\nEnter [yes] to continue:\n";
 }
 
 // The operation log keeps the command line only while every argument fits.
@@ -85,7 +86,7 @@ struct Row {
     Args args;
     RunOptions how;
     std::string out;
-    int exit_status = 1;                    // defaults: a load refused at a prompt
+    int exit_status = 1;  // defaults: a load refused at a prompt
     std::optional<std::string> log = "";
     Card card = Card::UNTOUCHED;
     std::function<void(Sandbox &)> setup = {};
@@ -129,16 +130,16 @@ void run_rows(const std::vector<Row> &rows)
             EXPECT_EQ(request.dev_id, 0);
         }
         switch (row.card) {
-        case Card::UNTOUCHED:
-            EXPECT_EQ(box.opens(), 0);
-            break;
-        case Card::UNCHANGED:
-            EXPECT_LE(box.requests().size(), 1u);
-            EXPECT_EQ(card_bytes(box), before);
-            break;
-        case Card::STORED:
-            EXPECT_NE(card_bytes(box), before);
-            break;
+            case Card::UNTOUCHED:
+                EXPECT_EQ(box.opens(), 0);
+                break;
+            case Card::UNCHANGED:
+                EXPECT_LE(box.requests().size(), 1u);
+                EXPECT_EQ(card_bytes(box), before);
+                break;
+            case Card::STORED:
+                EXPECT_NE(card_bytes(box), before);
+                break;
         }
     }
 }
@@ -167,8 +168,8 @@ TEST(CommandLine, EveryFormAndDeviceName)
              {std::string(100000, 'z')},
              {std::string(20, '\xff')},
          }) {
-        rows.push_back({"too long", args, NO_INPUT, unrecorded(args[0]) + TOO_LONG + USAGE, 255,
-                        "", Card::UNTOUCHED});
+        rows.push_back({"too long", args, NO_INPUT, unrecorded(args[0]) + TOO_LONG + USAGE, 255, "",
+                        Card::UNTOUCHED});
     }
     // Any other name goes to the driver, which knows no such card.
     for (const char *name : {"", "-f", "\xff\xfe\x01", "zorvi0123456789", "e1234567890123x"}) {
@@ -192,21 +193,20 @@ TEST(Prompts, AnswersRefusalsAndOddPaths)
         {"end of input at yes", load, in(""), at_yes + yes_failed + FAILED},
         {"blank lines only", load, in("\n \t\n"), at_yes + yes_failed + FAILED},
         {"no input", load, NO_INPUT, at_yes + yes_failed + FAILED},
-        {"closed input", {"zorvi0", "--file", "t.ini"}, CLOSED_INPUT,
-         at_yes + yes_failed + FAILED},
+        {"closed input", {"zorvi0", "--file", "t.ini"}, CLOSED_INPUT, at_yes + yes_failed + FAILED},
         {"end of input at agree", load, in("yes\n"), at_agree + agree_failed + FAILED},
         {"Agree", load, in("yes\nAgree\n"), at_agree + FAILED},
         {"agree.", load, in("yes agree.\n"), at_agree + FAILED},
-        {"512-character word", load, in(std::string(512, 'y') + "\nyes\nagree\n"),
-         at_yes + FAILED},
-        {"600-character yes", load, in("yes" + std::string(597, 's') + "\n"),
-         at_yes + FAILED},
+        {"512-character word", load, in(std::string(512, 'y') + "\nyes\nagree\n"), at_yes + FAILED},
+        {"600-character yes", load, in("yes" + std::string(597, 's') + "\n"), at_yes + FAILED},
         {"512-character agree", load, in("yes\n" + std::string(512, 'a') + "\n"),
          at_agree + FAILED},
     };
     for (const std::string &path : {std::string(""), std::string("\xff\xfe.ini"), std::string("-h"),
                                     std::string(5000, 'p')}) {
-        rows.push_back({"odd path", {"zorvi0", "-f", path}, in("no\n"),
+        rows.push_back({"odd path",
+                        {"zorvi0", "-f", path},
+                        in("no\n"),
                         unrecorded(path) + yes_prompt(path) + FAILED});
     }
     // Both answers, in any layout, lead on to the begin record and the file.
@@ -215,8 +215,13 @@ TEST(Prompts, AnswersRefusalsAndOddPaths)
                                 "Error happened when reading missing.ini, VERSION\n" +
                                 FAILED;
     for (const char *input : {"yes agree\n", "yes\nagree\n", "  \n yes\t\n\n agree"}) {
-        rows.push_back({"answered", {"zorvi0", "-f", "missing.ini"}, in(input), missing, 1,
-                        "[FAILED<-1>].\r\n", Card::UNCHANGED});
+        rows.push_back({"answered",
+                        {"zorvi0", "-f", "missing.ini"},
+                        in(input),
+                        missing,
+                        1,
+                        "[FAILED<-1>].\r\n",
+                        Card::UNCHANGED});
     }
     run_rows(rows);
 }
@@ -225,8 +230,13 @@ TEST(Load, ConfirmedTemplateReachesTheCard)
 {
     std::vector<Row> rows;
     for (const char *option : {"-f", "--file"}) {
-        rows.push_back({option, {"zorvi0", option, MINIMAL}, in("yes\nagree\n"),
-                        load_prompts(MINIMAL) + SUCCEEDED, 0, "[SUCCEED].\r\n", Card::STORED});
+        rows.push_back({option,
+                        {"zorvi0", option, MINIMAL},
+                        in("yes\nagree\n"),
+                        load_prompts(MINIMAL) + SUCCEEDED,
+                        0,
+                        "[SUCCEED].\r\n",
+                        Card::STORED});
     }
     run_rows(rows);
 }
@@ -309,31 +319,45 @@ TEST(Display, TemplatesAndFetchFailures)
         ResourceTemplate record;
     };
     std::vector<Row> rows;
-    for (const Shown &shown : {Shown{"mode0.txt", base_record(0)},
-                               Shown{"mode0.txt", base_record(MODE_PCIDID)},
-                               Shown{"mode7f.txt", full_record()},
-                               Shown{"modename32.txt", unterminated_name()}}) {
-        rows.push_back({shown.file, {"zorvi0"}, NO_INPUT, golden(shown.file), 0, "",
-                        Card::UNCHANGED,
-                        [record = shown.record](Sandbox &box) {
-                            box.set_card_template("zorvi0", record);
-                        }});
+    for (const Shown &shown :
+         {Shown{"mode0.txt", base_record(0)}, Shown{"mode0.txt", base_record(MODE_PCIDID)},
+          Shown{"mode7f.txt", full_record()}, Shown{"modename32.txt", unterminated_name()}}) {
+        rows.push_back(
+            {shown.file,
+             {"zorvi0"},
+             NO_INPUT,
+             golden(shown.file),
+             0,
+             "",
+             Card::UNCHANGED,
+             [record = shown.record](Sandbox &box) { box.set_card_template("zorvi0", record); }});
     }
     const auto full_card = [](Sandbox &box) { box.set_card_template("zorvi0", full_record()); };
     rows.push_back({"empty card", {"zorvi0"}, NO_INPUT, NOT_FOUND, 0, "", Card::UNCHANGED});
-    rows.push_back({"card status 255", {"zorvi0"}, NO_INPUT, NOT_FOUND, 0, "", Card::UNCHANGED,
+    rows.push_back({"card status 255",
+                    {"zorvi0"},
+                    NO_INPUT,
+                    NOT_FOUND,
+                    0,
+                    "",
+                    Card::UNCHANGED,
                     [&](Sandbox &box) {
                         full_card(box);
                         box.answer_status("fetch", 255);
                     }});
-    rows.push_back({"no tool device", {"zorvi0"}, NO_INPUT,
-                    "Fail to open: /dev/nictool_dev\nCreate file err!\n" + NOT_FOUND, 1, "",
-                    Card::UNCHANGED, [](Sandbox &box) { box.fail_open(true); }});
-    rows.push_back({"ioctl fails", {"zorvi0"}, NO_INPUT, NOT_FOUND, 1, "", Card::UNCHANGED,
-                    [&](Sandbox &box) {
-                        full_card(box);
-                        box.fail_ioctl("fetch");
-                    }});
+    rows.push_back({"no tool device",
+                    {"zorvi0"},
+                    NO_INPUT,
+                    "Fail to open: /dev/nictool_dev\nCreate file err!\n" + NOT_FOUND,
+                    1,
+                    "",
+                    Card::UNCHANGED,
+                    [](Sandbox &box) { box.fail_open(true); }});
+    rows.push_back(
+        {"ioctl fails", {"zorvi0"}, NO_INPUT, NOT_FOUND, 1, "", Card::UNCHANGED, [&](Sandbox &box) {
+             full_card(box);
+             box.fail_ioctl("fetch");
+         }});
     run_rows(rows);
 }
 

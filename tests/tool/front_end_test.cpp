@@ -25,8 +25,7 @@ TEST(FrontEnd, NullInputsAreRefusedWithoutACrash)
     EXPECT_TRUE(str_equal("", ""));
 
     const char *empty[] = {nullptr};  // argc 0 from a bare execve
-    const std::string usage =
-        zorvitest::read_file(std::string(ZORVI_GOLDEN_DIR) + "/usage.txt");
+    const std::string usage = zorvitest::read_file(std::string(ZORVI_GOLDEN_DIR) + "/usage.txt");
     EXPECT_EQ(capture_stdout([&] { status = check_args(0, empty); }), usage);
     EXPECT_EQ(status, -1);
 }
