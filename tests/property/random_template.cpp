@@ -78,18 +78,6 @@ RandomTemplate random_template(std::mt19937 &rng, uint32_t mode, bool older_driv
     return out;
 }
 
-uint32_t reference_crc32(const uint8_t *data, size_t size)
-{
-    uint32_t crc = 0;
-    for (size_t i = 0; i < size; ++i) {
-        crc ^= static_cast<uint32_t>(data[i]) << 24;
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 0x80000000u) != 0 ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
-        }
-    }
-    return ~crc;
-}
-
 uint32_t reference_length(uint32_t mode)
 {
     size_t end = offsetof(ResourceTemplate, MODENAME);  // the base block

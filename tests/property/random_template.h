@@ -21,9 +21,6 @@ struct RandomTemplate {
 uint32_t random_mode(std::mt19937 &rng);
 RandomTemplate random_template(std::mt19937 &rng, uint32_t mode, bool older_driver);
 
-// CRC-32 with the POSIX parameters, bit by bit: the reference the program's
-// table-driven checksum is held to.
-uint32_t reference_crc32(const uint8_t *data, size_t size);
 // Bytes from offset 32 the checksum covers, from the field layout: every
 // block up to the one of mode's highest set bit (GAN/GCN share the block
 // that begins with SM; bits above 0x40 cover the base block only).

@@ -10,6 +10,7 @@
 
 #include "channel/tool_message.h"
 #include "tests/harness/sandbox.h"
+#include "tests/harness/test_util.h"
 #include "tests/property/random_template.h"
 #include "tests/template/template_file.h"
 
@@ -54,7 +55,7 @@ TEST(RoundTripProperty, LoadedTemplatesReachTheCardAndDisplayWithoutLoss)
         sent.flags = 1;
         memcpy(sent.magic, "ZZZZ", 4);
         sent.length = zorviprop::reference_length(mode);
-        sent.crc = zorviprop::reference_crc32(body, sent.length);
+        sent.crc = zorvitest::reference_crc32(body, sent.length);
         const auto requests = box.requests();
         ASSERT_GT(requests.size(), before);
         const auto &store = requests.back();
