@@ -10,6 +10,7 @@
 
 #include "fileaccess/ini_reader.h"
 #include "tests/fuzz/number_model.h"
+#include "tests/harness/test_util.h"
 
 namespace zorvifuzz {
 
@@ -138,6 +139,16 @@ inline ScanResult model_number_value(const std::string &value)
         return digits.empty() ? ScanResult{-1, 0} : model_number(digits.c_str(), 16);
     }
     return value.empty() ? ScanResult{-1, 0} : model_number(value.c_str(), 10);
+}
+
+// The input goes to a private file that the code under test opens by path,
+// as it opens a template file.
+inline const char *write_scratch_file(const uint8_t *data, size_t size)
+{
+    static const zorvitest::TempDir dir;
+    static const std::string path = dir.file("input.ini");
+    zorvitest::write_file(path, std::string(reinterpret_cast<const char *>(data), size));
+    return path.c_str();
 }
 
 }  // namespace zorvifuzz

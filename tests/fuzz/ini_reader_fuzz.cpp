@@ -11,12 +11,10 @@
 #include <vector>
 
 #include "fileaccess/ini_reader.h"
-#include "tests/fuzz/fuzz_file.h"
 #include "tests/fuzz/ini_model.h"
 
 namespace {
 
-using zorvifuzz::is_blank;
 using zorvifuzz::model_lookup;
 using zorvifuzz::model_number_value;
 using zorvifuzz::read_lines;
@@ -40,25 +38,11 @@ void check(bool ok, const char *what)
     }
 }
 
-// A found value: terminated within its 32 bytes, no line end, no "//", and
-// no blanks at either end.
-void check_value(const char *value)
-{
-    size_t length = strnlen(value, INI_VALUE_SIZE);
-    check(length < INI_VALUE_SIZE, "value not terminated within 32 bytes");
-    check(memchr(value, '\n', length) == nullptr && memchr(value, '\r', length) == nullptr,
-          "line end inside a value");
-    check(strstr(value, "//") == nullptr, "comment inside a value");
-    if (length > 0) {
-        check(!is_blank(value[0]) && !is_blank(value[length - 1]), "value not trimmed");
-    }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***)
 {
-    zorvifuzz::silence_stdout();
+    check(freopen("/dev/null", "w", stdout) != nullptr, "cannot silence stdout");
     return 0;
 }
 
@@ -75,7 +59,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         int32_t found = get_key_value(path, lookup.section, lookup.key, value.get());
         check(found == (expected ? 0 : -1), "get_key_value status differs from the model");
         if (found == 0) {
-            check_value(value.get());
             check(*expected == value.get(), "value differs from the model");
         }
 

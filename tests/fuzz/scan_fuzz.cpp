@@ -75,6 +75,47 @@ void check_word(const std::string &text, uint32_t size)
     }
 }
 
+// scanf_s("%s") on standard input into 512 bytes, as the confirmation
+// prompts read their answers: the first word (as a C string: up to a NUL
+// inside it), with the character after it left unread; a word longer than 511 bytes
+// empties the buffer and leaves the rest of itself from byte 511 on.
+void check_stdin_word(const std::string &input)
+{
+    FILE *file = tmpfile();
+    check(file != nullptr && fwrite(input.data(), 1, input.size(), file) == input.size(),
+          "stdin: no scratch file");
+    rewind(file);
+    FILE *const saved = stdin;
+    stdin = file;
+    auto word = std::make_unique<char[]>(512);
+    const int32_t result = scanf_s("%s", word.get(), 512u);
+    const int next = fgetc(stdin);
+    stdin = saved;
+    fclose(file);
+
+    size_t start = 0;
+    while (start < input.size() && is_scan_space(input[start])) {
+        ++start;
+    }
+    size_t end = start;
+    while (end < input.size() && !is_scan_space(input[end])) {
+        ++end;
+    }
+    auto byte_at = [&](size_t at) {
+        return at < input.size() ? static_cast<uint8_t>(input[at]) : EOF;
+    };
+    if (start == input.size()) {
+        check(result == -1 && next == EOF, "stdin: no word");
+    } else if (end - start > 511) {
+        check(result == 0 && word[0] == '\0' && next == byte_at(start + 511), "stdin: too long");
+    } else {
+        const std::string expected = input.substr(start, end - start);
+        check(result == 1 && word.get() == expected.substr(0, expected.find('\0')) &&
+                  next == byte_at(end),
+              "stdin: word");
+    }
+}
+
 // A destination worked out from the format: `size` bytes for an integer
 // (its width) or a text field (its size argument).
 struct Dest {
@@ -192,7 +233,7 @@ int32_t scan_with_plan(const char *text, const char *format, const std::vector<D
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzedDataProvider input(data, size);
-    switch (input.ConsumeIntegralInRange<int>(0, 3)) {
+    switch (input.ConsumeIntegralInRange<int>(0, 4)) {
         case 0:
             check_number(input.ConsumeRemainingBytesAsString(), "%u", 10);
             break;
@@ -205,6 +246,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
             check_word(input.ConsumeRemainingBytesAsString(), word_size);
             break;
         }
+        case 4:
+            check_stdin_word(input.ConsumeRemainingBytesAsString());
+            break;
         default: {
             std::string format = input.ConsumeRandomLengthString(64);
             auto dests = plan_arguments(format, input);
