@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <initializer_list>
 #include <memory>
 #include <string>
 
@@ -69,31 +70,13 @@ auto with_format(int which, const Arguments &a, Print print)
     }
 }
 
-// Destination sizes: mostly small real ones, sometimes the refused sizes.
-size_t pick_size(FuzzedDataProvider &input, size_t largest)
+// A destination size or count: mostly a small real one, sometimes one of
+// the edges at or past the limits.
+size_t pick(FuzzedDataProvider &input, size_t largest, std::initializer_list<size_t> edges)
 {
-    switch (input.ConsumeIntegralInRange<int>(0, 9)) {
-        case 0:
-            return 0x80000000u;  // BOUNDED_MAX_LEN + 1
-        case 1:
-            return SIZE_MAX;
-        default:
-            return input.ConsumeIntegralInRange<size_t>(0, largest);
-    }
-}
-
-size_t pick_count(FuzzedDataProvider &input, size_t largest)
-{
-    switch (input.ConsumeIntegralInRange<int>(0, 9)) {
-        case 0:
-            return 0x7FFFFFFE;  // the largest count accepted
-        case 1:
-            return 0x7FFFFFFF;
-        case 2:
-            return SIZE_MAX;
-        default:
-            return input.ConsumeIntegralInRange<size_t>(0, largest);
-    }
+    const auto which = input.ConsumeIntegralInRange<size_t>(0, 9);
+    return which < edges.size() ? edges.begin()[which]
+                                : input.ConsumeIntegralInRange<size_t>(0, largest);
 }
 
 }  // namespace
@@ -108,8 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     FuzzedDataProvider input(data, size);
     int which = input.ConsumeIntegralInRange<int>(0, FORMAT_COUNT - 1);
     bool counted = input.ConsumeBool();
-    size_t dest_max = pick_size(input, 700);
-    size_t count = pick_count(input, 800);
+    // BOUNDED_MAX_LEN + 1 is refused; 0x7FFFFFFE is the largest count taken.
+    size_t dest_max = pick(input, 700, {0x80000000u, SIZE_MAX});
+    size_t count = pick(input, 800, {0x7FFFFFFE, 0x7FFFFFFF, SIZE_MAX});
     Arguments args;
     for (int &d : args.d) {
         d = input.ConsumeIntegral<int>();

@@ -11,6 +11,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "bounded/bounded.h"
@@ -42,34 +43,37 @@ void check_number(const std::string &text, const char *format, unsigned base)
     }
 }
 
-// One word into `size` bytes: longer than size - 1 empties the destination.
-void check_word(const std::string &text, uint32_t size)
+// Where the first word of `text` begins and ends (the same when there is none).
+std::pair<size_t, size_t> first_word(const std::string &text)
 {
-    auto dest = std::make_unique<char[]>(size == 0 || size > BOUNDED_MAX_LEN ? 1 : size);
+    size_t start = 0;
+    while (start < text.size() && is_scan_space(text[start])) {
+        ++start;
+    }
+    size_t end = start;
+    while (end < text.size() && !is_scan_space(text[end])) {
+        ++end;
+    }
+    return {start, end};
+}
+
+// One word into `size` bytes: longer than size - 1 empties the destination.
+void check_word(const std::string &input, uint32_t size)
+{
+    const std::string text = input.substr(0, input.find('\0'));  // as a C string
+    const bool valid = size != 0 && size <= BOUNDED_MAX_LEN;
+    auto dest = std::make_unique<char[]>(valid ? size : 1);
     dest[0] = 'Z';
-    int32_t result = sscanf_s(text.c_str(), "%s", dest.get(), size);
-    const char *p = text.c_str();
-    if (*p == '\0') {
-        check(result == -1, "word: empty text");
-        check(size == 0 || dest[0] == '\0', "word: empty text leaves the destination");
-        return;
-    }
-    if (size == 0 || size > BOUNDED_MAX_LEN) {
+    const int32_t result = sscanf_s(input.c_str(), "%s", dest.get(), size);
+    const auto [start, end] = first_word(text);
+    if (text.empty()) {
+        check(result == -1 && (size == 0 || dest[0] == '\0'), "word: empty text");
+    } else if (!valid) {
         check(result == 0 && dest[0] == 'Z', "word: refused size");
-        return;
-    }
-    while (is_scan_space(*p)) {
-        ++p;
-    }
-    size_t length = 0;
-    while (p[length] != '\0' && !is_scan_space(p[length])) {
-        ++length;
-    }
-    if (length == 0) {
+    } else if (start == end) {
         check(result == -1, "word: blank text");
-    } else if (length < size) {
-        check(result == 1 && strlen(dest.get()) == length && memcmp(dest.get(), p, length) == 0,
-              "word: copy");
+    } else if (end - start < size) {
+        check(result == 1 && dest.get() == text.substr(start, end - start), "word: copy");
     } else {
         check(result == 0 && dest[0] == '\0', "word: too long");
     }
@@ -77,8 +81,8 @@ void check_word(const std::string &text, uint32_t size)
 
 // scanf_s("%s") on standard input into 512 bytes, as the confirmation
 // prompts read their answers: the first word (as a C string: up to a NUL
-// inside it), with the character after it left unread; a word longer than 511 bytes
-// empties the buffer and leaves the rest of itself from byte 511 on.
+// inside it), with the character after it left unread; a word longer than
+// 511 bytes empties the buffer and leaves the rest of itself from byte 511 on.
 void check_stdin_word(const std::string &input)
 {
     FILE *file = tmpfile();
@@ -93,23 +97,16 @@ void check_stdin_word(const std::string &input)
     stdin = saved;
     fclose(file);
 
-    size_t start = 0;
-    while (start < input.size() && is_scan_space(input[start])) {
-        ++start;
-    }
-    size_t end = start;
-    while (end < input.size() && !is_scan_space(input[end])) {
-        ++end;
-    }
+    const auto [start, end] = first_word(input);
     auto byte_at = [&](size_t at) {
         return at < input.size() ? static_cast<uint8_t>(input[at]) : EOF;
     };
-    if (start == input.size()) {
+    const std::string expected = input.substr(start, end - start);
+    if (start == end) {
         check(result == -1 && next == EOF, "stdin: no word");
     } else if (end - start > 511) {
         check(result == 0 && word[0] == '\0' && next == byte_at(start + 511), "stdin: too long");
     } else {
-        const std::string expected = input.substr(start, end - start);
         check(result == 1 && word.get() == expected.substr(0, expected.find('\0')) &&
                   next == byte_at(end),
               "stdin: word");
