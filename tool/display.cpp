@@ -156,3 +156,13 @@ void print_ovnp_table(const ResourceTemplate *record)
         print_table(record, OVNP_TABLE);
     }
 }
+
+void print_template(const ResourceTemplate *record)
+{
+    print_basic_config(record);
+    print_vnp_qnp_tables(record);
+    print_qpnp_tables(record);
+    print_qvn_tables(record);
+    print_cbmp_tables(record);
+    print_ovnp_table(record);
+}

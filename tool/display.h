@@ -9,3 +9,5 @@ void print_qpnp_tables(const ResourceTemplate *record);
 void print_qvn_tables(const ResourceTemplate *record);
 void print_cbmp_tables(const ResourceTemplate *record);
 void print_ovnp_table(const ResourceTemplate *record);
+// All six above, in the order the display shows them.
+void print_template(const ResourceTemplate *record);

@@ -99,11 +99,6 @@ int32_t display_config()
     if (status != 0) {
         return status;
     }
-    print_basic_config(&record);
-    print_vnp_qnp_tables(&record);
-    print_qpnp_tables(&record);
-    print_qvn_tables(&record);
-    print_cbmp_tables(&record);
-    print_ovnp_table(&record);
+    print_template(&record);
     return 0;
 }
