@@ -22,7 +22,7 @@ namespace {
 
 constexpr const char *DEFAULT_STATE = "zorvisim-state";
 constexpr const char *DEFAULT_CARD = "zorvi0";
-constexpr const char *DEFAULT_PCI_DEVICE_ID = "0x1822\n";
+constexpr const char *DEFAULT_PCI_DEVICE_ID = "0x3310\n";
 constexpr const char *DEFAULT_DRIVER_VERSION = "1.4.3.0";
 constexpr const char *PRELOAD_NAME = "libzorvisim.so";
 

@@ -85,7 +85,7 @@ TEST(ChannelOnSimulatedCard, FetchAndQueriesReachTheDriverByteForByte)
     const ResourceTemplate stored = patterned_record(0x7F);
     box.set_card_template("zorvi0", stored);
     EXPECT_EQ(probe(box, {"version", "pcidid", "fetch"}),
-              "version 0\npcidid 0 0x00001822\nfetch 0\n");
+              "version 0\npcidid 0 0x00003310\nfetch 0\n");
     EXPECT_EQ(probe(box, {"pcidid"}, "zorvi1"), "pcidid 0 0x0000beef\n");
 
     ResourceTemplate fetch{};  // a header on zeros: the card fills the rest
@@ -172,7 +172,7 @@ TEST(ChannelOnSimulatedCard, FailuresArePassedUpAndNothingIsWritten)
              box.answer_status("fetch", 5);
              box.answer_status("store", 5);
          },
-         "version 0\npcidid 0 0x00001822\nfetch 5\nstore 5\n", 4},
+         "version 0\npcidid 0 0x00003310\nfetch 5\nstore 5\n", 4},
         {"ioctl fails", [](Sandbox &box) { box.fail_ioctl("all"); },
          "version -1\npcidid -1 0x00000000\nfetch -1\nstore -1\n", 4},
         {"no tool device", [](Sandbox &box) { box.fail_open(true); },

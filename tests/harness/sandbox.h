@@ -93,7 +93,7 @@ struct RunOptions {
 // DEFAULT_DRIVER_VERSION, an empty /opt. Removed on destruction.
 class Sandbox {
 public:
-    static constexpr uint16_t DEFAULT_PCI_DEVICE_ID = 0x1822;
+    static constexpr uint16_t DEFAULT_PCI_DEVICE_ID = 0x3310;
     static constexpr const char *DEFAULT_DRIVER_VERSION = "1.4.3.0";
 
     Sandbox();

@@ -109,7 +109,7 @@ TEST(CardService, AnswersQueriesAndRefusesWhatADriverWould)
         std::string out;
     } cases[] = {
         {{"zorvi0", "version"}, answered(std::string("1.4.3.0") + std::string(121, '\0'))},
-        {{"zorvi0", "pcidid"}, answered("\x22\x18")},
+        {{"zorvi0", "pcidid"}, answered("\x10\x33")},
         {{"zorvi1", "pcidid"}, answered("\xEF\xBE")},
         // Cards are separate: zorvi1 holds no template.
         {{"zorvi1", "fetch", fetch}, answered(fetch_request(), CARD_STATUS_NO_TEMPLATE)},
@@ -220,7 +220,7 @@ TEST(CardService, InjectedFaultsHitOnlyTheirKind)
     box.answer_status("store", 0);
     box.answer_status("all", 0x05);
     EXPECT_EQ(probe(box, {"zorvi0", "fetch", fetch}), answered(fetch_request(), 0x05));
-    EXPECT_EQ(probe(box, {"zorvi0", "pcidid"}), answered("\x22\x18")) << "queries carry no status";
+    EXPECT_EQ(probe(box, {"zorvi0", "pcidid"}), answered("\x10\x33")) << "queries carry no status";
     box.answer_status("all", 0);
     EXPECT_EQ(probe(box, {"zorvi0", "fetch", fetch}), answered(kept));
     EXPECT_THROW(box.answer_status("version", 1), std::exception);
@@ -275,7 +275,7 @@ TEST(CardService, EveryOpenAndSystemLogEntryPointIsServed)
     Sandbox box;
     for (const char *entry : {"open", "open64", "openat", "openat64", "__open_2", "__open64_2",
                               "__openat_2", "__openat64_2"}) {
-        EXPECT_EQ(probe(box, {"--via", entry, "zorvi0", "pcidid"}), answered("\x22\x18")) << entry;
+        EXPECT_EQ(probe(box, {"--via", entry, "zorvi0", "pcidid"}), answered("\x10\x33")) << entry;
     }
     EXPECT_EQ(box.requests().size(), 8u);
 
@@ -284,7 +284,7 @@ TEST(CardService, EveryOpenAndSystemLogEntryPointIsServed)
     const std::string message = "[2024-03-05 14:07:09] [zorviconfig 100%s\nx] [FAILED<-1>].";
     for (std::string program : {SIM_PROBE_PATH, SIM_PROBE_FORTIFIED_PATH}) {
         Sandbox logged;
-        EXPECT_EQ(probe(logged, {"zorvi0", "pcidid"}, program), answered("\x22\x18")) << program;
+        EXPECT_EQ(probe(logged, {"zorvi0", "pcidid"}, program), answered("\x10\x33")) << program;
         probe(logged, {"--syslog", "zorviadm", message}, program);
         std::vector<std::string> entries;
         for (const zorvitest::SyslogEntry &e : logged.syslog()) {

@@ -19,7 +19,7 @@ using zorvitest::RunOptions;
 using zorvitest::RunResult;
 using zorvitest::Sandbox;
 
-const std::string PCIDID_REPLY = "rc=0 errno=0 reply=2218\n";
+const std::string PCIDID_REPLY = "rc=0 errno=0 reply=1033\n";
 
 // Runs the launcher, after `prefix`, as a shell command line; its exit status.
 int launch(const std::string &arguments, const std::string &prefix = "")

@@ -86,7 +86,7 @@ ResourceTemplate full_record()
     fill(record,
          "HN=2 PN=4 PM=0xF PH=0x10002 INP=8 VINP=4 VNP=16,16,8,8 QNP=128,128,64,64 VQNP=8,8,4,4 "
          "QPNP=4096,4096,2048,2048 VQPNP=1024,1024,512,512 CQNP=8192,8192,4096,4096 "
-         "VCQNP=2048,2048,1024,1024 SM=2 SMP=1,1,2,2 GAN=1 GCN=2 PCIDID=0x1822 "
+         "VCQNP=2048,2048,1024,1024 SM=2 SMP=1,1,2,2 GAN=1 GCN=2 PCIDID=0x3310 "
          "CBMP=0x0F,0xF0,0x0F,0xF0 CBMOP=1,2,4,8 OVNP=0x10,0x10,0x20,0x20");
     uint32_t queues = 1;
     for (const TemplateKey &key : TEMPLATE_KEYS) {

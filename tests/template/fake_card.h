@@ -11,7 +11,7 @@ namespace zorvitest {
 struct FakeCard {
     std::string version_reply = "1.4.3.0";  // raw bytes, at most 128
     int32_t version_status = 0;
-    uint32_t pci_device_id = 0x1822;
+    uint32_t pci_device_id = 0x3310;
     int32_t pci_status = 0;
     int version_queries = 0;
     int pci_queries = 0;

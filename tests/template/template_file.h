@@ -16,7 +16,7 @@
 
 namespace zorvitest {
 
-constexpr uint32_t SIM_PCI_DEVICE_ID = 0x1822;
+constexpr uint32_t SIM_PCI_DEVICE_ID = 0x3310;
 
 struct TemplateFileOptions {
     std::optional<uint32_t> version;                     // VERSION written; default mode * 2

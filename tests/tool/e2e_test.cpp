@@ -263,7 +263,7 @@ ResourceTemplate base_record(uint32_t mode)
     r.SMP[0] = 1;
     r.GAN = 1;
     r.GCN = 1;
-    r.PCIDID = 0x1822;
+    r.PCIDID = 0x3310;
     r.CBMP[0] = 1;
     r.CBMOP[0] = 1;
     r.OVNP[0] = 1;
