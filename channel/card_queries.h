@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "channel/tool_message.h"
-#include "tool/device_target.h"
+#include "channel/device_target.h"
 
 // Fills the caller's zeroed DRIVER_VERSION_SIZE-byte buffer with the
 // driver's version text. Result of send_tool_message. The driver may fill all

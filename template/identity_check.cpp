@@ -9,7 +9,7 @@
 #include "channel/card_queries.h"
 #include "channel/template_exchange.h"
 #include "fileaccess/ini_reader.h"
-#include "tool/device_target.h"
+#include "channel/device_target.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "bounded/bounded.h"
-#include "tool/device_target.h"
+#include "tool/device_name.h"
 
 DeviceTarget g_device_target{};
 

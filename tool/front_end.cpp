@@ -9,7 +9,7 @@
 #include "channel/template_exchange.h"
 #include "fileaccess/path_check.h"
 #include "oplog/management.h"
-#include "tool/device_target.h"
+#include "tool/device_name.h"
 #include "tool/display.h"
 
 ResourceTemplate g_config{};

@@ -6,7 +6,7 @@
 #include "oplog/operation_log.h"
 #include "oplog/run_records.h"
 #include "template/template_parser.h"
-#include "tool/device_target.h"
+#include "tool/device_name.h"
 #include "tool/front_end.h"
 
 namespace {

@@ -20,7 +20,7 @@
 #include "tests/property/random_template.h"
 #include "tests/template/fake_card.h"
 #include "tests/template/template_file.h"
-#include "tool/device_target.h"
+#include "channel/device_target.h"
 
 namespace {
 

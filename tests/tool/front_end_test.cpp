@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/harness/test_util.h"
-#include "tool/device_target.h"
+#include "tool/device_name.h"
 #include "tool/front_end.h"
 
 namespace {

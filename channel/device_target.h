@@ -1,0 +1,17 @@
+// The device selected on the command line. Every request to the driver
+// carries a copy of it, so its type lives with the requests.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr size_t DEVICE_NAME_SIZE = 16;  // at most 15 characters and a NUL
+
+struct DeviceTarget {
+    int32_t id;  // -1 until a name is parsed, then 0
+    char name[DEVICE_NAME_SIZE];
+};
+
+// The one selected device, filled by the program's front end from its
+// command line and read by the template parser's checks against the card.
+extern DeviceTarget g_device_target;
