@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "template/resource_template.h"
 
@@ -16,6 +17,10 @@ enum TemplateKeyKind : uint8_t {
     KEY_CARD_ID,  // PCIDID: compared with the card, read by the identity checks
 };
 
+// How the display shows a value: single hexadecimal values print at twice
+// their width in upper case (PM 0x%04X, PH 0x%08X), table entries as 0x%02x.
+enum KeyFormat : uint8_t { SHOW_DEC, SHOW_HEX };
+
 struct TemplateKey {
     const char *name;  // base name; 16-entry keys add the PF number "00".."15"
     TemplateSection section;
@@ -25,6 +30,7 @@ struct TemplateKey {
     uint32_t width;     // bytes per element
     uint32_t count;     // 1, or PF_COUNT for a per-PF table
     uint32_t mode_bit;  // 0 for the base block, else the bit that enables it
+    KeyFormat format;
 };
 
 constexpr const char *SECTION_NAMES[] = {"INFO", "CONFIG"};
@@ -58,54 +64,106 @@ struct FieldShape<char[N]> {  // text: one element
 
 // The key name is the field name, so offset, width and count cannot drift.
 // clang-format off
-#define ZORVI_TEMPLATE_KEY(FIELD, SECTION, KIND, BOUND, MODE)                                 \
+#define ZORVI_TEMPLATE_KEY(FIELD, SECTION, KIND, BOUND, MODE, FORMAT)                         \
     TemplateKey                                                                               \
     {                                                                                         \
         #FIELD, SECTION, KIND, BOUND, offsetof(ResourceTemplate, FIELD),                      \
             template_keys_detail::FieldShape<decltype(ResourceTemplate::FIELD)>::width,       \
-            template_keys_detail::FieldShape<decltype(ResourceTemplate::FIELD)>::count, MODE \
+            template_keys_detail::FieldShape<decltype(ResourceTemplate::FIELD)>::count, MODE, \
+            FORMAT                                                                            \
     }
 // clang-format on
 
 constexpr TemplateKey TEMPLATE_KEYS[] = {
     // Base block, always read.
-    ZORVI_TEMPLATE_KEY(HN, SECTION_CONFIG, KEY_NUMBER, 3, 0),
-    ZORVI_TEMPLATE_KEY(PN, SECTION_CONFIG, KEY_NUMBER, 15, 0),
-    ZORVI_TEMPLATE_KEY(PM, SECTION_CONFIG, KEY_NUMBER, 65535, 0),
-    ZORVI_TEMPLATE_KEY(PH, SECTION_CONFIG, KEY_NUMBER, KEY_ANY_VALUE, 0),
-    ZORVI_TEMPLATE_KEY(INP, SECTION_CONFIG, KEY_NUMBER, 12, 0),
-    ZORVI_TEMPLATE_KEY(VINP, SECTION_CONFIG, KEY_NUMBER, 12, 0),
-    ZORVI_TEMPLATE_KEY(VNP, SECTION_CONFIG, KEY_NUMBER, 255, 0),
-    ZORVI_TEMPLATE_KEY(QNP, SECTION_CONFIG, KEY_NUMBER, 1024, 0),
-    ZORVI_TEMPLATE_KEY(VQNP, SECTION_CONFIG, KEY_NUMBER, 255, 0),
-    ZORVI_TEMPLATE_KEY(QPNP, SECTION_CONFIG, KEY_NUMBER, 1048576, 0),
-    ZORVI_TEMPLATE_KEY(VQPNP, SECTION_CONFIG, KEY_NUMBER, 1048576, 0),
-    ZORVI_TEMPLATE_KEY(CQNP, SECTION_CONFIG, KEY_NUMBER, 1048576, 0),
-    ZORVI_TEMPLATE_KEY(VCQNP, SECTION_CONFIG, KEY_NUMBER, 1048576, 0),
+    ZORVI_TEMPLATE_KEY(HN, SECTION_CONFIG, KEY_NUMBER, 3, 0, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(PN, SECTION_CONFIG, KEY_NUMBER, 15, 0, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(PM, SECTION_CONFIG, KEY_NUMBER, 65535, 0, SHOW_HEX),
+    ZORVI_TEMPLATE_KEY(PH, SECTION_CONFIG, KEY_NUMBER, KEY_ANY_VALUE, 0, SHOW_HEX),
+    ZORVI_TEMPLATE_KEY(INP, SECTION_CONFIG, KEY_NUMBER, 12, 0, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(VINP, SECTION_CONFIG, KEY_NUMBER, 12, 0, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(VNP, SECTION_CONFIG, KEY_NUMBER, 255, 0, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(QNP, SECTION_CONFIG, KEY_NUMBER, 1024, 0, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(VQNP, SECTION_CONFIG, KEY_NUMBER, 255, 0, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(QPNP, SECTION_CONFIG, KEY_NUMBER, 1048576, 0, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(VQPNP, SECTION_CONFIG, KEY_NUMBER, 1048576, 0, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(CQNP, SECTION_CONFIG, KEY_NUMBER, 1048576, 0, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(VCQNP, SECTION_CONFIG, KEY_NUMBER, 1048576, 0, SHOW_DEC),
     // Optional blocks, read in this order when their bit is set.
-    ZORVI_TEMPLATE_KEY(MODENAME, SECTION_INFO, KEY_TEXT, 0, MODE_MODENAME),
-    ZORVI_TEMPLATE_KEY(O1QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN),
-    ZORVI_TEMPLATE_KEY(O2QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN),
-    ZORVI_TEMPLATE_KEY(O4QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN),
-    ZORVI_TEMPLATE_KEY(O8QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN),
-    ZORVI_TEMPLATE_KEY(O16QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN),
-    ZORVI_TEMPLATE_KEY(O32QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN),
-    ZORVI_TEMPLATE_KEY(O64QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN),
-    ZORVI_TEMPLATE_KEY(O128QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN),
-    ZORVI_TEMPLATE_KEY(O256QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN),
-    ZORVI_TEMPLATE_KEY(SM, SECTION_CONFIG, KEY_NUMBER, 16, MODE_SM),
-    ZORVI_TEMPLATE_KEY(SMP, SECTION_CONFIG, KEY_NUMBER, 255, MODE_SM),
-    ZORVI_TEMPLATE_KEY(GAN, SECTION_CONFIG, KEY_NUMBER, 2, MODE_GAN_GCN),
-    ZORVI_TEMPLATE_KEY(GCN, SECTION_CONFIG, KEY_NUMBER, 5, MODE_GAN_GCN),
-    ZORVI_TEMPLATE_KEY(PCIDID, SECTION_INFO, KEY_CARD_ID, KEY_ANY_VALUE, MODE_PCIDID),
-    ZORVI_TEMPLATE_KEY(CBMP, SECTION_CONFIG, KEY_NUMBER, 255, MODE_CBMP),
-    ZORVI_TEMPLATE_KEY(CBMOP, SECTION_CONFIG, KEY_NUMBER, 255, MODE_CBMP),
-    ZORVI_TEMPLATE_KEY(OVNP, SECTION_CONFIG, KEY_NUMBER, 255, MODE_OVNP),
+    ZORVI_TEMPLATE_KEY(MODENAME, SECTION_INFO, KEY_TEXT, 0, MODE_MODENAME, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(O1QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(O2QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(O4QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(O8QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(O16QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(O32QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(O64QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(O128QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(O256QVN, SECTION_CONFIG, KEY_NUMBER, 1024, MODE_QVN, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(SM, SECTION_CONFIG, KEY_NUMBER, 16, MODE_SM, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(SMP, SECTION_CONFIG, KEY_NUMBER, 255, MODE_SM, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(GAN, SECTION_CONFIG, KEY_NUMBER, 2, MODE_GAN_GCN, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(GCN, SECTION_CONFIG, KEY_NUMBER, 5, MODE_GAN_GCN, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(PCIDID, SECTION_INFO, KEY_CARD_ID, KEY_ANY_VALUE, MODE_PCIDID, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(CBMP, SECTION_CONFIG, KEY_NUMBER, 255, MODE_CBMP, SHOW_HEX),
+    ZORVI_TEMPLATE_KEY(CBMOP, SECTION_CONFIG, KEY_NUMBER, 255, MODE_CBMP, SHOW_HEX),
+    ZORVI_TEMPLATE_KEY(OVNP, SECTION_CONFIG, KEY_NUMBER, 255, MODE_OVNP, SHOW_HEX),
 };
 
 #undef ZORVI_TEMPLATE_KEY
 
 constexpr size_t TEMPLATE_KEY_COUNT = sizeof(TEMPLATE_KEYS) / sizeof(TEMPLATE_KEYS[0]);
+
+// Position of the key called `name` in the table (TEMPLATE_KEY_COUNT when
+// there is none), for code that walks a run of the table.
+constexpr size_t key_index(const char *name)
+{
+    for (size_t i = 0; i < TEMPLATE_KEY_COUNT; ++i) {
+        const char *key = TEMPLATE_KEYS[i].name;
+        size_t c = 0;
+        while (key[c] != '\0' && key[c] == name[c]) {
+            ++c;
+        }
+        if (key[c] == name[c]) {
+            return i;
+        }
+    }
+    return TEMPLATE_KEY_COUNT;
+}
+
+// Element `index` of a number key, read or written at the key's width.
+inline uint32_t key_element(const ResourceTemplate *record, const TemplateKey &key, uint32_t index)
+{
+    const unsigned char *field =
+        reinterpret_cast<const unsigned char *>(record) + key.offset + index * key.width;
+    if (key.width == 1) {
+        return *field;
+    }
+    if (key.width == 2) {
+        uint16_t value = 0;
+        memcpy(&value, field, sizeof(value));
+        return value;
+    }
+    uint32_t value = 0;
+    memcpy(&value, field, sizeof(value));
+    return value;
+}
+
+inline void set_key_element(ResourceTemplate *record, const TemplateKey &key, uint32_t index,
+                            uint32_t value)
+{
+    unsigned char *field =
+        reinterpret_cast<unsigned char *>(record) + key.offset + index * key.width;
+    if (key.width == 1) {
+        const auto narrow = static_cast<uint8_t>(value);
+        memcpy(field, &narrow, sizeof(narrow));
+    } else if (key.width == 2) {
+        const auto narrow = static_cast<uint16_t>(value);
+        memcpy(field, &narrow, sizeof(narrow));
+    } else {
+        memcpy(field, &value, sizeof(value));
+    }
+}
 
 // The table covers the body from offset 32 to 807 without gaps, every
 // per-PF table has one element per PF, and the mode blocks come in the order

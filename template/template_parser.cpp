@@ -16,21 +16,6 @@ constexpr size_t PATH_COPY_SIZE = 512;
 constexpr size_t SECTION_SIZE = 512;
 constexpr size_t KEY_NAME_SIZE = 512;
 
-void store_element(ResourceTemplate *record, const TemplateKey &key, uint32_t index, uint32_t value)
-{
-    unsigned char *field =
-        reinterpret_cast<unsigned char *>(record) + key.offset + index * key.width;
-    if (key.width == 1) {
-        const auto narrow = static_cast<uint8_t>(value);
-        memcpy(field, &narrow, sizeof(narrow));
-    } else if (key.width == 2) {
-        const auto narrow = static_cast<uint16_t>(value);
-        memcpy(field, &narrow, sizeof(narrow));
-    } else {
-        memcpy(field, &value, sizeof(value));
-    }
-}
-
 // Reads one number (a single key, or entry `index` of a per-PF table named
 // `key_name`), checks it against the key's bound and stores it.
 int32_t read_number(const char *path, const char *section, const TemplateKey &key,
@@ -46,7 +31,7 @@ int32_t read_number(const char *path, const char *section, const TemplateKey &ke
         printf("%s %u out of range[ %u, %u]\n", key.name, value, 0u, key.bound);
         return -1;
     }
-    store_element(record, key, index, value);
+    set_key_element(record, key, index, value);
     return 0;
 }
 

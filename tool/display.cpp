@@ -1,88 +1,25 @@
 // Prints a template fetched from the card under the key names of the
-// template file. Nothing is validated: the record is shown as the card sent it.
-#include <cstddef>
-#include <cstdio>
-#include <cstring>
-
+// template file, walking the key table. Nothing is validated: the record is
+// shown as the card sent it.
 #include "tool/display.h"
+
+#include <cstdio>
+
+#include "template/template_keys.h"
 
 namespace {
 
-enum class Cell { DECIMAL, HEX };
-
-// One 16-entry table of the record: where it lies and how an entry prints.
-struct TableSpec {
-    const char *name;
-    size_t offset;
-    size_t width;  // bytes per entry: 1, 2 or 4
-    Cell cell;
-};
-
-// clang-format off
-#define TABLE(field, cell) \
-    TableSpec { #field, offsetof(ResourceTemplate, field), sizeof(ResourceTemplate::field[0]), cell }
-// clang-format on
-
-constexpr TableSpec VNP_QNP_TABLES[] = {
-    TABLE(VNP, Cell::DECIMAL),
-    TABLE(QNP, Cell::DECIMAL),
-    TABLE(VQNP, Cell::DECIMAL),
-};
-
-constexpr TableSpec QPNP_TABLES[] = {
-    TABLE(QPNP, Cell::DECIMAL),
-    TABLE(VQPNP, Cell::DECIMAL),
-    TABLE(CQNP, Cell::DECIMAL),
-    TABLE(VCQNP, Cell::DECIMAL),
-};
-
-constexpr TableSpec QVN_TABLES[] = {
-    TABLE(O1QVN, Cell::DECIMAL),  TABLE(O2QVN, Cell::DECIMAL),   TABLE(O4QVN, Cell::DECIMAL),
-    TABLE(O8QVN, Cell::DECIMAL),  TABLE(O16QVN, Cell::DECIMAL),  TABLE(O32QVN, Cell::DECIMAL),
-    TABLE(O64QVN, Cell::DECIMAL), TABLE(O128QVN, Cell::DECIMAL), TABLE(O256QVN, Cell::DECIMAL),
-};
-
-constexpr TableSpec CBMP_TABLES[] = {
-    TABLE(CBMP, Cell::HEX),
-    TABLE(CBMOP, Cell::HEX),
-};
-
-constexpr TableSpec SMP_TABLE = TABLE(SMP, Cell::DECIMAL);
-constexpr TableSpec OVNP_TABLE = TABLE(OVNP, Cell::HEX);
-
-#undef TABLE
-
-uint32_t entry_at(const ResourceTemplate *record, const TableSpec &table, uint32_t index)
-{
-    const auto *bytes =
-        reinterpret_cast<const unsigned char *>(record) + table.offset + index * table.width;
-    switch (table.width) {
-        case 1:
-            return *bytes;
-        case 2: {
-            uint16_t value = 0;
-            memcpy(&value, bytes, sizeof(value));
-            return value;
-        }
-        default: {
-            uint32_t value = 0;
-            memcpy(&value, bytes, sizeof(value));
-            return value;
-        }
-    }
-}
-
 // Title, header row and value row; both rows end with a tab.
-void print_table(const ResourceTemplate *record, const TableSpec &table)
+void print_table(const ResourceTemplate *record, const TemplateKey &key)
 {
-    printf("\t[%s]\n\t\t", table.name);
+    printf("\t[%s]\n\t\t", key.name);
     for (uint32_t i = 0; i < PF_COUNT; ++i) {
         printf("PF%02u\t", i);
     }
     printf("\n\t\t");
     for (uint32_t i = 0; i < PF_COUNT; ++i) {
-        uint32_t value = entry_at(record, table, i);
-        if (table.cell == Cell::HEX) {
+        uint32_t value = key_element(record, key, i);
+        if (key.format == SHOW_HEX) {
             printf("0x%02x\t", value);
         } else {
             // A 32-bit entry prints as the signed int the format expects.
@@ -92,11 +29,36 @@ void print_table(const ResourceTemplate *record, const TableSpec &table)
     putchar('\n');
 }
 
-template <size_t N>
-void print_tables(const ResourceTemplate *record, const TableSpec (&tables)[N])
+void print_value(const ResourceTemplate *record, const TemplateKey &key)
 {
-    for (const TableSpec &table : tables) {
-        print_table(record, table);
+    if (key.kind == KEY_TEXT) {
+        // The card may fill the whole field without a terminator.
+        printf("\t\t%s: %.*s\n", key.name, static_cast<int>(key.width),
+               reinterpret_cast<const char *>(record) + key.offset);
+    } else if (key.format == SHOW_HEX) {
+        printf("\t\t%s: 0x%0*X\n", key.name, static_cast<int>(2 * key.width),
+               key_element(record, key, 0));
+    } else {
+        printf("\t\t%s: %u\n", key.name, key_element(record, key, 0));
+    }
+}
+
+// The keys from FIRST to LAST in table order, each only when the record's
+// mode enables its block. The run is checked against the table at build time.
+template <size_t FIRST, size_t LAST>
+void print_keys(const ResourceTemplate *record)
+{
+    static_assert(FIRST <= LAST && LAST < TEMPLATE_KEY_COUNT);
+    for (size_t i = FIRST; i <= LAST; ++i) {
+        const TemplateKey &key = TEMPLATE_KEYS[i];
+        if (key.mode_bit != 0 && (record->mode & key.mode_bit) == 0) {
+            continue;
+        }
+        if (key.count == PF_COUNT) {
+            print_table(record, key);
+        } else {
+            print_value(record, key);
+        }
     }
 }
 
@@ -106,55 +68,35 @@ void print_basic_config(const ResourceTemplate *record)
 {
     puts("\nDevice current configuration:");
     puts("\t[BASIC]");
-    if ((record->mode & MODE_MODENAME) != 0) {
-        // The card may fill all 32 bytes without a terminator.
-        printf("\t\tMODENAME: %.*s\n", static_cast<int>(MODENAME_SIZE), record->MODENAME);
-    }
-    printf("\t\tHN: %u\n", record->HN);
-    printf("\t\tPN: %u\n", static_cast<unsigned>(record->PN));
-    printf("\t\tPM: 0x%04X\n", static_cast<unsigned>(record->PM));
-    printf("\t\tPH: 0x%08X\n", record->PH);
-    printf("\t\tINP: %u\n", static_cast<unsigned>(record->INP));
-    printf("\t\tVINP: %u\n", static_cast<unsigned>(record->VINP));
-    if ((record->mode & MODE_GAN_GCN) != 0) {
-        printf("\t\tGAN: %u\n", static_cast<unsigned>(record->GAN));
-        printf("\t\tGCN: %u\n", static_cast<unsigned>(record->GCN));
-    }
-    if ((record->mode & MODE_SM) != 0) {
-        printf("\t\tSM: %u\n", static_cast<unsigned>(record->SM));
-        print_table(record, SMP_TABLE);
-    }
+    print_keys<key_index("MODENAME"), key_index("MODENAME")>(record);
+    print_keys<key_index("HN"), key_index("VINP")>(record);
+    print_keys<key_index("GAN"), key_index("GCN")>(record);
+    print_keys<key_index("SM"), key_index("SMP")>(record);
 }
 
 void print_vnp_qnp_tables(const ResourceTemplate *record)
 {
-    print_tables(record, VNP_QNP_TABLES);
+    print_keys<key_index("VNP"), key_index("VQNP")>(record);
 }
 
 void print_qpnp_tables(const ResourceTemplate *record)
 {
-    print_tables(record, QPNP_TABLES);
+    print_keys<key_index("QPNP"), key_index("VCQNP")>(record);
 }
 
 void print_qvn_tables(const ResourceTemplate *record)
 {
-    if ((record->mode & MODE_QVN) != 0) {
-        print_tables(record, QVN_TABLES);
-    }
+    print_keys<key_index("O1QVN"), key_index("O256QVN")>(record);
 }
 
 void print_cbmp_tables(const ResourceTemplate *record)
 {
-    if ((record->mode & MODE_CBMP) != 0) {
-        print_tables(record, CBMP_TABLES);
-    }
+    print_keys<key_index("CBMP"), key_index("CBMOP")>(record);
 }
 
 void print_ovnp_table(const ResourceTemplate *record)
 {
-    if ((record->mode & MODE_OVNP) != 0) {
-        print_table(record, OVNP_TABLE);
-    }
+    print_keys<key_index("OVNP"), key_index("OVNP")>(record);
 }
 
 void print_template(const ResourceTemplate *record)
