@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "channel/tool_message.h"
 #include "channel/device_target.h"
+#include "channel/tool_message.h"
 
 // Fills the caller's zeroed DRIVER_VERSION_SIZE-byte buffer with the
 // driver's version text. Result of send_tool_message. The driver may fill all

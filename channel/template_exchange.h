@@ -3,8 +3,8 @@
 
 #include <cstdint>
 
-#include "template/resource_template.h"
 #include "channel/device_target.h"
+#include "template/resource_template.h"
 
 // 0 with the card's template in `dest`; else the transport result or the
 // card's status byte. `dest` is written only after a successful fetch.

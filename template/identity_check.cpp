@@ -7,9 +7,9 @@
 
 #include "bounded/bounded.h"
 #include "channel/card_queries.h"
+#include "channel/device_target.h"
 #include "channel/template_exchange.h"
 #include "fileaccess/ini_reader.h"
-#include "channel/device_target.h"
 
 namespace {
 

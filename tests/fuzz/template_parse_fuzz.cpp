@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "channel/card_queries.h"
+#include "channel/device_target.h"
 #include "channel/template_exchange.h"
 #include "template/template_keys.h"
 #include "template/template_parser.h"
@@ -20,7 +21,6 @@
 #include "tests/property/random_template.h"
 #include "tests/template/fake_card.h"
 #include "tests/template/template_file.h"
-#include "channel/device_target.h"
 
 namespace {
 
