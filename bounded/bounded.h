@@ -9,15 +9,10 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "bounded/status.h"
+
 // Largest destination size and count accepted.
 constexpr size_t BOUNDED_MAX_LEN = 0x7FFFFFFF;
-
-// Statuses of the memory and string functions (EINVAL 22 and ERANGE 34 come
-// from <cerrno>). The *_RESET values mean the destination was reset.
-constexpr int32_t BOUNDED_EOVERLAP = 54;
-constexpr int32_t EINVAL_RESET = 128 + EINVAL;              // 150
-constexpr int32_t ERANGE_RESET = 128 + ERANGE;              // 162
-constexpr int32_t EOVERLAP_RESET = 128 + BOUNDED_EOVERLAP;  // 182
 
 int32_t memcpy_s(void *dest, size_t destMax, const void *src, size_t count);
 int32_t memset_s(void *dest, size_t destMax, int c, size_t count);

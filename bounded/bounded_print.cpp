@@ -31,7 +31,7 @@ bool arguments_valid(char *dest, size_t destMax, const char *format)
 int32_t reset_output(char *dest)
 {
     dest[0] = '\0';
-    return -1;
+    return STATUS_FAILED;
 }
 
 }  // namespace
@@ -39,7 +39,7 @@ int32_t reset_output(char *dest)
 int32_t vsprintf_s(char *dest, size_t destMax, const char *format, va_list args)
 {
     if (!arguments_valid(dest, destMax, format)) {
-        return -1;
+        return STATUS_FAILED;
     }
     int written = vsnprintf(dest, destMax, format, args);
     if (written < 0 || static_cast<size_t>(written) >= destMax) {
@@ -60,7 +60,7 @@ int32_t sprintf_s(char *dest, size_t destMax, const char *format, ...)
 int32_t vsnprintf_s(char *dest, size_t destMax, size_t count, const char *format, va_list args)
 {
     if (!arguments_valid(dest, destMax, format)) {
-        return -1;
+        return STATUS_FAILED;
     }
     if (count > PRINT_MAX_COUNT) {
         return reset_output(dest);
@@ -75,7 +75,7 @@ int32_t vsnprintf_s(char *dest, size_t destMax, size_t count, const char *format
         return reset_output(dest);
     }
     if (static_cast<size_t>(written) > count) {
-        return -1;
+        return STATUS_FAILED;
     }
     return written;
 }

@@ -2,14 +2,12 @@
 
 namespace {
 
-constexpr int32_t MISSING_ARGUMENT = -6;
-
 // Module 2 requests carry no status byte: the transport result is the answer.
 int32_t ask_driver(const DeviceTarget &target, uint32_t command, uint32_t in_size,
                    uint32_t out_size, void *buffer)
 {
     if (buffer == nullptr) {
-        return MISSING_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     ToolMessage message{};
     fill_tool_message(&message, QUERY_MODULE, command, in_size, out_size, target.name, target.id);

@@ -13,7 +13,6 @@ constexpr uint32_t FLAG_STORE = 0x1;
 constexpr char TEMPLATE_MAGIC[4] = {'Z', 'Z', 'Z', 'Z'};
 // Largest span from the body offset that still lies inside the record.
 constexpr uint32_t TEMPLATE_MAX_LENGTH = TEMPLATE_SIZE - TEMPLATE_BODY_OFFSET;
-constexpr int32_t MISSING_ARGUMENT = -6;
 
 // Entry i: the register after shifting byte i through the polynomial from
 // the top bit.
@@ -49,7 +48,7 @@ int32_t exchange_template(const DeviceTarget &target, ResourceTemplate *buffer)
 int32_t get_template_from_card(DeviceTarget target, ResourceTemplate *dest)
 {
     if (dest == nullptr) {
-        return MISSING_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     ResourceTemplate buffer{};
     buffer.flags &= ~FLAG_STORE;
@@ -70,14 +69,14 @@ int32_t get_template_from_card(DeviceTarget target, ResourceTemplate *dest)
 int32_t set_template_to_card(DeviceTarget target, const ResourceTemplate *record)
 {
     if (record == nullptr) {
-        return MISSING_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     ResourceTemplate buffer = *record;
     buffer.flags |= FLAG_STORE;
     memcpy(buffer.magic, TEMPLATE_MAGIC, sizeof(buffer.magic));
     buffer.length = template_length(record);
     if (buffer.length > TEMPLATE_MAX_LENGTH) {
-        return -1;
+        return STATUS_FAILED;
     }
     buffer.crc = template_crc32(reinterpret_cast<const uint8_t *>(&buffer) + TEMPLATE_BODY_OFFSET,
                                 buffer.length);

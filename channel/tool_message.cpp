@@ -60,7 +60,7 @@ int32_t send_tool_message(ToolMessage *message, void *reply)
     }
     const int32_t fd = open_tool_device();
     if (fd < 0) {
-        return TOOL_DEVICE_OPEN_FAILED;
+        return STATUS_NO_DEVICE;
     }
     const int32_t result = tool_ioctl(fd, message);
     close_tool_device(fd);
@@ -73,7 +73,7 @@ int32_t open_tool_device()
     if (fd < 0) {
         printf("Fail to open: %s\n", TOOL_DEVICE_PATH);
         puts("Create file err!");
-        return TOOL_DEVICE_OPEN_FAILED;
+        return STATUS_NO_DEVICE;
     }
     return fd;
 }

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "bounded/status.h"
+
 constexpr const char *TOOL_DEVICE_PATH = "/dev/nictool_dev";
 constexpr unsigned long TOOL_IOCTL_CMD = 0x7800 | 24;  // 0x7818
 
@@ -18,9 +20,6 @@ constexpr uint32_t PCI_DEVICE_ID_SIZE = 2;
 constexpr uint32_t TEMPLATE_MODULE = 4;
 constexpr uint32_t TEMPLATE_CMD = 0x16800;  // 92160
 constexpr uint32_t TEMPLATE_IO_SIZE = 1024;
-
-// Status of send_tool_message when the tool device cannot be opened.
-constexpr int32_t TOOL_DEVICE_OPEN_FAILED = -2;
 
 struct ToolMessage {
     char device_name[16];  // NUL-terminated, zero-filled after it
@@ -48,7 +47,7 @@ static_assert(offsetof(ToolMessage, out_buf) == 48);
 
 void fill_tool_message(ToolMessage *message, uint32_t module, uint32_t command, uint32_t in_size,
                        uint32_t out_size, const char *device_name, int32_t dev_id);
-// ioctl result (0 = success), or TOOL_DEVICE_OPEN_FAILED.
+// ioctl result (0 = success), or STATUS_NO_DEVICE.
 int32_t send_tool_message(ToolMessage *message, void *reply);
 int32_t open_tool_device();
 void close_tool_device(int32_t fd);

@@ -12,11 +12,6 @@
 
 namespace {
 
-constexpr int32_t PATH_MISSING = -13;
-constexpr int32_t BAD_ARGUMENT = -6;
-constexpr int32_t NO_FILE_ARGUMENT = -2;
-constexpr int32_t PLATFORM_FAILED = -1;
-
 // Appends "/" unless `resolved` is the root, then the last component as
 // written. The caller has checked that the slash fits.
 int32_t append_last_component(char *resolved, uint32_t size, const char *name)
@@ -44,7 +39,7 @@ int32_t resolve_folder(const char *folder, char *absolute, uint32_t size)
         return ret;
     }
     if (strlen(absolute) >= size - 1) {
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     return 0;
 }
@@ -53,13 +48,13 @@ int32_t resolve_folder(const char *folder, char *absolute, uint32_t size)
 
 int32_t check_access(const char *path)
 {
-    return access(path, F_OK) == 0 ? 0 : PATH_MISSING;
+    return access(path, F_OK) == 0 ? 0 : STATUS_MISSING;
 }
 
 int32_t check_file_exist(const char *path)
 {
     if (path == nullptr) {
-        return NO_FILE_ARGUMENT;
+        return STATUS_NO_DEVICE;
     }
     return check_access(path);
 }
@@ -67,7 +62,7 @@ int32_t check_file_exist(const char *path)
 int32_t check_path_exist(const char *path)
 {
     if (path == nullptr) {
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     return check_access(path);
 }
@@ -83,15 +78,15 @@ int32_t check_folder_exist(const char *path)
 int32_t get_real_path(const char *path, char *resolved, uint32_t size)
 {
     if (path == nullptr || resolved == nullptr || size == 0) {
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     char local[PATH_MAX] = {};
     if (realpath(path, local) == nullptr) {
-        return PLATFORM_FAILED;
+        return STATUS_FAILED;
     }
     size_t len = strnlen(local, sizeof(local));
     if (len >= size) {
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     return strncpy_s(resolved, size, local, len);
 }
@@ -105,7 +100,7 @@ int32_t get_absolute_path(const char *path, char *absolute, uint32_t size)
     char current[PATH_BUFFER_SIZE] = {};
 
     if (path == nullptr || absolute == nullptr || size == 0) {
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     int32_t ret = strncpy_s(path_copy, sizeof(path_copy), path, strlen(path));
     if (ret != 0) {
@@ -114,7 +109,7 @@ int32_t get_absolute_path(const char *path, char *absolute, uint32_t size)
     }
     if (memset_s(absolute, size, 0, size) != 0) {
         puts("Init absolute_path failed.");
-        return PLATFORM_FAILED;
+        return STATUS_FAILED;
     }
 
     char *slash = strrchr(path_copy, '/');

@@ -13,14 +13,23 @@
 
 namespace {
 
-constexpr int32_t BAD_ARGUMENT = -6;
-constexpr int32_t FOLDER_MISSING = -13;
-constexpr int32_t OPEN_FAILED = -9;
-constexpr int32_t PLATFORM_FAILED = -1;
 constexpr mode_t MANAGEMENT_MODE = 0700;
 constexpr size_t LOCK_PATH_SIZE = 512;
 
-// Creates `path` when it is missing; the caller prints with errno.
+}  // namespace
+
+int32_t create_folder(const char *path)
+{
+    if (path == nullptr) {
+        return STATUS_BAD_ARGUMENT;
+    }
+    // One level only; a folder made meanwhile by another process is fine.
+    if (mkdir(path, MANAGEMENT_MODE) == 0 || errno == EEXIST) {
+        return 0;
+    }
+    return STATUS_FAILED;
+}
+
 int32_t ensure_folder(const char *path)
 {
     if (check_folder_exist(path) == 0) {
@@ -29,47 +38,33 @@ int32_t ensure_folder(const char *path)
     return create_folder(path);
 }
 
-}  // namespace
-
-int32_t create_folder(const char *path)
-{
-    if (path == nullptr) {
-        return BAD_ARGUMENT;
-    }
-    // One level only; a folder made meanwhile by another process is fine.
-    if (mkdir(path, MANAGEMENT_MODE) == 0 || errno == EEXIST) {
-        return 0;
-    }
-    return PLATFORM_FAILED;
-}
-
 int32_t get_tool_lock(const char *name, uint32_t blocking, int64_t *handle)
 {
     char lock_path[LOCK_PATH_SIZE] = {};
     if (name == nullptr) {
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     if (ensure_folder(MANAGEMENT_FOLDER) != 0) {
         int error = errno;
         printf("Management folder [%s] can not be created, errno: %d.\n", MANAGEMENT_FOLDER, error);
-        return FOLDER_MISSING;
+        return STATUS_MISSING;
     }
-    if (sprintf_s(lock_path, sizeof(lock_path), "%s", MANAGEMENT_FOLDER) == -1) {
+    if (sprintf_s(lock_path, sizeof(lock_path), "%s", MANAGEMENT_FOLDER) == STATUS_FAILED) {
         puts("Sprintf_s lock file path failed.");
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     if (strcat_s(lock_path, sizeof(lock_path), "locks/") != 0) {
         puts("Strcat_s tool lock floder name failed.");
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     if (ensure_folder(lock_path) != 0) {
         int error = errno;
         printf("Lock file folder [%s] can not be created, errno: %d.\n", lock_path, error);
-        return FOLDER_MISSING;
+        return STATUS_MISSING;
     }
     if (strcat_s(lock_path, sizeof(lock_path), name) != 0) {
         puts("Strcat_s lock file name failed.");
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     return get_file_lock(lock_path, blocking, handle);
 }
@@ -77,12 +72,12 @@ int32_t get_tool_lock(const char *name, uint32_t blocking, int64_t *handle)
 int32_t get_file_lock(const char *path, uint32_t blocking, int64_t *handle)
 {
     if (handle == nullptr || path == nullptr) {
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     // Never written or truncated: only the lock on it matters.
     int fd = open(path, O_WRONLY | O_CREAT, MANAGEMENT_MODE);
     if (fd < 0) {
-        return OPEN_FAILED;
+        return STATUS_FILE_FAILED;
     }
     *handle = fd;
     int ret = flock(fd, blocking != 0 ? LOCK_EX : LOCK_EX | LOCK_NB);
@@ -104,7 +99,7 @@ void release_tool_lock(int64_t *handle)
 int32_t release_file_lock(int64_t *handle)
 {
     if (handle == nullptr || *handle < 0) {
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     int fd = static_cast<int>(*handle);
     int ret = flock(fd, LOCK_UN);

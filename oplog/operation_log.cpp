@@ -15,19 +15,13 @@ char g_op_log[OP_LOG_PATH_SIZE];
 
 namespace {
 
-constexpr int32_t BAD_ARGUMENT = -6;
-constexpr int32_t FILE_FAILED = -9;
-constexpr int32_t GENERAL_FAILURE = -1;
 constexpr const char *LOG_FOLDER_NAME = "operation_logs";
 constexpr const char *LOG_FILE_NAME = "operations.log";
 constexpr const char *BACKUP_FILE_NAME = "operations.log.old";
 
 int32_t ensure_log_folder(const char *path)
 {
-    if (check_folder_exist(path) == 0) {
-        return 0;
-    }
-    int32_t ret = create_folder(path);
+    int32_t ret = ensure_folder(path);
     if (ret != 0) {
         int error = errno;
         printf("Operation Log file folder[%s] can not be created, errno:%d.\n", path, error);
@@ -66,20 +60,20 @@ void drop_torn_tail(FILE *file, off_t size_before, size_t written)
 int32_t init_operation_log(const char *folder)
 {
     if (folder == nullptr || g_op_log[0] != '\0') {
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     char log_dir[OP_LOG_PATH_SIZE];
     if (memset_s(log_dir, sizeof(log_dir), 0, sizeof(log_dir)) != 0) {
         puts("Init log_path buff failed.");
-        return GENERAL_FAILURE;
+        return STATUS_FAILED;
     }
     if (memset_s(g_op_log, sizeof(g_op_log), 0, sizeof(g_op_log)) != 0) {
         puts("Init g_op_log buff failed.");
-        return GENERAL_FAILURE;
+        return STATUS_FAILED;
     }
-    if (sprintf_s(log_dir, sizeof(log_dir), "%s", folder) == -1) {
+    if (sprintf_s(log_dir, sizeof(log_dir), "%s", folder) == STATUS_FAILED) {
         puts("Sprintf_s operation log_dir failed.");
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     int32_t ret = ensure_log_folder(log_dir);
     if (ret != 0) {
@@ -87,20 +81,20 @@ int32_t init_operation_log(const char *folder)
     }
     if (strcat_s(log_dir, sizeof(log_dir), LOG_FOLDER_NAME) != 0) {
         puts("Strcat_s operation log path failed.");
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     ret = ensure_log_folder(log_dir);
     if (ret != 0) {
         return ret;
     }
-    if (sprintf_s(g_op_log, sizeof(g_op_log), "%s/%s", log_dir, LOG_FILE_NAME) == -1) {
+    if (sprintf_s(g_op_log, sizeof(g_op_log), "%s/%s", log_dir, LOG_FILE_NAME) == STATUS_FAILED) {
         puts("Sprintf_s operation log file name failed.");
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     char backup[OP_LOG_PATH_SIZE] = {};
-    if (sprintf_s(backup, sizeof(backup), "%s/%s", log_dir, BACKUP_FILE_NAME) == -1) {
+    if (sprintf_s(backup, sizeof(backup), "%s/%s", log_dir, BACKUP_FILE_NAME) == STATUS_FAILED) {
         puts("Sprintf_s operation log file backup name failed.");
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     char rollback_record[OP_LOG_RECORD_SIZE] = {};
     char removed_record[OP_LOG_RECORD_SIZE] = {};
@@ -128,7 +122,7 @@ int32_t rollback_operation_log(const char *backup_path, char *rollback_record, c
     ret = get_rollback_log(stamp, backup_path, rollback_record);
     if (ret != 0) {
         printf("Get rollback log failed(%d).\n", ret);
-        return GENERAL_FAILURE;
+        return STATUS_FAILED;
     }
     append_operation_log(rollback_record);
     return 0;
@@ -139,7 +133,7 @@ int32_t backup_log_file(const char *log_path, const char *backup_path, uint32_t 
 {
     (void)removed;
     if (log_path == nullptr || backup_path == nullptr || limit == 0) {
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     bool moved = false;
     if (check_file_exist(log_path) == 0) {
@@ -148,13 +142,13 @@ int32_t backup_log_file(const char *log_path, const char *backup_path, uint32_t 
             return LOG_NOT_MOVED;
         }
         if (rename(log_path, backup_path) != 0) {
-            return FILE_FAILED;
+            return STATUS_FILE_FAILED;
         }
         moved = true;
     }
     FILE *file = fopen(log_path, "a+");
     if (file == nullptr) {
-        return FILE_FAILED;
+        return STATUS_FILE_FAILED;
     }
     fclose(file);
     return moved ? 0 : LOG_NOT_MOVED;
@@ -163,7 +157,7 @@ int32_t backup_log_file(const char *log_path, const char *backup_path, uint32_t 
 int32_t get_rollback_log(const struct tm *now, const char *backup_path, char *record)
 {
     if (backup_path == nullptr || record == nullptr) {
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     uint32_t offset = 0;
     int32_t ret = 0;
@@ -171,30 +165,30 @@ int32_t get_rollback_log(const struct tm *now, const char *backup_path, char *re
         ret = snprintf_s(record, OP_LOG_RECORD_SIZE, OP_LOG_RECORD_SIZE - 1,
                          "[%d-%02d-%02d %02d:%02d:%02d] ", now->tm_year + 1900, now->tm_mon + 1,
                          now->tm_mday, now->tm_hour, now->tm_min, now->tm_sec);
-        if (ret == -1) {
+        if (ret == STATUS_FAILED) {
             puts("Snprintf rollback_log time failed.");
-            return BAD_ARGUMENT;
+            return STATUS_BAD_ARGUMENT;
         }
         offset = static_cast<uint32_t>(ret);
     }
     if (!offset_fits(offset)) {
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     ret = snprintf_s(record + offset, OP_LOG_RECORD_SIZE - offset, OP_LOG_RECORD_SIZE - 1 - offset,
                      "The old operation log has been backed up to %s.", backup_path);
-    if (ret == -1) {
+    if (ret == STATUS_FAILED) {
         puts("Snprintf rollback log failed.");
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     offset += static_cast<uint32_t>(ret);
     if (!offset_fits(offset)) {
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     ret = snprintf_s(record + offset, OP_LOG_RECORD_SIZE - offset, OP_LOG_RECORD_SIZE - 1 - offset,
                      "\r\n");
-    if (ret == -1) {
+    if (ret == STATUS_FAILED) {
         puts("Snprintf end of rollback log failed.");
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     return 0;
 }

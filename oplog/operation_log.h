@@ -4,12 +4,11 @@
 #include <cstdint>
 #include <ctime>
 
+#include "bounded/status.h"
+
 constexpr uint32_t OP_LOG_MAX_SIZE = 4194304;
 constexpr uint32_t OP_LOG_RECORD_SIZE = 1024;
 constexpr uint32_t OP_LOG_PATH_SIZE = 256;
-
-// backup_log_file: the log was left in place (or made fresh and empty).
-constexpr int32_t LOG_NOT_MOVED = 8;
 
 // Full path of operations.log; empty until start-up has built it, and an
 // empty path disables every append.

@@ -22,9 +22,6 @@ namespace {
 constexpr uint32_t RECORD_SIZE = OP_LOG_RECORD_SIZE;
 // Room for one argument and its separating space.
 constexpr size_t ARGUMENT_ROOM = 511;
-constexpr int32_t BAD_ARGUMENT = -6;
-constexpr int32_t FOLDER_MISSING = -13;
-constexpr int32_t GENERAL_FAILURE = -1;
 
 struct ResultWord {
     int32_t status;
@@ -64,7 +61,7 @@ void record_user_input(uint32_t argc, const char *const argv[])
     uint32_t used = 0;
     for (uint32_t i = 0; i < argc; i++) {
         int32_t ret = snprintf_s(line + used, sizeof(line) - used, ARGUMENT_ROOM, "%s ", argv[i]);
-        if (ret == -1) {
+        if (ret == STATUS_FAILED) {
             puts("Snprintf user input string failed.");
             return;
         }
@@ -80,14 +77,14 @@ void record_user_input(uint32_t argc, const char *const argv[])
             snprintf_s(g_input_buf, sizeof(g_input_buf), sizeof(g_input_buf) - 1,
                        "[%d-%02d-%02d %02d:%02d:%02d] ", local.tm_year + 1900, local.tm_mon + 1,
                        local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
-        if (ret == -1) {
+        if (ret == STATUS_FAILED) {
             puts("Snprintf input operation log time failed.");
             return;
         }
         offset = static_cast<uint32_t>(ret);
     }
     // A line too long for the rest is cut, and the cut text is kept.
-    if (append_at(g_input_buf, offset, "[%s] ", line) == -1) {
+    if (append_at(g_input_buf, offset, "[%s] ", line) == STATUS_FAILED) {
         puts("Snprintf input operation log failed.");
     }
 }
@@ -95,9 +92,9 @@ void record_user_input(uint32_t argc, const char *const argv[])
 int32_t write_begin_log()
 {
     int32_t ret = get_tool_lock(OP_LOG_LOCK_NAME, 1, &g_op_log_lock);
-    if (ret == FOLDER_MISSING) {
+    if (ret == STATUS_MISSING) {
         puts("Folder or file required by the operation is not exist.");
-        return FOLDER_MISSING;
+        return STATUS_MISSING;
     }
     if (ret != 0) {
         printf("Get operation log file [%ld] lock failed(%d).\n", static_cast<long>(g_op_log_lock),
@@ -106,10 +103,10 @@ int32_t write_begin_log()
     }
     ret = snprintf_s(g_begin_log, sizeof(g_begin_log), sizeof(g_begin_log) - 1, "%s%s%s",
                      g_input_buf, "[Begin].", "\r\n");
-    if (ret == -1) {
+    if (ret == STATUS_FAILED) {
         release_tool_lock(&g_op_log_lock);
         puts("Snprintf operation log failed.");
-        return GENERAL_FAILURE;
+        return STATUS_FAILED;
     }
     append_operation_log(g_begin_log);
     release_tool_lock(&g_op_log_lock);
@@ -126,7 +123,7 @@ void write_result_log(int32_t status)
 
     char record[RECORD_SIZE] = {};
     int32_t ret = snprintf_s(record, sizeof(record), sizeof(record) - 1, "%s", g_input_buf);
-    if (ret == -1) {
+    if (ret == STATUS_FAILED) {
         puts("Snprintf result_str failed.");
         return;
     }
@@ -142,7 +139,7 @@ void write_result_log(int32_t status)
         }
         ret = append_at(record, offset, "[%02d:%02d:%02d] ", local.tm_hour, local.tm_min,
                         local.tm_sec);
-        if (ret == -1) {
+        if (ret == STATUS_FAILED) {
             puts("Snprintf result_str offset failed.");
             return;
         }
@@ -163,7 +160,7 @@ void write_result_log(int32_t status)
                static_cast<int>(offset), static_cast<int>(RECORD_SIZE));
         return;
     }
-    if (append_at(record, offset, "\r\n") == -1) {
+    if (append_at(record, offset, "\r\n") == STATUS_FAILED) {
         puts("Snprintf end of result log failed.");
         return;
     }
@@ -187,10 +184,10 @@ int32_t set_cmd_result_string(int32_t status, char *record, uint32_t offset)
     if (offset >= RECORD_SIZE) {
         printf("The offset(%d) is more than result string max length(%d).\n",
                static_cast<int>(offset), static_cast<int>(RECORD_SIZE));
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     if (record == nullptr) {
-        return BAD_ARGUMENT;
+        return STATUS_BAD_ARGUMENT;
     }
     for (const ResultWord &entry : RESULT_WORDS) {
         if (entry.status == status) {

@@ -3,8 +3,7 @@
 
 #include <cstdint>
 
-constexpr int32_t STATUS_CANCELED = -254;
-constexpr int32_t STATUS_KILLED = -255;
+#include "bounded/status.h"
 
 // Name of the lock held while a record is appended to the operation log.
 constexpr const char *OP_LOG_LOCK_NAME = "op_log";

@@ -22,7 +22,7 @@ int32_t read_driver_version(uint32_t parts[DRIVER_VERSION_PARTS])
     char text[DRIVER_VERSION_SIZE];
     if (memset_s(text, sizeof(text), 0, sizeof(text)) != 0) {
         puts("Init drv_version buff failed.");
-        return -1;
+        return STATUS_FAILED;
     }
     int32_t status = get_driver_version(g_device_target, text);
     if (status != 0) {
@@ -33,14 +33,14 @@ int32_t read_driver_version(uint32_t parts[DRIVER_VERSION_PARTS])
     text[sizeof(text) - 1] = '\0';
     if (text[0] == '\0') {
         puts("Get driver version failed.");
-        return -1;
+        return STATUS_FAILED;
     }
     char *rest = nullptr;
     const char *word = strtok_r(text, " ", &rest);
     for (uint32_t i = 0; i < DRIVER_VERSION_PARTS; ++i) {
         parts[i] = 0;
     }
-    status = (word == nullptr) ? -6 : parse_version_string(word, parts);
+    status = (word == nullptr) ? STATUS_BAD_ARGUMENT : parse_version_string(word, parts);
     if (status != 0) {
         printf("Invalid driver version with (%s)\n", text);
         return status;
@@ -75,7 +75,7 @@ int32_t check_pci_device_id(const char *path, ResourceTemplate *record)
     }
     if (file_id != card_id) {
         printf("Error happened when reading %s, Incorrect PCIDID 0x%x.\n", path, card_id);
-        return -1;
+        return STATUS_FAILED;
     }
     if ((record->mode & MODE_PCIDID) != 0) {
         record->PCIDID = file_id;
@@ -88,19 +88,19 @@ int32_t check_pci_device_id(const char *path, ResourceTemplate *record)
 int32_t parse_version_string(const char *text, uint32_t parts[DRIVER_VERSION_PARTS])
 {
     if (text == nullptr) {
-        return -6;
+        return STATUS_BAD_ARGUMENT;
     }
     uint32_t index = 0;
     for (const char *c = text; *c != '\0'; ++c) {
         if (*c == '.') {
             if (++index >= DRIVER_VERSION_PARTS) {
-                return -6;
+                return STATUS_BAD_ARGUMENT;
             }
         } else if (*c >= '0' && *c <= '9') {
             // Unsigned arithmetic: an overlong part wraps instead of failing.
             parts[index] = parts[index] * 10 + static_cast<uint32_t>(*c - '0');
         } else {
-            return -6;
+            return STATUS_BAD_ARGUMENT;
         }
     }
     return 0;
@@ -110,7 +110,7 @@ int32_t check_min_driver_version(const uint32_t parts[DRIVER_VERSION_PARTS])
 {
     for (uint32_t i = 0; i < DRIVER_VERSION_PARTS; ++i) {
         if (MIN_DRIVER_VERSION[i] > parts[i]) {
-            return -1;
+            return STATUS_FAILED;
         }
         if (MIN_DRIVER_VERSION[i] < parts[i]) {
             return 0;
@@ -146,7 +146,7 @@ int32_t check_template_identity(const char *path, ResourceTemplate *record)
     }
     if (metadata != checksum) {
         printf("Error happened when reading %s, Incorrect METADATA.\n", path);
-        return -1;
+        return STATUS_FAILED;
     }
     return 0;
 }

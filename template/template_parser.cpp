@@ -29,7 +29,7 @@ int32_t read_number(const char *path, const char *section, const TemplateKey &ke
     }
     if (value > key.bound) {
         printf("%s %u out of range[ %u, %u]\n", key.name, value, 0u, key.bound);
-        return -1;
+        return STATUS_FAILED;
     }
     set_key_element(record, key, index, value);
     return 0;
@@ -52,7 +52,7 @@ int32_t read_table_key(const char *path, const char *section, const TemplateKey 
     }
     char key_name[KEY_NAME_SIZE];
     for (uint32_t pf = 0; pf < key.count; ++pf) {
-        if (sprintf_s(key_name, sizeof(key_name), "%s%02u", key.name, pf) == -1) {
+        if (sprintf_s(key_name, sizeof(key_name), "%s%02u", key.name, pf) == STATUS_FAILED) {
             // The lookup below then fails and names the problem.
             puts("Failed to sprintf key string");
         }
@@ -85,19 +85,19 @@ int32_t parse_template_file(const char *path, ResourceTemplate *record)
 {
     if (memset_s(record, sizeof(ResourceTemplate), 0, sizeof(ResourceTemplate)) != 0) {
         puts("Init config data failed!");
-        return -1;
+        return STATUS_FAILED;
     }
     char path_copy[PATH_COPY_SIZE];
     size_t path_size = (path == nullptr) ? 0 : strlen(path) + 1;
     if (memcpy_s(path_copy, sizeof(path_copy), path, path_size) != 0) {
         puts("Copy data failed!");
-        return -1;
+        return STATUS_FAILED;
     }
     char section[SECTION_SIZE];
     static constexpr char CONFIG_SECTION[] = "CONFIG";
     if (memcpy_s(section, sizeof(section), CONFIG_SECTION, sizeof(CONFIG_SECTION)) != 0) {
         puts("Copy data failed!");
-        return -1;
+        return STATUS_FAILED;
     }
 
     uint32_t version = 0;
@@ -108,7 +108,7 @@ int32_t parse_template_file(const char *path, ResourceTemplate *record)
     }
     if (version > VERSION_MAX) {
         printf("%s %u out of range[ %u, %u]\n", "VERSION", version, 0u, VERSION_MAX);
-        return -1;
+        return STATUS_FAILED;
     }
     record->mode = version >> 1;  // the lowest bit of VERSION has no meaning
 

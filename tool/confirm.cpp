@@ -23,7 +23,7 @@ int32_t read_answer(char (&answer)[ANSWER_SIZE])
     answer[0] = '\0';
     // The prompt must be on screen (or in the pipe) before we wait.
     fflush(stdout);
-    return scanf_s("%s", answer, ANSWER_SIZE) == -1 ? -1 : 0;
+    return scanf_s("%s", answer, ANSWER_SIZE) == STATUS_FAILED ? STATUS_FAILED : 0;
 }
 
 }  // namespace
@@ -35,10 +35,10 @@ int32_t confirm_operation()
     puts("\nEnter [yes] to continue:");
     if (read_answer(answer) != 0) {
         puts("Input string(yes) failed.");
-        return -1;
+        return STATUS_FAILED;
     }
     if (!str_equal(answer, "yes")) {
-        return -1;
+        return STATUS_FAILED;
     }
 
     for (const char *line : WARNING_BANNER) {
@@ -47,7 +47,7 @@ int32_t confirm_operation()
     puts("Enter [agree] to continue:");
     if (read_answer(answer) != 0) {
         puts("Input string(agree) failed.");
-        return -1;
+        return STATUS_FAILED;
     }
     return str_equal(answer, "agree") ? 0 : -1;
 }

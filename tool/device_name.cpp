@@ -50,12 +50,12 @@ int32_t copy_device_name(const char *name, DeviceTarget *target, const char *cop
     size_t length = bounded_name_length(name);
     if (length >= DEVICE_NAME_SIZE) {
         puts("Input parameter of device name is too long.");
-        return -8;
+        return STATUS_NAME_TOO_LONG;
     }
     int32_t ret = strncpy_s(target->name, DEVICE_NAME_SIZE, name, length);
     if (ret != 0) {
         printf("%s: %d.\n", copy_failed, ret);
-        return -1;
+        return STATUS_FAILED;
     }
     return init_device_id(name, target);
 }
@@ -65,7 +65,7 @@ int32_t copy_device_name(const char *name, DeviceTarget *target, const char *cop
 int32_t copy_other_device_name(const char *name, DeviceTarget *target)
 {
     if (name == nullptr) {
-        return -6;
+        return STATUS_BAD_ARGUMENT;
     }
     return copy_device_name(name, target, "Copy dev name info failed");
 }

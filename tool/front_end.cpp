@@ -6,8 +6,8 @@
 #include <csignal>
 #include <cstdio>
 
+#include "bounded/status.h"
 #include "channel/template_exchange.h"
-#include "fileaccess/path_check.h"
 #include "oplog/management.h"
 #include "tool/device_name.h"
 #include "tool/display.h"
@@ -51,26 +51,23 @@ int32_t check_args(int argc, const char *const argv[])
 {
     if (argc != 2 && argc != 4) {
         print_usage();
-        return -1;
+        return STATUS_FAILED;
     }
     // Help is tested before the option, so "-h -f x" is refused too.
     if (str_equal(argv[1], "-h") || str_equal(argv[1], "--help")) {
         print_usage();
-        return -1;
+        return STATUS_FAILED;
     }
     if (argc == 4 && !str_equal(argv[2], "-f") && !str_equal(argv[2], "--file")) {
         print_usage();
-        return -1;
+        return STATUS_FAILED;
     }
     return 0;
 }
 
 int32_t create_fwlog_dir(const char *path)
 {
-    if (check_folder_exist(path) == 0) {
-        return 0;
-    }
-    int32_t status = create_folder(path);
+    int32_t status = ensure_folder(path);
     if (status != 0) {
         printf("Firmware log directory[%s] can not be created.\n", path);
     }
