@@ -38,7 +38,8 @@ installed_files_ok() {  # root label
     [ -x "$root/sbin/zorviconfig" ] && [ -f "$root/sbin/zorviconfig" ] ||
         fail "$label: sbin/zorviconfig is an executable file"
     for f in share/man/man8/zorviconfig.8.gz \
-             share/bash-completion/completions/zorviconfig; do
+             share/bash-completion/completions/zorviconfig \
+             share/doc/zorviconfig/copyright share/doc/zorviconfig/changelog.Debian.gz; do
         [ -f "$root/$f" ] || fail "$label: $f installed"
     done
     # Every example template of the source tree, and nothing else of it.
@@ -222,6 +223,17 @@ check_package() {
 
     dpkg -x "$deb" "$work/root" || { fail "dpkg -x unpacks the package"; return; }
     installed_files_ok "$work/root/usr" "package"
+
+    # The binary ships stripped; its symbols are in zorviconfig-dbgsym, found by its build id.
+    local build_id debug_file
+    build_id=$(readelf -n "$work/root/usr/sbin/zorviconfig" | awk '/Build ID:/ { print $3 }')
+    debug_file=./usr/lib/debug/.build-id/${build_id:0:2}/${build_id:2}.debug
+    if [ -n "$build_id" ] &&
+        dpkg-deb -c "$work"/pkg/zorviconfig-dbgsym_*.ddeb | awk '{ print $6 }' | grep -qxF "$debug_file"; then
+        pass "zorviconfig-dbgsym holds $debug_file"
+    else
+        fail "zorviconfig-dbgsym holds the debug symbols of build id '$build_id'"
+    fi
 
     if [ -z "$zorvisim" ]; then
         echo "no card simulator in this build: the packaged binary is not run"
