@@ -10,9 +10,16 @@ bash scripts/install-deps.sh
 
 jobs=$(nproc)
 
-# Every C++ file as .clang-format lays it out.
+# Every C++ file as .clang-format lays it out, and every shell file of the
+# tree (named .sh, or with a shell #! line or shell= directive) clean of
+# what shellcheck finds.
 stage_format() {
   git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+  git ls-files -z | xargs -0 awk '
+    FILENAME ~ /\.sh$/ || (FNR == 1 && /^#!.*[\/ ](ba|da)?sh( |$)/) || /^# shellcheck shell=/ {
+      print FILENAME
+      nextfile
+    }' | xargs shellcheck
 }
 
 stage_gcc() {
@@ -82,7 +89,7 @@ stage_valgrind() {
   vg_run 1 'yes\nagree\n' zorvi0 -f "$bad"              # value out of range
   vg_run 1 'yes\nagree\n' zorvi0 --file "$state/none"   # missing file
   vg_run 255 '' zorvi0123456789abcdef                  # device name refused
-  echo "valgrind summaries of $(ls "$logs" | wc -l) runs:"
+  echo "valgrind summaries of $(find "$logs" -name '*.log' | wc -l) runs:"
   grep -hE 'ERROR SUMMARY|definitely lost|indirectly lost|All heap blocks' "$logs"/*.log |
     sed 's/^==[0-9]*== //' | sort | uniq -c
   if grep -L 'ERROR SUMMARY: 0 errors' "$logs"/*.log | grep -q .; then

@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
 # What an administrator gets from an install: the files `cmake --install`
 # lays down, the manual page, the bash completion, and the Debian package,
-# whose binary is run on the simulated card.
+# whose binary is run on the simulated card and which Debian's own checkers
+# must pass.
 #
-# Usage: check_install.sh CHECK SOURCE_DIR BUILD_DIR WORK_DIR [ZORVISIM]
-#   CHECK is one of: files manpage completion package
+# Usage: check_install.sh CHECK SOURCE_DIR BUILD_DIR WORK_DIR [EXTRA]
+#   CHECK is one of: files manpage completion package debian
+#   EXTRA is the zorvisim launcher for package, the C++ compiler for debian
 set -uo pipefail
 export LC_ALL=C
 
@@ -13,6 +15,7 @@ src=$2
 build=$3
 work=$4
 zorvisim=${5:-}
+compiler=${5:-c++}
 
 failures=0
 fail() {
@@ -35,8 +38,9 @@ mkdir -p "$work"
 # The files every install must hold, relative to the prefix.
 installed_files_ok() {  # root label
     local root=$1 label=$2 f
-    [ -x "$root/sbin/zorviconfig" ] && [ -f "$root/sbin/zorviconfig" ] ||
+    if [ ! -f "$root/sbin/zorviconfig" ] || [ ! -x "$root/sbin/zorviconfig" ]; then
         fail "$label: sbin/zorviconfig is an executable file"
+    fi
     for f in share/man/man8/zorviconfig.8.gz \
              share/bash-completion/completions/zorviconfig \
              share/doc/zorviconfig/copyright share/doc/zorviconfig/changelog.Debian.gz; do
@@ -44,8 +48,8 @@ installed_files_ok() {  # root label
     done
     # Every example template of the source tree, and nothing else of it.
     local want have
-    want=$(cd "$src/examples" && ls -1 -- *.ini README.md 2>/dev/null | sort)
-    have=$(cd "$root/share/doc/zorviconfig/examples" 2>/dev/null && ls -1 | sort)
+    want=$(cd "$src/examples" && printf '%s\n' *.ini README.md | sort)
+    have=$(find "$root/share/doc/zorviconfig/examples" -mindepth 1 -printf '%f\n' 2>/dev/null | sort)
     expect_eq "$label: examples installed" "$want" "$have"
     if ! gzip -dc "$root/share/man/man8/zorviconfig.8.gz" | cmp -s - "$src/packaging/zorviconfig.8"; then
         fail "$label: the installed manual page is the source page"
@@ -133,8 +137,8 @@ check_completion() {
     mkdir -p "$files/sub"
     touch "$files/basic.ini" "$files/full.ini" "$files/notes.txt"
     local netdevs l_netdevs
-    netdevs=$(ls /sys/class/net | sort | tr '\n' ' ')
-    l_netdevs=$(ls /sys/class/net | grep '^l' | sort | tr '\n' ' ')
+    netdevs=$(find /sys/class/net -mindepth 1 -maxdepth 1 -printf '%f\n' | sort | tr '\n' ' ')
+    l_netdevs=$(find /sys/class/net -mindepth 1 -maxdepth 1 -name 'l*' -printf '%f\n' | sort | tr '\n' ' ')
     # Each row: expected replies (sorted, space separated) | the words typed,
     # the last one being the word under the cursor.
     local rows=(
@@ -246,9 +250,9 @@ check_package() {
     expect_eq "--help exits 255" 255 "$sim_status"
     expect_eq "--help prints the usage" "$(printf '\nUsage:\n\tzorviconfig <device, e.g. zorvi0>\n\t\tDisplay resource configuration\n\n\tzorviconfig <device, e.g. zorvi0> -f|--file [template file]\n\t\tLoad resource configuration template file\n')" "$sim_out"
 
-    local template
-    template=$(ls "$work"/root/usr/share/doc/zorviconfig/examples/*.ini 2>/dev/null | head -n 1)
-    if [ -z "$template" ]; then
+    local templates=("$work"/root/usr/share/doc/zorviconfig/examples/*.ini)
+    local template=${templates[0]}
+    if [ ! -f "$template" ]; then
         fail "the package carries an example template"
         return
     fi
@@ -297,8 +301,65 @@ check_package() {
     fi
 }
 
+# The package of a hardened build as Debian's checkers see it: lintian finds
+# no error and no warning in it or its debug package, and hardening-check
+# finds every feature in the packaged binary. Two features show in the
+# machine code only where it needs them: stack clash probes appear only in a
+# frame larger than a page, which this tool has none of, and the linker marks
+# control-flow protection only when every object carries it, which the C
+# library's own start files do not on Debian 12. For those two, every
+# compilation unit must have been built with the flag, as its debug
+# information records.
+check_debian() {
+    local tool
+    for tool in lintian hardening-check readelf; do
+        command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+    done
+    if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg" >"$work/cpack.log" 2>&1; then
+        cat "$work/cpack.log"
+        fail "cpack -G DEB builds the package"
+        return
+    fi
+    if lintian --fail-on error,warning --tag-display-limit 0 -I -E --pedantic \
+        "$work"/pkg/*.deb "$work"/pkg/*.ddeb; then
+        pass "lintian finds no error and no warning"
+    else
+        fail "lintian finds no error and no warning"
+    fi
+
+    if ! dpkg -x "$work"/pkg/zorviconfig_*.deb "$work/root" ||
+        ! dpkg -x "$work"/pkg/zorviconfig-dbgsym_*.ddeb "$work/root"; then
+        fail "dpkg -x unpacks both packages"
+        return
+    fi
+    local report producers units line
+    report=$(hardening-check "$work/root/usr/sbin/zorviconfig")
+    echo "$report"
+    # readelf misses the interpreter a debug file has no room for; nothing else is lost.
+    producers=$(readelf --debug-dump=info "$work"/root/usr/lib/debug/.build-id/*/*.debug 2>/dev/null |
+        grep 'DW_AT_producer')
+    units=$(grep -c . <<<"$producers")
+    [ "$units" -gt 0 ] || fail "the debug symbols record the compile options"
+    while IFS= read -r line; do
+        case $line in
+        *:) ;;  # the file name
+        *": yes"*) ;;
+        *"Stack clash protection: unknown"*)
+            expect_eq "units built with -fstack-clash-protection" "$units" \
+                "$(grep -c -- '-fstack-clash-protection' <<<"$producers")" ;;
+        *"Control flow integrity: no"*)
+            if readelf -n "$("$compiler" -print-file-name=Scrt1.o)" | grep -q 'IBT, SHSTK'; then
+                fail "the C start files are marked, so the binary must be: $line"
+            fi
+            expect_eq "units built with -fcf-protection" "$units" \
+                "$(grep -c -- '-fcf-protection' <<<"$producers")" ;;
+        *) fail "hardening-check:$line" ;;
+        esac
+    done <<<"$report"
+}
+
 case $check in
-files | manpage | completion | package) "check_$check" ;;
+files | manpage | completion | package | debian) "check_$check" ;;
 *)
     echo "unknown check: $check"
     exit 2
