@@ -30,6 +30,11 @@ uint32_t card_covered_length(uint32_t mode)
 
 namespace {
 
+// The checksum covers the body, from offset 32; a fetch asks for the base
+// block's 352 bytes.
+constexpr size_t BODY_OFFSET = 32;
+constexpr uint32_t FETCH_LENGTH = 352;
+
 const uint8_t *bytes_of(const ResourceTemplate *record)
 {
     return reinterpret_cast<const uint8_t *>(record);
@@ -57,7 +62,7 @@ uint8_t card_check_store(const ResourceTemplate *request)
     if (request->length != card_covered_length(request->mode)) {
         return CARD_STATUS_BAD_LENGTH;
     }
-    if (request->crc != card_crc32(bytes_of(request) + TEMPLATE_BODY_OFFSET, request->length)) {
+    if (request->crc != card_crc32(bytes_of(request) + BODY_OFFSET, request->length)) {
         return CARD_STATUS_BAD_CRC;
     }
     return CARD_STATUS_OK;
@@ -69,5 +74,5 @@ uint8_t card_check_fetch(const ResourceTemplate *request)
     if (status != CARD_STATUS_OK) {
         return status;
     }
-    return request->length == TEMPLATE_BASE_LENGTH ? CARD_STATUS_OK : CARD_STATUS_BAD_LENGTH;
+    return request->length == FETCH_LENGTH ? CARD_STATUS_OK : CARD_STATUS_BAD_LENGTH;
 }

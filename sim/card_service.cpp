@@ -31,11 +31,15 @@ struct RequestShape {
     RequestKind kind;
 };
 
+// The driver's own numbers, never the tool's constants: a tool that sends
+// another module, command or size is refused, not served.
+constexpr unsigned long TOOL_REQUEST_CODE = 0x7818;
+constexpr uint32_t VERSION_REPLY_SIZE = 128;
+constexpr uint32_t RECORD_SIZE = 1024;
 const RequestShape SHAPES[] = {
-    {QUERY_MODULE, DRIVER_VERSION_CMD, DRIVER_VERSION_IN_SIZE, DRIVER_VERSION_SIZE,
-     RequestKind::VERSION},
-    {QUERY_MODULE, PCI_DEVICE_ID_CMD, PCI_DEVICE_ID_SIZE, PCI_DEVICE_ID_SIZE, RequestKind::PCIDID},
-    {TEMPLATE_MODULE, TEMPLATE_CMD, TEMPLATE_IO_SIZE, TEMPLATE_IO_SIZE, RequestKind::FETCH},
+    {2, 16, 4, VERSION_REPLY_SIZE, RequestKind::VERSION},
+    {2, 29, 2, 2, RequestKind::PCIDID},
+    {4, 0x16800, RECORD_SIZE, RECORD_SIZE, RequestKind::FETCH},
 };
 
 const RequestShape *shape_of(const ToolMessage *message)
@@ -187,7 +191,7 @@ uint8_t injected_status(const char *state, RequestKind kind)
 
 int serve_version(const char *state, void *out)
 {
-    char reply[DRIVER_VERSION_SIZE] = {};
+    char reply[VERSION_REPLY_SIZE] = {};
     // Absent or empty file: the driver answers with no text.
     read_file(path_in(state, "driver_version"), reply, sizeof(reply));
     memcpy(out, reply, sizeof(reply));
@@ -267,7 +271,7 @@ int serve(const char *state, ToolMessage *message, std::string *arrived, int *er
     }
     // The driver copies the request in before it answers, so the reply may
     // overwrite it in place.
-    alignas(ResourceTemplate) uint8_t in[TEMPLATE_IO_SIZE] = {};
+    alignas(ResourceTemplate) uint8_t in[RECORD_SIZE] = {};
     memcpy(in, message->in_buf, message->in_size);
     arrived->assign(reinterpret_cast<const char *>(in), message->in_size);
 
@@ -306,7 +310,7 @@ int sim_serve_ioctl(const char *state, int fd, int open_flags, unsigned long req
     std::string arrived;
     int result = -1;
     *error = 0;
-    if (request != TOOL_IOCTL_CMD) {
+    if (request != TOOL_REQUEST_CODE) {
         *error = ENOTTY;  // not ours to read: the argument may be anything
     } else if (arg == nullptr) {
         *error = EFAULT;

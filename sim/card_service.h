@@ -4,6 +4,9 @@
 
 #include <cstddef>
 
+// The driver's tool device, the only path the preload answers for.
+constexpr const char *SIM_DEVICE_PATH = "/dev/nictool_dev";
+
 // Environment variable naming the state folder; set by the launcher.
 constexpr const char *SIM_STATE_ENV = "ZORVISIM_STATE";
 

@@ -13,7 +13,6 @@
 #include <cstring>
 #include <iterator>
 
-#include "channel/tool_message.h"
 #include "sim/card_service.h"
 
 namespace {
@@ -42,7 +41,7 @@ F next_definition(const char *name)
 // The device path is absolute, so openat's folder descriptor does not matter.
 bool is_tool_device(const char *path)
 {
-    return path != nullptr && sim_state_folder() != nullptr && strcmp(path, TOOL_DEVICE_PATH) == 0;
+    return path != nullptr && sim_state_folder() != nullptr && strcmp(path, SIM_DEVICE_PATH) == 0;
 }
 
 // The ways into open: plain and 64-bit, with and without a folder descriptor,
