@@ -37,16 +37,17 @@ def words(text, folder):
 
 def card_record(path, extra=""):
     """A .card fixture: lines OFFSET TYPE VALUE...; every byte not named is zero.
-    `extra` is one more such line, laid over the file's bytes."""
+    `extra` holds more such lines, split by ";", laid over the file's bytes."""
     record, named = bytearray(1024), set()
-    lines = list(enumerate(open(path, encoding="utf-8"), 1)) + [("extra", extra)]
+    lines = list(enumerate(open(path, encoding="utf-8"), 1)) + [("extra", x) for x in extra.split(";")]
     for number, line in lines:
         fields = shlex.split(line, comments=True)
         if not fields:
             continue
         offset, kind, values = int(fields[0], 0), fields[1], fields[2:]
         data = (unescape(values[0]) if kind == "text" else
-                b"".join(int(v, 0).to_bytes(TYPES[kind], "little") for v in values))
+                b"".join(int(v.split("*")[0], 0).to_bytes(TYPES[kind], "little") *
+                         int(v.split("*")[1] if "*" in v else 1) for v in values))
         span = set(range(offset, offset + len(data)))
         if (span & named and number != "extra") or offset + len(data) > 1024:
             raise CaseFailed(f"{path}:{number}: bytes named twice or past the record")
@@ -276,7 +277,8 @@ def check(machine, run, before, window):
             got = machine.read(f"cards/{name}/template.bin", None)
             stated.add(name)
             want_card = None if w[1] == b"none" else card_record(
-                os.path.join(machine.table_dir, w[1].decode()))
+                os.path.join(machine.table_dir, w[1].decode()),
+                rest.split(None, 2)[2] if len(w) > 2 else "")
             if got != want_card:
                 problems.append(f"card {name} holds {'nothing' if got is None else 'other bytes'}"
                                 + (": " + field_diff(want_card, got) if got and want_card else ""))
