@@ -14,7 +14,7 @@ STAMP = re.compile(r"\[(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)\]|\[(\d\d:\d\d:\d\d)\]")
 LOG = "opt/zorvi/operation_logs/operations.log"
 LOCK = "opt/zorvi/locks/op_log"
 SETUP = {"card", "nocard", "driver", "fault", "template", "file", "write", "edit", "append",
-         "fifo", "opt", "optfs", "fill", "lock", "unlock", "parallel"}
+         "fifo", "opt", "optfs", "fill", "lock", "unlock", "parallel", "rm", "readonly"}
 TYPES = {"u8": 1, "u16": 2, "u32": 4}
 
 
@@ -79,7 +79,7 @@ class Machine:
     def __init__(self, args, table_dir):
         self.args, self.table_dir = args, table_dir
         self.dir = tempfile.mkdtemp(prefix="zorvicase.")
-        self.lock_fd, self.mounted = None, False
+        self.lock_fd, self.mounted, self.readonly = None, False, False
         subprocess.run([args.sim, "--state", self.dir, "--", "true"], check=True)
 
     def path(self, relative):
@@ -150,14 +150,19 @@ class Machine:
                             "zorvicase", self.path("opt")], check=True)
             self.mounted = True
         elif word == "fill":
-            with open(self.path("opt/filler"), "wb") as f:
-                try:
-                    while f.write(b"x" * 4096):
-                        f.flush()
-                except OSError:
+            fd = os.open(self.path("opt/filler"), os.O_WRONLY | os.O_CREAT, 0o600)
+            try:
+                while os.write(fd, b"x" * 4096):
                     pass
+            except OSError:
+                os.close(fd)
         elif word in ("lock", "unlock"):
             self.set_lock(word == "lock")
+        elif word == "rm":
+            os.unlink(self.path(text(0))) if os.path.isfile(self.path(text(0))) else shutil.rmtree(
+                self.path(text(0)))
+        elif word == "readonly":
+            self.readonly = True
 
 
 class Run:
@@ -171,7 +176,8 @@ def spawn(machine, run, argv):
     env = dict(os.environ)
     env["PATH"] = ":".join(machine.args.path + [env.get("PATH", "/usr/bin:/bin")])
     stdin = {"closed": None, "null": subprocess.DEVNULL}.get(run.stdin, subprocess.PIPE)
-    cmd = [machine.args.sim, "--state", machine.dir, "--"] + argv
+    cmd = [machine.args.sim, "--state", machine.dir] + ["--readonly-opt"] * machine.readonly + [
+        "--"] + argv
     preexec = (lambda: os.close(0)) if run.stdin == "closed" else None
     p = subprocess.Popen(cmd, stdin=stdin if preexec is None else subprocess.DEVNULL,
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=machine.dir, env=env,
@@ -203,8 +209,8 @@ def do_event(machine, p, out, word, rest):
     elif word == "input":
         p.stdin.write(w[0])
         p.stdin.flush()
-    elif word in ("lock", "unlock"):
-        machine.set_lock(word == "lock")
+    elif word in ("lock", "unlock", "rm"):
+        machine.setup(word, rest)
     elif word in ("log", "waitlog"):
         while len(records(machine.read(LOG).decode("latin-1"))) != int(rest):
             if word == "log" or time.monotonic() > deadline:
@@ -265,8 +271,7 @@ def check(machine, run, before, window):
     opens = sum(1 for j in journal if j.startswith("open ") and "errno=0 " in j)
     if opens != sum(1 for j in journal if j.startswith("close ")):
         problems.append("a tool-device descriptor was left open")
-    log = machine.read(LOG).decode("latin-1")
-    new_log = records(log[len(before["log"]):] if log.startswith(before["log"]) else log)
+    new_log = records(read_log(machine, before["log"]))
     stated = set()
     for word, rest, line in run.checks:
         w = words(rest, d)
@@ -303,7 +308,8 @@ def check(machine, run, before, window):
             elif what == "size":
                 ok = os.path.getsize(path) == int(w[2])
             elif what == "starts":
-                ok = machine.read(w[0].decode()).startswith(w[2])
+                with open(path, "rb") as f:
+                    ok = f.read(len(w[2])) == w[2]
             else:
                 ok = machine.read(w[0].decode()) == w[1]
             if not ok:
@@ -335,10 +341,30 @@ def check(machine, run, before, window):
         raise CaseFailed(f"run at line {run.line}: " + "\n".join(problems))
 
 
+def log_state(machine):
+    try:
+        info = os.stat(machine.path(LOG))
+        return (info.st_ino, info.st_size)
+    except OSError:
+        return (None, 0)
+
+
+def read_log(machine, before):
+    """What the operation log gained since `before`, or all of a new log."""
+    inode, size = log_state(machine)
+    skip = before[1] if inode == before[0] and size >= before[1] else 0
+    try:
+        with open(machine.path(LOG), "rb") as f:
+            f.seek(skip)
+            return f.read().decode("latin-1")
+    except OSError:
+        return ""
+
+
 def snapshot(machine):
     cards = {n: machine.read(f"cards/{n}/template.bin", None)
              for n in os.listdir(machine.path("cards"))}
-    return {"journal": machine.read("journal").decode(), "log": machine.read(LOG).decode("latin-1"),
+    return {"journal": machine.read("journal").decode(), "log": log_state(machine),
             "syslog": len(machine.read("syslog").splitlines()), "cards": cards}
 
 

@@ -46,30 +46,4 @@ std::string capture_stdout(const std::function<void()> &body)
     return testing::internal::GetCapturedStdout();
 }
 
-uint32_t reference_crc32(const void *data, size_t length)
-{
-    const auto *bytes = static_cast<const uint8_t *>(data);
-    uint32_t reg = 0;
-    for (size_t i = 0; i < length; ++i) {
-        reg ^= static_cast<uint32_t>(bytes[i]) << 24;
-        for (int bit = 0; bit < 8; ++bit) {
-            reg = (reg & 0x80000000u) ? (reg << 1) ^ 0x04C11DB7u : reg << 1;
-        }
-    }
-    return ~reg;
-}
-
-std::string load_prompts(const std::string &file, const std::string &device)
-{
-    return "\nTemplate " + file + " will be configured to device " + device +
-           "\n"
-           "\nEnter [yes] to continue:\n"
-           "################################################################################\n"
-           "# WARNING! This operation will modify the default configuration. The config    #\n"
-           "# file must be confirmed by Kx3310 manufacturer. DO NOT modify it without      #\n"
-           "# permission. Otherwise, it may cause unrecoverable consequences.              #\n"
-           "################################################################################\n"
-           "Enter [agree] to continue:\n";
-}
-
 }  // namespace zorvitest
