@@ -1,5 +1,8 @@
 // Run records at the edges of their 1024-byte buffers: the result word, the
-// command-line prefix, the lock file name and the longest begin records.
+// command-line prefix, the lock file name and the longest begin records. Run
+// on the simulated machine (see CMakeLists.txt), whose /opt is the test's own.
+#include <gtest/gtest.h>
+
 #include <climits>
 #include <cstring>
 #include <string>
@@ -8,7 +11,7 @@
 #include "oplog/management.h"
 #include "oplog/operation_log.h"
 #include "oplog/run_records.h"
-#include "private_opt.h"
+#include "tests/harness/test_util.h"
 
 namespace {
 
@@ -81,55 +84,51 @@ TEST(InputPrefix, CommandLinesBeyondTheBuffer)
 
 TEST(ToolLock, NameThatDoesNotFitTheLockPath)
 {
-    EXPECT_IN_PRIVATE_OPT([] {
-        int64_t handle = 0;
-        int32_t status = 0;
-        // A name that makes the path 512 characters long.
-        std::string name(512 - strlen("/opt/zorvi/locks/"), 'n');
-        EXPECT_EQ(capture_stdout([&] { status = get_tool_lock(name.c_str(), 1, &handle); }),
-                  "Strcat_s lock file name failed.\n");
-        EXPECT_EQ(status, -6);
-        name.pop_back();  // 511 fits the buffer (the file system may refuse the name)
-        EXPECT_EQ(capture_stdout([&] { status = get_tool_lock(name.c_str(), 1, &handle); }), "");
-        EXPECT_NE(status, -6);
-    });
+    int64_t handle = 0;
+    int32_t status = 0;
+    // A name that makes the path 512 characters long.
+    std::string name(512 - strlen("/opt/zorvi/locks/"), 'n');
+    EXPECT_EQ(capture_stdout([&] { status = get_tool_lock(name.c_str(), 1, &handle); }),
+              "Strcat_s lock file name failed.\n");
+    EXPECT_EQ(status, -6);
+    name.pop_back();  // 511 fits the buffer (the file system may refuse the name)
+    EXPECT_EQ(capture_stdout([&] { status = get_tool_lock(name.c_str(), 1, &handle); }), "");
+    EXPECT_NE(status, -6);
 }
 
 TEST(RunRecords, LongestPrefixes)
 {
-    EXPECT_IN_PRIVATE_OPT([] {
-        EXPECT_EQ(init_operation_log("/opt/zorvi/"), 0);
-        const std::string log_path = "/opt/zorvi/operation_logs/operations.log";
-        // Prefix = 22 (time) + 3 + the line; the line is "a... b...".
-        for (size_t line : {988u, 989u}) {
-            const std::string a500(500, 'a');
-            const std::string rest(line - 501, 'b');
-            const char *argv[] = {a500.c_str(), rest.c_str()};
-            int32_t status = 0;
-            const std::string out = capture_stdout([&] {
-                record_user_input(2, argv);
-                status = write_begin_log();
-                write_result_log(7);
-            });
-            EXPECT_EQ(strlen(g_input_buf), line + 25);
-            const std::string log = zorvitest::read_file(log_path);
-            if (line == 988) {  // a begin record of 1023 characters
-                EXPECT_EQ(status, 0);
-                EXPECT_EQ(log, std::string(g_input_buf) + "[Begin].\r\n");
-                EXPECT_EQ(log.size(), 1023u);
-                // No room for the end time: the result record is given up.
-                EXPECT_EQ(out, "Snprintf result_str offset failed.\n");
-            } else {
-                EXPECT_EQ(status, -1);
-                EXPECT_EQ(out, "Snprintf operation log failed.\n");
-                EXPECT_EQ(log.find(std::string(g_input_buf)), std::string::npos);
-            }
-            // The lock is free again (a second open file would conflict with it).
-            int64_t handle = 0;
-            EXPECT_EQ(get_file_lock("/opt/zorvi/locks/op_log", 0, &handle), 0);
-            EXPECT_EQ(release_file_lock(&handle), 0);
+    EXPECT_EQ(init_operation_log("/opt/zorvi/"), 0);
+    const std::string log_path = "/opt/zorvi/operation_logs/operations.log";
+    // Prefix = 22 (time) + 3 + the line; the line is "a... b...".
+    for (size_t line : {988u, 989u}) {
+        const std::string a500(500, 'a');
+        const std::string rest(line - 501, 'b');
+        const char *argv[] = {a500.c_str(), rest.c_str()};
+        int32_t status = 0;
+        const std::string out = capture_stdout([&] {
+            record_user_input(2, argv);
+            status = write_begin_log();
+            write_result_log(7);
+        });
+        EXPECT_EQ(strlen(g_input_buf), line + 25);
+        const std::string log = zorvitest::read_file(log_path);
+        if (line == 988) {  // a begin record of 1023 characters
+            EXPECT_EQ(status, 0);
+            EXPECT_EQ(log, std::string(g_input_buf) + "[Begin].\r\n");
+            EXPECT_EQ(log.size(), 1023u);
+            // No room for the end time: the result record is given up.
+            EXPECT_EQ(out, "Snprintf result_str offset failed.\n");
+        } else {
+            EXPECT_EQ(status, -1);
+            EXPECT_EQ(out, "Snprintf operation log failed.\n");
+            EXPECT_EQ(log.find(std::string(g_input_buf)), std::string::npos);
         }
-    });
+        // The lock is free again (a second open file would conflict with it).
+        int64_t handle = 0;
+        EXPECT_EQ(get_file_lock("/opt/zorvi/locks/op_log", 0, &handle), 0);
+        EXPECT_EQ(release_file_lock(&handle), 0);
+    }
 }
 
 }  // namespace
