@@ -24,5 +24,6 @@ echo
 echo "=== the operation log (/opt/zorvi/operation_logs/operations.log inside the sandbox)"
 echo "    $state/opt/zorvi/operation_logs/operations.log:"
 sed 's/\r$//; s/^/    /' "$state/opt/zorvi/operation_logs/operations.log"
-echo "=== the system log of the simulated machine: $state/syslog"
+echo "=== the system log of the simulated machine (zorvisim log --state $state):"
+zorvisim log --state "$state" | sed 's/^/    /'
 echo "=== the card's stored template: $state/cards/zorvi0/template.bin"

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "channel/tool_message.h"
@@ -368,7 +369,8 @@ void sim_record_syslog(const char *state, const char *identity, int option, int 
     StateLock lock(state);
     append_line(
         state, "syslog",
-        "syslog pid=" + std::to_string(getpid()) + " identity=" + hex(identity, strlen(identity)) +
-            " option=" + std::to_string(option) + " facility=" + std::to_string(facility) +
-            " priority=" + std::to_string(priority) + " message=" + hex(message, length) + "\n");
+        "syslog pid=" + std::to_string(getpid()) + " time=" + std::to_string(time(nullptr)) +
+            " identity=" + hex(identity, strlen(identity)) + " option=" + std::to_string(option) +
+            " facility=" + std::to_string(facility) + " priority=" + std::to_string(priority) +
+            " message=" + hex(message, length) + "\n");
 }

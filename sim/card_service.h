@@ -9,6 +9,9 @@ constexpr const char *SIM_DEVICE_PATH = "/dev/nictool_dev";
 
 // Environment variable naming the state folder; set by the launcher.
 constexpr const char *SIM_STATE_ENV = "ZORVISIM_STATE";
+// Set to "1" by the launcher's --syslog-through: system-log calls are then
+// passed on to the C library as well as captured.
+constexpr const char *SIM_SYSLOG_THROUGH_ENV = "ZORVISIM_SYSLOG_THROUGH";
 
 // The state folder the launcher named; nullptr when none, and then the
 // preload library passes every call on.
@@ -26,6 +29,6 @@ bool sim_device_present(const char *state);
 void sim_journal_open(const char *state, const char *path, int flags, int result, int error);
 void sim_journal_close(const char *state, int fd);
 
-// Appends one captured system-log message.
+// Appends one captured system-log message, with the time it was sent.
 void sim_record_syslog(const char *state, const char *identity, int option, int facility,
                        int priority, const char *message, size_t length);

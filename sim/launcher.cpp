@@ -1,12 +1,14 @@
 // zorvisim: runs a command on the simulated machine. The command replaces
 // this process (same pid, signals and exit status pass straight through) in a
 // private mount namespace where /opt is the state folder's own "opt", with the
-// preload library answering for the tool device.
+// preload library answering for the tool device. `zorvisim log` prints the
+// system-log records the library captured.
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -14,6 +16,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 #include "sim/card_service.h"
@@ -26,13 +29,20 @@ constexpr const char *DEFAULT_PCI_DEVICE_ID = "0x3310\n";
 constexpr const char *DEFAULT_DRIVER_VERSION = "1.4.3.0";
 constexpr const char *PRELOAD_NAME = "libzorvisim.so";
 
-void usage()
+constexpr const char *USAGE =
+    "usage: zorvisim [--state DIR] [--readonly-opt] [--syslog-through] [--] COMMAND [ARGS...]\n"
+    "       zorvisim log [--state DIR]\n"
+    "Runs COMMAND with a simulated tool device and a private /opt (DIR/opt).\n"
+    "DIR defaults to ./zorvisim-state and is created with card zorvi0 when missing.\n"
+    "  --readonly-opt    the private /opt is read-only\n"
+    "  --syslog-through  COMMAND's system-log calls also reach the machine's /dev/log\n"
+    "  log               prints the system-log records kept in DIR/syslog as a syslog\n"
+    "                    daemon files them, one line each\n";
+
+[[noreturn]] void usage_error(const std::string &what)
 {
-    fputs(
-        "usage: zorvisim [--state DIR] [--readonly-opt] [--] COMMAND [ARGS...]\n"
-        "Runs COMMAND with a simulated tool device and a private /opt (DIR/opt).\n"
-        "DIR defaults to ./zorvisim-state and is created with card zorvi0 when missing.\n",
-        stderr);
+    fprintf(stderr, "zorvisim: %s\nTry 'zorvisim --help' for more information.\n", what.c_str());
+    exit(125);
 }
 
 [[noreturn]] void fail(const std::string &what)
@@ -160,7 +170,7 @@ void mount_private_opt(const std::string &state, bool readonly)
     }
 }
 
-void set_environment(const std::string &state, const std::string &preload)
+void set_environment(const std::string &state, const std::string &preload, bool syslog_through)
 {
     const char *existing = getenv("LD_PRELOAD");
     std::string preloads = preload;
@@ -174,9 +184,89 @@ void set_environment(const std::string &state, const std::string &preload)
     asan_options += "verify_asan_link_order=0";
     if (setenv("LD_PRELOAD", preloads.c_str(), 1) != 0 ||
         setenv(SIM_STATE_ENV, state.c_str(), 1) != 0 ||
-        setenv("ASAN_OPTIONS", asan_options.c_str(), 1) != 0) {
+        setenv("ASAN_OPTIONS", asan_options.c_str(), 1) != 0 ||
+        (syslog_through ? setenv(SIM_SYSLOG_THROUGH_ENV, "1", 1)
+                        : unsetenv(SIM_SYSLOG_THROUGH_ENV)) != 0) {
         fail(system_error("cannot set the environment"));
     }
+}
+
+// The value of `key=` in a captured record; empty when it has none.
+std::string field(const std::string &record, const std::string &key)
+{
+    size_t start = record.find(" " + key + "=");
+    if (start == std::string::npos) {
+        return "";
+    }
+    start += key.size() + 2;
+    return record.substr(start, record.find_first_of(" \n", start) - start);
+}
+
+std::string unhex(const std::string &digits)
+{
+    std::string bytes;
+    for (size_t i = 0; i + 1 < digits.size(); i += 2) {
+        bytes += static_cast<char>(strtol(digits.substr(i, 2).c_str(), nullptr, 16));
+    }
+    return bytes;
+}
+
+// Control characters as a syslog daemon escapes them: '#' and three octal digits.
+std::string escaped(const std::string &text)
+{
+    std::string out;
+    for (unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F) {
+            char code[5];
+            snprintf(code, sizeof(code), "#%03o", c);
+            out += code;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+// One line per captured record, as a daemon's file has it:
+// "Mmm dd hh:mm:ss host tag: message", the tag ending in [pid] under LOG_PID.
+int print_log(const std::string &state)
+{
+    struct stat info {};
+    if (stat(state.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        fail("no state folder " + state);
+    }
+    FILE *file = fopen((state + "/syslog").c_str(), "re");
+    if (file == nullptr) {
+        if (errno == ENOENT) {
+            return 0;  // nothing was logged yet
+        }
+        fail(system_error("cannot read " + state + "/syslog"));
+    }
+    char host[HOST_NAME_MAX + 1] = {};
+    gethostname(host, sizeof(host) - 1);
+    host[strcspn(host, ".")] = '\0';
+    char *line = nullptr;
+    size_t capacity = 0;
+    while (getline(&line, &capacity, file) > 0) {
+        std::string record = line;
+        if (record.rfind("syslog ", 0) != 0) {
+            continue;
+        }
+        time_t when = static_cast<time_t>(strtoll(field(record, "time").c_str(), nullptr, 10));
+        struct tm local {};
+        localtime_r(&when, &local);
+        char stamp[32];
+        strftime(stamp, sizeof(stamp), "%b %e %H:%M:%S", &local);
+        std::string tag = unhex(field(record, "identity"));
+        if ((strtol(field(record, "option").c_str(), nullptr, 10) & LOG_PID) != 0) {
+            tag += "[" + field(record, "pid") + "]";
+        }
+        printf("%s %s %s: %s\n", stamp, host, escaped(tag).c_str(),
+               escaped(unhex(field(record, "message"))).c_str());
+    }
+    free(line);
+    fclose(file);
+    return 0;
 }
 
 }  // namespace
@@ -185,35 +275,45 @@ int main(int argc, char **argv)
 {
     std::string state_arg = DEFAULT_STATE;
     bool readonly = false;
-    int index = 1;
+    bool syslog_through = false;
+    bool log = argc > 1 && strcmp(argv[1], "log") == 0;
+    int index = log ? 2 : 1;
     for (; index < argc; ++index) {
         std::string arg = argv[index];
-        if (arg == "--state" && index + 1 < argc) {
+        if (arg == "--state") {
+            if (index + 1 >= argc) {
+                usage_error("--state needs a folder");
+            }
             state_arg = argv[++index];
+        } else if (arg == "-h" || arg == "--help") {
+            fputs(USAGE, stdout);
+            return 0;
+        } else if (log) {
+            usage_error("log takes only --state DIR, not " + arg);
         } else if (arg == "--readonly-opt") {
             readonly = true;
-        } else if (arg == "-h" || arg == "--help") {
-            usage();
-            return 0;
+        } else if (arg == "--syslog-through") {
+            syslog_through = true;
         } else if (arg == "--") {
             ++index;
             break;
         } else if (arg.size() > 1 && arg[0] == '-') {
-            usage();
-            return 125;
+            usage_error("unknown option " + arg);
         } else {
             break;
         }
     }
+    if (log) {
+        return print_log(state_arg);
+    }
     if (index >= argc) {
-        usage();
-        return 125;
+        usage_error("no command to run");
     }
     std::string state = prepare_state(state_arg);
     std::string preload = preload_path();
     enter_private_namespace();
     mount_private_opt(state, readonly);
-    set_environment(state, preload);
+    set_environment(state, preload, syslog_through);
     execvp(argv[index], argv + index);
     fprintf(stderr, "zorvisim: cannot run %s: %s\n", argv[index], strerror(errno));
     return errno == ENOENT ? 127 : 126;

@@ -1,6 +1,7 @@
 // Keeps the simulated machine's system log: messages are written into the
 // state folder instead of the real log, with the identity, option, facility
-// and priority in force when they were sent.
+// and priority in force when they were sent. With the launcher's
+// --syslog-through they also go on to the C library, and so to /dev/log.
 #undef _FORTIFY_SOURCE
 #include <dlfcn.h>
 #include <syslog.h>
@@ -8,6 +9,7 @@
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -25,6 +27,12 @@ template <typename F>
 F next_definition(const char *name)
 {
     return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
+}
+
+bool passed_through()
+{
+    const char *through = getenv(SIM_SYSLOG_THROUGH_ENV);
+    return through != nullptr && strcmp(through, "1") == 0;
 }
 
 __attribute__((format(printf, 3, 0))) void capture(const char *state, int priority,
@@ -56,10 +64,12 @@ extern "C" {
 void openlog(const char *identity, int option, int facility)
 {
     const char *state = sim_state_folder();
-    if (state == nullptr) {
+    if (state == nullptr || passed_through()) {
         using Fn = void (*)(const char *, int, int);
         static Fn real = next_definition<Fn>("openlog");
         real(identity, option, facility);
+    }
+    if (state == nullptr) {
         return;
     }
     g_identity_set = identity != nullptr;
@@ -72,10 +82,12 @@ void openlog(const char *identity, int option, int facility)
 
 void closelog(void)
 {
-    if (sim_state_folder() == nullptr) {
+    if (sim_state_folder() == nullptr || passed_through()) {
         using Fn = void (*)();
         static Fn real = next_definition<Fn>("closelog");
         real();
+    }
+    if (sim_state_folder() == nullptr) {
         return;
     }
     g_identity_set = false;
@@ -87,13 +99,17 @@ void closelog(void)
 void vsyslog(int priority, const char *format, va_list args)
 {
     const char *state = sim_state_folder();
-    if (state == nullptr) {
+    if (state != nullptr) {
+        va_list kept;
+        va_copy(kept, args);
+        capture(state, priority, format, kept);
+        va_end(kept);
+    }
+    if (state == nullptr || passed_through()) {
         using Fn = void (*)(int, const char *, va_list);
         static Fn real = next_definition<Fn>("vsyslog");
         real(priority, format, args);
-        return;
     }
-    capture(state, priority, format, args);
 }
 
 void syslog(int priority, const char *format, ...)
@@ -113,13 +129,17 @@ __attribute__((format(printf, 3, 4))) void __syslog_chk(int priority, int flag, 
 void __vsyslog_chk(int priority, int flag, const char *format, va_list args)
 {
     const char *state = sim_state_folder();
-    if (state == nullptr) {
+    if (state != nullptr) {
+        va_list kept;
+        va_copy(kept, args);
+        capture(state, priority, format, kept);
+        va_end(kept);
+    }
+    if (state == nullptr || passed_through()) {
         using Fn = void (*)(int, int, const char *, va_list);
         static Fn real = next_definition<Fn>("__vsyslog_chk");
         real(priority, flag, format, args);
-        return;
     }
-    capture(state, priority, format, args);
 }
 
 void __syslog_chk(int priority, int flag, const char *format, ...)
