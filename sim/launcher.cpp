@@ -215,7 +215,8 @@ std::string unhex(const std::string &digits)
 std::string escaped(const std::string &text)
 {
     std::string out;
-    for (unsigned char c : text) {
+    for (char ch : text) {
+        const auto c = static_cast<unsigned char>(ch);
         if (c < 0x20 || c == 0x7F) {
             char code[5];
             snprintf(code, sizeof(code), "#%03o", c);
