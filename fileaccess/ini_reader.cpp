@@ -1,14 +1,26 @@
 // INI key-value reader for template files. A lookup opens the file, reads it
 // from the top until it has the answer and closes it again; the only state is
-// on the stack of one call.
+// on the stack of one call. The file comes in with read(2) into one buffer,
+// so a template costs an open, a read and a close, and its lines are looked
+// at where they lie in that buffer, cut as fgets would cut them.
 #include "fileaccess/ini_reader.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <bit>
 #include <cstdio>
 #include <cstring>
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "bounded/bounded.h"
 
 namespace {
+
+constexpr size_t LINE_MOST = INI_LINE_SIZE - 1;  // fgets keeps room for its NUL
 
 bool is_blank_char(char c)
 {
@@ -52,21 +64,17 @@ void trim_blanks_before(char *start, char *end)
     *end = '\0';
 }
 
+// Stops at the first difference; neither name is measured first.
 int32_t compare_name(const char *left, const char *right)
 {
     if (left == nullptr || right == nullptr) {
         return -1;
     }
-    size_t length = strlen(left);
-    if (length != strlen(right)) {
-        return -1;
+    while (*left != '\0' && *left == *right) {
+        ++left;
+        ++right;
     }
-    for (size_t i = 0; i < length; ++i) {
-        if (left[i] != right[i]) {
-            return -1;
-        }
-    }
-    return 0;
+    return *left == *right ? 0 : -1;
 }
 
 // 0 when `line` is a header of `section`. The line is changed in place.
@@ -76,30 +84,93 @@ int32_t compare_name(const char *left, const char *right)
 int32_t match_section_header(const char *section, char *line)
 {
     char *cursor = skip_blanks(line);
-    if (is_comment_start(cursor) || is_line_end(*cursor) || *cursor != '[') {
+    if (*cursor != '[') {  // so neither a comment nor an empty line
         return -1;
     }
     char *name = skip_blanks(cursor + 1);
-    char *close = strchr(name, ']');
-    if (close == nullptr) {
+    char *close = name;
+    while (*close != ']' && *close != '\0' && *close != '\n') {  // a feed ends the line
+        ++close;
+    }
+    if (*close != ']') {
         return -1;
     }
     trim_blanks_before(name, close);  // also ends the name at the ']'
     return compare_name(name, section);
 }
 
-// Splits "key = value" at its first '='. 0 when the key is `key`;
-// `value_start` then points just after the '='.
-int32_t split_key_line(const char *key, char *line, char **value_start)
+// The key a lookup wants, made ready once for the comparison with each line.
+struct WantedKey {
+    const char *name;
+    size_t length;
+    bool can_match;  // see want_key
+#if defined(__SSE2__)
+    bool held;      // the key fits `bytes`, to be compared with 16 bytes of a line at once
+    __m128i bytes;  // the key, then NULs
+    unsigned bits;  // a bit for each byte of the key
+#endif
+};
+
+// A key line holds its key before its first '=', without the blanks before
+// the '=', and a line feed ends it; a line that starts (after blanks) with a
+// comment start, a line end or '[' is no key line. No line holds a key that
+// is empty, has a '=' or a feed, ends in a blank or starts as those lines
+// do, so a line need not be split before its key is compared.
+void want_key(const char *key, WantedKey *wanted)
 {
-    char *equals = strchr(line, '=');
-    if (equals == nullptr || equals == line) {
+    wanted->name = key;
+    wanted->length = 0;
+    wanted->can_match = key != nullptr && !is_blank_char(key[0]) && !is_line_end(key[0]) &&
+                        !is_comment_start(key) && key[0] != '[';
+    while (wanted->can_match && key[wanted->length] != '\0') {
+        const char c = key[wanted->length++];
+        wanted->can_match = c != '=' && c != '\n';
+    }
+    wanted->can_match = wanted->can_match && !is_blank_char(key[wanted->length - 1]);
+#if defined(__SSE2__)
+    wanted->held = wanted->can_match && wanted->length <= sizeof(__m128i);
+    char bytes[sizeof(__m128i)] = {};
+    for (size_t at = 0; wanted->held && at < wanted->length; ++at) {
+        bytes[at] = key[at];
+    }
+    wanted->bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes));
+    wanted->bits = wanted->held ? (1u << wanted->length) - 1 : 0;
+#endif
+}
+
+// Whether `line`, which has 16 bytes to be read, starts with the
+// wanted key. Stops at the first byte that differs.
+bool starts_with_key(const char *line, const WantedKey &wanted)
+{
+#if defined(__SSE2__)
+    if (wanted.held) {
+        const __m128i got = _mm_loadu_si128(reinterpret_cast<const __m128i *>(line));
+        const auto same =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(got, wanted.bytes)));
+        return (same & wanted.bits) == wanted.bits;
+    }
+#endif
+    for (size_t at = 0; at < wanted.length; ++at) {
+        if (line[at] != wanted.name[at]) {  // the line's end differs from every byte of a key
+            return false;
+        }
+    }
+    return true;
+}
+
+// 0 when `line` is "key = value" for the wanted key, one that can match;
+// `value_start` then points just after the '='.
+int32_t split_key_line(const WantedKey &wanted, char *line, char **value_start)
+{
+    if (!starts_with_key(line, wanted)) {
+        return -1;
+    }
+    char *equals = skip_blanks(line + wanted.length);
+    if (*equals != '=') {
         return -1;
     }
     *value_start = equals + 1;
-    *equals = '\0';
-    trim_blanks_before(line, equals);
-    return compare_name(line, key);
+    return 0;
 }
 
 // Copies the value text, without blanks around it and without a trailing
@@ -117,27 +188,137 @@ void copy_key_value(char *value_start, char *value)
     }
 }
 
+// Where the first line feed of the `count` bytes at `start` is, or `count`
+// when there is none.
+size_t find_feed(const char *start, size_t count)
+{
+    const void *feed = memchr(start, '\n', count);
+    return feed == nullptr ? count : static_cast<size_t>(static_cast<const char *>(feed) - start);
+}
+
+#if defined(__SSE2__)
+// Bit i set when byte i of the 16 at `bytes` is a line feed.
+unsigned feeds_at(const char *bytes)
+{
+    const __m128i got = _mm_loadu_si128(reinterpret_cast<const __m128i *>(bytes));
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(got, _mm_set1_epi8('\n'))));
+}
+#endif
+
+// Moves the unfinished line to the front and reads after it. A failed read
+// loses that line, as fgets does; either way the reading is then over.
+void read_more(IniLines *lines)
+{
+    const size_t kept = lines->filled - lines->next;
+    if (kept != 0) {
+        memmove(lines->text, lines->text + lines->next, kept);
+    }
+    lines->next = 0;
+    lines->filled = kept;
+    const ssize_t got = read(lines->fd, lines->text + kept, INI_READ_SIZE - kept);
+    if (got > 0) {
+        lines->filled += static_cast<size_t>(got);
+    } else {
+        lines->at_end = true;
+        lines->filled = (got < 0) ? 0 : kept;
+    }
+    memset(lines->text + lines->filled, 0, INI_TEXT_PAD);
+}
+
+// The next line when the bytes read so far may not hold it whole: reads on,
+// or cuts a long line short, copying the piece out with a NUL of its own.
+[[gnu::noinline]] char *take_line_slowly(IniLines *lines)
+{
+    for (;;) {
+        char *start = lines->text + lines->next;
+        const size_t ready = lines->filled - lines->next;
+        const size_t limit = ready < LINE_MOST ? ready : LINE_MOST;
+        size_t length = find_feed(start, limit) + 1;
+        if (length <= limit) {
+            // a whole line
+        } else if (ready >= LINE_MOST) {
+            memcpy(lines->cut, start, LINE_MOST);
+            memset(lines->cut + LINE_MOST, 0, sizeof(lines->cut) - LINE_MOST);
+            lines->next += LINE_MOST;
+            return lines->cut;
+        } else if (!lines->at_end) {
+            read_more(lines);
+            continue;
+        } else if (ready == 0) {
+            return nullptr;
+        } else {
+            length = ready;  // the last line, without a feed
+        }
+        lines->next += length;
+        return start;
+    }
+}
+
+#if defined(__SSE2__)
+// The next line when its feed is not among its first 16 bytes: the next 64
+// bytes at a time, which hold the feed of nearly every longer line, and
+// take_line_slowly for the rest. Kept out of take_line, whose every call it
+// would slow.
+[[gnu::noinline]] char *take_longer_line(IniLines *lines)
+{
+    // What is looked at stays within a line's reach, and so within the file's
+    // bytes and the NULs after them: a feed found is one of the file's.
+    static_assert(LINE_MOST <= INI_TEXT_PAD);
+    char *start = lines->text + lines->next;
+    for (size_t at = 16; at + 64 <= LINE_MOST; at += 64) {
+        const uint64_t feeds = feeds_at(start + at) |
+                               static_cast<uint64_t>(feeds_at(start + at + 16)) << 16 |
+                               static_cast<uint64_t>(feeds_at(start + at + 32)) << 32 |
+                               static_cast<uint64_t>(feeds_at(start + at + 48)) << 48;
+        if (feeds != 0) {
+            lines->next += at + static_cast<unsigned>(std::countr_zero(feeds)) + 1;
+            return start;
+        }
+    }
+    return take_line_slowly(lines);
+}
+#endif
+
+// The next line, or nullptr; see next_ini_line. A line that ends in its
+// feed, or at the end of the file, is handed out where it lies: the feed, or
+// the NULs after the file's bytes, end every scan of it as the NUL after it
+// would.
+inline char *take_line(IniLines *lines)
+{
+#if defined(__SSE2__)
+    // Most lines are shorter than 16 bytes: one compare finds their feed
+    // without a call. NULs follow the file's bytes, so a feed found is one of
+    // the file's.
+    char *start = lines->text + lines->next;
+    const unsigned feeds = feeds_at(start);
+    if (feeds != 0) {
+        lines->next += static_cast<unsigned>(std::countr_zero(feeds)) + 1;
+        return start;
+    }
+    return take_longer_line(lines);
+#else
+    return take_line_slowly(lines);
+#endif
+}
+
 // Looks for `key` in the lines after a section header, up to the next line
 // that starts with '['.
-int32_t find_key_in_section(FILE *file, const char *key, char *value)
+int32_t find_key_in_section(IniLines *lines, const char *key, char *value)
 {
-    char line[INI_LINE_SIZE];
-    if (clear_buffer(line, sizeof(line)) != 0) {
-        return -1;
-    }
-    while (feof(file) == 0) {
-        if (fgets(line, static_cast<int>(sizeof(line)), file) == nullptr) {
-            break;
-        }
-        char *cursor = skip_blanks(line);
-        if (is_comment_start(cursor) || is_line_end(*cursor)) {
-            continue;
+    WantedKey wanted;
+    want_key(key, &wanted);
+    const char first = wanted.can_match ? key[0] : '\0';
+    for (char *line = take_line(lines); line != nullptr; line = take_line(lines)) {
+        char *cursor = line;
+        if (static_cast<unsigned char>(*cursor) <= ' ') {  // blanks, line ends
+            cursor = skip_blanks(cursor);
         }
         if (*cursor == '[') {
             break;
         }
         char *value_start = nullptr;
-        if (split_key_line(key, cursor, &value_start) == 0) {
+        if (wanted.can_match && *cursor == first &&
+            split_key_line(wanted, cursor, &value_start) == 0) {
             copy_key_value(value_start, value);
             return 0;
         }
@@ -158,34 +339,60 @@ int32_t read_value_text(const char *path, const char *section, const char *key,
 
 }  // namespace
 
-int32_t get_key_value(const char *path, const char *section, const char *key, char *value)
+int32_t open_ini_lines(const char *path, IniLines *lines)
 {
-    char line[INI_LINE_SIZE];
-    if (clear_buffer(line, sizeof(line)) != 0) {
+    lines->fd = (path == nullptr) ? -1 : open(path, O_RDONLY);
+    lines->next = 0;
+    lines->filled = 0;
+    lines->at_end = false;
+    if (lines->fd < 0) {
         return -1;
     }
-    FILE *file = (path == nullptr) ? nullptr : fopen(path, "r");
-    if (file == nullptr) {
+    read_more(lines);  // the first line is always asked for
+    return 0;
+}
+
+int32_t next_ini_line(IniLines *lines, char **line, size_t *length)
+{
+    *line = take_line(lines);
+    if (*line == nullptr) {
+        return -1;
+    }
+    // A line in place ends where the next one starts.
+    *length =
+        (*line == lines->cut) ? LINE_MOST : lines->next - static_cast<size_t>(*line - lines->text);
+    return 0;
+}
+
+void close_ini_lines(IniLines *lines)
+{
+    close(lines->fd);
+}
+
+int32_t get_key_value(const char *path, const char *section, const char *key, char *value)
+{
+    IniLines lines;
+    if (open_ini_lines(path, &lines) != 0) {
         puts("File isn't existed");
         return -1;
     }
     bool found = false;
-    while (fgets(line, static_cast<int>(sizeof(line)), file) != nullptr) {
+    for (char *line = take_line(&lines); line != nullptr; line = take_line(&lines)) {
         if (match_section_header(section, line) == 0) {
             found = true;
             break;
         }
     }
     if (!found) {
-        fclose(file);
+        close_ini_lines(&lines);
         return -1;
     }
-    if (find_key_in_section(file, key, value) != 0) {
+    if (find_key_in_section(&lines, key, value) != 0) {
         puts("Failed to get key value for the input key");
-        fclose(file);
+        close_ini_lines(&lines);
         return -1;
     }
-    fclose(file);
+    close_ini_lines(&lines);
     return 0;
 }
 

@@ -2,11 +2,40 @@
 // closes the file; nothing is kept between lookups.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 constexpr uint32_t INI_LINE_SIZE = 512;
 constexpr uint32_t INI_VALUE_SIZE = 32;  // at most 31 characters and a NUL
+// A template with every key and a comment on each comes in one read.
+constexpr uint32_t INI_READ_SIZE = 16384;
+// NUL bytes kept after the file's bytes, so that a line can be looked at 16
+// bytes at a time as far as it can reach, wherever it starts.
+constexpr uint32_t INI_TEXT_PAD = INI_LINE_SIZE;
 
 int32_t get_key_value(const char *path, const char *section, const char *key, char *value);
 int32_t get_uint_key_value(const char *path, const char *section, const char *key, uint32_t *value);
 int32_t get_string_key_value(const char *path, const char *section, const char *key, char *value);
+
+// An open template file, read into `text` as its lines are asked for. It
+// hands out the lines fgets would store in a buffer of INI_LINE_SIZE bytes:
+// at most INI_LINE_SIZE - 1 bytes, up to and with the first line feed.
+// Lives on the stack of one lookup.
+struct IniLines {
+    int fd;
+    size_t next;                              // where the next line starts in `text`
+    size_t filled;                            // bytes of the file in `text`
+    bool at_end;                              // a read gave the end of the file or failed
+    char cut[INI_LINE_SIZE + 16];             // a line cut short, then NULs
+    char text[INI_READ_SIZE + INI_TEXT_PAD];  // the file's bytes, then NULs
+};
+
+// 0 when the file is open, -1 when it cannot be opened.
+int32_t open_ini_lines(const char *path, IniLines *lines);
+// 0 and the next line with its length (NUL bytes inside included); -1 after
+// the last line or when a read fails, the part of a line read before the
+// failure then being lost as fgets loses it. A line ends with its line feed
+// or is followed by a NUL; it may be changed in place up to that end, and
+// stays valid until the next call.
+int32_t next_ini_line(IniLines *lines, char **line, size_t *length);
+void close_ini_lines(IniLines *lines);
