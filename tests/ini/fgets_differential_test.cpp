@@ -1,0 +1,134 @@
+// The reader's lines against glibc's fgets with a 512-byte buffer, on files
+// joined at random from the pieces in fgets_pieces.txt: the same lines in
+// the same order, and the same lookup results as on a copy of the file
+// written from what fgets stored, each line as the C string it holds.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "fileaccess/ini_reader.h"
+#include "tests/harness/test_util.h"
+#include "tests/template/case_text.h"
+
+namespace {
+
+struct Pieces {
+    std::vector<std::string> texts;  // an empty text: random bytes, up to `random_most[i]`
+    std::vector<size_t> random_most;
+    std::vector<std::vector<std::string>> lookups;
+};
+
+Pieces read_pieces()
+{
+    Pieces pieces;
+    for (const std::string &line : zorvitest::case_lines(ZORVI_FGETS_PIECES)) {
+        std::vector<std::string> words = zorvitest::case_words(line);
+        if (words.empty() || line[0] == '#') {
+            continue;
+        }
+        if (words[0] == "lookup") {
+            pieces.lookups.push_back(words);
+            continue;
+        }
+        std::replace(words[0].begin(), words[0].end(), '`', '\0');
+        const bool random = words[0] == "random";
+        pieces.texts.push_back(random ? "" : words[0]);
+        pieces.random_most.push_back(random ? std::stoul(words.at(1)) : 0);
+    }
+    return pieces;
+}
+
+std::string make_file(const Pieces &pieces, std::mt19937 &rng)
+{
+    std::string file;
+    for (size_t count = rng() % 40; count > 0; --count) {
+        if (rng() % 6 == 0 && file.size() < INI_READ_SIZE) {
+            const size_t to = INI_READ_SIZE - rng() % 24;
+            while (file.size() < to) {
+                const size_t length = std::min<size_t>(to - file.size(), 80);
+                file += length == 1 ? "\n" : "#" + std::string(length - 2, 'p') + "\n";
+            }
+        }
+        const size_t pick = rng() % pieces.texts.size();
+        file += pieces.texts[pick];
+        for (size_t n = pieces.random_most[pick] > 0 ? 1 + rng() % pieces.random_most[pick] : 0;
+             n > 0; --n) {
+            file += static_cast<char>(rng());
+        }
+    }
+    return file;
+}
+
+std::vector<std::string> fgets_lines(const std::string &path)
+{
+    std::vector<std::string> lines;
+    FILE *file = fopen(path.c_str(), "r");
+    char buffer[INI_LINE_SIZE];
+    for (long at = ftell(file); fgets(buffer, sizeof(buffer), file) != nullptr; at = ftell(file)) {
+        lines.emplace_back(buffer, static_cast<size_t>(ftell(file) - at));
+    }
+    fclose(file);
+    return lines;
+}
+
+std::vector<std::string> reader_lines(const std::string &path)
+{
+    std::vector<std::string> lines;
+    auto reader = std::make_unique<IniLines>();
+    EXPECT_EQ(open_ini_lines(path.c_str(), reader.get()), 0);
+    char *line = nullptr;
+    size_t length = 0;
+    while (next_ini_line(reader.get(), &line, &length) == 0) {
+        // Every scan of a line must end with it: at its feed or at a NUL after it.
+        EXPECT_TRUE(line[length - 1] == '\n' || line[length] == '\0') << lines.size();
+        lines.emplace_back(line, length);
+    }
+    close_ini_lines(reader.get());
+    return lines;
+}
+
+std::string look_up(const std::string &path, const std::vector<std::string> &lookup)
+{
+    char value[INI_VALUE_SIZE] = {};
+    int32_t status = 0;
+    const std::string printed = zorvitest::capture_stdout(
+        [&] { status = get_key_value(path.c_str(), lookup[1].c_str(), lookup[2].c_str(), value); });
+    return std::to_string(status) + " [" + std::string(value, strnlen(value, sizeof(value))) +
+           "] " + printed;
+}
+
+TEST(IniReader, CutsLinesAsFgetsDoes)
+{
+    const Pieces pieces = read_pieces();
+    const zorvitest::TempDir dir;
+    const std::string path = dir.file("t.ini"), plain = dir.file("plain.ini");
+    std::mt19937 rng(12);
+    size_t over_buffer = 0, unfinished = 0;
+    for (int n = 0; n < 300; ++n) {
+        const std::string file = make_file(pieces, rng);
+        zorvitest::write_file(path, file);
+        over_buffer += file.size() > INI_READ_SIZE;
+        unfinished += !file.empty() && file.back() != '\n';
+        const std::vector<std::string> lines = fgets_lines(path);
+        ASSERT_EQ(reader_lines(path), lines) << "file " << n;
+        std::string rewritten;
+        for (const std::string &line : lines) {
+            const std::string text = line.c_str();
+            rewritten += text.empty() || text.back() != '\n' ? text + "\n" : text;
+        }
+        zorvitest::write_file(plain, rewritten);
+        for (const std::vector<std::string> &lookup : pieces.lookups) {
+            EXPECT_EQ(look_up(path, lookup), look_up(plain, lookup)) << "file " << n;
+        }
+    }
+    EXPECT_GT(over_buffer, 30u);
+    EXPECT_GT(unfinished, 30u);
+}
+
+}  // namespace
