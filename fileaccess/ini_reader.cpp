@@ -111,17 +111,19 @@ struct WantedKey {
 #endif
 };
 
-// A key line holds its key before its first '=', without the blanks before
-// the '=', and a line feed ends it; a line that starts (after blanks) with a
-// comment start, a line end or '[' is no key line. No line holds a key that
-// is empty, has a '=' or a feed, ends in a blank or starts as those lines
-// do, so a line need not be split before its key is compared.
+// A key line holds its key after its blanks and before its first '=',
+// without the blanks before the '=', and a line feed ends it; a line that
+// starts (after blanks) with a comment start, a line end or '[' is no key
+// line. No line holds a key that is empty, has a '=' or a feed, ends in a
+// blank or starts as those lines do, so a line need not be split before its
+// key is compared. (A key that starts with a blank never meets a line that
+// does.)
 void want_key(const char *key, WantedKey *wanted)
 {
     wanted->name = key;
     wanted->length = 0;
-    wanted->can_match = key != nullptr && !is_blank_char(key[0]) && !is_line_end(key[0]) &&
-                        !is_comment_start(key) && key[0] != '[';
+    wanted->can_match =
+        key != nullptr && !is_line_end(key[0]) && !is_comment_start(key) && key[0] != '[';
     while (wanted->can_match && key[wanted->length] != '\0') {
         const char c = key[wanted->length++];
         wanted->can_match = c != '=' && c != '\n';
@@ -209,29 +211,29 @@ unsigned feeds_at(const char *bytes)
 // loses that line, as fgets does; either way the reading is then over.
 void read_more(IniLines *lines)
 {
-    const size_t kept = lines->filled - lines->next;
+    const size_t kept = static_cast<size_t>(lines->end - lines->next);
     if (kept != 0) {
-        memmove(lines->text, lines->text + lines->next, kept);
+        memmove(lines->text, lines->next, kept);
     }
-    lines->next = 0;
-    lines->filled = kept;
-    const ssize_t got = read(lines->fd, lines->text + kept, INI_READ_SIZE - kept);
+    lines->next = lines->text;
+    lines->end = lines->text + kept;
+    const ssize_t got = read(lines->fd, lines->end, INI_READ_SIZE - kept);
     if (got > 0) {
-        lines->filled += static_cast<size_t>(got);
+        lines->end += got;
     } else {
         lines->at_end = true;
-        lines->filled = (got < 0) ? 0 : kept;
+        lines->end = (got < 0) ? lines->text : lines->end;
     }
-    memset(lines->text + lines->filled, 0, INI_TEXT_PAD);
+    memset(lines->end, 0, INI_TEXT_PAD);
 }
 
 // The next line when the bytes read so far may not hold it whole: reads on,
 // or cuts a long line short, copying the piece out with a NUL of its own.
-[[gnu::noinline]] char *take_line_slowly(IniLines *lines)
+char *take_line_slowly(IniLines *lines)
 {
     for (;;) {
-        char *start = lines->text + lines->next;
-        const size_t ready = lines->filled - lines->next;
+        char *start = lines->next;
+        const auto ready = static_cast<size_t>(lines->end - lines->next);
         const size_t limit = ready < LINE_MOST ? ready : LINE_MOST;
         size_t length = find_feed(start, limit) + 1;
         if (length <= limit) {
@@ -254,31 +256,6 @@ void read_more(IniLines *lines)
     }
 }
 
-#if defined(__SSE2__)
-// The next line when its feed is not among its first 16 bytes: the next 64
-// bytes at a time, which hold the feed of nearly every longer line, and
-// take_line_slowly for the rest. Kept out of take_line, whose every call it
-// would slow.
-[[gnu::noinline]] char *take_longer_line(IniLines *lines)
-{
-    // What is looked at stays within a line's reach, and so within the file's
-    // bytes and the NULs after them: a feed found is one of the file's.
-    static_assert(LINE_MOST <= INI_TEXT_PAD);
-    char *start = lines->text + lines->next;
-    for (size_t at = 16; at + 64 <= LINE_MOST; at += 64) {
-        const uint64_t feeds = feeds_at(start + at) |
-                               static_cast<uint64_t>(feeds_at(start + at + 16)) << 16 |
-                               static_cast<uint64_t>(feeds_at(start + at + 32)) << 32 |
-                               static_cast<uint64_t>(feeds_at(start + at + 48)) << 48;
-        if (feeds != 0) {
-            lines->next += at + static_cast<unsigned>(std::countr_zero(feeds)) + 1;
-            return start;
-        }
-    }
-    return take_line_slowly(lines);
-}
-#endif
-
 // The next line, or nullptr; see next_ini_line. A line that ends in its
 // feed, or at the end of the file, is handed out where it lies: the feed, or
 // the NULs after the file's bytes, end every scan of it as the NUL after it
@@ -287,18 +264,28 @@ inline char *take_line(IniLines *lines)
 {
 #if defined(__SSE2__)
     // Most lines are shorter than 16 bytes: one compare finds their feed
-    // without a call. NULs follow the file's bytes, so a feed found is one of
-    // the file's.
-    char *start = lines->text + lines->next;
+    // without a call, and 64 bytes at a time that of nearly every longer
+    // line. What is looked at stays within a line's reach, and so within the
+    // file's bytes and the NULs after them: a feed found is one of the file's.
+    static_assert(LINE_MOST <= INI_TEXT_PAD);
+    char *start = lines->next;
     const unsigned feeds = feeds_at(start);
     if (feeds != 0) {
-        lines->next += static_cast<unsigned>(std::countr_zero(feeds)) + 1;
+        lines->next = start + std::countr_zero(feeds) + 1;
         return start;
     }
-    return take_longer_line(lines);
-#else
-    return take_line_slowly(lines);
+    for (size_t at = 16; at + 64 <= LINE_MOST; at += 64) {
+        const uint64_t more = feeds_at(start + at) |
+                              static_cast<uint64_t>(feeds_at(start + at + 16)) << 16 |
+                              static_cast<uint64_t>(feeds_at(start + at + 32)) << 32 |
+                              static_cast<uint64_t>(feeds_at(start + at + 48)) << 48;
+        if (more != 0) {
+            lines->next = start + at + static_cast<unsigned>(std::countr_zero(more)) + 1;
+            return start;
+        }
+    }
 #endif
+    return take_line_slowly(lines);
 }
 
 // Looks for `key` in the lines after a section header, up to the next line
@@ -342,8 +329,8 @@ int32_t read_value_text(const char *path, const char *section, const char *key,
 int32_t open_ini_lines(const char *path, IniLines *lines)
 {
     lines->fd = (path == nullptr) ? -1 : open(path, O_RDONLY);
-    lines->next = 0;
-    lines->filled = 0;
+    lines->next = lines->text;
+    lines->end = lines->text;
     lines->at_end = false;
     if (lines->fd < 0) {
         return -1;
@@ -359,8 +346,7 @@ int32_t next_ini_line(IniLines *lines, char **line, size_t *length)
         return -1;
     }
     // A line in place ends where the next one starts.
-    *length =
-        (*line == lines->cut) ? LINE_MOST : lines->next - static_cast<size_t>(*line - lines->text);
+    *length = (*line == lines->cut) ? LINE_MOST : static_cast<size_t>(lines->next - *line);
     return 0;
 }
 

@@ -23,8 +23,8 @@ int32_t get_string_key_value(const char *path, const char *section, const char *
 // Lives on the stack of one lookup.
 struct IniLines {
     int fd;
-    size_t next;                              // where the next line starts in `text`
-    size_t filled;                            // bytes of the file in `text`
+    char *next;                               // where the next line starts in `text`
+    char *end;                                // the end of the file's bytes in `text`
     bool at_end;                              // a read gave the end of the file or failed
     char cut[INI_LINE_SIZE + 16];             // a line cut short, then NULs
     char text[INI_READ_SIZE + INI_TEXT_PAD];  // the file's bytes, then NULs
