@@ -222,7 +222,9 @@ void read_more(IniLines *lines)
         lines->end += got;
     } else {
         lines->at_end = true;
-        lines->end = (got < 0) ? lines->text : lines->end;
+    }
+    if (got < 0) {
+        lines->end = lines->text;
     }
     memset(lines->end, 0, INI_TEXT_PAD);
 }
