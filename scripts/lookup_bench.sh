@@ -30,8 +30,12 @@ sim() {
 load=("$tool" zorvi0 -f "$template")
 display=("$tool" zorvi0)
 
+# Instructions of the whole process, in an environment of PATH alone: the
+# simulator and the dynamic loader go through the environment, so its size
+# would show in the count.
 instructions() {
-  sim valgrind --tool=callgrind --callgrind-out-file="$state/cg.out" "$@"
+  env -i PATH="$PATH" "$build/sim/zorvisim" --state "$state" -- valgrind --tool=callgrind \
+    --callgrind-out-file="$state/cg.out" "$@" <"$state/answers" >/dev/null 2>&1
   callgrind_annotate "$state/cg.out" | awk '/PROGRAM TOTALS/ { gsub(",", "", $1); print $1 }'
 }
 
