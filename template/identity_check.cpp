@@ -10,6 +10,7 @@
 #include "channel/device_target.h"
 #include "channel/template_exchange.h"
 #include "fileaccess/ini_reader.h"
+#include "template/template_keys.h"
 
 namespace {
 
@@ -35,50 +36,10 @@ int32_t read_driver_version(uint32_t parts[DRIVER_VERSION_PARTS])
         puts("Get driver version failed.");
         return STATUS_FAILED;
     }
-    char *rest = nullptr;
-    const char *word = strtok_r(text, " ", &rest);
-    for (uint32_t i = 0; i < DRIVER_VERSION_PARTS; ++i) {
-        parts[i] = 0;
-    }
-    status = (word == nullptr) ? STATUS_BAD_ARGUMENT : parse_version_string(word, parts);
+    status = parse_driver_version_text(text, parts);
     if (status != 0) {
         printf("Invalid driver version with (%s)\n", text);
         return status;
-    }
-    return 0;
-}
-
-// Reads one of the [INFO] numbers the checks need, naming it when it cannot.
-int32_t read_info_number(const char *path, const char *key, uint32_t *value)
-{
-    int32_t status = get_uint_key_value(path, "INFO", key, value);
-    if (status != 0) {
-        printf("Error happened when reading %s to get %s\n", path, key);
-    }
-    return status;
-}
-
-// Compares the file's PCIDID with the card's id; keeps it in the record when
-// the template's mode has a PCIDID block.
-int32_t check_pci_device_id(const char *path, ResourceTemplate *record)
-{
-    uint32_t card_id = 0;
-    int32_t status = get_pci_device_id(g_device_target, &card_id);
-    if (status != 0) {
-        puts("Get PCI device ID failed.");
-        return status;
-    }
-    uint32_t file_id = 0;
-    status = read_info_number(path, "PCIDID", &file_id);
-    if (status != 0) {
-        return status;
-    }
-    if (file_id != card_id) {
-        printf("Error happened when reading %s, Incorrect PCIDID 0x%x.\n", path, card_id);
-        return STATUS_FAILED;
-    }
-    if ((record->mode & MODE_PCIDID) != 0) {
-        record->PCIDID = file_id;
     }
     return 0;
 }
@@ -119,18 +80,57 @@ int32_t check_min_driver_version(const uint32_t parts[DRIVER_VERSION_PARTS])
     return 0;
 }
 
-int32_t check_template_identity(const char *path, ResourceTemplate *record)
+int32_t parse_driver_version_text(char *text, uint32_t parts[DRIVER_VERSION_PARTS])
 {
-    uint32_t driver_version[DRIVER_VERSION_PARTS] = {};
-    int32_t status = read_driver_version(driver_version);
+    char *rest = nullptr;
+    const char *word = strtok_r(text, " ", &rest);
+    for (uint32_t i = 0; i < DRIVER_VERSION_PARTS; ++i) {
+        parts[i] = 0;
+    }
+    return (word == nullptr) ? STATUS_BAD_ARGUMENT : parse_version_string(word, parts);
+}
+
+bool driver_reports_pci_id(const CardIdentity *card)
+{
+    return check_min_driver_version(card->driver_version) == 0;
+}
+
+int32_t query_card_identity(CardIdentity *card)
+{
+    *card = CardIdentity{};
+    int32_t status = read_driver_version(card->driver_version);
     if (status != 0) {
         return status;
     }
+    if (driver_reports_pci_id(card)) {
+        status = get_pci_device_id(g_device_target, &card->pci_device_id);
+        if (status != 0) {
+            puts("Get PCI device ID failed.");
+            return status;
+        }
+    }
+    return 0;
+}
+
+int32_t check_identity_keys(const char *path, const CardIdentity *card, ResourceTemplate *record,
+                            ParseReport *report)
+{
+    int32_t status = 0;
     // An older driver cannot tell the card's id: PCIDID is then neither read
     // nor stored, so the record's PCIDID stays 0 and a template whose
     // checksum covers a nonzero PCIDID is refused by the METADATA check.
-    if (check_min_driver_version(driver_version) == 0) {
-        status = check_pci_device_id(path, record);
+    if (driver_reports_pci_id(card)) {
+        uint32_t file_id = 0;
+        status = get_uint_key_value(path, "INFO", "PCIDID", &file_id);
+        if (status != 0) {
+            status = meet_problem(path, report, PROBLEM_PCIDID_UNREADABLE, key_index("PCIDID"), 0,
+                                  "PCIDID", 0, 0, status);
+        } else if (file_id != card->pci_device_id) {
+            status = meet_problem(path, report, PROBLEM_PCIDID_MISMATCH, key_index("PCIDID"), 0,
+                                  "PCIDID", file_id, card->pci_device_id, STATUS_FAILED);
+        } else if ((record->mode & MODE_PCIDID) != 0) {
+            record->PCIDID = file_id;
+        }
         if (status != 0) {
             return status;
         }
@@ -140,13 +140,30 @@ int32_t check_template_identity(const char *path, ResourceTemplate *record)
         template_crc32(reinterpret_cast<const unsigned char *>(record) + TEMPLATE_BODY_OFFSET,
                        template_length(record));
     uint32_t metadata = 0;
-    status = read_info_number(path, "METADATA", &metadata);
+    status = get_uint_key_value(path, "INFO", "METADATA", &metadata);
+    if (report != nullptr) {
+        report->checksum = checksum;
+        report->metadata_read = (status == 0);
+        report->metadata = metadata;
+    }
+    if (status != 0) {
+        return meet_problem(path, report, PROBLEM_METADATA_UNREADABLE, NO_TABLE_KEY, 0, "METADATA",
+                            0, 0, status);
+    }
+    // Against a record that lacks a value the checksum says nothing.
+    if (metadata != checksum && (report == nullptr || report->count == 0)) {
+        return meet_problem(path, report, PROBLEM_METADATA_MISMATCH, NO_TABLE_KEY, 0, "METADATA",
+                            metadata, checksum, STATUS_FAILED);
+    }
+    return 0;
+}
+
+int32_t check_template_identity(const char *path, ResourceTemplate *record)
+{
+    CardIdentity card{};
+    int32_t status = query_card_identity(&card);
     if (status != 0) {
         return status;
     }
-    if (metadata != checksum) {
-        printf("Error happened when reading %s, Incorrect METADATA.\n", path);
-        return STATUS_FAILED;
-    }
-    return 0;
+    return check_identity_keys(path, &card, record, nullptr);
 }
