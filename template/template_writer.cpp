@@ -1,0 +1,109 @@
+#include "template/template_writer.h"
+
+#include <cstring>
+
+#include "bounded/bounded.h"
+#include "channel/template_exchange.h"
+#include "template/template_keys.h"
+
+namespace {
+
+// The text grows line by line; the first line that does not fit ends it.
+struct TextOut {
+    char *text;
+    size_t size;
+    size_t length;
+    int32_t status;
+};
+
+void put_line(TextOut *out, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+void put_line(TextOut *out, const char *format, ...)
+{
+    if (out->status != 0) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    const int32_t written =
+        vsprintf_s(out->text + out->length, out->size - out->length, format, args);
+    va_end(args);
+    if (written < 0 || out->length + static_cast<size_t>(written) + 1 >= out->size) {
+        out->status = STATUS_BAD_ARGUMENT;
+        return;
+    }
+    out->length += static_cast<size_t>(written);
+    out->text[out->length++] = '\n';
+    out->text[out->length] = '\0';
+}
+
+bool block_written(const TemplateKey &key, uint32_t mode)
+{
+    return key.mode_bit == 0 || (mode & key.mode_bit) != 0;
+}
+
+// Single values the display shows in hexadecimal keep their width there.
+void put_number(TextOut *out, const TemplateKey &key, const char *name, uint32_t value)
+{
+    if (key.format == SHOW_HEX) {
+        put_line(out, "%s = 0x%X", name, value);
+    } else {
+        put_line(out, "%s = %u", name, value);
+    }
+}
+
+}  // namespace
+
+uint32_t template_checksum(const ResourceTemplate *record)
+{
+    return template_crc32(reinterpret_cast<const unsigned char *>(record) + TEMPLATE_BODY_OFFSET,
+                          template_length(record));
+}
+
+int32_t write_template_text(const ResourceTemplate *record, const uint32_t *pci_device_id,
+                            const char *comment, char *text, size_t size, size_t *length)
+{
+    if (record == nullptr || text == nullptr || length == nullptr || size < 2 ||
+        record->mode > VERSION_MAX / 2) {
+        return STATUS_BAD_ARGUMENT;
+    }
+    TextOut out{text, size, 0, 0};
+    text[0] = '\0';
+    if (comment != nullptr) {
+        put_line(&out, "# %s", comment);
+        put_line(&out, "%s", "");
+    }
+    put_line(&out, "[INFO]");
+    put_line(&out, "VERSION = %u", record->mode * 2);
+    if ((record->mode & MODE_MODENAME) != 0) {
+        put_line(&out, "MODENAME = %.*s", static_cast<int>(MODENAME_SIZE - 1), record->MODENAME);
+    }
+    if (pci_device_id != nullptr) {
+        put_line(&out, "PCIDID = 0x%X", *pci_device_id);
+    }
+    put_line(&out, "METADATA = 0x%08X", template_checksum(record));
+    put_line(&out, "%s", "");
+    put_line(&out, "[CONFIG]");
+    for (const TemplateKey &key : TEMPLATE_KEYS) {
+        if (key.section != SECTION_CONFIG || !block_written(key, record->mode)) {
+            continue;
+        }
+        if (key.count == 1) {
+            put_number(&out, key, key.name, key_element(record, key, 0));
+            continue;
+        }
+        for (uint32_t pf = 0; pf < key.count; ++pf) {
+            char name[16];
+            if (sprintf_s(name, sizeof(name), "%s%02u", key.name, pf) < 0) {
+                return STATUS_BAD_ARGUMENT;
+            }
+            put_number(&out, key, name, key_element(record, key, pf));
+        }
+    }
+    if (out.status != 0) {
+        text[0] = '\0';
+        return out.status;
+    }
+    *length = out.length;
+    return 0;
+}
