@@ -417,3 +417,71 @@ int32_t get_string_key_value(const char *path, const char *section, const char *
     }
     return 0;
 }
+
+namespace {
+
+const char *skip_blank_text(const char *text)
+{
+    while (is_blank_char(*text)) {
+        ++text;
+    }
+    return text;
+}
+
+// Where the text from `start` ends before `end` once the blanks before `end`
+// are dropped.
+const char *drop_blanks_before(const char *start, const char *end)
+{
+    while (end > start && is_blank_char(end[-1])) {
+        --end;
+    }
+    return end;
+}
+
+}  // namespace
+
+void describe_ini_line(const char *line, IniLineParts *parts)
+{
+    *parts = IniLineParts{};
+    const char *cursor = skip_blank_text(line);
+    if (*cursor == '[') {
+        // As match_section_header: the name runs to the first ']' of the line.
+        const char *name = skip_blank_text(cursor + 1);
+        const char *close = name;
+        while (*close != ']' && *close != '\0' && *close != '\n') {
+            ++close;
+        }
+        parts->kind = (*close == ']') ? INI_LINE_HEADER : INI_LINE_BRACKET;
+        if (parts->kind == INI_LINE_HEADER) {
+            parts->name = name;
+            parts->name_length = static_cast<size_t>(drop_blanks_before(name, close) - name);
+        }
+        return;
+    }
+    if (is_comment_start(cursor) || is_line_end(*cursor)) {
+        parts->kind = INI_LINE_BLANK;
+        return;
+    }
+    // As split_key_line: the key stands before the first '=' of the line,
+    // without the blanks before the '='; an empty key is no key.
+    const char *equals = cursor;
+    while (*equals != '=' && *equals != '\0' && *equals != '\n') {
+        ++equals;
+    }
+    const char *key_end = drop_blanks_before(cursor, equals);
+    if (*equals != '=' || key_end == cursor) {
+        parts->kind = INI_LINE_OTHER;
+        return;
+    }
+    parts->kind = INI_LINE_KEY;
+    parts->name = cursor;
+    parts->name_length = static_cast<size_t>(key_end - cursor);
+    // As copy_key_value, before its limit of INI_VALUE_SIZE - 1 characters.
+    const char *start = skip_blank_text(equals + 1);
+    const char *end = start;
+    while (!is_line_end(*end) && !(end[0] == '/' && end[1] == '/')) {
+        ++end;
+    }
+    parts->value = start;
+    parts->value_length = static_cast<size_t>(drop_blanks_before(start, end) - start);
+}

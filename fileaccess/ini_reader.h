@@ -39,3 +39,26 @@ int32_t open_ini_lines(const char *path, IniLines *lines);
 // stays valid until the next call.
 int32_t next_ini_line(IniLines *lines, char **line, size_t *length);
 void close_ini_lines(IniLines *lines);
+
+// What a line is to the lookups, by their own rules, for a check that
+// locates the lines a load reads: skipped lines, headers, lines that start
+// with '[' without being one (they still end a section's keys), key lines,
+// and the rest, which the lookups pass over.
+enum IniLineKind : uint8_t {
+    INI_LINE_BLANK,    // empty or a comment
+    INI_LINE_HEADER,   // `name` is the section's
+    INI_LINE_BRACKET,  // '[' without a ']' on the line
+    INI_LINE_KEY,      // `name` is the key, `value` its text as a lookup cuts it
+    INI_LINE_OTHER,
+};
+
+struct IniLineParts {
+    IniLineKind kind;
+    const char *name;
+    size_t name_length;
+    const char *value;    // before the limit of INI_VALUE_SIZE - 1 characters
+    size_t value_length;  // longer than that: a lookup reads the value as empty
+};
+
+// `line` as next_ini_line hands it out, or NUL-terminated.
+void describe_ini_line(const char *line, IniLineParts *parts);
