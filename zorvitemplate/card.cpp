@@ -1,0 +1,85 @@
+#include "zorvitemplate/card.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "channel/device_target.h"
+#include "channel/template_exchange.h"
+#include "channel/tool_message.h"
+#include "zorvitemplate/voice.h"
+
+DeviceTarget g_device_target{-1, {}};
+
+namespace {
+
+// Words for a status of the channel; `error` is errno just after the call.
+void say_status(char (&why)[CARD_TROUBLE_SIZE], const char *asking, int32_t status, int error)
+{
+    const char *device = g_device_target.name;
+    if (status == STATUS_NO_DEVICE) {
+        snprintf(why, sizeof(why), "%s: %s: the tool device %s cannot be opened (%s)", device,
+                 asking, TOOL_DEVICE_PATH, strerror(error));
+    } else if (status > 0) {
+        snprintf(why, sizeof(why), "%s: %s: the card answered status %d", device, asking, status);
+    } else if (status == STATUS_FAILED && error != 0) {
+        snprintf(why, sizeof(why), "%s: %s: the request failed (%s)", device, asking,
+                 strerror(error));
+    } else {
+        snprintf(why, sizeof(why), "%s: %s: the driver gave no usable answer (status %d)", device,
+                 asking, status);
+    }
+}
+
+}  // namespace
+
+bool select_device(const char *name)
+{
+    const size_t length = strnlen(name, DEVICE_NAME_SIZE);
+    if (length >= DEVICE_NAME_SIZE) {
+        return false;
+    }
+    g_device_target = DeviceTarget{};
+    memcpy(g_device_target.name, name, length);
+    g_device_target.id = 0;
+    return true;
+}
+
+bool ask_card_identity(CardIdentity *card, char (&why)[CARD_TROUBLE_SIZE])
+{
+    const int hushed = hush_libraries();
+    errno = 0;
+    const int32_t status = query_card_identity(card);
+    const int error = errno;
+    unhush_libraries(hushed);
+    if (status == 0) {
+        return true;
+    }
+    // The id is asked only once the version has passed as recent enough.
+    const char *asking = driver_reports_pci_id(card) ? "cannot read the card's PCI device id"
+                                                     : "cannot read the driver's version";
+    if (status == STATUS_BAD_ARGUMENT) {
+        snprintf(why, sizeof(why), "%s: %s: the driver's answer is no version number",
+                 g_device_target.name, asking);
+    } else if (status == STATUS_FAILED && error == 0) {
+        snprintf(why, sizeof(why), "%s: %s: the driver gave no version text", g_device_target.name,
+                 asking);
+    } else {
+        say_status(why, asking, status, error);
+    }
+    return false;
+}
+
+FetchResult fetch_card_template(ResourceTemplate *record, char (&why)[CARD_TROUBLE_SIZE])
+{
+    const int hushed = hush_libraries();
+    errno = 0;
+    const int32_t status = get_template_from_card(g_device_target, record);
+    const int error = errno;
+    unhush_libraries(hushed);
+    if (status == 0) {
+        return FETCH_DONE;
+    }
+    say_status(why, "cannot fetch the card's template", status, error);
+    return status > 0 ? FETCH_CARD_STATUS : FETCH_FAILED;
+}

@@ -1,0 +1,27 @@
+// The card behind the DEVICE argument, asked only what a load asks, and
+// its template fetched. Nothing here writes to the card.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "template/identity_check.h"
+#include "template/resource_template.h"
+
+constexpr size_t CARD_TROUBLE_SIZE = 256;
+
+// Fills g_device_target; false when the name has 16 characters or more.
+bool select_device(const char *name);
+
+// The driver's version and, from 1.4.3.0 on, the card's PCI device id, as a
+// load asks for them. False with `why` when the driver cannot answer.
+bool ask_card_identity(CardIdentity *card, char (&why)[CARD_TROUBLE_SIZE]);
+
+enum FetchResult : uint8_t {
+    FETCH_DONE,
+    FETCH_CARD_STATUS,  // the card answered a nonzero status byte
+    FETCH_FAILED,       // the request did not reach the card
+};
+
+// The card's template; `why` says what went wrong otherwise.
+FetchResult fetch_card_template(ResourceTemplate *record, char (&why)[CARD_TROUBLE_SIZE]);

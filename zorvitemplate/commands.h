@@ -1,0 +1,21 @@
+// The four commands. Each returns the program's exit status.
+#pragma once
+
+#include <cstdint>
+
+struct CommandOptions {
+    bool json;
+    bool pci_id_given;
+    uint32_t pci_id;
+    const char *driver_version;  // the stand-in driver's version text
+    const char *output;          // export -o FILE, nullptr for standard output
+    const char *device;
+    const char *file;
+};
+
+constexpr const char *DEFAULT_DRIVER_VERSION = "1.4.3.0";
+
+int run_check(const CommandOptions &options);
+int run_seal(const CommandOptions &options);
+int run_export(const CommandOptions &options);
+int run_diff(const CommandOptions &options);

@@ -1,0 +1,419 @@
+// export and diff: the card's template as a file, and a file against the
+// card. Neither writes to the card.
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstddef>
+#include <cstdlib>
+#include <cstring>
+
+#include "channel/device_target.h"
+#include "template/template_keys.h"
+#include "template/template_writer.h"
+#include "zorvitemplate/card.h"
+#include "zorvitemplate/check.h"
+#include "zorvitemplate/commands.h"
+#include "zorvitemplate/replace_file.h"
+#include "zorvitemplate/voice.h"
+
+namespace {
+
+constexpr uint32_t FILE_MODE_BITS = 0x7F;  // the bits that select a block
+constexpr uint32_t RESERVED_WORD = 28;     // the header's reserved word
+constexpr uint32_t RESERVED_TAIL = offsetof(ResourceTemplate, reserved_tail);
+constexpr mode_t EXPORT_MODE = 0600;
+constexpr size_t SHOWN_TEXT_SIZE = MODENAME_SIZE * 4 + 4;
+
+CheckResult g_check;
+char g_text[TEMPLATE_TEXT_SIZE];
+
+const unsigned char *bytes_of(const ResourceTemplate *record)
+{
+    return reinterpret_cast<const unsigned char *>(record);
+}
+
+bool field_is_zero(const ResourceTemplate *record, const TemplateKey &key)
+{
+    const unsigned char *field = bytes_of(record) + key.offset;
+    for (uint32_t i = 0; i < key.width * key.count; ++i) {
+        if (field[i] != 0) {
+            return false;
+        }
+    }
+    return true;
+}
+
+uint32_t reserved_nonzero(const ResourceTemplate *record)
+{
+    uint32_t count = 0;
+    for (uint32_t i = RESERVED_WORD; i < TEMPLATE_BODY_OFFSET; ++i) {
+        count += bytes_of(record)[i] != 0 ? 1 : 0;
+    }
+    for (uint32_t i = RESERVED_TAIL; i < TEMPLATE_SIZE; ++i) {
+        count += bytes_of(record)[i] != 0 ? 1 : 0;
+    }
+    return count;
+}
+
+// The name as the INI reader gives it back from "MODENAME = name": cut at a
+// line end or "//", without blanks around it.
+size_t readable_name(const char *name, size_t length, char (&out)[MODENAME_SIZE])
+{
+    size_t end = 0;
+    while (end < length && name[end] != '\r' && name[end] != '\n' &&
+           !(name[end] == '/' && end + 1 < length && name[end + 1] == '/')) {
+        ++end;
+    }
+    size_t start = 0;
+    while (start < end && (name[start] == ' ' || name[start] == '\t')) {
+        ++start;
+    }
+    while (end > start && (name[end - 1] == ' ' || name[end - 1] == '\t')) {
+        --end;
+    }
+    memset(out, 0, sizeof(out));
+    memcpy(out, name + start, end - start);
+    return end - start;
+}
+
+uint32_t carry_modename(const ResourceTemplate &card_record, ResourceTemplate *out)
+{
+    const char *device = g_device_target.name;
+    const char *field = card_record.MODENAME;
+    uint32_t uncarried = 0;
+    size_t length = strnlen(field, MODENAME_SIZE);
+    if (length == MODENAME_SIZE) {
+        say("%s: MODENAME fills all 32 bytes without an end; the file keeps its first 31", device);
+        length = MODENAME_SIZE - 1;
+        ++uncarried;
+    }
+    for (size_t i = length + 1; i < MODENAME_SIZE; ++i) {
+        if (field[i] != 0) {
+            say("%s: MODENAME has bytes after its end, which no file carries", device);
+            ++uncarried;
+            break;
+        }
+    }
+    const size_t kept = readable_name(field, length, out->MODENAME);
+    if (kept != length || memcmp(out->MODENAME, field, length) != 0) {
+        char shown[SHOWN_TEXT_SIZE];
+        quote_file_text(field, length, MODENAME_SIZE, shown, sizeof(shown));
+        char kept_shown[SHOWN_TEXT_SIZE];
+        quote_file_text(out->MODENAME, kept, MODENAME_SIZE, kept_shown, sizeof(kept_shown));
+        say("%s: MODENAME \"%s\" cannot stand in a file as it is; the file has \"%s\"", device,
+            shown, kept_shown);
+        ++uncarried;
+    }
+    return uncarried;
+}
+
+// The record a load of the exported file builds: the card's, save what no
+// file can carry, each of which is said. The count of those.
+uint32_t loadable_record(const ResourceTemplate &card_record, const CardIdentity &card,
+                         ResourceTemplate *out)
+{
+    const char *device = g_device_target.name;
+    uint32_t uncarried = 0;
+    *out = ResourceTemplate{};
+    out->mode = card_record.mode & FILE_MODE_BITS;
+    if (card_record.mode != out->mode) {
+        say("%s: mode 0x%X has bits above 0x40 (0x%X), which select no block; the file has mode "
+            "0x%02X",
+            device, card_record.mode, card_record.mode & ~FILE_MODE_BITS, out->mode);
+        ++uncarried;
+    }
+    for (const TemplateKey &key : TEMPLATE_KEYS) {
+        const bool enabled = key.mode_bit == 0 || (out->mode & key.mode_bit) != 0;
+        if (key.kind == KEY_CARD_ID) {
+            // A load stores the card's own id, and only when the driver tells it.
+            const uint32_t held = key_element(&card_record, key, 0);
+            const bool stored = enabled && driver_reports_pci_id(&card);
+            if (stored) {
+                set_key_element(out, key, 0, card.pci_device_id);
+            }
+            if (stored && held != card.pci_device_id) {
+                say("%s: PCIDID holds 0x%X, but a load stores the card's own id 0x%X", device, held,
+                    card.pci_device_id);
+                ++uncarried;
+            } else if (!stored && held != 0) {
+                say("%s: PCIDID holds 0x%X, but a load on this card stores none (%s)", device, held,
+                    enabled ? "its driver is older than 1.4.3.0" : "the mode leaves it out");
+                ++uncarried;
+            }
+            continue;
+        }
+        if (!enabled) {
+            if (!field_is_zero(&card_record, key)) {
+                say("%s: %s holds values, but mode 0x%02X leaves out its block 0x%02X", device,
+                    key.name, out->mode, key.mode_bit);
+                ++uncarried;
+            }
+            continue;
+        }
+        if (key.kind == KEY_TEXT) {
+            uncarried += carry_modename(card_record, out);
+            continue;
+        }
+        for (uint32_t pf = 0; pf < key.count; ++pf) {
+            const uint32_t value = key_element(&card_record, key, pf);
+            if (value > key.bound) {
+                char name[KEY_NAME_SIZE];
+                snprintf(name, sizeof(name), key.count == 1 ? "%s" : "%s%02u", key.name, pf);
+                say("%s: %s = %u is above its bound %u; the file has %u", device, name, value,
+                    key.bound, key.bound);
+                ++uncarried;
+            }
+            set_key_element(out, key, pf, value > key.bound ? key.bound : value);
+        }
+    }
+    const uint32_t reserved = reserved_nonzero(&card_record);
+    if (reserved != 0) {
+        say("%s: %u reserved bytes are not zero; no file sets them", device, reserved);
+        ++uncarried;
+    }
+    return uncarried;
+}
+
+int write_export(const CommandOptions &options, size_t length)
+{
+    if (options.output == nullptr) {
+        if (fwrite(g_text, 1, length, stdout) != length || fflush(stdout) != 0) {
+            say("cannot write to standard output: %s", strerror(errno));
+            return EXIT_TROUBLE;
+        }
+        return EXIT_GOOD;
+    }
+    // An existing file is replaced where it really lies, not through a link.
+    char target[PATH_MAX];
+    const char *path = realpath(options.output, target) != nullptr ? target : options.output;
+    char why[REPLACE_TROUBLE_SIZE];
+    ReplacedFile file{};
+    if (start_replacing(path, &file, why) != 0 ||
+        write_replacing(&file, g_text, length, why) != 0 ||
+        finish_replacing(&file, EXPORT_MODE, nullptr, nullptr, why) != 0) {
+        if (file.fd >= 0) {
+            abandon_replacing(&file);
+        }
+        say("%s", why);
+        return EXIT_TROUBLE;
+    }
+    return EXIT_GOOD;
+}
+
+struct Change {
+    char key[KEY_NAME_SIZE];
+    bool text;  // MODENAME: the texts below, else the numbers
+    bool hex;
+    uint32_t card;
+    uint32_t file;
+    char card_text[MODENAME_SIZE + 1];
+    char file_text[MODENAME_SIZE + 1];
+};
+
+constexpr size_t CHANGE_MAX = KEY_SLOT_COUNT + 2;
+
+struct ChangeList {
+    uint32_t count;
+    Change items[CHANGE_MAX];
+};
+
+ChangeList g_changes;
+
+void add_number_change(const char *key, bool hex, uint32_t card, uint32_t file)
+{
+    Change &change = g_changes.items[g_changes.count++];
+    change = Change{};
+    snprintf(change.key, sizeof(change.key), "%s", key);
+    change.hex = hex;
+    change.card = card;
+    change.file = file;
+}
+
+// What a load of `file` changes on a card that holds `card`, in the order
+// of the key table.
+void list_changes(const ResourceTemplate &card, const ResourceTemplate &file)
+{
+    g_changes.count = 0;
+    if (card.mode != file.mode) {
+        add_number_change("mode", true, card.mode, file.mode);
+    }
+    for (const TemplateKey &key : TEMPLATE_KEYS) {
+        if (key.kind == KEY_TEXT) {
+            if (memcmp(bytes_of(&card) + key.offset, bytes_of(&file) + key.offset, key.width) !=
+                0) {
+                Change &change = g_changes.items[g_changes.count++];
+                change = Change{};
+                snprintf(change.key, sizeof(change.key), "%s", key.name);
+                change.text = true;
+                memcpy(change.card_text, card.MODENAME, MODENAME_SIZE);
+                memcpy(change.file_text, file.MODENAME, MODENAME_SIZE);
+            }
+            continue;
+        }
+        for (uint32_t pf = 0; pf < key.count; ++pf) {
+            const uint32_t was = key_element(&card, key, pf);
+            const uint32_t will = key_element(&file, key, pf);
+            if (was != will) {
+                char name[KEY_NAME_SIZE];
+                snprintf(name, sizeof(name), key.count == 1 ? "%s" : "%s%02u", key.name, pf);
+                add_number_change(name, key.format == SHOW_HEX || key.kind == KEY_CARD_ID, was,
+                                  will);
+            }
+        }
+    }
+    const uint32_t reserved = reserved_nonzero(&card);
+    if (reserved != 0) {
+        add_number_change("reserved", false, reserved, 0);
+    }
+}
+
+void print_changes_text()
+{
+    for (uint32_t i = 0; i < g_changes.count; ++i) {
+        const Change &change = g_changes.items[i];
+        if (change.text) {
+            char was[SHOWN_TEXT_SIZE];
+            char will[SHOWN_TEXT_SIZE];
+            quote_file_text(change.card_text, strnlen(change.card_text, MODENAME_SIZE),
+                            MODENAME_SIZE, was, sizeof(was));
+            quote_file_text(change.file_text, strnlen(change.file_text, MODENAME_SIZE),
+                            MODENAME_SIZE, will, sizeof(will));
+            printf("%s: \"%s\" -> \"%s\"\n", change.key, was, will);
+        } else if (strcmp(change.key, "reserved") == 0) {
+            printf("reserved: %u non-zero bytes -> 0\n", change.card);
+        } else if (strcmp(change.key, "mode") == 0) {
+            printf("mode: 0x%02X -> 0x%02X\n", change.card, change.file);
+        } else if (change.hex) {
+            printf("%s: 0x%X -> 0x%X\n", change.key, change.card, change.file);
+        } else {
+            printf("%s: %u -> %u\n", change.key, change.card, change.file);
+        }
+    }
+}
+
+void print_diff_json(const CommandOptions &options, const char *status, const char *error,
+                     bool card_empty, const CheckResult *refused)
+{
+    fputs("{\n  \"device\": ", stdout);
+    put_json_text(stdout, options.device);
+    fputs(",\n  \"file\": ", stdout);
+    put_json_text(stdout, options.file);
+    printf(",\n  \"status\": \"%s\",\n  \"error\": ", status);
+    if (error == nullptr) {
+        fputs("null", stdout);
+    } else {
+        put_json_text(stdout, error);
+    }
+    printf(",\n  \"card_empty\": %s,\n", card_empty ? "true" : "false");
+    if (refused != nullptr) {
+        print_findings_json(stdout, options.file, refused, "  ");
+    } else {
+        fputs("  \"findings\": []", stdout);
+    }
+    fputs(",\n  \"changes\": [", stdout);
+    for (uint32_t i = 0; i < g_changes.count; ++i) {
+        const Change &change = g_changes.items[i];
+        printf("%s\n    {\"key\": \"%s\", \"card\": ", i == 0 ? "" : ",", change.key);
+        if (change.text) {
+            put_json_string(stdout, change.card_text, strnlen(change.card_text, MODENAME_SIZE));
+            fputs(", \"file\": ", stdout);
+            put_json_string(stdout, change.file_text, strnlen(change.file_text, MODENAME_SIZE));
+        } else {
+            printf("%u, \"file\": %u", change.card, change.file);
+        }
+        fputc('}', stdout);
+    }
+    fputs(g_changes.count == 0 ? "]\n}\n" : "\n  ]\n}\n", stdout);
+}
+
+int diff_trouble(const CommandOptions &options, const char *why)
+{
+    g_changes.count = 0;
+    if (options.json) {
+        print_diff_json(options, "error", why, false, nullptr);
+    }
+    say("%s", why);
+    return EXIT_TROUBLE;
+}
+
+}  // namespace
+
+int run_export(const CommandOptions &options)
+{
+    char why[CARD_TROUBLE_SIZE];
+    CardIdentity card{};
+    if (!ask_card_identity(&card, why)) {
+        say("%s; nothing was written", why);
+        return EXIT_TROUBLE;
+    }
+    ResourceTemplate card_record{};
+    if (fetch_card_template(&card_record, why) != FETCH_DONE) {
+        say("%s; nothing was written", why);
+        return EXIT_TROUBLE;
+    }
+    ResourceTemplate loadable{};
+    const uint32_t uncarried = loadable_record(card_record, card, &loadable);
+    char comment[96];
+    snprintf(comment, sizeof(comment), "Template of %s, written by %s export", g_device_target.name,
+             PROGRAM_NAME);
+    size_t length = 0;
+    if (write_template_text(&loadable, driver_reports_pci_id(&card) ? &card.pci_device_id : nullptr,
+                            comment, g_text, sizeof(g_text), &length) != 0) {
+        say("%s: the template does not fit the text buffer; nothing was written",
+            g_device_target.name);
+        return EXIT_TROUBLE;
+    }
+    const int status = write_export(options, length);
+    if (status != EXIT_GOOD) {
+        return status;
+    }
+    if (uncarried != 0) {
+        say("%s: the file does not carry all the card holds (%u item%s above)",
+            g_device_target.name, uncarried, uncarried == 1 ? "" : "s");
+        return EXIT_NO;
+    }
+    return EXIT_GOOD;
+}
+
+int run_diff(const CommandOptions &options)
+{
+    char why[CARD_TROUBLE_SIZE];
+    CheckSetup setup{options.file, {}, false};
+    if (!ask_card_identity(&setup.card, why)) {
+        return diff_trouble(options, why);
+    }
+    if (check_template(&setup, &g_check) != 0) {
+        return diff_trouble(options, g_check.trouble);
+    }
+    if (!load_accepts(&g_check)) {
+        g_changes.count = 0;
+        char refused[TROUBLE_SIZE];
+        snprintf(refused, sizeof(refused), "%s: a load on %s would refuse it", options.file,
+                 g_device_target.name);
+        if (options.json) {
+            print_diff_json(options, "refused", refused, false, &g_check);
+        }
+        print_findings(stderr, options.file, &g_check, true);
+        say("%s", refused);
+        return EXIT_TROUBLE;
+    }
+    ResourceTemplate card_record{};
+    const FetchResult fetched = fetch_card_template(&card_record, why);
+    if (fetched == FETCH_FAILED) {
+        return diff_trouble(options, why);
+    }
+    if (fetched == FETCH_CARD_STATUS) {
+        // The display takes any status as an empty card, and so does diff.
+        say("%s; it counts as an empty card, all zeros", why);
+        card_record = ResourceTemplate{};
+    }
+    list_changes(card_record, g_check.record);
+    if (options.json) {
+        print_diff_json(options, g_changes.count == 0 ? "same" : "changes", nullptr,
+                        fetched == FETCH_CARD_STATUS, nullptr);
+    } else {
+        print_changes_text();
+    }
+    return g_changes.count == 0 ? EXIT_GOOD : EXIT_NO;
+}

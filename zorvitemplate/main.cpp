@@ -1,0 +1,232 @@
+// zorvitemplate: check, seal, back up and compare resource templates.
+// The command comes first; each has its own options, GNU style.
+#include <getopt.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdarg>
+#include <cstdlib>
+#include <cstring>
+
+#include "zorvitemplate/card.h"
+#include "zorvitemplate/commands.h"
+#include "zorvitemplate/voice.h"
+
+namespace {
+
+enum OperandKind : uint8_t { TAKES_FILE, TAKES_DEVICE, TAKES_DEVICE_AND_FILE };
+
+struct Command {
+    const char *name;
+    int (*run)(const CommandOptions &);
+    OperandKind operands;
+    const char *short_options;
+    const option *long_options;
+    const char *synopsis;
+    const char *help;
+};
+
+constexpr unsigned long PCI_ID_MAX = 0xFFFF;
+
+enum LongOnly : int { OPT_PCI_ID = 256, OPT_DRIVER_VERSION, OPT_JSON };
+
+constexpr option CHECK_OPTIONS[] = {
+    {"pci-id", required_argument, nullptr, OPT_PCI_ID},
+    {"driver-version", required_argument, nullptr, OPT_DRIVER_VERSION},
+    {"json", no_argument, nullptr, OPT_JSON},
+    {"help", no_argument, nullptr, 'h'},
+    {nullptr, 0, nullptr, 0}};
+constexpr option SEAL_OPTIONS[] = {{"pci-id", required_argument, nullptr, OPT_PCI_ID},
+                                   {"help", no_argument, nullptr, 'h'},
+                                   {nullptr, 0, nullptr, 0}};
+constexpr option EXPORT_OPTIONS[] = {{"output", required_argument, nullptr, 'o'},
+                                     {"help", no_argument, nullptr, 'h'},
+                                     {nullptr, 0, nullptr, 0}};
+constexpr option DIFF_OPTIONS[] = {{"json", no_argument, nullptr, OPT_JSON},
+                                   {"help", no_argument, nullptr, 'h'},
+                                   {nullptr, 0, nullptr, 0}};
+
+constexpr Command COMMANDS[] = {
+    {"check", run_check, TAKES_FILE, ":h", CHECK_OPTIONS,
+     "check [--pci-id ID] [--driver-version TEXT] [--json] FILE",
+     "Report every problem a load of FILE would meet, one line each:\n"
+     "FILE:LINE: error: ... or FILE:LINE: warning: ... (LINE 0 where none applies).\n"
+     "The first error is the one a load prints.\n"
+     "\n"
+     "  --pci-id ID            the card's PCI device id (default: the file's PCIDID)\n"
+     "  --driver-version TEXT  the driver's version (default: 1.4.3.0); before\n"
+     "                         1.4.3.0 a load neither reads nor compares PCIDID\n"
+     "  --json                 one JSON document on standard output\n"
+     "  -h, --help             this help\n"
+     "\n"
+     "Exit status: 0 a load would accept FILE, 1 it would refuse it,\n"
+     "2 usage error or FILE cannot be read.\n"},
+    {"seal", run_seal, TAKES_FILE, ":h", SEAL_OPTIONS, "seal [--pci-id ID] FILE",
+     "Write the METADATA of FILE into it: the value of its METADATA line, or a\n"
+     "line at the end of [INFO]; no other byte changes. Prints the METADATA.\n"
+     "FILE is replaced atomically and keeps its mode and owner.\n"
+     "\n"
+     "  --pci-id ID  the card's PCI device id (default: the file's PCIDID)\n"
+     "  -h, --help   this help\n"
+     "\n"
+     "Exit status: 0 sealed (or already sealed), 1 FILE has errors besides\n"
+     "METADATA and was left as it is, 2 usage error or FILE cannot be read or\n"
+     "written.\n"},
+    {"export", run_export, TAKES_DEVICE, ":ho:", EXPORT_OPTIONS, "export [-o FILE] DEVICE",
+     "Write the template on the card behind DEVICE as a template file that a load\n"
+     "on that card accepts, to standard output or FILE (mode 0600, replaced\n"
+     "atomically). What the card holds that no file can carry is listed on\n"
+     "standard error.\n"
+     "\n"
+     "  -o, --output FILE  write to FILE\n"
+     "  -h, --help         this help\n"
+     "\n"
+     "Exit status: 0 written, 1 written without some of what the card holds,\n"
+     "2 usage error, the card cannot be read or FILE cannot be written (nothing\n"
+     "written).\n"},
+    {"diff", run_diff, TAKES_DEVICE_AND_FILE, ":h", DIFF_OPTIONS, "diff [--json] DEVICE FILE",
+     "Check FILE against the card behind DEVICE as a load does, without asking\n"
+     "anything or writing anything, and print what a load would change, one line\n"
+     "a value: KEY: CARD -> FILE.\n"
+     "\n"
+     "  --json      one JSON document on standard output\n"
+     "  -h, --help  this help\n"
+     "\n"
+     "Exit status: 0 no change, 1 changes, 2 usage error, FILE refused or the\n"
+     "card cannot be read.\n"},
+};
+
+void print_program_help()
+{
+    printf(
+        "Usage: %s COMMAND [OPTION]... ARGUMENT...\n"
+        "Check, seal, back up and compare the resource templates of Kx3310 cards.\n\n"
+        "Commands:\n",
+        PROGRAM_NAME);
+    for (const Command &command : COMMANDS) {
+        printf("  %s %s\n", PROGRAM_NAME, command.synopsis);
+    }
+    printf(
+        "\n"
+        "  -h, --help     this help\n"
+        "      --version  the program's version\n\n"
+        "'%s COMMAND --help' tells more of each command.\n",
+        PROGRAM_NAME);
+}
+
+int usage_error(const Command *command, const char *format, ...)
+    __attribute__((format(printf, 2, 3)));
+
+int usage_error(const Command *command, const char *format, ...)
+{
+    fprintf(stderr, "%s: ", PROGRAM_NAME);
+    if (command != nullptr) {
+        fprintf(stderr, "%s: ", command->name);
+    }
+    va_list args;
+    va_start(args, format);
+    vfprintf(stderr, format, args);
+    va_end(args);
+    fprintf(stderr, "\nTry '%s%s%s --help' for more information.\n", PROGRAM_NAME,
+            command != nullptr ? " " : "", command != nullptr ? command->name : "");
+    return EXIT_TROUBLE;
+}
+
+// A PCI device id as a template writes numbers: decimal, or 0x hexadecimal.
+bool parse_pci_id(const char *text, uint32_t *id)
+{
+    const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char *digits = hex ? text + 2 : text;
+    const auto first = static_cast<unsigned char>(digits[0]);
+    if (hex ? isxdigit(first) == 0 : isdigit(first) == 0) {
+        return false;
+    }
+    char *end = nullptr;
+    errno = 0;
+    const unsigned long value = strtoul(digits, &end, hex ? 16 : 10);
+    if (errno != 0 || *end != '\0' || value > PCI_ID_MAX) {
+        return false;
+    }
+    *id = static_cast<uint32_t>(value);
+    return true;
+}
+
+int run_command(const Command &command, int argc, char *argv[])
+{
+    CommandOptions options{};
+    options.driver_version = DEFAULT_DRIVER_VERSION;
+    opterr = 0;
+    optind = 1;
+    for (;;) {
+        const int got =
+            getopt_long(argc, argv, command.short_options, command.long_options, nullptr);
+        if (got == -1) {
+            break;
+        }
+        switch (got) {
+            case 'h':
+                printf("Usage: %s %s\n%s", PROGRAM_NAME, command.synopsis, command.help);
+                return EXIT_GOOD;
+            case 'o':
+                options.output = optarg;
+                break;
+            case OPT_PCI_ID:
+                if (!parse_pci_id(optarg, &options.pci_id)) {
+                    return usage_error(&command, "'%s' is no PCI device id (0 to 0xFFFF)", optarg);
+                }
+                options.pci_id_given = true;
+                break;
+            case OPT_DRIVER_VERSION:
+                options.driver_version = optarg;
+                break;
+            case OPT_JSON:
+                options.json = true;
+                break;
+            case ':':
+                return usage_error(&command, "option '%s' needs an argument", argv[optind - 1]);
+            default:
+                return usage_error(&command, "unknown option '%s'", argv[optind - 1]);
+        }
+    }
+    const int wanted = command.operands == TAKES_DEVICE_AND_FILE ? 2 : 1;
+    if (argc - optind != wanted) {
+        return usage_error(&command, "%s",
+                           argc - optind < wanted ? "missing operand" : "too many operands");
+    }
+    if (command.operands == TAKES_FILE) {
+        options.file = argv[optind];
+    } else {
+        options.device = argv[optind];
+        options.file = (wanted == 2) ? argv[optind + 1] : nullptr;
+        if (!select_device(options.device)) {
+            return usage_error(&command, "device name '%s' is too long: at most 15 characters",
+                               options.device);
+        }
+    }
+    return command.run(options);
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    if (argc < 2) {
+        return usage_error(nullptr, "missing command");
+    }
+    const char *word = argv[1];
+    if (strcmp(word, "-h") == 0 || strcmp(word, "--help") == 0) {
+        print_program_help();
+        return EXIT_GOOD;
+    }
+    if (strcmp(word, "--version") == 0) {
+        printf("%s %s\n", PROGRAM_NAME, ZORVI_VERSION);
+        return EXIT_GOOD;
+    }
+    for (const Command &command : COMMANDS) {
+        if (strcmp(word, command.name) == 0) {
+            // The command's own options start after its name.
+            return run_command(command, argc - 1, argv + 1);
+        }
+    }
+    return usage_error(nullptr, "unknown command '%s'", word);
+}
