@@ -33,22 +33,21 @@ int32_t vsnprintf_s(char *dest, size_t destMax, size_t count, const char *format
 
 // Formatted scan: fields assigned, or -1 (null format or destination, an
 // invalid conversion, or input that ended before any directive, literal
-// text included, matched and before any field was assigned).
-// Conversions: %d %i %u %o %x %X %p %n %s %c %[ %%, '*', field widths and the
-// lengths hh h l ll j z t. Floating point and wide characters are refused as
-// invalid (-1).
+// text included, matched and before any field was assigned). Conversions
+// follow the C library's fscanf, with these additions:
 // - %s, %c and %[ take a size argument (unsigned int) after the destination.
 //   Size 0 or above BOUNDED_MAX_LEN stops the scan before the field. A field
 //   longer than size - 1 characters (size for %c) empties the destination,
-//   stops the scan and is not counted; the rest of it stays unread.
-// - Unsigned 32-bit targets: a value that fits is stored as is, one that
-//   fits 64 bits as its low 32 bits, a larger one as 4294967295; '-' negates
-//   modulo 2^32 up to 4294967296 and gives 4294967295 beyond. Signed targets
-//   take the value clamped to 64 bits, then its low bits.
-// - A "0x" with no hex digit after it reads as 0, the x taken.
+//   stops the scan and is not counted; the rest of it stays unread. Wide
+//   characters (%ls, %lc, %l[) are refused as invalid, and so is a
+//   conversion of more than 120 characters (a long scan set).
+// - %u, %o, %x and %X without a length: a value that fits 32 bits is stored
+//   as is, one that fits 64 bits as its low 32 bits, a larger one as
+//   4294967295; '-' negates modulo 2^32 up to 4294967296 and gives
+//   4294967295 beyond.
 // - sscanf_s on an empty text returns -1 and empties the destination of a
 //   first %s, %c or %[ whose size is not 0.
-// scanf_s reads stdin with fgetc and pushes back only the character that
+// scanf_s reads stdin as fgetc does and pushes back only the character that
 // ended a field, so the rest of the line is left for the next call.
 int32_t scanf_s(const char *format, ...);
 int32_t vscanf_s(const char *format, va_list args);
