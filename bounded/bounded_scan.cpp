@@ -237,7 +237,7 @@ int32_t scan(Source *in, const char *format, va_list *args)
     for (const char *f = format; *f != '\0';) {
         Directive d{};
         if (!next_directive(&f, &d)) {
-            return -1;
+            return STATUS_FAILED;
         }
         switch (scan_directive(in, d, args, &assigned)) {
             case Outcome::DONE:
@@ -246,9 +246,9 @@ int32_t scan(Source *in, const char *format, va_list *args)
             case Outcome::MATCH_FAIL:
                 return assigned;
             case Outcome::INPUT_END:
-                return matched ? assigned : -1;
+                return matched ? assigned : STATUS_FAILED;
             case Outcome::ERROR:
-                return -1;
+                return STATUS_FAILED;
         }
     }
     return assigned;
@@ -278,7 +278,7 @@ void clear_first_field(const char *format, va_list *args)
 int32_t vscanf_s(const char *format, va_list args)
 {
     if (format == nullptr) {
-        return -1;
+        return STATUS_FAILED;
     }
     va_list local;
     va_copy(local, args);
@@ -300,12 +300,12 @@ int32_t scanf_s(const char *format, ...)
 int32_t vsscanf_s(const char *buffer, const char *format, va_list args)
 {
     if (buffer == nullptr || format == nullptr) {
-        return -1;
+        return STATUS_FAILED;
     }
     va_list local;
     va_copy(local, args);
     Source in{buffer, 0};
-    int32_t result = -1;
+    int32_t result = STATUS_FAILED;
     if (buffer[0] == '\0') {
         clear_first_field(format, &local);
     } else {
