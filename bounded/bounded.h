@@ -39,8 +39,9 @@ int32_t vsnprintf_s(char *dest, size_t destMax, size_t count, const char *format
 //   Size 0 or above BOUNDED_MAX_LEN stops the scan before the field. A field
 //   longer than size - 1 characters (size for %c) empties the destination,
 //   stops the scan and is not counted; the rest of it stays unread. Wide
-//   characters (%ls, %lc, %l[) are refused as invalid, and so is a
-//   conversion of more than 120 characters (a long scan set).
+//   characters (%ls, %lc, %l[) are refused as invalid.
+// - Conversions of up to 100 characters are always accepted; a longer one
+//   (a long scan set) may be refused as invalid.
 // - %u, %o, %x and %X without a length: a value that fits 32 bits is stored
 //   as is, one that fits 64 bits as its low 32 bits, a larger one as
 //   4294967295; '-' negates modulo 2^32 up to 4294967296 and gives
