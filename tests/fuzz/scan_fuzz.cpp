@@ -14,16 +14,11 @@
 #include <vector>
 
 #include "bounded/bounded.h"
+#include "tests/fuzz/fuzz_util.h"
+
+using zorvifuzz::require;
 
 namespace {
-
-void check(bool ok, const char *what)
-{
-    if (!ok) {
-        fprintf(stderr, "scan: %s\n", what);
-        abort();
-    }
-}
 
 // A destination worked out from the format: an integer of its width, or a
 // text field with its size argument.
@@ -163,20 +158,20 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const char *f = format.c_str();
     auto [result, bytes] =
         run([&](auto... args) { return sscanf_s(text.c_str(), f, args...); }, *dests);
-    check(result >= -1 && result <= static_cast<int32_t>(dests->size()),
-          "more fields assigned than destinations");
+    require(result >= -1 && result <= static_cast<int32_t>(dests->size()),
+            "more fields assigned than destinations");
     if (text.empty()) {
         return 0;  // an empty text has its own rule
     }
     FILE *file = tmpfile();
-    check(file != nullptr && fwrite(text.data(), 1, text.size(), file) == text.size(),
-          "no scratch file");
+    require(file != nullptr && fwrite(text.data(), 1, text.size(), file) == text.size(),
+            "no scratch file");
     rewind(file);
     FILE *const saved = stdin;
     stdin = file;
     auto [stdinResult, stdinBytes] = run([&](auto... args) { return scanf_s(f, args...); }, *dests);
     stdin = saved;
     fclose(file);
-    check(stdinResult == result && stdinBytes == bytes, "standard input and text differ");
+    require(stdinResult == result && stdinBytes == bytes, "standard input and text differ");
     return 0;
 }
