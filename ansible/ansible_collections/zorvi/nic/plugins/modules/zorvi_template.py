@@ -79,15 +79,15 @@ changes:
   elements: dict
   contains:
     key:
-      description: The key, as the template file names it (for example C(QNP03)), or C(mode) or C(MODENAME).
+      description: The key, as the template file names it (for example C(QNP03)), or C(mode).
       type: str
     card:
-      description: The value the card holds.
-      type: str
+      description: The value the card holds (a text for C(MODENAME), else a number).
+      type: raw
     file:
       description: The value the file gives.
-      type: str
-  sample: [{"key": "HN", "card": "0", "file": "2"}]
+      type: raw
+  sample: [{"key": "HN", "card": 0, "file": 2}]
 reboot_required:
   description: True when the card took a new template, which it applies after the next reboot.
   returned: always
@@ -103,28 +103,20 @@ stdout:
   type: str
 """
 
+import json
 import os
-import re
 import time
 
 from ansible.module_utils.basic import AnsibleModule
 
-# zorvitemplate diff: exit 0 no change, 1 changes, 2 refused or unreadable.
-DIFF_SAME = 0
-DIFF_CHANGES = 1
-CHANGE_LINE = re.compile(r"^(?P<key>[A-Za-z0-9_]+): (?P<card>.*) -> (?P<file>.*)$")
 # zorvitemplate export: 1 means the file is written but cannot carry all the
 # card holds, so a restore would not give the same bytes.
 EXPORT_OK = 0
 
 
-def parse_changes(text):
-    changes = []
-    for line in text.splitlines():
-        match = CHANGE_LINE.match(line)
-        if match:
-            changes.append(match.groupdict())
-    return changes
+def errors_of(report):
+    return ["%s:%d: error: %s" % (report["file"], f["line"], f["message"])
+            for f in report.get("findings", []) if f["severity"] == "error"]
 
 
 def backup_path(src):
@@ -150,13 +142,19 @@ def main():
     zorvitemplate = module.get_bin_path("zorvitemplate", required=True, opt_dirs=["/usr/sbin"])
     zorviconfig = module.get_bin_path("zorviconfig", required=True, opt_dirs=["/usr/sbin"])
 
-    rc, out, err = module.run_command([zorvitemplate, "diff", device, src])
-    if rc == DIFF_SAME:
+    rc, out, err = module.run_command([zorvitemplate, "diff", "--json", device, src])
+    try:
+        report = json.loads(out)
+    except ValueError:
+        fail(module, "zorvitemplate diff", rc, out, err)
+    if report["status"] == "same":
         module.exit_json(changed=False, changes=[], reboot_required=False)
-    if rc != DIFF_CHANGES:
-        fail(module, "zorvitemplate diff", rc, out, err, findings=err.splitlines())
+    if report["status"] != "changes":
+        errors = errors_of(report)
+        module.fail_json(msg="\n".join([report["error"] or err.strip()] + errors), rc=rc,
+                         findings=errors, stderr=err)
 
-    changes = parse_changes(out)
+    changes = report["changes"]
     result = dict(changed=True, changes=changes, reboot_required=not module.check_mode)
     if module._diff:
         result["diff"] = dict(
@@ -168,7 +166,9 @@ def main():
     if module.check_mode:
         module.exit_json(**result)
 
-    if module.params["backup"]:
+    if module.params["backup"] and report["card_empty"]:
+        module.warn("%s holds no template: there is nothing to back up" % device)
+    elif module.params["backup"]:
         path = backup_path(src)
         rc, out, err = module.run_command([zorvitemplate, "export", "-o", path, device])
         if rc != EXPORT_OK:
@@ -181,9 +181,9 @@ def main():
                                       data="yes\nagree\n", binary_data=True)
     result["stdout"] = out
     if rc != 0:
-        lines = [line for line in out.splitlines() if line.strip()]
-        module.fail_json(msg=lines[-2] if len(lines) > 1 else (out.strip() or err.strip()),
-                         rc=rc, stdout=out, stderr=err, changes=changes,
+        # What the tool printed after its last prompt is its own account.
+        message = out.rsplit("to continue:", 1)[-1].strip() or err.strip()
+        module.fail_json(msg=message, rc=rc, stdout=out, stderr=err, changes=changes,
                          backup_file=result.get("backup_file"))
     module.exit_json(**result)
 
