@@ -42,7 +42,7 @@ int32_t clear_buffer(char *buffer, size_t size)
 {
     if (memset_s(buffer, size, 0, size) != 0) {
         puts("Init key value buff failed");
-        return -1;
+        return STATUS_FAILED;
     }
     return 0;
 }
@@ -68,7 +68,7 @@ void trim_blanks_before(char *start, char *end)
 int32_t compare_name(const char *left, const char *right)
 {
     if (left == nullptr || right == nullptr) {
-        return -1;
+        return STATUS_FAILED;
     }
     while (*left != '\0' && *left == *right) {
         ++left;
@@ -85,7 +85,7 @@ int32_t match_section_header(const char *section, char *line)
 {
     char *cursor = skip_blanks(line);
     if (*cursor != '[') {  // so neither a comment nor an empty line
-        return -1;
+        return STATUS_FAILED;
     }
     char *name = skip_blanks(cursor + 1);
     char *close = name;
@@ -93,7 +93,7 @@ int32_t match_section_header(const char *section, char *line)
         ++close;
     }
     if (*close != ']') {
-        return -1;
+        return STATUS_FAILED;
     }
     trim_blanks_before(name, close);  // also ends the name at the ']'
     return compare_name(name, section);
@@ -165,11 +165,11 @@ bool starts_with_key(const char *line, const WantedKey &wanted)
 int32_t split_key_line(const WantedKey &wanted, char *line, char **value_start)
 {
     if (!starts_with_key(line, wanted)) {
-        return -1;
+        return STATUS_FAILED;
     }
     char *equals = skip_blanks(line + wanted.length);
     if (*equals != '=') {
-        return -1;
+        return STATUS_FAILED;
     }
     *value_start = equals + 1;
     return 0;
@@ -313,7 +313,7 @@ int32_t find_key_in_section(IniLines *lines, const char *key, char *value)
         }
     }
     puts("keyname isn't existed");
-    return -1;
+    return STATUS_FAILED;
 }
 
 // The value text of `key`, in a buffer cleared first.
@@ -321,7 +321,7 @@ int32_t read_value_text(const char *path, const char *section, const char *key,
                         char (&text)[INI_VALUE_SIZE])
 {
     if (clear_buffer(text, sizeof(text)) != 0) {
-        return -1;
+        return STATUS_FAILED;
     }
     return get_key_value(path, section, key, text);
 }
@@ -335,7 +335,7 @@ int32_t open_ini_lines(const char *path, IniLines *lines)
     lines->end = lines->text;
     lines->at_end = false;
     if (lines->fd < 0) {
-        return -1;
+        return STATUS_FAILED;
     }
     read_more(lines);  // the first line is always asked for
     return 0;
@@ -345,7 +345,7 @@ int32_t next_ini_line(IniLines *lines, char **line, size_t *length)
 {
     *line = take_line(lines);
     if (*line == nullptr) {
-        return -1;
+        return STATUS_FAILED;
     }
     // A line in place ends where the next one starts.
     *length = (*line == lines->cut) ? LINE_MOST : static_cast<size_t>(lines->next - *line);
@@ -362,7 +362,7 @@ int32_t get_key_value(const char *path, const char *section, const char *key, ch
     IniLines lines;
     if (open_ini_lines(path, &lines) != 0) {
         puts("File isn't existed");
-        return -1;
+        return STATUS_FAILED;
     }
     bool found = false;
     for (char *line = take_line(&lines); line != nullptr; line = take_line(&lines)) {
@@ -373,12 +373,12 @@ int32_t get_key_value(const char *path, const char *section, const char *key, ch
     }
     if (!found) {
         close_ini_lines(&lines);
-        return -1;
+        return STATUS_FAILED;
     }
     if (find_key_in_section(&lines, key, value) != 0) {
         puts("Failed to get key value for the input key");
         close_ini_lines(&lines);
-        return -1;
+        return STATUS_FAILED;
     }
     close_ini_lines(&lines);
     return 0;
@@ -398,7 +398,7 @@ int32_t get_uint_key_value(const char *path, const char *section, const char *ke
                             : sscanf_s(number, "%u", value);
     if (converted != 1) {
         printf("Sscanf_s unit pkeyvalue %s failed.\n", number);
-        return -1;
+        return STATUS_FAILED;
     }
     return 0;
 }
