@@ -57,6 +57,22 @@ __attribute__((format(printf, 3, 0))) void capture(const char *state, int priori
     errno = saved_errno;
 }
 
+// Captures the record when a simulation runs; true when the C library's
+// own function is to get it too (no simulation, or --syslog-through).
+__attribute__((format(printf, 2, 0))) bool record_reaches_library(int priority, const char *format,
+                                                                  va_list args)
+{
+    const char *state = sim_state_folder();
+    if (state == nullptr) {
+        return true;
+    }
+    va_list kept;
+    va_copy(kept, args);
+    capture(state, priority, format, kept);
+    va_end(kept);
+    return passed_through();
+}
+
 }  // namespace
 
 extern "C" {
@@ -98,14 +114,7 @@ void closelog(void)
 
 void vsyslog(int priority, const char *format, va_list args)
 {
-    const char *state = sim_state_folder();
-    if (state != nullptr) {
-        va_list kept;
-        va_copy(kept, args);
-        capture(state, priority, format, kept);
-        va_end(kept);
-    }
-    if (state == nullptr || passed_through()) {
+    if (record_reaches_library(priority, format, args)) {
         using Fn = void (*)(int, const char *, va_list);
         static Fn real = next_definition<Fn>("vsyslog");
         real(priority, format, args);
@@ -128,14 +137,7 @@ __attribute__((format(printf, 3, 4))) void __syslog_chk(int priority, int flag, 
 
 void __vsyslog_chk(int priority, int flag, const char *format, va_list args)
 {
-    const char *state = sim_state_folder();
-    if (state != nullptr) {
-        va_list kept;
-        va_copy(kept, args);
-        capture(state, priority, format, kept);
-        va_end(kept);
-    }
-    if (state == nullptr || passed_through()) {
+    if (record_reaches_library(priority, format, args)) {
         using Fn = void (*)(int, int, const char *, va_list);
         static Fn real = next_definition<Fn>("__vsyslog_chk");
         real(priority, flag, format, args);
