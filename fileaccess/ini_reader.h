@@ -9,9 +9,6 @@ constexpr uint32_t INI_LINE_SIZE = 512;
 constexpr uint32_t INI_VALUE_SIZE = 32;  // at most 31 characters and a NUL
 // A template with every key and a comment on each comes in one read.
 constexpr uint32_t INI_READ_SIZE = 16384;
-// NUL bytes kept after the file's bytes, so that a line can be looked at 16
-// bytes at a time as far as it can reach, wherever it starts.
-constexpr uint32_t INI_TEXT_PAD = INI_LINE_SIZE;
 
 int32_t get_key_value(const char *path, const char *section, const char *key, char *value);
 int32_t get_uint_key_value(const char *path, const char *section, const char *key, uint32_t *value);
@@ -23,11 +20,11 @@ int32_t get_string_key_value(const char *path, const char *section, const char *
 // Lives on the stack of one lookup.
 struct IniLines {
     int fd;
-    char *next;                               // where the next line starts in `text`
-    char *end;                                // the end of the file's bytes in `text`
-    bool at_end;                              // a read gave the end of the file or failed
-    char cut[INI_LINE_SIZE + 16];             // a line cut short, then NULs
-    char text[INI_READ_SIZE + INI_TEXT_PAD];  // the file's bytes, then NULs
+    char *next;                    // where the next line starts in `text`
+    char *end;                     // the end of the file's bytes in `text`
+    bool at_end;                   // a read gave the end of the file or failed
+    char cut[INI_LINE_SIZE];       // a line cut short, then a NUL
+    char text[INI_READ_SIZE + 1];  // the file's bytes, then a NUL
 };
 
 // 0 when the file is open, -1 when it cannot be opened.
