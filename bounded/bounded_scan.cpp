@@ -6,6 +6,7 @@
 
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 // The directives handed to the C library are built here from pieces of the
@@ -26,7 +27,8 @@ struct Source {
 };
 
 // One directive of the format: white space (kind ' '), one literal
-// character (kind '\0') or one conversion.
+// character (kind '\0') or one conversion, whose letter `tail` follows (a
+// scan set and its ']' for %[).
 struct Directive {
     const char *start;
     size_t length;
@@ -34,8 +36,7 @@ struct Directive {
     size_t width;  // 0: none given
     char modifier[3];
     char kind;
-    const char *set;  // %[: the scan set after '[', its ']' included
-    size_t setLength;
+    const char *tail;
 };
 
 bool is_space(char c)
@@ -52,7 +53,7 @@ bool one_of(char c, const char *chars)
 bool next_directive(const char **f, Directive *d)
 {
     const char *p = *f;
-    *d = Directive{p, 0, false, 0, "", '\0', nullptr, 0};
+    *d = Directive{p, 0, false, 0, "", '\0', nullptr};
     if (is_space(*p)) {
         d->kind = ' ';
         while (is_space(*p)) {
@@ -64,26 +65,22 @@ bool next_directive(const char **f, Directive *d)
         for (; *p >= '0' && *p <= '9'; p++) {
             d->width = d->width * 10 + static_cast<size_t>(*p - '0');
         }
-        size_t modifierLength = one_of(*p, "hljztL") ? 1 : 0;
-        if ((*p == 'h' || *p == 'l') && p[1] == *p) {
-            modifierLength = 2;
-        }
+        const size_t modifierLength = (*p == 'h' || *p == 'l') && p[1] == *p ? 2
+                                      : one_of(*p, "hljztL")                 ? 1
+                                                                             : 0;
         memcpy(d->modifier, p, modifierLength);
         p += modifierLength;
         d->kind = *p++;
+        d->tail = p;
         if (!one_of(d->kind, "diouxXaAeEfFgGpcs[n%") || (d->kind == '%' && p != d->start + 2)) {
             return false;
         }
         if (d->kind == '[') {
-            d->set = p;
             p += *p == '^' ? 1 : 0;
-            p += *p == ']' ? 1 : 0;
-            p = strchr(p, ']');
-            if (p == nullptr) {
+            p = strchr(*p == ']' ? p + 1 : p, ']');
+            if (p++ == nullptr) {
                 return false;
             }
-            p++;
-            d->setLength = static_cast<size_t>(p - d->set);
         }
     }
     d->length = static_cast<size_t>(p - d->start);
@@ -116,19 +113,6 @@ __attribute__((format(printf, 3, 4))) Outcome run(Source *in, void *dest, const 
     return Outcome::DONE;
 }
 
-// Skips white space as a " " directive does (a text without the library's
-// set-up cost for each call).
-void skip_space(Source *in)
-{
-    if (in->text == nullptr) {
-        run(in, nullptr, " ");
-        return;
-    }
-    while (is_space(in->text[in->taken])) {
-        in->taken++;
-    }
-}
-
 // %s, %c and %[: at most size - 1 characters and a NUL (size characters
 // for %c). A field that goes on past them empties the destination and
 // stops the scan; the rest of it stays unread.
@@ -137,17 +121,19 @@ Outcome scan_field(Source *in, const Directive &d, char *dest, unsigned int size
     if (size == 0 || size > BOUNDED_MAX_LEN) {
         return Outcome::MATCH_FAIL;
     }
-    // %s is a run of non-space characters after the white space it skips.
-    char kind = d.kind == 's' ? '[' : d.kind;
-    const char *set = d.kind == 's' ? "^ \t\n\v\f\r]" : d.kind == '[' ? d.set : "";
-    int setLength = static_cast<int>(d.kind == 's' ? strlen(set) : d.setLength);
-    if (d.kind == 's') {
-        skip_space(in);
+    // %s is a run of non-space characters after the white space it skips:
+    // as a scan set, the look-ahead below skips nothing.
+    const bool word = d.kind == 's';
+    const char *set = word ? "^ \t\n\v\f\r]" : d.tail;
+    const auto setLength = static_cast<int>(word ? strlen(set) : d.start + d.length - d.tail);
+    if (word) {
+        run(in, nullptr, " ");
     }
-    size_t room = d.kind == 'c' ? size : size - 1;
-    size_t width = d.width != 0 ? d.width : d.kind == 'c' ? 1 : 0;
-    bool bounded = width != 0 && width <= room;
-    size_t wanted = bounded ? width : room;
+    const char kind = word ? '[' : d.kind;
+    const size_t room = d.kind == 'c' ? size : size - 1;
+    const size_t width = d.width != 0 ? d.width : d.kind == 'c' ? 1 : 0;
+    const bool bounded = width != 0 && width <= room;
+    const size_t wanted = bounded ? width : room;
     if (wanted > 0) {
         Outcome read = run(in, dest, "%%%zu%c%.*s", wanted, kind, setLength, set);
         if (read != Outcome::DONE || bounded) {
@@ -167,17 +153,40 @@ Outcome scan_field(Source *in, const Directive &d, char *dest, unsigned int size
     return Outcome::MATCH_FAIL;
 }
 
-// %u, %o, %x and %X into 32 bits: the C library gathers the digits in 64
-// bits (all ones beyond them, '-' negating modulo 2^64); a '-' before a
-// value above 2^32 gives all ones, anything else keeps the low 32 bits.
+// %u, %o, %x and %X into 32 bits: the digits are gathered in 64 bits as the
+// C library's %llu does (all ones beyond them, '-' negating modulo 2^64); a
+// '-' before a value above 2^32 gives all ones, anything else keeps the low
+// 32 bits. A text without a width goes to strtoull, the conversion behind
+// %llu, without the set-up of a scan for each number.
 Outcome scan_number(Source *in, const Directive &d, uint32_t *dest)
 {
-    skip_space(in);
-    int next = in->text != nullptr ? in->text[in->taken] : ungetc(getc(stdin), stdin);
     unsigned long long value = 0;
-    Outcome read = run(in, &value, "%.*sll%c", static_cast<int>(d.length - 1), d.start, d.kind);
+    char sign = '\0';
+    Outcome read = Outcome::DONE;
+    if (in->text != nullptr && d.width == 0) {
+        const char *start = in->text + in->taken;
+        while (is_space(*start)) {
+            start++;
+        }
+        sign = *start;
+        const bool hex = d.kind == 'x' || d.kind == 'X';
+        char *end = nullptr;
+        value = strtoull(start, &end, hex ? 16 : d.kind == 'o' ? 8 : 10);
+        // A "0x" that no hex digit follows: the scan takes the x too.
+        const char *digits = start + (sign == '-' || sign == '+' ? 1 : 0);
+        end += hex && end == digits + 1 && (*end == 'x' || *end == 'X') ? 1 : 0;
+        in->taken = static_cast<size_t>(end - in->text);
+        read = end != start   ? Outcome::DONE
+               : sign == '\0' ? Outcome::INPUT_END
+                              : Outcome::MATCH_FAIL;
+    } else {
+        run(in, nullptr, " ");
+        sign = static_cast<char>(in->text != nullptr ? in->text[in->taken]
+                                                     : ungetc(getc(stdin), stdin));
+        read = run(in, &value, "%.*sll%c", static_cast<int>(d.length - 1), d.start, d.kind);
+    }
     if (read == Outcome::DONE) {
-        bool beyond = next == '-' && value != 0 && value < 0xFFFFFFFF00000000ULL;
+        const bool beyond = sign == '-' && value != 0 && value < 0xFFFFFFFF00000000ULL;
         *dest = beyond ? UINT32_MAX : static_cast<uint32_t>(value);
     }
     return read;
@@ -186,10 +195,10 @@ Outcome scan_number(Source *in, const Directive &d, uint32_t *dest)
 // %n: the characters consumed so far, at the width its modifier names.
 void store_count(const Source *in, const Directive &d, void *dest)
 {
-    auto n = static_cast<long long>(in->taken);
-    if (strcmp(d.modifier, "hh") == 0) {
+    const auto n = static_cast<long long>(in->taken);
+    if (d.modifier[0] == 'h' && d.modifier[1] == 'h') {
         *static_cast<signed char *>(dest) = static_cast<signed char>(n);
-    } else if (strcmp(d.modifier, "h") == 0) {
+    } else if (d.modifier[0] == 'h') {
         *static_cast<short *>(dest) = static_cast<short>(n);
     } else if (d.modifier[0] == '\0') {
         *static_cast<int *>(dest) = static_cast<int>(n);
@@ -200,27 +209,25 @@ void store_count(const Source *in, const Directive &d, void *dest)
 
 Outcome scan_directive(Source *in, const Directive &d, va_list *args, int32_t *assigned)
 {
-    bool plain = d.modifier[0] == '\0';
-    if (one_of(d.kind, "sc[") && !plain) {
+    const bool plain = d.modifier[0] == '\0', field = one_of(d.kind, "sc[");
+    if (field && !plain) {
         return Outcome::ERROR;  // wide characters are not supported
     }
-    bool assigns = !d.suppress && one_of(d.kind, "diouxXaAeEfFgGpcs[n");
+    const bool assigns = !d.suppress && one_of(d.kind, "diouxXaAeEfFgGpcs[n");
     void *dest = assigns ? va_arg(*args, void *) : nullptr;
     if (assigns && dest == nullptr) {
         return Outcome::ERROR;
     }
     Outcome outcome = Outcome::DONE;
-    if (d.kind == 'n') {
-        if (assigns) {
-            store_count(in, d, dest);
-        }
+    if (assigns && d.kind == 'n') {
+        store_count(in, d, dest);
         return outcome;
     }
-    if (assigns && one_of(d.kind, "sc[")) {
+    if (assigns && field) {
         outcome = scan_field(in, d, static_cast<char *>(dest), va_arg(*args, unsigned int));
     } else if (assigns && plain && one_of(d.kind, "uoxX")) {
         outcome = scan_number(in, d, static_cast<uint32_t *>(dest));
-    } else {
+    } else if (d.kind != 'n') {
         // Anything else is the C library's as it stands.
         outcome = run(in, dest, "%.*s", static_cast<int>(d.length), d.start);
     }
@@ -229,97 +236,80 @@ Outcome scan_directive(Source *in, const Directive &d, va_list *args, int32_t *a
 }
 
 // Fields assigned; -1 when a conversion is invalid or the input ended
-// before any directive (white space and %n aside) matched.
+// before any directive (white space and %n aside) matched. An empty text
+// only empties the destination of a first %s, %c or %[ whose size is not 0.
 int32_t scan(Source *in, const char *format, va_list *args)
 {
     int32_t assigned = 0;
     bool matched = false;
+    const bool empty = in->text != nullptr && in->text[0] == '\0';
+    Directive d{};
     for (const char *f = format; *f != '\0';) {
-        Directive d{};
         if (!next_directive(&f, &d)) {
             return STATUS_FAILED;
         }
-        switch (scan_directive(in, d, args, &assigned)) {
-            case Outcome::DONE:
-                matched = matched || (d.kind != ' ' && d.kind != 'n');
-                break;
-            case Outcome::MATCH_FAIL:
-                return assigned;
-            case Outcome::INPUT_END:
-                return matched ? assigned : STATUS_FAILED;
-            case Outcome::ERROR:
-                return STATUS_FAILED;
-        }
-    }
-    return assigned;
-}
-
-// An empty text still empties the destination of a first %s, %c or %[
-// whose size is not 0.
-void clear_first_field(const char *format, va_list *args)
-{
-    Directive d{};
-    for (const char *f = format; *f != '\0' && next_directive(&f, &d);) {
-        if (d.kind == ' ' || d.kind == '\0' || d.kind == '%') {
+        if (empty && (d.kind == ' ' || d.kind == '\0' || d.kind == '%')) {
             continue;
         }
-        if (one_of(d.kind, "sc[") && !d.suppress && d.modifier[0] == '\0') {
-            char *dest = va_arg(*args, char *);
+        if (empty) {
+            char *dest = !d.suppress && one_of(d.kind, "sc[") && d.modifier[0] == '\0'
+                             ? va_arg(*args, char *)
+                             : nullptr;
             if (dest != nullptr && va_arg(*args, unsigned int) != 0) {
                 dest[0] = '\0';
             }
+            return STATUS_FAILED;
         }
-        return;
+        const Outcome outcome = scan_directive(in, d, args, &assigned);
+        if (outcome == Outcome::ERROR || (outcome == Outcome::INPUT_END && !matched)) {
+            return STATUS_FAILED;
+        }
+        if (outcome != Outcome::DONE) {
+            return assigned;
+        }
+        matched = matched || (d.kind != ' ' && d.kind != 'n');
     }
+    return empty ? STATUS_FAILED : assigned;
+}
+
+// The text, or standard input when it is null.
+int32_t scan_source(const char *text, const char *format, va_list args)
+{
+    va_list local;
+    va_copy(local, args);
+    Source in{text, 0};
+    const int32_t result = scan(&in, format, &local);
+    va_end(local);
+    return result;
 }
 
 }  // namespace
 
 int32_t vscanf_s(const char *format, va_list args)
 {
-    if (format == nullptr) {
-        return STATUS_FAILED;
-    }
-    va_list local;
-    va_copy(local, args);
-    Source in{nullptr, 0};
-    int32_t result = scan(&in, format, &local);
-    va_end(local);
-    return result;
+    return format == nullptr ? STATUS_FAILED : scan_source(nullptr, format, args);
 }
 
 int32_t scanf_s(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    int32_t result = vscanf_s(format, args);
+    const int32_t result = vscanf_s(format, args);
     va_end(args);
     return result;
 }
 
 int32_t vsscanf_s(const char *buffer, const char *format, va_list args)
 {
-    if (buffer == nullptr || format == nullptr) {
-        return STATUS_FAILED;
-    }
-    va_list local;
-    va_copy(local, args);
-    Source in{buffer, 0};
-    int32_t result = STATUS_FAILED;
-    if (buffer[0] == '\0') {
-        clear_first_field(format, &local);
-    } else {
-        result = scan(&in, format, &local);
-    }
-    va_end(local);
-    return result;
+    return buffer == nullptr || format == nullptr ? STATUS_FAILED
+                                                  : scan_source(buffer, format, args);
 }
 
 int32_t sscanf_s(const char *buffer, const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    int32_t result = vsscanf_s(buffer, format, args);
+    const int32_t result = vsscanf_s(buffer, format, args);
     va_end(args);
     return result;
 }

@@ -61,7 +61,9 @@ bool is_name(const char *name, size_t length, const char *wanted)
 void read_more(IniLines *lines)
 {
     const auto kept = static_cast<size_t>(lines->end - lines->next);
-    memmove(lines->text, lines->next, kept);
+    if (kept != 0) {
+        memmove(lines->text, lines->next, kept);
+    }
     lines->next = lines->text;
     lines->end = lines->text + kept;
     const ssize_t got = read(lines->fd, lines->end, INI_READ_SIZE - kept);
@@ -80,7 +82,8 @@ void read_more(IniLines *lines)
 // feed, or at the end of the file, is handed out where it lies: the feed, or
 // the NUL after the file's bytes, ends every scan of it as the NUL after it
 // would. A piece cut from a longer line is copied out with a NUL of its own.
-char *take_line(IniLines *lines)
+// Inlined, so that the lookup loop keeps its pointers in registers.
+__attribute__((always_inline)) inline char *take_line(IniLines *lines)
 {
     for (;;) {
         char *start = lines->next;
@@ -161,9 +164,13 @@ int32_t get_key_value(const char *path, const char *section, const char *key, ch
         return STATUS_FAILED;
     }
     bool in_section = false;
+    char first = '[';  // the first character of the lines looked at beyond the headers
     int32_t status = STATUS_FAILED;
     for (const char *line = take_line(&lines); line != nullptr; line = take_line(&lines)) {
-        const char *cursor = skip_blanks(line);
+        const char *cursor = line;
+        if (static_cast<unsigned char>(*cursor) <= ' ') {  // blanks, or an empty line
+            cursor = skip_blanks(cursor);
+        }
         IniLineParts parts;
         if (*cursor == '[') {
             if (in_section) {
@@ -172,9 +179,10 @@ int32_t get_key_value(const char *path, const char *section, const char *key, ch
             describe_ini_line(cursor, &parts);
             in_section = parts.kind == INI_LINE_HEADER && section != nullptr &&
                          is_name(parts.name, parts.name_length, section);
+            first = in_section && key != nullptr ? key[0] : '[';
             continue;
         }
-        if (!in_section || key == nullptr) {
+        if (*cursor != first) {
             continue;
         }
         size_t same = 0;
