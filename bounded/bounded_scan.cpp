@@ -44,9 +44,13 @@ bool is_space(char c)
     return isspace(static_cast<unsigned char>(c)) != 0;
 }
 
+// Whether c is one of the characters (a loop: the lists are short).
 bool one_of(char c, const char *chars)
 {
-    return c != '\0' && strchr(chars, c) != nullptr;
+    while (*chars != '\0' && *chars != c) {
+        chars++;
+    }
+    return c != '\0' && *chars == c;
 }
 
 // Reads the directive at *f; false when its conversion is invalid.
@@ -72,15 +76,16 @@ bool next_directive(const char **f, Directive *d)
         p += modifierLength;
         d->kind = *p++;
         d->tail = p;
-        if (!one_of(d->kind, "diouxXaAeEfFgGpcs[n%") || (d->kind == '%' && p != d->start + 2)) {
+        if (!one_of(d->kind, "uxXoscdi[n%aAeEfFgGp") || (d->kind == '%' && p != d->start + 2)) {
             return false;
         }
         if (d->kind == '[') {
             p += *p == '^' ? 1 : 0;
             p = strchr(*p == ']' ? p + 1 : p, ']');
-            if (p++ == nullptr) {
+            if (p == nullptr) {
                 return false;
             }
+            p++;
         }
     }
     d->length = static_cast<size_t>(p - d->start);
@@ -125,7 +130,8 @@ Outcome scan_field(Source *in, const Directive &d, char *dest, unsigned int size
     // as a scan set, the look-ahead below skips nothing.
     const bool word = d.kind == 's';
     const char *set = word ? "^ \t\n\v\f\r]" : d.tail;
-    const auto setLength = static_cast<int>(word ? strlen(set) : d.start + d.length - d.tail);
+    const auto setLength =
+        static_cast<int>(word ? strlen(set) : static_cast<size_t>(d.start + d.length - d.tail));
     if (word) {
         run(in, nullptr, " ");
     }
@@ -174,7 +180,7 @@ Outcome scan_number(Source *in, const Directive &d, uint32_t *dest)
         value = strtoull(start, &end, hex ? 16 : d.kind == 'o' ? 8 : 10);
         // A "0x" that no hex digit follows: the scan takes the x too.
         const char *digits = start + (sign == '-' || sign == '+' ? 1 : 0);
-        end += hex && end == digits + 1 && (*end == 'x' || *end == 'X') ? 1 : 0;
+        end += hex && end == digits + 1 && *digits == '0' && (*end == 'x' || *end == 'X') ? 1 : 0;
         in->taken = static_cast<size_t>(end - in->text);
         read = end != start   ? Outcome::DONE
                : sign == '\0' ? Outcome::INPUT_END
@@ -213,7 +219,7 @@ Outcome scan_directive(Source *in, const Directive &d, va_list *args, int32_t *a
     if (field && !plain) {
         return Outcome::ERROR;  // wide characters are not supported
     }
-    const bool assigns = !d.suppress && one_of(d.kind, "diouxXaAeEfFgGpcs[n");
+    const bool assigns = !d.suppress && one_of(d.kind, "uxXoscdi[naAeEfFgGp");
     void *dest = assigns ? va_arg(*args, void *) : nullptr;
     if (assigns && dest == nullptr) {
         return Outcome::ERROR;
