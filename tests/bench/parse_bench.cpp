@@ -1,7 +1,7 @@
 // Cost of reading a template file: the whole parse of the full example (every
 // block, 390 lines, one open-scan-close per key), and single lookups near the
 // top and at the bottom of the file. The card queries of the identity checks
-// are answered in-process (tests/template/fake_card.cpp), so this measures
+// are answered in-process (tests/harness/fake_card.cpp), so this measures
 // the file work alone; the round trips to the card are in a whole load run.
 #include <benchmark/benchmark.h>
 

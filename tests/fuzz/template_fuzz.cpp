@@ -1,5 +1,5 @@
 // Any bytes as a template file through the whole parse (the card queries are
-// answered in-process by tests/template/fake_card.cpp), and as the record a
+// answered in-process by tests/harness/fake_card.cpp), and as the record a
 // card sends back through the display. The same file parses the same way
 // twice, and nothing is read or written outside a buffer.
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "tests/template/fake_card.h"
+#include "tests/harness/fake_card.h"
 
 #include <algorithm>
 #include <cstring>
