@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/mman.h>
+
 #include <cstring>
 #include <string>
 
@@ -10,19 +12,20 @@ namespace {
 
 constexpr size_t TOO_BIG = BOUNDED_MAX_LEN + 1;
 
+const struct {
+    const char *name;
+    int32_t (*call)(char *dest, size_t destMax);
+} functions[] = {
+    {"memcpy_s", [](char *d, size_t m) { return memcpy_s(d, m, "a", 1); }},
+    {"memset_s", [](char *d, size_t m) { return memset_s(d, m, 'a', 1); }},
+    {"strcpy_s", [](char *d, size_t m) { return strcpy_s(d, m, "a"); }},
+    {"strncpy_s", [](char *d, size_t m) { return strncpy_s(d, m, "a", 1); }},
+    {"strcat_s", [](char *d, size_t m) { return strcat_s(d, m, "a"); }},
+    {"strncat_s", [](char *d, size_t m) { return strncat_s(d, m, "a", 1); }},
+};
+
 TEST(BoundedDestination, EveryFunctionRefusesABadOneUntouched)
 {
-    const struct {
-        const char *name;
-        int32_t (*call)(char *dest, size_t destMax);
-    } functions[] = {
-        {"memcpy_s", [](char *d, size_t m) { return memcpy_s(d, m, "a", 1); }},
-        {"memset_s", [](char *d, size_t m) { return memset_s(d, m, 'a', 1); }},
-        {"strcpy_s", [](char *d, size_t m) { return strcpy_s(d, m, "a"); }},
-        {"strncpy_s", [](char *d, size_t m) { return strncpy_s(d, m, "a", 1); }},
-        {"strcat_s", [](char *d, size_t m) { return strcat_s(d, m, "a"); }},
-        {"strncat_s", [](char *d, size_t m) { return strncat_s(d, m, "a", 1); }},
-    };
     for (const auto &f : functions) {
         char dest[8] = "old";
         EXPECT_EQ(f.call(dest, 0), ERANGE) << f.name;
@@ -31,6 +34,23 @@ TEST(BoundedDestination, EveryFunctionRefusesABadOneUntouched)
         EXPECT_EQ(f.call(nullptr, 0), ERANGE) << f.name;  // the size is checked first
         EXPECT_STREQ(dest, "old") << f.name;
     }
+}
+
+// The largest size is taken, and only the bytes a call needs are touched:
+// past the first page of the destination nothing is mapped.
+TEST(BoundedDestination, EveryFunctionTakesTheLargestSize)
+{
+    void *area = mmap(nullptr, BOUNDED_MAX_LEN, PROT_NONE,
+                      MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    ASSERT_NE(area, MAP_FAILED);
+    ASSERT_EQ(mprotect(area, 4096, PROT_READ | PROT_WRITE), 0);
+    auto *dest = static_cast<char *>(area);
+    for (const auto &f : functions) {
+        strcpy(dest, "old");
+        EXPECT_EQ(f.call(dest, BOUNDED_MAX_LEN), 0) << f.name;
+        EXPECT_TRUE(dest[0] == 'a' || strcmp(dest, "olda") == 0) << f.name;
+    }
+    munmap(area, BOUNDED_MAX_LEN);
 }
 
 TEST(MemcpyS, FailuresZeroTheWholeDestinationAndTrivialCopiesSucceed)
