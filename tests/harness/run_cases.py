@@ -13,6 +13,7 @@ import sys, tempfile, time
 STAMP = re.compile(r"\[(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)\]|\[(\d\d:\d\d:\d\d)\]")
 LOG = "opt/zorvi/operation_logs/operations.log"
 LOCK = "opt/zorvi/locks/op_log"
+RUN_SECONDS = 30  # a run takes well under a second, even under the sanitizers
 SETUP = {"card", "nocard", "driver", "fault", "template", "file", "write", "edit", "append",
          "fifo", "opt", "optfs", "fill", "lock", "unlock", "parallel", "rm", "readonly"}
 TYPES = {"u8": 1, "u16": 2, "u32": 4}
@@ -181,7 +182,7 @@ def spawn(machine, run, argv):
     preexec = (lambda: os.close(0)) if run.stdin == "closed" else None
     p = subprocess.Popen(cmd, stdin=stdin if preexec is None else subprocess.DEVNULL,
                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, cwd=machine.dir, env=env,
-                         preexec_fn=preexec, restore_signals=True)
+                         preexec_fn=preexec, restore_signals=True, start_new_session=True)
     os.set_blocking(p.stdout.fileno(), False)
     return p
 
@@ -247,7 +248,11 @@ def execute(machine, run):
     results = []
     for p, out in zip(procs, outs):
         os.set_blocking(p.stdout.fileno(), True)
-        rest, err = p.communicate(timeout=120)
+        try:
+            rest, err = p.communicate(timeout=RUN_SECONDS)
+        except subprocess.TimeoutExpired:  # a hang fails its case, not the table
+            os.killpg(p.pid, signal.SIGKILL)
+            rest, err = p.communicate()
         results.append((bytes(out) + rest, err, p.returncode))
     return results
 
