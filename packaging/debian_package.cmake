@@ -2,7 +2,7 @@
 # undone so that the packages are laid out as Debian's own tools lay them out.
 #
 # Before the build (the staging folder is filled, nothing is stripped yet):
-# the compiler's .comment section leaves the binary; nothing reads it.
+# the compiler's .comment section leaves the binaries; nothing reads it.
 #
 # After the build: CPack's debug-symbol package lists its file under an
 # absolute path in md5sums, leaves it executable and has no documentation
@@ -12,9 +12,13 @@
 
 if(NOT DEFINED CPACK_PACKAGE_FILES)
   find_program(OBJCOPY objcopy REQUIRED)
-  set(binary ${CPACK_TEMPORARY_DIRECTORY}/usr/sbin/zorviconfig)
-  execute_process(COMMAND ${OBJCOPY} --remove-section=.comment ${binary}
-    COMMAND_ERROR_IS_FATAL ANY)
+  foreach(program zorviconfig zorvitemplate)
+    set(binary ${CPACK_TEMPORARY_DIRECTORY}/usr/sbin/${program})
+    if(EXISTS ${binary})
+      execute_process(COMMAND ${OBJCOPY} --remove-section=.comment ${binary}
+        COMMAND_ERROR_IS_FATAL ANY)
+    endif()
+  endforeach()
   return()
 endif()
 

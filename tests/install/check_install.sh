@@ -37,13 +37,19 @@ mkdir -p "$work"
 
 # The files every install must hold, relative to the prefix.
 installed_files_ok() {  # root label
-    local root=$1 label=$2 f
-    if [ ! -f "$root/sbin/zorviconfig" ] || [ ! -x "$root/sbin/zorviconfig" ]; then
-        fail "$label: sbin/zorviconfig is an executable file"
-    fi
-    for f in share/man/man8/zorviconfig.8.gz \
-             share/bash-completion/completions/zorviconfig \
-             share/doc/zorviconfig/copyright share/doc/zorviconfig/changelog.Debian.gz; do
+    local root=$1 label=$2 f program
+    for program in zorviconfig zorvitemplate; do
+        if [ ! -f "$root/sbin/$program" ] || [ ! -x "$root/sbin/$program" ]; then
+            fail "$label: sbin/$program is an executable file"
+        fi
+        for f in share/man/man8/$program.8.gz share/bash-completion/completions/$program; do
+            [ -f "$root/$f" ] || fail "$label: $f installed"
+        done
+        if ! gzip -dc "$root/share/man/man8/$program.8.gz" | cmp -s - "$src/packaging/$program.8"; then
+            fail "$label: the installed manual page $program.8 is the source page"
+        fi
+    done
+    for f in share/doc/zorviconfig/copyright share/doc/zorviconfig/changelog.Debian.gz; do
         [ -f "$root/$f" ] || fail "$label: $f installed"
     done
     # Every example template of the source tree, and nothing else of it.
@@ -51,9 +57,6 @@ installed_files_ok() {  # root label
     want=$(cd "$src/examples" && printf '%s\n' *.ini README.md | sort)
     have=$(find "$root/share/doc/zorviconfig/examples" -mindepth 1 -printf '%f\n' 2>/dev/null | sort)
     expect_eq "$label: examples installed" "$want" "$have"
-    if ! gzip -dc "$root/share/man/man8/zorviconfig.8.gz" | cmp -s - "$src/packaging/zorviconfig.8"; then
-        fail "$label: the installed manual page is the source page"
-    fi
 }
 
 check_files() {
@@ -66,28 +69,32 @@ check_files() {
     installed_files_ok "$prefix" "cmake --install"
 
     # bash-completion finds the file by the command's name on its own.
-    local found
-    found=$(XDG_DATA_DIRS=$prefix/share bash --norc -c '
-        source /usr/share/bash-completion/bash_completion
-        __load_completion zorviconfig && complete -p zorviconfig' 2>&1)
-    expect_eq "completion is loaded on demand" "complete -F _zorviconfig zorviconfig" "$found"
+    local found program
+    for program in zorviconfig zorvitemplate; do
+        found=$(XDG_DATA_DIRS=$prefix/share bash --norc -c '
+            source /usr/share/bash-completion/bash_completion
+            __load_completion "$1" && complete -p "$1"' _ "$program" 2>&1)
+        expect_eq "completion is loaded on demand" "complete -F _$program $program" "$found"
 
-    # man finds the page by its section and name under the prefix.
-    if MANPATH=$prefix/share/man man -w 8 zorviconfig >/dev/null 2>&1; then
-        pass "man finds zorviconfig(8)"
-    else
-        fail "man finds zorviconfig(8)"
-    fi
+        # man finds the page by its section and name under the prefix.
+        if MANPATH=$prefix/share/man man -w 8 "$program" >/dev/null 2>&1; then
+            pass "man finds $program(8)"
+        else
+            fail "man finds $program(8)"
+        fi
+    done
 }
 
 check_manpage() {
-    local page=$src/packaging/zorviconfig.8 out width
-    for width in 80 60 132; do
-        out=$(MANWIDTH=$width man --warnings -l "$page" 2>&1 >/dev/null)
-        expect_eq "man renders without warnings at width $width" "" "$out"
+    local page out width
+    for page in "$src"/packaging/zorvitemplate.8 "$src"/packaging/zorviconfig.8; do
+        for width in 80 60 132; do
+            out=$(MANWIDTH=$width man --warnings -l "$page" 2>&1 >/dev/null)
+            expect_eq "man renders ${page##*/} without warnings at width $width" "" "$out"
+        done
+        out=$(groff -man -ww -z "$page" 2>&1)
+        expect_eq "groff finds nothing to warn about in ${page##*/}" "" "$out"
     done
-    out=$(groff -man -ww -z "$page" 2>&1)
-    expect_eq "groff finds nothing to warn about" "" "$out"
 
     # The sections an administrator looks for, in man(7) order.
     local sections
@@ -153,6 +160,15 @@ check_completion() {
         "|zorviconfig zorvi0 -f basic.ini "
         "|zorviconfig -h "
         "|zorviconfig zorvi0 -x "
+        "check diff export seal|zorvitemplate "
+        "--help --version -h|zorvitemplate -"
+        "--driver-version --help --json --pci-id|zorvitemplate check --"
+        "basic.ini|zorvitemplate seal --pci-id 0x3310 b"
+        "|zorvitemplate check --driver-version "
+        "${l_netdevs% }|zorvitemplate export -o full.ini l"
+        "${netdevs% }|zorvitemplate diff --json "
+        "basic.ini full.ini notes.txt sub|zorvitemplate diff zorvi0 "
+        "|zorvitemplate diff zorvi0 basic.ini "
     )
     local row expected words got
     for row in "${rows[@]}"; do
@@ -161,26 +177,28 @@ check_completion() {
         got=$(cd "$files" && bash --norc -c '
             source /usr/share/bash-completion/bash_completion
             source "$1"
-            read -r -a COMP_WORDS <<<"$2"
-            [[ $2 == *" " ]] && COMP_WORDS+=("")
+            source "$2"
+            read -r -a COMP_WORDS <<<"$3"
+            [[ $3 == *" " ]] && COMP_WORDS+=("")
             COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-            COMP_LINE=$2
+            COMP_LINE=$3
             COMP_POINT=${#COMP_LINE}
             COMPREPLY=()
-            _zorviconfig zorviconfig "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]}"
+            "_${COMP_WORDS[0]}" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]}"
             printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "
-        ' _ "$src/packaging/zorviconfig.bash-completion" "$words" 2>&1)
+        ' _ "$src"/packaging/zorviconfig.bash-completion "$src"/packaging/zorvitemplate.bash-completion \
+            "$words" 2>&1)
         expect_eq "completion of '$words'" "$expected" "${got% }"
     done
 }
 
-# Runs the packaged binary on the simulated card: run_sim STDIN ARGS...
-# Sets sim_out and sim_status.
+# Runs a packaged binary (zorviconfig unless $program says) on the
+# simulated card: run_sim STDIN ARGS... Sets sim_out and sim_status.
 run_sim() {
     local input=$1
     shift
     sim_out=$(printf '%s' "$input" |
-        "$zorvisim" --state "$work/state" -- "$work/root/usr/sbin/zorviconfig" "$@" 2>&1)
+        "$zorvisim" --state "$work/state" -- "$work/root/usr/sbin/${program:-zorviconfig}" "$@" 2>&1)
     sim_status=$?
 }
 
@@ -229,15 +247,18 @@ check_package() {
     installed_files_ok "$work/root/usr" "package"
 
     # The binary ships stripped; its symbols are in zorviconfig-dbgsym, found by its build id.
-    local build_id debug_file
-    build_id=$(readelf -n "$work/root/usr/sbin/zorviconfig" | awk '/Build ID:/ { print $3 }')
-    debug_file=./usr/lib/debug/.build-id/${build_id:0:2}/${build_id:2}.debug
-    if [ -n "$build_id" ] &&
-        dpkg-deb -c "$work"/pkg/zorviconfig-dbgsym_*.ddeb | awk '{ print $6 }' | grep -qxF "$debug_file"; then
-        pass "zorviconfig-dbgsym holds $debug_file"
-    else
-        fail "zorviconfig-dbgsym holds the debug symbols of build id '$build_id'"
-    fi
+    local build_id debug_file program
+    for program in zorviconfig zorvitemplate; do
+        build_id=$(readelf -n "$work/root/usr/sbin/$program" | awk '/Build ID:/ { print $3 }')
+        debug_file=./usr/lib/debug/.build-id/${build_id:0:2}/${build_id:2}.debug
+        if [ -n "$build_id" ] &&
+            dpkg-deb -c "$work"/pkg/zorviconfig-dbgsym_*.ddeb | awk '{ print $6 }' | grep -qxF "$debug_file"; then
+            pass "zorviconfig-dbgsym holds $debug_file of $program"
+        else
+            fail "zorviconfig-dbgsym holds the debug symbols of $program, build id '$build_id'"
+        fi
+    done
+    program=
 
     if [ -z "$zorvisim" ]; then
         echo "no card simulator in this build: the packaged binary is not run"
@@ -283,6 +304,9 @@ check_package() {
     expect_eq "the display exits 0" 0 "$sim_status"
     grep -qx "Device current configuration:" <<<"$sim_out" ||
         fail "the display shows the loaded template: $sim_out"
+
+    program=zorvitemplate run_sim "" diff zorvi0 "$template"
+    expect_eq "zorvitemplate diff of the loaded file exits 0, and says nothing" "0:" "$sim_status:$sim_out"
 
     local log
     log=$(find "$work/state" -name operations.log -print -quit)
@@ -333,7 +357,7 @@ check_debian() {
         return
     fi
     local report producers units line
-    report=$(hardening-check "$work/root/usr/sbin/zorviconfig")
+    report=$(hardening-check "$work/root/usr/sbin/zorviconfig" "$work/root/usr/sbin/zorvitemplate")
     echo "$report"
     # readelf misses the interpreter a debug file has no room for; nothing else is lost.
     producers=$(readelf --debug-dump=info "$work"/root/usr/lib/debug/.build-id/*/*.debug 2>/dev/null |
