@@ -2,6 +2,7 @@
 // Every offset is part of the wire format; the asserts below pin them.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 
@@ -118,39 +119,18 @@ static_assert(offsetof(ResourceTemplate, reserved_tail) == 808);
 // 0 for 0, else the 1-based position of the highest set bit.
 inline int32_t find_last_set(uint32_t value)
 {
-    if (value == 0) {
-        return 0;
-    }
-    return 32 - __builtin_clz(value);
+    return static_cast<int32_t>(std::bit_width(value));
 }
 
 // Number of bytes from offset 32 that the checksum covers: decided by the
-// highest set bit of `mode` alone. Inline, so the channel that seals a store
-// needs no library of this folder.
+// highest set bit of `mode` alone, as running sums over the blocks in record
+// order. GAN and GCN lie inside the block that starts with SM, so their bit
+// adds nothing of its own; bits above OVNP have no block. Inline, so the
+// channel that seals a store needs no library of this folder.
 inline uint32_t template_length(const ResourceTemplate *record)
 {
-    int32_t last = find_last_set(record->mode);
-    if (last == 0) {
-        return TEMPLATE_BASE_LENGTH;
-    }
-    // Running sums over the blocks in record order. GAN and GCN lie inside
-    // the block that starts with SM, so their bit adds nothing of its own.
-    switch (1u << (last - 1)) {
-        case MODE_MODENAME:
-            return 384;
-        case MODE_QVN:
-            return 672;
-        case MODE_SM:
-            return 708;
-        case MODE_PCIDID:
-            return 712;
-        case MODE_GAN_GCN:
-            return 708;
-        case MODE_CBMP:
-            return 744;
-        case MODE_OVNP:
-            return 776;
-        default:
-            return TEMPLATE_BASE_LENGTH;  // bits above OVNP have no block
-    }
+    constexpr uint32_t LENGTH_BY_LAST_BIT[] = {TEMPLATE_BASE_LENGTH, 384, 672, 708, 712, 708, 744, 776};
+    const auto last = static_cast<uint32_t>(find_last_set(record->mode));
+    return last < sizeof(LENGTH_BY_LAST_BIT) / sizeof(LENGTH_BY_LAST_BIT[0]) ? LENGTH_BY_LAST_BIT[last]
+                                                                          : TEMPLATE_BASE_LENGTH;
 }

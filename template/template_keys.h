@@ -3,9 +3,11 @@
 // template files all walk this table, so a key is changed in one place.
 #pragma once
 
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "template/resource_template.h"
 
@@ -44,33 +46,23 @@ constexpr uint32_t VERSION_MAX = 65535;
 // A bound no u32 exceeds: the key takes any value.
 constexpr uint32_t KEY_ANY_VALUE = 0xFFFFFFFF;
 
-namespace template_keys_detail {
+// Width and count of a field: an array of numbers is a per-PF table, a
+// char array one text element.
 template <typename T>
-struct FieldShape {
-    static constexpr uint32_t width = sizeof(T);
-    static constexpr uint32_t count = 1;
-};
-template <typename T, size_t N>
-struct FieldShape<T[N]> {
-    static constexpr uint32_t width = sizeof(T);
-    static constexpr uint32_t count = N;
-};
-template <size_t N>
-struct FieldShape<char[N]> {  // text: one element
-    static constexpr uint32_t width = N;
-    static constexpr uint32_t count = 1;
-};
-}  // namespace template_keys_detail
+constexpr bool IS_TEXT_FIELD = std::is_same_v<std::remove_extent_t<T>, char>;
+template <typename T>
+constexpr uint32_t FIELD_WIDTH = IS_TEXT_FIELD<T> ? sizeof(T) : sizeof(std::remove_extent_t<T>);
+template <typename T>
+constexpr uint32_t FIELD_COUNT = IS_TEXT_FIELD<T> || std::extent_v<T> == 0 ? 1 : std::extent_v<T>;
 
 // The key name is the field name, so offset, width and count cannot drift.
 // clang-format off
-#define ZORVI_TEMPLATE_KEY(FIELD, SECTION, KIND, BOUND, MODE, FORMAT)                         \
-    TemplateKey                                                                               \
-    {                                                                                         \
-        #FIELD, SECTION, KIND, BOUND, offsetof(ResourceTemplate, FIELD),                      \
-            template_keys_detail::FieldShape<decltype(ResourceTemplate::FIELD)>::width,       \
-            template_keys_detail::FieldShape<decltype(ResourceTemplate::FIELD)>::count, MODE, \
-            FORMAT                                                                            \
+#define ZORVI_TEMPLATE_KEY(FIELD, SECTION, KIND, BOUND, MODE, FORMAT)                        \
+    TemplateKey                                                                              \
+    {                                                                                        \
+        #FIELD, SECTION, KIND, BOUND, offsetof(ResourceTemplate, FIELD),                     \
+            FIELD_WIDTH<decltype(ResourceTemplate::FIELD)>,                                  \
+            FIELD_COUNT<decltype(ResourceTemplate::FIELD)>, MODE, FORMAT                     \
     }
 // clang-format on
 
@@ -131,38 +123,28 @@ constexpr size_t key_index(const char *name)
     return TEMPLATE_KEY_COUNT;
 }
 
-// Element `index` of a number key, read or written at the key's width.
+// Element `index` of a number key, read or written at the key's width (at
+// most four bytes). The record is the card's own little-endian layout, so an
+// element is the low bytes of a u32.
+static_assert(std::endian::native == std::endian::little);
+constexpr size_t element_bytes(const TemplateKey &key)
+{
+    return key.width < sizeof(uint32_t) ? key.width : sizeof(uint32_t);
+}
+
 inline uint32_t key_element(const ResourceTemplate *record, const TemplateKey &key, uint32_t index)
 {
-    const unsigned char *field =
-        reinterpret_cast<const unsigned char *>(record) + key.offset + index * key.width;
-    if (key.width == 1) {
-        return *field;
-    }
-    if (key.width == 2) {
-        uint16_t value = 0;
-        memcpy(&value, field, sizeof(value));
-        return value;
-    }
     uint32_t value = 0;
-    memcpy(&value, field, sizeof(value));
+    memcpy(&value, reinterpret_cast<const unsigned char *>(record) + key.offset + index * key.width,
+           element_bytes(key));
     return value;
 }
 
 inline void set_key_element(ResourceTemplate *record, const TemplateKey &key, uint32_t index,
                             uint32_t value)
 {
-    unsigned char *field =
-        reinterpret_cast<unsigned char *>(record) + key.offset + index * key.width;
-    if (key.width == 1) {
-        const auto narrow = static_cast<uint8_t>(value);
-        memcpy(field, &narrow, sizeof(narrow));
-    } else if (key.width == 2) {
-        const auto narrow = static_cast<uint16_t>(value);
-        memcpy(field, &narrow, sizeof(narrow));
-    } else {
-        memcpy(field, &value, sizeof(value));
-    }
+    memcpy(reinterpret_cast<unsigned char *>(record) + key.offset + index * key.width, &value,
+           element_bytes(key));
 }
 
 // The table covers the body from offset 32 to 807 without gaps, every
