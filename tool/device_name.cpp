@@ -8,30 +8,10 @@
 
 DeviceTarget g_device_target{};
 
-namespace {
-
-constexpr const char *DRIVER_PREFIX = "zorvi";
-
-// Length of `name`, looked at no further than one byte past the limit.
-size_t bounded_name_length(const char *name)
-{
-    return strnlen(name, DEVICE_NAME_SIZE);
-}
-
-}  // namespace
-
 bool has_prefix(const char *text, const char *prefix)
 {
-    if (text == nullptr || prefix == nullptr) {
-        return false;
-    }
     // A shorter text meets its NUL before the prefix ends and mismatches there.
-    for (size_t i = 0; prefix[i] != '\0'; ++i) {
-        if (text[i] != prefix[i]) {
-            return false;
-        }
-    }
-    return true;
+    return text != nullptr && prefix != nullptr && strncmp(text, prefix, strlen(prefix)) == 0;
 }
 
 int32_t init_device_id(const char *name, DeviceTarget *target)
@@ -43,11 +23,14 @@ int32_t init_device_id(const char *name, DeviceTarget *target)
 
 namespace {
 
+constexpr const char *DRIVER_PREFIX = "zorvi";
+
 // The length check and copy both paths share; only the wording of a failed
 // copy tells them apart.
 int32_t copy_device_name(const char *name, DeviceTarget *target, const char *copy_failed)
 {
-    size_t length = bounded_name_length(name);
+    // Looked at no further than one byte past the limit.
+    size_t length = strnlen(name, DEVICE_NAME_SIZE);
     if (length >= DEVICE_NAME_SIZE) {
         puts("Input parameter of device name is too long.");
         return STATUS_NAME_TOO_LONG;

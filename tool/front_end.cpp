@@ -5,6 +5,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 
 #include "bounded/status.h"
 #include "channel/template_exchange.h"
@@ -23,17 +24,7 @@ constexpr const char *TOOL_NAME = "zorviconfig";
 
 bool str_equal(const char *left, const char *right)
 {
-    if (left == nullptr || right == nullptr) {
-        return false;
-    }
-    size_t i = 0;
-    for (; left[i] != '\0' && right[i] != '\0'; ++i) {
-        if (left[i] != right[i]) {
-            return false;
-        }
-    }
-    // Equal only when both end together.
-    return left[i] == right[i];
+    return left != nullptr && right != nullptr && strcmp(left, right) == 0;
 }
 
 void print_usage()
