@@ -44,13 +44,10 @@ bool is_space(char c)
     return isspace(static_cast<unsigned char>(c)) != 0;
 }
 
-// Whether c is one of the characters (a loop: the lists are short).
+// Whether c is one of the characters; the NUL that ends them is not.
 bool one_of(char c, const char *chars)
 {
-    while (*chars != '\0' && *chars != c) {
-        chars++;
-    }
-    return c != '\0' && *chars == c;
+    return c != '\0' && strchr(chars, c) != nullptr;
 }
 
 // Reads the directive at *f; false when its conversion is invalid.

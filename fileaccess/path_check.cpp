@@ -16,11 +16,7 @@ namespace {
 // written. The caller has checked that the slash fits.
 int32_t append_last_component(char *resolved, uint32_t size, const char *name)
 {
-    size_t len = strlen(resolved);
-    int32_t ret = 0;
-    if (len != 1) {
-        ret = strncat_s(resolved, size, "/", 1);
-    }
+    int32_t ret = strlen(resolved) == 1 ? 0 : strncat_s(resolved, size, "/", 1);
     if (ret == 0) {
         ret = strncat_s(resolved, size, name, strlen(name));
     }
@@ -28,20 +24,6 @@ int32_t append_last_component(char *resolved, uint32_t size, const char *name)
         puts("Strncat_s file name string failed.");
     }
     return ret;
-}
-
-// Resolves `folder` into `absolute` and refuses a result that leaves no
-// room for a slash and a name.
-int32_t resolve_folder(const char *folder, char *absolute, uint32_t size)
-{
-    int32_t ret = get_real_path(folder, absolute, size);
-    if (ret != 0) {
-        return ret;
-    }
-    if (strlen(absolute) >= size - 1) {
-        return STATUS_BAD_ARGUMENT;
-    }
-    return 0;
 }
 
 }  // namespace
@@ -112,6 +94,8 @@ int32_t get_absolute_path(const char *path, char *absolute, uint32_t size)
         return STATUS_FAILED;
     }
 
+    const char *folder = current;
+    const char *name = path_copy;
     char *slash = strrchr(path_copy, '/');
     if (slash == nullptr) {
         ret = strncat_s(current, sizeof(current), "./", 2);
@@ -119,25 +103,26 @@ int32_t get_absolute_path(const char *path, char *absolute, uint32_t size)
             puts("Strncat_s current path string failed.");
             return ret;
         }
-        ret = resolve_folder(current, absolute, size);
+    } else {
+        // Split after the last slash: the copy keeps the folder and its slash.
+        size_t tail = strlen(slash + 1);
+        ret = strncpy_s(last, sizeof(last), slash + 1, tail);
         if (ret != 0) {
             return ret;
         }
-        return append_last_component(absolute, size, path_copy);
+        memset(slash + 1, 0, tail);
+        folder = path_copy;
+        name = last;
     }
-
-    // Split after the last slash: the copy keeps the folder and its slash.
-    size_t tail = strlen(slash + 1);
-    ret = strncpy_s(last, sizeof(last), slash + 1, tail);
+    ret = get_real_path(folder, absolute, size);
     if (ret != 0) {
         return ret;
     }
-    memset(slash + 1, 0, tail);
-    ret = resolve_folder(path_copy, absolute, size);
-    if (ret != 0) {
-        return ret;
+    // No room left for a slash and a name.
+    if (strlen(absolute) >= size - 1) {
+        return STATUS_BAD_ARGUMENT;
     }
-    return append_last_component(absolute, size, last);
+    return append_last_component(absolute, size, name);
 }
 
 // 0 stands both for an empty file and for one whose size cannot be found.
