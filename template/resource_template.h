@@ -5,6 +5,7 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <iterator>
 
 constexpr uint32_t PF_COUNT = 16;
 constexpr uint32_t MODENAME_SIZE = 32;
@@ -129,8 +130,7 @@ inline int32_t find_last_set(uint32_t value)
 // channel that seals a store needs no library of this folder.
 inline uint32_t template_length(const ResourceTemplate *record)
 {
-    constexpr uint32_t LENGTH_BY_LAST_BIT[] = {TEMPLATE_BASE_LENGTH, 384, 672, 708, 712, 708, 744, 776};
-    const auto last = static_cast<uint32_t>(find_last_set(record->mode));
-    return last < sizeof(LENGTH_BY_LAST_BIT) / sizeof(LENGTH_BY_LAST_BIT[0]) ? LENGTH_BY_LAST_BIT[last]
-                                                                          : TEMPLATE_BASE_LENGTH;
+    constexpr uint32_t BY_LAST_BIT[] = {TEMPLATE_BASE_LENGTH, 384, 672, 708, 712, 708, 744, 776};
+    const auto last = static_cast<size_t>(find_last_set(record->mode));
+    return last < std::size(BY_LAST_BIT) ? BY_LAST_BIT[last] : TEMPLATE_BASE_LENGTH;
 }
