@@ -2,6 +2,7 @@
 // command-line prefix, the lock file name and the longest begin records. Run
 // on the simulated machine (see CMakeLists.txt), whose /opt is the test's own.
 #include <gtest/gtest.h>
+#include <syslog.h>
 
 #include <climits>
 #include <cstring>
@@ -46,6 +47,13 @@ TEST(ResultWord, EveryStatusAndTheRecordBounds)
               "The offset(1024) is more than result string max length(1024).\n");
     EXPECT_EQ(status, -6);
     EXPECT_EQ(std::string(record + OP_LOG_RECORD_SIZE, 8), std::string(8, 'Q'));
+}
+
+TEST(Syslog, AMissingIdentityOrMessageIsNamedAndNothingSent)
+{
+    const std::string named = "Invalid parameter [record_syslog].\n";
+    EXPECT_EQ(capture_stdout([] { record_syslog(nullptr, LOG_INFO, "x"); }), named);
+    EXPECT_EQ(capture_stdout([] { record_syslog(SYSLOG_IDENTITY, LOG_INFO, nullptr); }), named);
 }
 
 TEST(InputPrefix, CommandLinesBeyondTheBuffer)
