@@ -192,13 +192,13 @@ check_completion() {
     done
 }
 
-# Runs a packaged binary (zorviconfig unless $program says) on the
+# Runs a packaged binary (zorviconfig unless $sim_program says) on the
 # simulated card: run_sim STDIN ARGS... Sets sim_out and sim_status.
 run_sim() {
     local input=$1
     shift
     sim_out=$(printf '%s' "$input" |
-        "$zorvisim" --state "$work/state" -- "$work/root/usr/sbin/${program:-zorviconfig}" "$@" 2>&1)
+        "$zorvisim" --state "$work/state" -- "$work/root/usr/sbin/${sim_program:-zorviconfig}" "$@" 2>&1)
     sim_status=$?
 }
 
@@ -258,7 +258,6 @@ check_package() {
             fail "zorviconfig-dbgsym holds the debug symbols of $program, build id '$build_id'"
         fi
     done
-    program=
 
     if [ -z "$zorvisim" ]; then
         echo "no card simulator in this build: the packaged binary is not run"
@@ -305,7 +304,7 @@ check_package() {
     grep -qx "Device current configuration:" <<<"$sim_out" ||
         fail "the display shows the loaded template: $sim_out"
 
-    program=zorvitemplate run_sim "" diff zorvi0 "$template"
+    sim_program=zorvitemplate run_sim "" diff zorvi0 "$template"
     expect_eq "zorvitemplate diff of the loaded file exits 0, and says nothing" "0:" "$sim_status:$sim_out"
 
     local log
