@@ -171,6 +171,17 @@ class Run:
         self.line, self.command = line, command
         self.stdin, self.events, self.out, self.err = b"", [], [], []
         self.status, self.any_out, self.checks, self.parallel = 0, False, [], 1
+        self.optional = set()  # indexes into `out` of lines that may come 0 to N times
+
+
+def output_pattern(run, folder):
+    """The expected standard output as a pattern: the literal parts as they
+    stand, each optional line as any number of copies of itself."""
+    parts = []
+    for i, part in enumerate(run.out):
+        text = re.escape(part.replace(b"{D}", folder))
+        parts.append(b"(?:" + text + b")*" if i in run.optional else text)
+    return re.compile(b"".join(parts), re.DOTALL)
 
 
 def spawn(machine, run, argv):
@@ -262,9 +273,10 @@ def check(machine, run, before, window):
     window = (window, time.time())
     d = machine.dir
     want = b"".join(run.out).replace(b"{D}", d.encode())
+    pattern = output_pattern(run, d.encode())
     problems = []
     for out, err, status in results:
-        if out != want and not run.any_out:
+        if not run.any_out and pattern.fullmatch(out) is None:
             diff = difflib.unified_diff(want.decode("latin-1").splitlines(True),
                                         out.decode("latin-1").splitlines(True), "want", "got")
             problems.append("standard output differs:\n" + "".join(diff))
@@ -404,7 +416,9 @@ def run_case(args, table_dir, lines):
             elif word == "!":
                 event, _, detail = rest.partition(" ")
                 run.events.append((event, detail))
-            elif word == "|":
+            elif word in ("|", "|*"):
+                if word == "|*":
+                    run.optional.add(len(run.out))
                 run.out.append(unescape(expand(rest, "{D}")) + b"\n")
             elif word == "2|":
                 run.err.append(unescape(expand(rest, "{D}")) + b"\n")
