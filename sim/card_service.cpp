@@ -254,6 +254,45 @@ void serve_template(const char *state, const std::string &card, RequestKind kind
     memcpy(out, &reply, sizeof(reply));
 }
 
+// The kind of a request the driver knows, read without trusting the sizes;
+// false for any other.
+bool request_kind(const ToolMessage &message, RequestKind *kind)
+{
+    const RequestShape *shape = shape_of(&message);
+    if (shape == nullptr) {
+        return false;
+    }
+    *kind = shape->kind;
+    if (shape->kind == RequestKind::FETCH && message.in_buf != nullptr &&
+        message.in_size == RECORD_SIZE) {
+        ResourceTemplate record;
+        memcpy(&record, message.in_buf, sizeof(record));
+        if ((record.flags & 1u) != 0) {
+            *kind = RequestKind::STORE;
+        }
+    }
+    return true;
+}
+
+// A request of a held kind waits, outside the state lock, until the test
+// removes the hold file: the caller stands still inside its request.
+void wait_while_held(const char *state, unsigned long request, const void *arg)
+{
+    if (request != TOOL_REQUEST_CODE || arg == nullptr) {
+        return;
+    }
+    ToolMessage message{};
+    memcpy(&message, arg, sizeof(message));
+    RequestKind kind = RequestKind::VERSION;
+    if (!request_kind(message, &kind)) {
+        return;
+    }
+    constexpr timespec POLL = {0, 10 * 1000 * 1000};
+    while (fault_set(state, "hold-", kind, nullptr)) {
+        nanosleep(&POLL, nullptr);
+    }
+}
+
 // The request checked and carried out; the in-data as it arrived goes to `arrived`.
 int serve(const char *state, ToolMessage *message, std::string *arrived, int *error)
 {
@@ -306,6 +345,7 @@ int serve(const char *state, ToolMessage *message, std::string *arrived, int *er
 int sim_serve_ioctl(const char *state, int fd, int open_flags, unsigned long request, void *arg,
                     int *error)
 {
+    wait_while_held(state, request, arg);
     StateLock lock(state);
     ToolMessage message{};
     std::string arrived;

@@ -228,16 +228,6 @@ def do_event(machine, p, out, word, rest):
             if word == "log" or time.monotonic() > deadline:
                 raise CaseFailed(f"log has not {rest} records: {machine.read(LOG)!r}")
             time.sleep(0.02)
-    elif word == "feed":  # opens the FIFO for writing until the run prints w[1]
-        while w[1] not in out:
-            if time.monotonic() > deadline:
-                raise CaseFailed(f"never printed {w[1]!r}")
-            try:
-                os.close(os.open(machine.path(w[0].decode()), os.O_WRONLY | os.O_NONBLOCK))
-            except OSError:
-                pass
-            time.sleep(0.02)
-            pump(p, out)
     else:
         raise CaseFailed(f"unknown event {word}")
 
