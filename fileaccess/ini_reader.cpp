@@ -6,6 +6,7 @@
 #include "fileaccess/ini_reader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -56,10 +57,26 @@ bool is_name(const char *name, size_t length, const char *wanted)
     return at == length && wanted[at] == '\0';
 }
 
+constexpr const char *NO_FILE_MESSAGE = "File isn't existed";
+
 // Moves the unfinished line to the front and reads after it. A failed read
-// loses that line, as fgets does; either way the reading is then over.
+// loses that line, as fgets does; either way the reading is then over. A
+// file swapped for a device after the load's check would never end: before
+// its second read the descriptor itself must be a regular file, or the
+// reading ends as after a failed read. A small template takes one read and
+// never pays for the check.
 void read_more(IniLines *lines)
 {
+    if (lines->next != lines->text || lines->end != lines->text) {
+        struct stat info {};
+        if (!lines->regular && (fstat(lines->fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+            lines->at_end = true;
+            lines->next = lines->end = lines->text;
+            *lines->end = '\0';
+            return;
+        }
+        lines->regular = true;
+    }
     const auto kept = static_cast<size_t>(lines->end - lines->next);
     if (kept != 0) {
         memmove(lines->text, lines->next, kept);
@@ -129,12 +146,29 @@ int32_t read_value_text(const char *path, const char *section, const char *key,
 
 }  // namespace
 
+int32_t check_ini_file(const char *path)
+{
+    struct stat info {};
+    if (path == nullptr || stat(path, &info) != 0) {
+        return 0;
+    }
+    if (S_ISCHR(info.st_mode) || S_ISBLK(info.st_mode) || S_ISFIFO(info.st_mode) ||
+        S_ISSOCK(info.st_mode)) {
+        puts(NO_FILE_MESSAGE);
+        return STATUS_FAILED;
+    }
+    return 0;
+}
+
+// Never waits on the way in: a FIFO put in the file's place between two
+// lookups opens at once, and a terminal does not become the controlling one.
 int32_t open_ini_lines(const char *path, IniLines *lines)
 {
-    lines->fd = (path == nullptr) ? -1 : open(path, O_RDONLY);
+    lines->fd = (path == nullptr) ? -1 : open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     lines->next = lines->text;
     lines->end = lines->text;
     lines->at_end = false;
+    lines->regular = false;
     return lines->fd < 0 ? STATUS_FAILED : 0;
 }
 
@@ -160,7 +194,7 @@ int32_t get_key_value(const char *path, const char *section, const char *key, ch
 {
     IniLines lines;
     if (open_ini_lines(path, &lines) != 0) {
-        puts("File isn't existed");
+        puts(NO_FILE_MESSAGE);
         return STATUS_FAILED;
     }
     bool in_section = false;

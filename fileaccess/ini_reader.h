@@ -10,6 +10,12 @@ constexpr uint32_t INI_VALUE_SIZE = 32;  // at most 31 characters and a NUL
 // A template with every key and a comment on each comes in one read.
 constexpr uint32_t INI_READ_SIZE = 16384;
 
+// 0 unless `path` names a device, FIFO or socket, which a load refuses as
+// a file it cannot open ("File isn't existed", -1): read as a template, such
+// a file could hold the load forever. A load asks once, before its first
+// lookup; what is missing or unreadable is left to the lookups.
+int32_t check_ini_file(const char *path);
+
 int32_t get_key_value(const char *path, const char *section, const char *key, char *value);
 int32_t get_uint_key_value(const char *path, const char *section, const char *key, uint32_t *value);
 int32_t get_string_key_value(const char *path, const char *section, const char *key, char *value);
@@ -23,6 +29,7 @@ struct IniLines {
     char *next;                    // where the next line starts in `text`
     char *end;                     // the end of the file's bytes in `text`
     bool at_end;                   // a read gave the end of the file or failed
+    bool regular;                  // checked to be a regular file, before a second read
     char cut[INI_LINE_SIZE];       // a line cut short, then a NUL
     char text[INI_READ_SIZE + 1];  // the file's bytes, then a NUL
 };

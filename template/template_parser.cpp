@@ -121,7 +121,10 @@ int32_t read_template_keys(ParseRun &run, char (&path_copy)[PATH_COPY_SIZE],
     run.section = section;
 
     uint32_t version = 0;
-    int32_t status = get_uint_key_value(path_copy, "INFO", "VERSION", &version);
+    int32_t status = check_ini_file(path_copy);
+    if (status == 0) {
+        status = get_uint_key_value(path_copy, "INFO", "VERSION", &version);
+    }
     if (status != 0) {
         status = meet(run, PROBLEM_UNREADABLE, NO_TABLE_KEY, 0, "VERSION", 0, 0, status);
     } else if (version > VERSION_MAX) {

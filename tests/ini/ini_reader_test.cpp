@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -73,6 +74,10 @@ TEST(IniReader, EveryCaseOfTheTable)
         unlink(path.c_str());
         if (words[0] == "FOLDER") {
             path = dir.path();
+        } else if (words[0] == "ZERO") {
+            ASSERT_EQ(symlink("/dev/zero", path.c_str()), 0);
+        } else if (words[0] == "FIFO") {
+            ASSERT_EQ(mkfifo(path.c_str(), 0600), 0);
         } else if (words[0] != "NOFILE") {
             zorvitest::write_file(path, words[0]);
         }
@@ -83,7 +88,7 @@ TEST(IniReader, EveryCaseOfTheTable)
         EXPECT_EQ(out, printed == "MISSING" ? KEY_MISSING : printed);
         ++cases;
     }
-    EXPECT_EQ(cases, 79);  // a line the runner skips would go unseen
+    EXPECT_EQ(cases, 81);  // a line the runner skips would go unseen
 }
 
 int open_descriptors()
