@@ -9,6 +9,7 @@
 #include <ctime>
 
 #include "bounded/bounded.h"
+#include "bounded/shown_text.h"
 #include "oplog/management.h"
 #include "oplog/operation_log.h"
 
@@ -60,7 +61,14 @@ void record_user_input(uint32_t argc, const char *const argv[])
     char line[RECORD_SIZE] = {};
     uint32_t used = 0;
     for (uint32_t i = 0; i < argc; i++) {
-        int32_t ret = snprintf_s(line + used, sizeof(line) - used, ARGUMENT_ROOM, "%s ", argv[i]);
+        // A control byte in an argument would end a record, or start a
+        // forged one, in the log or on a terminal: it is logged as \xHH.
+        char shown[ARGUMENT_ROOM + 1];
+        const char *argument = argv[i] == nullptr ? "" : argv[i];
+        int32_t ret = show_text(argument, strlen(argument), shown, sizeof(shown), SHOW_C0);
+        if (ret != STATUS_FAILED) {
+            ret = snprintf_s(line + used, sizeof(line) - used, ARGUMENT_ROOM, "%s ", shown);
+        }
         if (ret == STATUS_FAILED) {
             puts("Snprintf user input string failed.");
             return;

@@ -1,6 +1,6 @@
 // Reading the case tables kept as text files next to the tests. A case line
 // is made of words separated by blanks; a word in double quotes may hold
-// blanks and the escapes \n \r \t \" \\. In quoted words and expected
+// blanks and the escapes \n \r \t \" \\ and \xHH (any byte). In quoted words and expected
 // output, {c*N} stands for N copies of the character c, so long lines stay
 // short in the table.
 #pragma once
@@ -50,6 +50,11 @@ inline std::vector<std::string> case_words(const std::string &line)
             for (++at; at < line.size() && line[at] != '"'; ++at) {
                 if (line[at] == '\\' && ++at < line.size()) {
                     const char c = line[at];
+                    if (c == 'x' && at + 2 < line.size()) {
+                        word += static_cast<char>(std::stoul(line.substr(at + 1, 2), nullptr, 16));
+                        at += 2;
+                        continue;
+                    }
                     word += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
                 } else {
                     word += line[at];

@@ -1,0 +1,93 @@
+#include "bounded/shown_text.h"
+
+#include "bounded/status.h"
+
+namespace {
+
+constexpr size_t ESCAPE_LENGTH = 4;  // \xHH
+
+bool is_c0(unsigned char byte)
+{
+    return byte < 0x20 || byte == 0x7F;
+}
+
+bool is_c1(unsigned char byte)
+{
+    return byte >= 0x80 && byte <= 0x9F;
+}
+
+}  // namespace
+
+size_t utf8_length(const unsigned char *text, size_t left)
+{
+    const unsigned char lead = text[0];
+    size_t length = 0;
+    uint32_t least = 0;
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        least = 0x80;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        least = 0x800;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        least = 0x10000;
+    } else {
+        return 0;
+    }
+    if (length > left) {
+        return 0;
+    }
+    uint32_t code = lead & (0x7Fu >> length);
+    for (size_t i = 1; i < length; ++i) {
+        if ((text[i] & 0xC0) != 0x80) {
+            return 0;
+        }
+        code = (code << 6) | (text[i] & 0x3Fu);
+    }
+    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
+    return (code < least || code > 0x10FFFF || surrogate) ? 0 : length;
+}
+
+int32_t show_text(const char *text, size_t length, char *out, size_t size, ShownBytes which)
+{
+    static constexpr char HEX[] = "0123456789ABCDEF";
+    if (out == nullptr || size == 0) {
+        return STATUS_FAILED;
+    }
+    out[0] = '\0';
+    if (text == nullptr) {
+        return STATUS_FAILED;
+    }
+    const auto *bytes = reinterpret_cast<const unsigned char *>(text);
+    size_t used = 0;
+    for (size_t i = 0; i < length;) {
+        // A whole character is copied as it is, unless it is a C1 control.
+        size_t run = 1;
+        bool escape = is_c0(bytes[i]);
+        if (which == SHOW_C0_C1 && bytes[i] >= 0x80) {
+            const size_t character = utf8_length(bytes + i, length - i);
+            run = character == 0 ? 1 : character;
+            escape = character == 0 ? is_c1(bytes[i]) : (bytes[i] == 0xC2 && is_c1(bytes[i + 1]));
+        }
+        const size_t needed = escape ? ESCAPE_LENGTH * run : run;
+        if (used + needed >= size) {
+            out[0] = '\0';
+            return STATUS_FAILED;
+        }
+        for (size_t k = 0; k < run; ++k) {
+            const unsigned char byte = bytes[i + k];
+            if (escape) {
+                out[used++] = '\\';
+                out[used++] = 'x';
+                out[used++] = HEX[byte >> 4];
+                out[used++] = HEX[byte & 0x0F];
+            } else {
+                out[used++] = static_cast<char>(byte);
+            }
+        }
+        i += run;
+    }
+    out[used] = '\0';
+    return static_cast<int32_t>(used);
+}

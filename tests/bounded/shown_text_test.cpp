@@ -1,0 +1,52 @@
+// show_text, rule by rule from the case table in shown_cases.txt.
+#include "bounded/shown_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/template/case_text.h"
+
+namespace {
+
+TEST(ShownText, EveryCaseOfTheTable)
+{
+    const std::string table = std::string(ZORVI_SHOWN_CASES);
+    const std::vector<std::string> lines = zorvitest::case_lines(table);
+    std::string group;
+    int cases = 0;
+    for (size_t n = 0; n < lines.size(); ++n) {
+        const std::vector<std::string> words = zorvitest::case_words(lines[n]);
+        if (words.empty() || lines[n][0] == '#') {
+            continue;
+        }
+        if (words[0] == "==") {
+            group = lines[n].substr(3);
+            continue;
+        }
+        SCOPED_TRACE(table + ":" + std::to_string(n + 1) + " (" + group + ")");
+        ASSERT_EQ(words.size(), 5u);
+        const std::string &text = words[1];
+        const size_t size = std::stoul(words[2]);
+        std::vector<char> out(size + 8, 'Q');
+        const int32_t got = show_text(text.data(), text.size(), out.data(), size,
+                                      words[0] == "C1" ? SHOW_C0_C1 : SHOW_C0);
+        EXPECT_EQ(got, std::stoi(words[3]));
+        EXPECT_EQ(std::string(out.data()), words[4]);
+        EXPECT_EQ(std::string(out.data() + size, 8), std::string(8, 'Q'));  // nothing past it
+        ++cases;
+    }
+    EXPECT_EQ(cases, 20);
+}
+
+TEST(ShownText, MissingTextOrBufferIsRefused)
+{
+    char out[8] = "old";
+    EXPECT_EQ(show_text(nullptr, 1, out, sizeof(out), SHOW_C0), -1);
+    EXPECT_EQ(std::string(out), "");
+    EXPECT_EQ(show_text("a", 1, nullptr, 8, SHOW_C0), -1);
+    EXPECT_EQ(show_text("a", 1, out, 0, SHOW_C0), -1);
+}
+
+}  // namespace
