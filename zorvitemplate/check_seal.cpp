@@ -201,10 +201,12 @@ int run_seal(const CommandOptions &options)
     if (!stand_in_card(options, &setup)) {
         return EXIT_TROUBLE;
     }
-    // The file itself is rewritten, not a link to it.
-    char target[PATH_MAX];
-    if (realpath(options.file, target) == nullptr) {
-        say("%s: %s", options.file, strerror(errno));
+    // The file itself is rewritten, not a link to it, and only a regular
+    // file is.
+    ReplaceTarget target{};
+    char why[REPLACE_TROUBLE_SIZE];
+    if (resolve_replace_target(options.file, false, &target, why) != 0) {
+        say("%s", why);
         return EXIT_TROUBLE;
     }
     if (check_template(&setup, &g_check) != 0) {
@@ -220,5 +222,5 @@ int run_seal(const CommandOptions &options)
         printf("0x%08X\n", g_check.report.checksum);
         return EXIT_GOOD;  // already sealed: not a byte changes
     }
-    return seal_file(options, target);
+    return seal_file(options, target.path);
 }

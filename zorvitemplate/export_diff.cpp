@@ -175,21 +175,19 @@ uint32_t loadable_record(const ResourceTemplate &card_record, const CardIdentity
     return uncarried;
 }
 
-int write_export(const CommandOptions &options, size_t length)
+// `target` is nullptr for standard output.
+int write_export(const ReplaceTarget *target, size_t length)
 {
-    if (options.output == nullptr) {
+    if (target == nullptr) {
         if (fwrite(g_text, 1, length, stdout) != length || fflush(stdout) != 0) {
             say("cannot write to standard output: %s", strerror(errno));
             return EXIT_TROUBLE;
         }
         return EXIT_GOOD;
     }
-    // An existing file is replaced where it really lies, not through a link.
-    char target[PATH_MAX];
-    const char *path = realpath(options.output, target) != nullptr ? target : options.output;
     char why[REPLACE_TROUBLE_SIZE];
     ReplacedFile file{};
-    if (start_replacing(path, &file, why) != 0 ||
+    if (start_replacing(target->path, &file, why) != 0 ||
         write_replacing(&file, g_text, length, why) != 0 ||
         finish_replacing(&file, EXPORT_MODE, nullptr, nullptr, why) != 0) {
         if (file.fd >= 0) {
@@ -341,6 +339,17 @@ int diff_trouble(const CommandOptions &options, const char *why)
 
 int run_export(const CommandOptions &options)
 {
+    // An existing file is replaced where it really lies, not through a
+    // link, and only a regular file is; this is settled before the card is
+    // asked anything.
+    ReplaceTarget target{};
+    if (options.output != nullptr) {
+        char trouble[REPLACE_TROUBLE_SIZE];
+        if (resolve_replace_target(options.output, true, &target, trouble) != 0) {
+            say("%s; nothing was written", trouble);
+            return EXIT_TROUBLE;
+        }
+    }
     char why[CARD_TROUBLE_SIZE];
     CardIdentity card{};
     if (!ask_card_identity(&card, why)) {
@@ -364,7 +373,7 @@ int run_export(const CommandOptions &options)
             g_device_target.name);
         return EXIT_TROUBLE;
     }
-    const int status = write_export(options, length);
+    const int status = write_export(options.output != nullptr ? &target : nullptr, length);
     if (status != EXIT_GOOD) {
         return status;
     }
