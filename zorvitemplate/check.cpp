@@ -414,12 +414,12 @@ void print_findings(FILE *out, const char *path, const CheckResult *result, bool
         if (errors_only && !finding.error) {
             continue;
         }
-        fprintf(out, "%s:%u: %s: %s\n", path, finding.line, finding.error ? "error" : "warning",
-                finding.text);
+        put_shown_line(out, "%s:%u: %s: %s", path, finding.line,
+                       finding.error ? "error" : "warning", finding.text);
     }
     if (!errors_only && result->findings.dropped != 0) {
-        fprintf(out, "%s:0: warning: %u more warnings are not shown\n", path,
-                result->findings.dropped);
+        put_shown_line(out, "%s:0: warning: %u more warnings are not shown", path,
+                       result->findings.dropped);
     }
 }
 

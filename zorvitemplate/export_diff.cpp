@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bounded/shown_text.h"
 #include "channel/device_target.h"
 #include "template/template_keys.h"
 #include "template/template_writer.h"
@@ -277,7 +278,7 @@ void print_changes_text()
                             MODENAME_SIZE, was, sizeof(was));
             quote_file_text(change.file_text, strnlen(change.file_text, MODENAME_SIZE),
                             MODENAME_SIZE, will, sizeof(will));
-            printf("%s: \"%s\" -> \"%s\"\n", change.key, was, will);
+            put_shown_line(stdout, "%s: \"%s\" -> \"%s\"", change.key, was, will);
         } else if (strcmp(change.key, "reserved") == 0) {
             printf("reserved: %u non-zero bytes -> 0\n", change.card);
         } else if (strcmp(change.key, "mode") == 0) {
@@ -363,8 +364,13 @@ int run_export(const CommandOptions &options)
     }
     ResourceTemplate loadable{};
     const uint32_t uncarried = loadable_record(card_record, card, &loadable);
-    char comment[96];
-    snprintf(comment, sizeof(comment), "Template of %s, written by %s export", g_device_target.name,
+    // The comment is a line of the file: a line end in the device name
+    // would end it and leave the rest to be read as keys.
+    char device[DEVICE_NAME_SIZE * 4];
+    (void)show_text(g_device_target.name, strlen(g_device_target.name), device, sizeof(device),
+                    SHOW_C0);
+    char comment[128];
+    snprintf(comment, sizeof(comment), "Template of %s, written by %s export", device,
              PROGRAM_NAME);
     size_t length = 0;
     if (write_template_text(&loadable, driver_reports_pci_id(&card) ? &card.pci_device_id : nullptr,

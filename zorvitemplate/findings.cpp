@@ -3,6 +3,8 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "bounded/shown_text.h"
+
 void add_finding(FindingList *list, uint32_t line, bool error, int16_t problem, const char *key,
                  const char *format, ...)
 {
@@ -23,19 +25,10 @@ void add_finding(FindingList *list, uint32_t line, bool error, int16_t problem, 
 
 void quote_file_text(const char *text, size_t length, size_t most, char *out, size_t size)
 {
-    size_t used = 0;
+    static constexpr char CUT[] = "...";
     const size_t shown = length < most ? length : most;
-    for (size_t i = 0; i < shown && used + 5 < size; ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if (byte < 0x20 || byte == 0x7F) {
-            used += static_cast<size_t>(snprintf(out + used, size - used, "\\x%02X", byte));
-        } else {
-            out[used++] = static_cast<char>(byte);
-        }
+    const size_t room = size > sizeof(CUT) ? size - (sizeof(CUT) - 1) : size;
+    if (show_text(text, shown, out, room, SHOW_C0) >= 0 && shown < length) {
+        strcat(out, CUT);
     }
-    if (shown < length && used + 4 < size) {
-        memcpy(out + used, "...", 3);
-        used += 3;
-    }
-    out[used < size ? used : size - 1] = '\0';
 }

@@ -119,17 +119,30 @@ int usage_error(const Command *command, const char *format, ...)
 
 int usage_error(const Command *command, const char *format, ...)
 {
-    fprintf(stderr, "%s: ", PROGRAM_NAME);
-    if (command != nullptr) {
-        fprintf(stderr, "%s: ", command->name);
-    }
+    char text[SAID_TEXT_SIZE];
     va_list args;
     va_start(args, format);
-    vfprintf(stderr, format, args);
+    vsnprintf(text, sizeof(text), format, args);
     va_end(args);
-    fprintf(stderr, "\nTry '%s%s%s --help' for more information.\n", PROGRAM_NAME,
+    say("%s%s%s", command != nullptr ? command->name : "", command != nullptr ? ": " : "", text);
+    fprintf(stderr, "Try '%s%s%s --help' for more information.\n", PROGRAM_NAME,
             command != nullptr ? " " : "", command != nullptr ? command->name : "");
     return EXIT_TROUBLE;
+}
+
+// Whatever a command printed must have reached standard output: a report
+// lost on a full disk or a closed pipe is no verdict. A command that ended
+// in trouble has said so already.
+int standard_output_written(int status)
+{
+    errno = 0;
+    const bool flushed = fflush(stdout) == 0;
+    const int error = errno;
+    if ((!flushed || ferror(stdout) != 0) && status != EXIT_TROUBLE) {
+        say("cannot write to standard output: %s", strerror(error != 0 ? error : EIO));
+        return EXIT_TROUBLE;
+    }
+    return status;
 }
 
 // A PCI device id as a template writes numbers: decimal, or 0x hexadecimal.
@@ -216,16 +229,16 @@ int main(int argc, char *argv[])
     const char *word = argv[1];
     if (strcmp(word, "-h") == 0 || strcmp(word, "--help") == 0) {
         print_program_help();
-        return EXIT_GOOD;
+        return standard_output_written(EXIT_GOOD);
     }
     if (strcmp(word, "--version") == 0) {
         printf("%s %s\n", PROGRAM_NAME, ZORVI_VERSION);
-        return EXIT_GOOD;
+        return standard_output_written(EXIT_GOOD);
     }
     for (const Command &command : COMMANDS) {
         if (strcmp(word, command.name) == 0) {
             // The command's own options start after its name.
-            return run_command(command, argc - 1, argv + 1);
+            return standard_output_written(run_command(command, argc - 1, argv + 1));
         }
     }
     return usage_error(nullptr, "unknown command '%s'", word);

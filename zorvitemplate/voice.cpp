@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "bounded/shown_text.h"
+
 int hush_libraries()
 {
     fflush(stdout);
@@ -35,51 +37,29 @@ void unhush_libraries(int saved)
     close(saved);
 }
 
-void say(const char *format, ...)
+void put_shown_line(FILE *out, const char *format, ...)
 {
-    fprintf(stderr, "%s: ", PROGRAM_NAME);
+    char text[SAID_TEXT_SIZE];
     va_list args;
     va_start(args, format);
-    vfprintf(stderr, format, args);
+    vsnprintf(text, sizeof(text), format, args);
     va_end(args);
-    fputc('\n', stderr);
+    char shown[sizeof(text) * 4];
+    if (show_text(text, strlen(text), shown, sizeof(shown), SHOW_C0_C1) >= 0) {
+        fputs(shown, out);
+    }
+    fputc('\n', out);
 }
 
-namespace {
-
-// Length of the UTF-8 sequence at `text`, or 0 when it is none.
-size_t utf8_length(const unsigned char *text, size_t left)
+void say(const char *format, ...)
 {
-    const unsigned char lead = text[0];
-    size_t length = 0;
-    uint32_t least = 0;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        least = 0x80;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        least = 0x800;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        least = 0x10000;
-    } else {
-        return 0;
-    }
-    if (length > left) {
-        return 0;
-    }
-    uint32_t code = lead & (0x7Fu >> length);
-    for (size_t i = 1; i < length; ++i) {
-        if ((text[i] & 0xC0) != 0x80) {
-            return 0;
-        }
-        code = (code << 6) | (text[i] & 0x3Fu);
-    }
-    const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-    return (code < least || code > 0x10FFFF || surrogate) ? 0 : length;
+    char text[SAID_TEXT_SIZE];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
+    put_shown_line(stderr, "%s: %s", PROGRAM_NAME, text);
 }
-
-}  // namespace
 
 void put_json_string(FILE *out, const char *text, size_t length)
 {
@@ -101,6 +81,10 @@ void put_json_string(FILE *out, const char *text, size_t length)
             if (sequence == 0) {
                 fputs("\\ufffd", out);
                 ++i;
+            } else if (byte == 0xC2 && bytes[i + 1] <= 0x9F) {
+                // U+0080 to U+009F, C1 controls: escaped like the C0 ones.
+                fprintf(out, "\\u%04x", bytes[i + 1]);
+                i += sequence;
             } else {
                 fwrite(bytes + i, 1, sequence, out);
                 i += sequence;

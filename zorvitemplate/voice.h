@@ -17,10 +17,17 @@ constexpr int EXIT_TROUBLE = 2;  // usage, unreadable file or card, nothing done
 int hush_libraries();
 void unhush_libraries(int saved);
 
-// "zorvitemplate: " and the message, on standard error.
+// Longest message, before its control bytes are shown as \xHH.
+constexpr size_t SAID_TEXT_SIZE = 8192;
+
+// One line of text meant for a person, with its control bytes (C0 and C1)
+// shown as \xHH, so that no name or file text it quotes can move the
+// cursor or command the terminal; the line feed after it is added.
+void put_shown_line(FILE *out, const char *format, ...) __attribute__((format(printf, 2, 3)));
+// "zorvitemplate: " and the message, on standard error, as put_shown_line.
 void say(const char *format, ...) __attribute__((format(printf, 1, 2)));
 
 // A JSON string of `length` bytes: quotes, backslashes and control bytes
-// escaped, bytes that are no UTF-8 as U+FFFD.
+// (C1 ones too) escaped, bytes that are no UTF-8 as U+FFFD.
 void put_json_string(FILE *out, const char *text, size_t length);
 void put_json_text(FILE *out, const char *text);
