@@ -32,3 +32,17 @@ void sim_journal_close(const char *state, int fd);
 // Appends one captured system-log message, with the time it was sent.
 void sim_record_syslog(const char *state, const char *identity, int option, int facility,
                        int priority, const char *message, size_t length);
+
+// Greater than 0 while the simulator works for a call of the program: a
+// fault injector preloaded beside it (tests/faults) reads it by name and
+// leaves these calls alone, since they are the stand-in driver's, not the
+// program's. Defined, and exported, by the preload library.
+extern "C" int zorvisim_busy;
+
+class SimWork {
+public:
+    SimWork() { ++zorvisim_busy; }
+    ~SimWork() { --zorvisim_busy; }
+    SimWork(const SimWork &) = delete;
+    SimWork &operator=(const SimWork &) = delete;
+};

@@ -15,6 +15,10 @@
 
 #include "sim/card_service.h"
 
+extern "C" {
+__attribute__((visibility("default"))) int zorvisim_busy = 0;
+}
+
 namespace {
 
 constexpr int MAX_TRACKED_FD = 4096;
@@ -58,6 +62,7 @@ using CheckedOpenatFn = int (*)(int, const char *, int);
 void *next_open(OpenEntry entry)
 {
     static const auto NEXT = [] {
+        SimWork work;
         std::array<void *, std::size(OPEN_ENTRY_NAMES)> next{};
         for (size_t i = 0; i < next.size(); ++i) {
             next[i] = dlsym(RTLD_NEXT, OPEN_ENTRY_NAMES[i]);
@@ -69,6 +74,7 @@ void *next_open(OpenEntry entry)
 
 int open_device(const char *path, int flags)
 {
+    SimWork work;
     const char *state = sim_state_folder();
     ready_table();
     if (!sim_device_present(state)) {
@@ -201,19 +207,24 @@ int ioctl(int fd, unsigned long request, ...) noexcept
     va_end(args);
     const char *state = sim_state_folder();
     if (state != nullptr && is_device_fd(fd)) {
+        SimWork work;
         int error = 0;
         int result = sim_serve_ioctl(state, fd, g_device_flags[fd], request, arg, &error);
         errno = error;
         return result;
     }
     using Fn = int (*)(int, unsigned long, ...);
-    static Fn real = next_definition<Fn>("ioctl");
+    static Fn real = [] {
+        SimWork work;
+        return next_definition<Fn>("ioctl");
+    }();
     return real(fd, request, arg);
 }
 
 int close(int fd)
 {
     if (is_device_fd(fd)) {
+        SimWork work;
         g_device_flags[fd] = -1;
         const char *state = sim_state_folder();
         if (state != nullptr) {
@@ -221,7 +232,10 @@ int close(int fd)
         }
     }
     using Fn = int (*)(int);
-    static Fn real = next_definition<Fn>("close");
+    static Fn real = [] {
+        SimWork work;
+        return next_definition<Fn>("close");
+    }();
     return real(fd);
 }
 

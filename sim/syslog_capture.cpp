@@ -66,6 +66,7 @@ __attribute__((format(printf, 2, 0))) bool record_reaches_library(int priority, 
     if (state == nullptr) {
         return true;
     }
+    SimWork work;
     va_list kept;
     va_copy(kept, args);
     capture(state, priority, format, kept);
@@ -79,6 +80,7 @@ extern "C" {
 
 void openlog(const char *identity, int option, int facility)
 {
+    SimWork work;
     const char *state = sim_state_folder();
     if (state == nullptr || passed_through()) {
         using Fn = void (*)(const char *, int, int);
@@ -98,6 +100,7 @@ void openlog(const char *identity, int option, int facility)
 
 void closelog(void)
 {
+    SimWork work;
     if (sim_state_folder() == nullptr || passed_through()) {
         using Fn = void (*)();
         static Fn real = next_definition<Fn>("closelog");
