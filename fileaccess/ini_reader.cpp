@@ -78,6 +78,7 @@ void read_more(IniLines *lines)
         lines->regular = true;
     }
     const auto kept = static_cast<size_t>(lines->end - lines->next);
+    lines->base += static_cast<uint64_t>(lines->next - lines->text);
     if (kept != 0) {
         memmove(lines->text, lines->next, kept);
     }
@@ -133,15 +134,155 @@ void copy_key_value(const IniLineParts &parts, char *value)
     }
 }
 
+// Where the walk of find_key<true> stands: the file's line of the piece at
+// hand, and what the lookup has met so far.
+struct Tracked {
+    uint32_t line = 0;
+    bool line_open = false;  // the last piece was cut from a longer line
+    uint32_t hidden_line = 0;
+};
+
+// The key stands inside `piece` (a piece of a long line) after its start,
+// followed by blanks and '=': a shorter line would have been read.
+bool key_hidden_in(const char *piece, size_t length, const char *key)
+{
+    const size_t key_length = strlen(key);
+    const char *start = skip_blanks(piece);
+    for (const char *at = piece; key_length != 0;) {
+        const auto left = static_cast<size_t>(piece + length - at);
+        const auto *hit = static_cast<const char *>(memmem(at, left, key, key_length));
+        if (hit == nullptr) {
+            return false;
+        }
+        const char *after = hit + key_length;
+        while (after < piece + length && is_blank_char(*after)) {
+            ++after;
+        }
+        if (hit != start && after < piece + length && *after == '=') {
+            return true;
+        }
+        at = hit + 1;
+    }
+    return false;
+}
+
+// A key line or the header of the section read: the section's last line
+// so far, after which a line added to it goes.
+void note_section_line(const IniLines &lines, const char *line, size_t length, IniWhere *where)
+{
+    const char *start = line == lines.cut ? lines.next - LINE_MOST : line;
+    where->section_end = lines.base + static_cast<uint64_t>(start - lines.text) + length;
+    where->section_end_feed = line[length - 1] == '\n';
+    where->section_crlf = length >= 2 && where->section_end_feed && line[length - 2] == '\r';
+}
+
+// The lookup's walk over the lines of an open file; see get_key_value.
+template <bool WHERE>
+int32_t find_key(IniLines *lines, const char *section, const char *key, char *value,
+                 bool *in_section, IniWhere *where)
+{
+    char first = '[';  // the first character of the lines looked at beyond the headers
+    Tracked tracked;
+    if constexpr (WHERE) {
+        *where = IniWhere{};
+        where->answer = INI_NO_SECTION;
+    }
+    for (char *line = take_line(lines); line != nullptr; line = take_line(lines)) {
+        [[maybe_unused]] size_t length = 0;
+        [[maybe_unused]] bool long_piece = false;  // a piece of a line longer than a piece
+        if constexpr (WHERE) {
+            const bool cut = line == lines->cut;
+            length = cut ? LINE_MOST : static_cast<size_t>(lines->next - line);
+            long_piece = cut || tracked.line_open;
+            tracked.line += tracked.line_open ? 0 : 1;
+            tracked.line_open = cut;
+        }
+        const char *cursor = line;
+        if (static_cast<unsigned char>(*cursor) <= ' ') {  // blanks, or an empty line
+            cursor = skip_blanks(cursor);
+        }
+        IniLineParts parts;
+        if (*cursor == '[') {
+            if (*in_section) {
+                if constexpr (WHERE) {
+                    describe_ini_line(cursor, &parts);
+                    where->answer = tracked.hidden_line != 0 ? INI_LONG_LINE : INI_NO_KEY;
+                    where->line = tracked.hidden_line != 0 ? tracked.hidden_line : tracked.line;
+                    where->ended_by_bracket = parts.kind != INI_LINE_HEADER;
+                }
+                return STATUS_FAILED;
+            }
+            describe_ini_line(cursor, &parts);
+            *in_section = parts.kind == INI_LINE_HEADER && section != nullptr &&
+                          is_name(parts.name, parts.name_length, section);
+            first = *in_section && key != nullptr ? key[0] : '[';
+            if constexpr (WHERE) {
+                if (*in_section) {
+                    where->answer = INI_NO_KEY;
+                    where->section_line = tracked.line;
+                    note_section_line(*lines, line, length, where);
+                }
+            }
+            continue;
+        }
+        if constexpr (WHERE) {
+            if (*in_section) {
+                describe_ini_line(cursor, &parts);
+                if (parts.kind == INI_LINE_KEY) {
+                    note_section_line(*lines, line, length, where);
+                }
+                if (long_piece && tracked.hidden_line == 0 && key != nullptr &&
+                    key_hidden_in(line, length, key)) {
+                    tracked.hidden_line = tracked.line;
+                }
+            }
+        }
+        if (*cursor != first) {
+            continue;
+        }
+        size_t same = 0;
+        while (key[same] != '\0' && cursor[same] == key[same]) {
+            ++same;
+        }
+        if (key[same] != '\0') {
+            continue;
+        }
+        describe_ini_line(cursor, &parts);
+        if (parts.kind == INI_LINE_KEY && is_name(parts.name, parts.name_length, key)) {
+            copy_key_value(parts, value);
+            if constexpr (WHERE) {
+                const char *start = line == lines->cut ? lines->next - LINE_MOST : line;
+                where->answer = INI_FOUND;
+                where->line = tracked.line;
+                where->value_start = lines->base + static_cast<uint64_t>(start - lines->text) +
+                                     static_cast<uint64_t>(parts.value - line);
+                where->value_length = parts.value_length;
+                const size_t kept = parts.value_length < INI_VALUE_SIZE - 1 ? parts.value_length
+                                                                            : INI_VALUE_SIZE - 1;
+                memcpy(where->value, parts.value, kept);
+                where->value[kept] = '\0';
+            }
+            return 0;
+        }
+    }
+    if constexpr (WHERE) {
+        if (*in_section) {
+            where->answer = tracked.hidden_line != 0 ? INI_LONG_LINE : INI_NO_KEY;
+            where->line = tracked.hidden_line;
+        }
+    }
+    return STATUS_FAILED;
+}
+
 // The value text of `key`, in a buffer cleared first.
 int32_t read_value_text(const char *path, const char *section, const char *key,
-                        char (&text)[INI_VALUE_SIZE])
+                        char (&text)[INI_VALUE_SIZE], IniWhere *where)
 {
     if (memset_s(text, sizeof(text), 0, sizeof(text)) != 0) {
         puts("Init key value buff failed");
         return STATUS_FAILED;
     }
-    return get_key_value(path, section, key, text);
+    return get_key_value(path, section, key, text, where);
 }
 
 }  // namespace
@@ -169,6 +310,7 @@ int32_t open_ini_lines(const char *path, IniLines *lines)
     lines->end = lines->text;
     lines->at_end = false;
     lines->regular = false;
+    lines->base = 0;
     return lines->fd < 0 ? STATUS_FAILED : 0;
 }
 
@@ -190,49 +332,24 @@ void close_ini_lines(IniLines *lines)
 
 // The first header of `section` opens its keys; the next line that starts
 // with '[' ends them. Only a line that starts with the key is taken apart.
-int32_t get_key_value(const char *path, const char *section, const char *key, char *value)
+// With WHERE the same walk also tells `where` what it met; the load's walk
+// is the one without it, and keeps its instructions.
+int32_t get_key_value(const char *path, const char *section, const char *key, char *value,
+                      IniWhere *where)
 {
     IniLines lines;
     if (open_ini_lines(path, &lines) != 0) {
         puts(NO_FILE_MESSAGE);
+        if (where != nullptr) {
+            *where = IniWhere{};
+            where->answer = INI_NO_FILE;
+        }
         return STATUS_FAILED;
     }
     bool in_section = false;
-    char first = '[';  // the first character of the lines looked at beyond the headers
-    int32_t status = STATUS_FAILED;
-    for (const char *line = take_line(&lines); line != nullptr; line = take_line(&lines)) {
-        const char *cursor = line;
-        if (static_cast<unsigned char>(*cursor) <= ' ') {  // blanks, or an empty line
-            cursor = skip_blanks(cursor);
-        }
-        IniLineParts parts;
-        if (*cursor == '[') {
-            if (in_section) {
-                break;
-            }
-            describe_ini_line(cursor, &parts);
-            in_section = parts.kind == INI_LINE_HEADER && section != nullptr &&
-                         is_name(parts.name, parts.name_length, section);
-            first = in_section && key != nullptr ? key[0] : '[';
-            continue;
-        }
-        if (*cursor != first) {
-            continue;
-        }
-        size_t same = 0;
-        while (key[same] != '\0' && cursor[same] == key[same]) {
-            ++same;
-        }
-        if (key[same] != '\0') {
-            continue;
-        }
-        describe_ini_line(cursor, &parts);
-        if (parts.kind == INI_LINE_KEY && is_name(parts.name, parts.name_length, key)) {
-            copy_key_value(parts, value);
-            status = 0;
-            break;
-        }
-    }
+    const int32_t status = where == nullptr
+                               ? find_key<false>(&lines, section, key, value, &in_section, nullptr)
+                               : find_key<true>(&lines, section, key, value, &in_section, where);
     close_ini_lines(&lines);
     if (in_section && status != 0) {
         puts("keyname isn't existed");
@@ -241,29 +358,36 @@ int32_t get_key_value(const char *path, const char *section, const char *key, ch
     return status;
 }
 
-int32_t get_uint_key_value(const char *path, const char *section, const char *key, uint32_t *value)
+int32_t convert_uint_value(const char *text, uint32_t *value)
+{
+    const char *number = skip_blanks(text);
+    // No octal form: a leading 0 without x is an ordinary decimal digit.
+    const int32_t converted = (number[0] == '0' && (number[1] == 'x' || number[1] == 'X'))
+                                  ? sscanf_s(number + 2, "%x", value)
+                                  : sscanf_s(number, "%u", value);
+    return converted == 1 ? 0 : STATUS_FAILED;
+}
+
+int32_t get_uint_key_value(const char *path, const char *section, const char *key, uint32_t *value,
+                           IniWhere *where)
 {
     char text[INI_VALUE_SIZE];
-    int32_t status = read_value_text(path, section, key, text);
+    int32_t status = read_value_text(path, section, key, text, where);
     if (status != 0) {
         return status;
     }
-    const char *number = skip_blanks(text);
-    // No octal form: a leading 0 without x is an ordinary decimal digit.
-    int32_t converted = (number[0] == '0' && (number[1] == 'x' || number[1] == 'X'))
-                            ? sscanf_s(number + 2, "%x", value)
-                            : sscanf_s(number, "%u", value);
-    if (converted != 1) {
-        printf("Sscanf_s unit pkeyvalue %s failed.\n", number);
+    if (convert_uint_value(text, value) != 0) {
+        printf("Sscanf_s unit pkeyvalue %s failed.\n", skip_blanks(text));
         return STATUS_FAILED;
     }
     return 0;
 }
 
-int32_t get_string_key_value(const char *path, const char *section, const char *key, char *value)
+int32_t get_string_key_value(const char *path, const char *section, const char *key, char *value,
+                             IniWhere *where)
 {
     char text[INI_VALUE_SIZE];
-    int32_t status = read_value_text(path, section, key, text);
+    int32_t status = read_value_text(path, section, key, text, where);
     if (status != 0) {
         return status;
     }

@@ -16,9 +16,48 @@ constexpr uint32_t INI_READ_SIZE = 16384;
 // lookup; what is missing or unreadable is left to the lookups.
 int32_t check_ini_file(const char *path);
 
-int32_t get_key_value(const char *path, const char *section, const char *key, char *value);
-int32_t get_uint_key_value(const char *path, const char *section, const char *key, uint32_t *value);
-int32_t get_string_key_value(const char *path, const char *section, const char *key, char *value);
+// What a lookup found, or why it found nothing, for a check that tells a
+// load's problems where they stand. The load asks for none and pays nothing
+// for it. Lines are counted from 1 as the file's own lines, whatever pieces
+// the reader cuts them into; offsets are bytes from the start of the file.
+enum IniAnswer : uint8_t {
+    INI_UNASKED,     // no lookup told it
+    INI_FOUND,       // the key stands at `line`; its value at `value_start`
+    INI_NO_FILE,     // the file cannot be opened
+    INI_NO_SECTION,  // no header of the section
+    INI_NO_KEY,      // the section ended at `line` (0: at the end of the file)
+    INI_LONG_LINE,   // not found, but the key stands inside `line`, a line longer
+                     // than a piece, where no lookup sees it
+};
+
+struct IniWhere {
+    IniAnswer answer;
+    uint32_t line;
+    uint32_t section_line;  // the header of the section read, 0 when none
+    bool ended_by_bracket;  // INI_NO_KEY: the line that ended it is no header
+    // INI_FOUND: the value as the lookup cuts it (blanks around it and a
+    // "//" comment dropped): its place, its length, its first characters.
+    uint64_t value_start;
+    size_t value_length;
+    char value[INI_VALUE_SIZE];
+    // The end of the section's last key line, or of its header: where a
+    // line added to the section goes; whether that line ends in a line feed,
+    // and in CR LF.
+    uint64_t section_end;
+    bool section_end_feed;
+    bool section_crlf;
+};
+
+// `where`, when given, receives what the lookup found or why it found nothing.
+int32_t get_key_value(const char *path, const char *section, const char *key, char *value,
+                      IniWhere *where = nullptr);
+int32_t get_uint_key_value(const char *path, const char *section, const char *key, uint32_t *value,
+                           IniWhere *where = nullptr);
+int32_t get_string_key_value(const char *path, const char *section, const char *key, char *value,
+                             IniWhere *where = nullptr);
+// A value text as get_uint_key_value converts it: 0x or 0X and hexadecimal,
+// else decimal, by sscanf_s; 0, or -1 when it holds no number.
+int32_t convert_uint_value(const char *text, uint32_t *value);
 
 // An open template file, read into `text` as its lines are asked for. It
 // hands out the lines fgets would store in a buffer of INI_LINE_SIZE bytes:
@@ -30,6 +69,7 @@ struct IniLines {
     char *end;                     // the end of the file's bytes in `text`
     bool at_end;                   // a read gave the end of the file or failed
     bool regular;                  // checked to be a regular file, before a second read
+    uint64_t base;                 // the file offset of text[0]
     char cut[INI_LINE_SIZE];       // a line cut short, then a NUL
     char text[INI_READ_SIZE + 1];  // the file's bytes, then a NUL
 };

@@ -1,7 +1,8 @@
 // The reader's lines against glibc's fgets with a 512-byte buffer, on files
 // joined at random from the pieces in fgets_pieces.txt: the same lines in
 // the same order, and the same lookup results as on a copy of the file
-// written from what fgets stored, each line as the C string it holds.
+// written from what fgets stored, each line as the C string it holds; and
+// a lookup asked where it found its value answers as the load's does.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -93,14 +94,39 @@ std::vector<std::string> reader_lines(const std::string &path)
     return lines;
 }
 
-std::string look_up(const std::string &path, const std::vector<std::string> &lookup)
+std::string look_up(const std::string &path, const std::vector<std::string> &lookup,
+                    IniWhere *where = nullptr)
 {
     char value[INI_VALUE_SIZE] = {};
     int32_t status = 0;
-    const std::string printed = zorvitest::capture_stdout(
-        [&] { status = get_key_value(path.c_str(), lookup[1].c_str(), lookup[2].c_str(), value); });
+    const std::string printed = zorvitest::capture_stdout([&] {
+        status = get_key_value(path.c_str(), lookup[1].c_str(), lookup[2].c_str(), value, where);
+    });
     return std::to_string(status) + " [" + std::string(value, strnlen(value, sizeof(value))) +
            "] " + printed;
+}
+
+// A lookup asked where gives the load's answer, and a found value stands
+// in the file at the place and on the line it names.
+bool expect_where_agrees(const std::string &path, const std::string &file,
+                         const std::vector<std::string> &lookup, const std::string &plain_answer)
+{
+    IniWhere where{};
+    EXPECT_EQ(look_up(path, lookup, &where), plain_answer);
+    EXPECT_EQ(where.answer == INI_FOUND, plain_answer.rfind("0 ", 0) == 0);
+    if (where.answer != INI_FOUND) {
+        return false;
+    }
+    if (where.value_start + where.value_length > file.size()) {
+        ADD_FAILURE() << "the value lies past the end of the file";
+        return true;
+    }
+    EXPECT_EQ(file.substr(where.value_start, std::min<size_t>(where.value_length, 31)),
+              std::string(where.value));
+    const auto feeds =
+        std::count(file.begin(), file.begin() + static_cast<long>(where.value_start), '\n');
+    EXPECT_EQ(where.line, static_cast<uint32_t>(feeds + 1));
+    return true;
 }
 
 TEST(IniReader, CutsLinesAsFgetsDoes)
@@ -109,7 +135,7 @@ TEST(IniReader, CutsLinesAsFgetsDoes)
     const zorvitest::TempDir dir;
     const std::string path = dir.file("t.ini"), plain = dir.file("plain.ini");
     std::mt19937 rng(12);
-    size_t over_buffer = 0, unfinished = 0;
+    size_t over_buffer = 0, unfinished = 0, found = 0;
     for (int n = 0; n < 200; ++n) {
         const std::string file = make_file(pieces, rng);
         zorvitest::write_file(path, file);
@@ -124,11 +150,15 @@ TEST(IniReader, CutsLinesAsFgetsDoes)
         }
         zorvitest::write_file(plain, rewritten);
         for (const std::vector<std::string> &lookup : pieces.lookups) {
-            EXPECT_EQ(look_up(path, lookup), look_up(plain, lookup)) << "file " << n;
+            const std::string answer = look_up(path, lookup);
+            EXPECT_EQ(answer, look_up(plain, lookup)) << "file " << n;
+            SCOPED_TRACE("file " + std::to_string(n) + ", " + lookup[2]);
+            found += expect_where_agrees(path, file, lookup, answer) ? 1 : 0;
         }
     }
     EXPECT_GT(over_buffer, 20u);
     EXPECT_GT(unfinished, 20u);
+    EXPECT_GT(found, 100u);
 }
 
 }  // namespace

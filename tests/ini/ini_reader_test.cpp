@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -89,6 +90,67 @@ TEST(IniReader, EveryCaseOfTheTable)
         ++cases;
     }
     EXPECT_EQ(cases, 81);  // a line the runner skips would go unseen
+}
+
+const char *const ANSWERS[] = {"unasked", "found", "no-file", "no-section", "no-key", "long-line"};
+
+TEST(IniReader, WhereEveryCaseOfTheTable)
+{
+    const zorvitest::TempDir dir;
+    const std::string path = dir.file("t.ini");
+    const std::string table = std::string(ZORVI_WHERE_CASES);
+    const std::vector<std::string> lines = zorvitest::case_lines(table);
+    int cases = 0;
+    for (size_t n = 0; n < lines.size(); ++n) {
+        const std::vector<std::string> words = zorvitest::case_words(lines[n]);
+        if (words.empty() || lines[n][0] == '#' || words[0] == "==") {
+            continue;
+        }
+        SCOPED_TRACE(table + ":" + std::to_string(n + 1));
+        ASSERT_GE(words.size(), 6u);
+        zorvitest::write_file(path, words[0]);
+        IniWhere where{};
+        char value[INI_VALUE_SIZE] = {};
+        const int32_t status =
+            get_key_value(path.c_str(), words[1].c_str(), words[2].c_str(), value, &where);
+        EXPECT_EQ(ANSWERS[where.answer], words[3]);
+        EXPECT_EQ(status == 0, words[3] == "found");
+        EXPECT_EQ(where.line, std::stoul(words[4]));
+        EXPECT_EQ(where.section_line, std::stoul(words[5]));
+        std::string shown = "bracket=" + std::to_string(where.ended_by_bracket);
+        std::string wanted = "bracket=0";
+        for (size_t w = 6; w < words.size(); ++w) {
+            const std::string &word = words[w];
+            const std::string name = word.substr(0, word.find('='));
+            const std::string rest =
+                word.find('=') == std::string::npos ? "" : word.substr(word.find('=') + 1);
+            if (name == "bracket") {
+                wanted = "bracket=1";
+            } else if (name == "at") {
+                EXPECT_EQ(where.value_start, std::stoull(rest));
+            } else if (name == "value") {
+                EXPECT_EQ(std::string(where.value), rest);
+                if (std::find_if(words.begin(), words.end(), [](const std::string &x) {
+                        return x.rfind("length=", 0) == 0;
+                    }) == words.end()) {
+                    EXPECT_EQ(where.value_length, rest.size());
+                }
+            } else if (name == "length") {
+                EXPECT_EQ(where.value_length, std::stoul(rest));
+            } else if (name == "end") {
+                EXPECT_EQ(where.section_end, std::stoull(rest));
+                const bool feed = std::find(words.begin(), words.end(), "nofeed") == words.end();
+                EXPECT_EQ(where.section_end_feed, feed);
+                const bool crlf = std::find(words.begin(), words.end(), "crlf") != words.end();
+                EXPECT_EQ(where.section_crlf, crlf);
+            } else if (name != "nofeed" && name != "crlf") {
+                ADD_FAILURE() << "unknown word " << word;
+            }
+        }
+        EXPECT_EQ(shown, wanted);
+        ++cases;
+    }
+    EXPECT_EQ(cases, 14);
 }
 
 int open_descriptors()
