@@ -9,7 +9,6 @@
 #include "channel/card_queries.h"
 #include "channel/device_target.h"
 #include "channel/template_exchange.h"
-#include "fileaccess/ini_reader.h"
 #include "template/template_keys.h"
 
 namespace {
@@ -112,23 +111,30 @@ int32_t query_card_identity(CardIdentity *card)
     return 0;
 }
 
-int32_t check_identity_keys(const char *path, const CardIdentity *card, ResourceTemplate *record,
-                            ParseReport *report)
+int32_t check_identity_keys(const ParseRun &run, const CardIdentity *card)
 {
+    constexpr size_t PCIDID_ROW = key_index("PCIDID");
+    constexpr size_t METADATA_ROW = key_index("METADATA");
+    ResourceTemplate *record = run.record;
     int32_t status = 0;
+    bool read = false;
     // An older driver cannot tell the card's id: PCIDID is then neither read
     // nor stored, so the record's PCIDID stays 0 and a template whose
     // checksum covers a nonzero PCIDID is refused by the METADATA check.
     if (driver_reports_pci_id(card)) {
         uint32_t file_id = 0;
-        status = get_uint_key_value(path, "INFO", "PCIDID", &file_id);
-        if (status != 0) {
-            status = meet_problem(path, report, PROBLEM_PCIDID_UNREADABLE, key_index("PCIDID"), 0,
-                                  "PCIDID", 0, 0, status);
-        } else if (file_id != card->pci_device_id) {
-            status = meet_problem(path, report, PROBLEM_PCIDID_MISMATCH, key_index("PCIDID"), 0,
-                                  "PCIDID", file_id, card->pci_device_id, STATUS_FAILED);
-        } else if ((record->mode & MODE_PCIDID) != 0) {
+        status = look_up_number(run, PCIDID_ROW, 0, &file_id, &read);
+        if (read && file_id != card->pci_device_id) {
+            status =
+                meet_problem(run, {.kind = PROBLEM_MISMATCH,
+                                   .row = PCIDID_ROW,
+                                   .value = file_id,
+                                   .expected = card->pci_device_id,
+                                   .status = STATUS_FAILED,
+                                   .where = run.report == nullptr
+                                                ? IniWhere{}
+                                                : run.report->places[key_slot(PCIDID_ROW, 0)]});
+        } else if (read && (record->mode & MODE_PCIDID) != 0) {
             record->PCIDID = file_id;
         }
         if (status != 0) {
@@ -139,31 +145,31 @@ int32_t check_identity_keys(const char *path, const CardIdentity *card, Resource
     const uint32_t checksum =
         template_crc32(reinterpret_cast<const unsigned char *>(record) + TEMPLATE_BODY_OFFSET,
                        template_length(record));
+    if (run.report != nullptr) {
+        run.report->checksum = checksum;
+    }
     uint32_t metadata = 0;
-    status = get_uint_key_value(path, "INFO", "METADATA", &metadata);
-    if (report != nullptr) {
-        report->checksum = checksum;
-        report->metadata_read = (status == 0);
-        report->metadata = metadata;
-    }
-    if (status != 0) {
-        return meet_problem(path, report, PROBLEM_METADATA_UNREADABLE, NO_TABLE_KEY, 0, "METADATA",
-                            0, 0, status);
-    }
+    status = look_up_number(run, METADATA_ROW, 0, &metadata, &read);
     // Against a record that lacks a value the checksum says nothing.
-    if (metadata != checksum && (report == nullptr || report->count == 0)) {
-        return meet_problem(path, report, PROBLEM_METADATA_MISMATCH, NO_TABLE_KEY, 0, "METADATA",
-                            metadata, checksum, STATUS_FAILED);
+    if (read && metadata != checksum && (run.report == nullptr || run.report->count == 0)) {
+        return meet_problem(
+            run, {.kind = PROBLEM_MISMATCH,
+                  .row = METADATA_ROW,
+                  .value = metadata,
+                  .expected = checksum,
+                  .status = STATUS_FAILED,
+                  .where = run.report == nullptr ? IniWhere{}
+                                                 : run.report->places[key_slot(METADATA_ROW, 0)]});
     }
-    return 0;
+    return status;
 }
 
-int32_t check_template_identity(const char *path, ResourceTemplate *record)
+int32_t check_template_identity(const ParseRun &run)
 {
     CardIdentity card{};
     int32_t status = query_card_identity(&card);
     if (status != 0) {
         return status;
     }
-    return check_identity_keys(path, &card, record, nullptr);
+    return check_identity_keys(run, &card);
 }

@@ -16,7 +16,7 @@ struct CardIdentity {
 };
 
 // The load's checks: asks the driver and the card through g_device_target.
-int32_t check_template_identity(const char *path, ResourceTemplate *record);
+int32_t check_template_identity(const ParseRun &run);
 // The load's two questions, with its messages: the driver's version and,
 // when the driver can tell it, the card's PCI device id.
 int32_t query_card_identity(CardIdentity *card);
@@ -25,10 +25,9 @@ int32_t query_card_identity(CardIdentity *card);
 bool driver_reports_pci_id(const CardIdentity *card);
 // A driver's version text as a load reads it: its first word, cut in place.
 int32_t parse_driver_version_text(char *text, uint32_t parts[DRIVER_VERSION_PARTS]);
-// PCIDID and METADATA of the file against `card` and the record built so
-// far; every problem goes to meet_problem with `report`.
-int32_t check_identity_keys(const char *path, const CardIdentity *card, ResourceTemplate *record,
-                            ParseReport *report);
+// PCIDID and METADATA of the file against `card` and the record the walk
+// built; every problem goes to meet_problem.
+int32_t check_identity_keys(const ParseRun &run, const CardIdentity *card);
 
 int32_t parse_version_string(const char *text, uint32_t parts[DRIVER_VERSION_PARTS]);
 int32_t check_min_driver_version(const uint32_t parts[DRIVER_VERSION_PARTS]);

@@ -10,72 +10,90 @@ int32_t format_load_message(const char *path, const ParseProblem *problem, char 
     if (size == 0) {
         return STATUS_BAD_ARGUMENT;
     }
+    if (problem->kind == PROBLEM_PATH_TOO_LONG) {
+        return sprintf_s(text, size, "Copy data failed!") < 0 ? STATUS_BAD_ARGUMENT : 0;
+    }
+    const TemplateKey &key = TEMPLATE_KEYS[problem->row];
+    char name[KEY_NAME_SIZE] = {};
+    (void)format_key_name(problem->row, problem->element, name);
+    const bool identity = key.kind == KEY_CARD_ID || key.kind == KEY_CHECKSUM;
     int32_t written = STATUS_FAILED;
     switch (problem->kind) {
-        case PROBLEM_PATH_TOO_LONG:
-            written = sprintf_s(text, size, "Copy data failed!");
-            break;
         case PROBLEM_UNREADABLE:
             written =
-                sprintf_s(text, size, "Error happened when reading %s, %s", path, problem->key);
+                identity
+                    ? sprintf_s(text, size, "Error happened when reading %s to get %s", path, name)
+                    : sprintf_s(text, size, "Error happened when reading %s, %s", path, name);
             break;
-        case PROBLEM_OUT_OF_RANGE: {
+        case PROBLEM_OUT_OF_RANGE:
             // The range line names the key without its PF number.
-            const char *base = problem->key_index == NO_TABLE_KEY
-                                   ? problem->key
-                                   : TEMPLATE_KEYS[problem->key_index].name;
-            written = sprintf_s(text, size, "%s %u out of range[ %u, %u]", base, problem->value, 0u,
-                                problem->expected);
+            written = sprintf_s(text, size, "%s %u out of range[ %u, %u]", key.name, problem->value,
+                                0u, problem->expected);
             break;
-        }
-        case PROBLEM_PCIDID_UNREADABLE:
-        case PROBLEM_METADATA_UNREADABLE:
-            written = sprintf_s(text, size, "Error happened when reading %s to get %s", path,
-                                problem->key);
+        case PROBLEM_MISMATCH:
+            written = key.kind == KEY_CARD_ID
+                          ? sprintf_s(text, size,
+                                      "Error happened when reading %s, Incorrect PCIDID 0x%x.",
+                                      path, problem->expected)
+                          : sprintf_s(text, size,
+                                      "Error happened when reading %s, Incorrect METADATA.", path);
             break;
-        case PROBLEM_PCIDID_MISMATCH:
-            written =
-                sprintf_s(text, size, "Error happened when reading %s, Incorrect PCIDID 0x%x.",
-                          path, problem->expected);
-            break;
-        case PROBLEM_METADATA_MISMATCH:
-            written =
-                sprintf_s(text, size, "Error happened when reading %s, Incorrect METADATA.", path);
+        case PROBLEM_PATH_TOO_LONG:
             break;
     }
     return written < 0 ? STATUS_BAD_ARGUMENT : 0;
 }
 
-int32_t meet_problem(const char *path, ParseReport *report, ProblemKind kind, size_t key_index,
-                     uint32_t element, const char *key, uint32_t value, uint32_t expected,
-                     int32_t status)
+int32_t meet_problem(const ParseRun &run, const ParseProblem &problem)
 {
-    ParseProblem problem{};
-    problem.kind = kind;
-    problem.key_index = static_cast<uint16_t>(key_index);
-    problem.element = static_cast<uint8_t>(element);
-    (void)strncpy_s(problem.key, sizeof(problem.key), key, strnlen(key, sizeof(problem.key) - 1));
-    problem.value = value;
-    problem.expected = expected;
-    problem.status = status;
-    if (report == nullptr) {
+    if (run.report == nullptr) {
         char text[LOAD_MESSAGE_SIZE];
-        if (format_load_message(path, &problem, text, sizeof(text)) == 0) {
+        if (format_load_message(run.path, &problem, text, sizeof(text)) == 0) {
             puts(text);
         }
-        return status;
+        return problem.status;
     }
-    if (report->count < PARSE_PROBLEM_MAX) {
-        report->problems[report->count++] = problem;
+    if (run.report->count < PARSE_PROBLEM_MAX) {
+        run.report->problems[run.report->count++] = problem;
     }
+    return 0;
+}
+
+int32_t look_up_number(const ParseRun &run, size_t row, uint32_t element, uint32_t *value,
+                       bool *read)
+{
+    const TemplateKey &key = TEMPLATE_KEYS[row];
+    *read = false;
+    char name[KEY_NAME_SIZE];
+    if (format_key_name(row, element, name) != 0) {
+        // The lookup below then fails and names the problem.
+        puts("Failed to sprintf key string");
+    }
+    const char *section =
+        key.section == SECTION_CONFIG ? run.config_section : section_name(key.section);
+    IniWhere *where = run.report == nullptr ? nullptr : &run.report->places[key_slot(row, element)];
+    const int32_t status = get_uint_key_value(run.path, section, name, value, where);
+    if (status != 0) {
+        return meet_problem(run, {.kind = PROBLEM_UNREADABLE,
+                                  .row = static_cast<uint16_t>(row),
+                                  .element = static_cast<uint8_t>(element),
+                                  .value = 0,
+                                  .expected = 0,
+                                  .status = status,
+                                  .where = where == nullptr ? IniWhere{} : *where});
+    }
+    if (run.report != nullptr) {
+        run.report->values[key_slot(row, element)] = *value;
+    }
+    *read = true;
     return 0;
 }
 
 bool report_has_errors_besides_metadata(const ParseReport *report)
 {
     for (uint32_t i = 0; i < report->count; ++i) {
-        const ProblemKind kind = report->problems[i].kind;
-        if (kind != PROBLEM_METADATA_UNREADABLE && kind != PROBLEM_METADATA_MISMATCH) {
+        const ParseProblem &problem = report->problems[i];
+        if (problem.row == NO_KEY_ROW || TEMPLATE_KEYS[problem.row].kind != KEY_CHECKSUM) {
             return true;
         }
     }

@@ -1,8 +1,9 @@
-// The resource keys of a template file, one line each, in the order the
-// parser reads them. The parser, the display and the tools that write
-// template files all walk this table, so a key is changed in one place.
+// The keys of a template file, one line each, in the order the parser reads
+// them. The parser, the display and the tools that write or check template
+// files all walk this table, so a key is changed in one place.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -14,9 +15,11 @@
 enum TemplateSection : uint8_t { SECTION_INFO, SECTION_CONFIG };
 
 enum TemplateKeyKind : uint8_t {
-    KEY_NUMBER,   // unsigned number, range-checked and stored at its width
-    KEY_TEXT,     // NUL-terminated text filling the whole field
-    KEY_CARD_ID,  // PCIDID: compared with the card, read by the identity checks
+    KEY_VERSION,   // VERSION: range-checked, stored halved as `mode`
+    KEY_NUMBER,    // unsigned number, range-checked and stored at its width
+    KEY_TEXT,      // NUL-terminated text filling the whole field
+    KEY_CARD_ID,   // PCIDID: compared with the card, read by the identity checks
+    KEY_CHECKSUM,  // METADATA: compared with the checksum of the record, not stored
 };
 
 // How the display shows a value: single hexadecimal values print at twice
@@ -28,7 +31,8 @@ struct TemplateKey {
     TemplateSection section;
     TemplateKeyKind kind;
     uint32_t bound;     // inclusive upper bound; the lower bound is always 0
-    uint32_t offset;    // of the field in ResourceTemplate
+    uint32_t offset;    // of the field in ResourceTemplate (METADATA: the crc it
+                        // is compared with)
     uint32_t width;     // bytes per element
     uint32_t count;     // 1, or PF_COUNT for a per-PF table
     uint32_t mode_bit;  // 0 for the base block, else the bit that enables it
@@ -41,11 +45,6 @@ constexpr const char *section_name(TemplateSection section)
     return SECTION_NAMES[section];
 }
 
-// VERSION is stored halved into `mode`; METADATA is not stored at all.
-constexpr uint32_t VERSION_MAX = 65535;
-// A bound no u32 exceeds: the key takes any value.
-constexpr uint32_t KEY_ANY_VALUE = 0xFFFFFFFF;
-
 // Width and count of a field: an array of numbers is a per-PF table, a
 // char array one text element.
 template <typename T>
@@ -55,18 +54,27 @@ constexpr uint32_t FIELD_WIDTH = IS_TEXT_FIELD<T> ? sizeof(T) : sizeof(std::remo
 template <typename T>
 constexpr uint32_t FIELD_COUNT = IS_TEXT_FIELD<T> || std::extent_v<T> == 0 ? 1 : std::extent_v<T>;
 
-// The key name is the field name, so offset, width and count cannot drift.
+// The key name is the field name, so offset, width and count cannot drift;
+// VERSION and METADATA name the header fields they become and meet.
 // clang-format off
-#define ZORVI_TEMPLATE_KEY(FIELD, SECTION, KIND, BOUND, MODE, FORMAT)                        \
+#define ZORVI_FIELD_KEY(NAME, FIELD, SECTION, KIND, BOUND, MODE, FORMAT)                     \
     TemplateKey                                                                              \
     {                                                                                        \
-        #FIELD, SECTION, KIND, BOUND, offsetof(ResourceTemplate, FIELD),                     \
+        NAME, SECTION, KIND, BOUND, offsetof(ResourceTemplate, FIELD),                       \
             FIELD_WIDTH<decltype(ResourceTemplate::FIELD)>,                                  \
             FIELD_COUNT<decltype(ResourceTemplate::FIELD)>, MODE, FORMAT                     \
     }
+#define ZORVI_TEMPLATE_KEY(FIELD, SECTION, KIND, BOUND, MODE, FORMAT)                        \
+    ZORVI_FIELD_KEY(#FIELD, FIELD, SECTION, KIND, BOUND, MODE, FORMAT)
 // clang-format on
 
+// VERSION is stored halved into `mode`; METADATA is not stored at all.
+constexpr uint32_t VERSION_MAX = 65535;
+// A bound no u32 exceeds: the key takes any value.
+constexpr uint32_t KEY_ANY_VALUE = 0xFFFFFFFF;
+
 constexpr TemplateKey TEMPLATE_KEYS[] = {
+    ZORVI_FIELD_KEY("VERSION", mode, SECTION_INFO, KEY_VERSION, VERSION_MAX, 0, SHOW_DEC),
     // Base block, always read.
     ZORVI_TEMPLATE_KEY(HN, SECTION_CONFIG, KEY_NUMBER, 3, 0, SHOW_DEC),
     ZORVI_TEMPLATE_KEY(PN, SECTION_CONFIG, KEY_NUMBER, 15, 0, SHOW_DEC),
@@ -100,11 +108,47 @@ constexpr TemplateKey TEMPLATE_KEYS[] = {
     ZORVI_TEMPLATE_KEY(CBMP, SECTION_CONFIG, KEY_NUMBER, 255, MODE_CBMP, SHOW_HEX),
     ZORVI_TEMPLATE_KEY(CBMOP, SECTION_CONFIG, KEY_NUMBER, 255, MODE_CBMP, SHOW_HEX),
     ZORVI_TEMPLATE_KEY(OVNP, SECTION_CONFIG, KEY_NUMBER, 255, MODE_OVNP, SHOW_HEX),
+    // Read last, by the identity checks.
+    ZORVI_FIELD_KEY("METADATA", crc, SECTION_INFO, KEY_CHECKSUM, KEY_ANY_VALUE, 0, SHOW_HEX),
 };
 
 #undef ZORVI_TEMPLATE_KEY
+#undef ZORVI_FIELD_KEY
 
-constexpr size_t TEMPLATE_KEY_COUNT = sizeof(TEMPLATE_KEYS) / sizeof(TEMPLATE_KEYS[0]);
+constexpr size_t TEMPLATE_KEY_COUNT = std::size(TEMPLATE_KEYS);
+
+// A key the load reads into the record, one element at a time.
+constexpr bool is_record_key(const TemplateKey &key)
+{
+    return key.kind == KEY_NUMBER || key.kind == KEY_TEXT;
+}
+
+// One slot for every name a file can give: each element of each key, in
+// table order. FIRST_SLOTS[row] is the first slot of a row.
+constexpr auto FIRST_SLOTS = [] {
+    std::array<uint16_t, TEMPLATE_KEY_COUNT + 1> first{};
+    for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
+        first[row + 1] = static_cast<uint16_t>(first[row] + TEMPLATE_KEYS[row].count);
+    }
+    return first;
+}();
+constexpr size_t KEY_SLOT_COUNT = FIRST_SLOTS[TEMPLATE_KEY_COUNT];
+
+constexpr size_t key_slot(size_t row, uint32_t element)
+{
+    return FIRST_SLOTS[row] + element;
+}
+
+// "O256QVN15" and its NUL, with room to spare.
+constexpr size_t KEY_NAME_SIZE = 16;
+
+// The name of element `element` of the key at `row`, as a file writes it:
+// the base name, and for a per-PF key the PF number "00" to "15". 0, or -1
+// when it does not fit (it always does).
+int32_t format_key_name(size_t row, uint32_t element, char (&name)[KEY_NAME_SIZE]);
+// The slot of the `length` characters at `name`, or KEY_SLOT_COUNT when no
+// key has that name; `row` and `element` receive its key and element.
+size_t parse_key_name(const char *name, size_t length, size_t *row, uint32_t *element);
 
 // Position of the key called `name` in the table (TEMPLATE_KEY_COUNT when
 // there is none), for code that walks a run of the table.
@@ -158,6 +202,9 @@ constexpr bool template_keys_are_consistent()
     for (const TemplateKey &key : TEMPLATE_KEYS) {
         if (key.count != 1 && key.count != PF_COUNT) {
             return false;
+        }
+        if (key.kind == KEY_VERSION || key.kind == KEY_CHECKSUM) {
+            continue;  // header fields, not the body
         }
         if (key.width != 1 && key.width != 2 && key.width != 4 &&
             !(key.kind == KEY_TEXT && key.width == MODENAME_SIZE)) {

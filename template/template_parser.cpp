@@ -14,65 +14,66 @@ namespace {
 
 constexpr size_t PATH_COPY_SIZE = 512;
 constexpr size_t SECTION_SIZE = 512;
-constexpr size_t KEY_NAME_SIZE = 512;
-// A check of a path the parser cannot take: nothing further can be read.
-constexpr int32_t NO_KEY_READABLE = 1;
+constexpr size_t VERSION_ROW = key_index("VERSION");
+static_assert(VERSION_ROW == 0, "VERSION is read first");
 
-// One walk through a file: a load has no report.
-struct ParseRun {
-    const char *path;
-    const char *section;
-    ResourceTemplate *record;
-    ParseReport *report;
-};
-
-int32_t meet(const ParseRun &run, ProblemKind kind, size_t key_index, uint32_t element,
-             const char *key_name, uint32_t value, uint32_t expected, int32_t status)
+// Reads one element of a number key (VERSION first of all), checks it
+// against the key's bound and stores it.
+int32_t read_number(const ParseRun &run, size_t row, uint32_t element)
 {
-    return meet_problem(run.path, run.report, kind, key_index, element, key_name, value, expected,
-                        status);
-}
-
-// Reads one number (a single key, or entry `index` of a per-PF table named
-// `key_name`), checks it against the key's bound and stores it.
-int32_t read_number(const ParseRun &run, size_t key_index, const char *key_name, uint32_t index)
-{
-    const TemplateKey &key = TEMPLATE_KEYS[key_index];
+    const TemplateKey &key = TEMPLATE_KEYS[row];
     uint32_t value = 0;
-    int32_t status = get_uint_key_value(run.path, run.section, key_name, &value);
-    if (status != 0) {
-        return meet(run, PROBLEM_UNREADABLE, key_index, index, key_name, 0, 0, status);
+    bool read = false;
+    int32_t status = 0;
+    // A device or FIFO would never end as a template: it is refused before
+    // the first lookup, as a file that cannot be opened.
+    if (row == VERSION_ROW && check_ini_file(run.path) != 0) {
+        ParseProblem problem{.kind = PROBLEM_UNREADABLE, .row = 0, .status = STATUS_FAILED};
+        problem.where.answer = INI_NO_FILE;
+        return meet_problem(run, problem);
+    }
+    status = look_up_number(run, row, element, &value, &read);
+    if (!read) {
+        return status;
     }
     if (value > key.bound) {
-        return meet(run, PROBLEM_OUT_OF_RANGE, key_index, index, key_name, value, key.bound,
-                    STATUS_FAILED);
+        return meet_problem(
+            run, {.kind = PROBLEM_OUT_OF_RANGE,
+                  .row = static_cast<uint16_t>(row),
+                  .element = static_cast<uint8_t>(element),
+                  .value = value,
+                  .expected = key.bound,
+                  .status = STATUS_FAILED,
+                  .where = run.report == nullptr ? IniWhere{}
+                                                 : run.report->places[key_slot(row, element)]});
     }
-    set_key_element(run.record, key, index, value);
+    if (key.kind == KEY_VERSION) {
+        run.record->mode = value >> 1;  // the lowest bit of VERSION has no meaning
+    } else {
+        set_key_element(run.record, key, element, value);
+    }
     return 0;
 }
 
-// Reads every element of one table key; per-PF tables are read PF00 to PF15.
-int32_t read_table_key(const ParseRun &run, size_t key_index)
+// Reads every element of one key; per-PF tables are read PF00 to PF15.
+int32_t read_key(const ParseRun &run, size_t row)
 {
-    const TemplateKey &key = TEMPLATE_KEYS[key_index];
+    const TemplateKey &key = TEMPLATE_KEYS[row];
     if (key.kind == KEY_TEXT) {
-        int32_t status = get_string_key_value(run.path, section_name(key.section), key.name,
-                                              reinterpret_cast<char *>(run.record) + key.offset);
+        IniWhere *where = run.report == nullptr ? nullptr : &run.report->places[key_slot(row, 0)];
+        const int32_t status =
+            get_string_key_value(run.path, section_name(key.section), key.name,
+                                 reinterpret_cast<char *>(run.record) + key.offset, where);
         if (status != 0) {
-            return meet(run, PROBLEM_UNREADABLE, key_index, 0, key.name, 0, 0, status);
+            return meet_problem(run, {.kind = PROBLEM_UNREADABLE,
+                                      .row = static_cast<uint16_t>(row),
+                                      .status = status,
+                                      .where = where == nullptr ? IniWhere{} : *where});
         }
         return 0;
     }
-    if (key.count == 1) {
-        return read_number(run, key_index, key.name, 0);
-    }
-    char key_name[KEY_NAME_SIZE];
-    for (uint32_t pf = 0; pf < key.count; ++pf) {
-        if (sprintf_s(key_name, sizeof(key_name), "%s%02u", key.name, pf) == STATUS_FAILED) {
-            // The lookup below then fails and names the problem.
-            puts("Failed to sprintf key string");
-        }
-        int32_t status = read_number(run, key_index, key_name, pf);
+    for (uint32_t element = 0; element < key.count; ++element) {
+        const int32_t status = read_number(run, row, element);
         if (status != 0) {
             return status;
         }
@@ -80,16 +81,16 @@ int32_t read_table_key(const ParseRun &run, size_t key_index)
     return 0;
 }
 
-int32_t read_mode_tables(const ParseRun &run)
+// The optional blocks that `mode` selects, in table order. PCIDID belongs
+// to the identity checks, which compare it with the card.
+int32_t parse_mode_tables(const ParseRun &run)
 {
-    for (size_t i = 0; i < TEMPLATE_KEY_COUNT; ++i) {
-        const TemplateKey &key = TEMPLATE_KEYS[i];
-        // PCIDID belongs to the identity checks, which compare it with the card.
-        if (key.mode_bit == 0 || key.kind == KEY_CARD_ID ||
-            (run.record->mode & key.mode_bit) == 0) {
+    for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
+        const TemplateKey &key = TEMPLATE_KEYS[row];
+        if (key.mode_bit == 0 || !is_record_key(key) || (run.record->mode & key.mode_bit) == 0) {
             continue;
         }
-        int32_t status = read_table_key(run, i);
+        const int32_t status = read_key(run, row);
         if (status != 0) {
             return status;
         }
@@ -97,75 +98,63 @@ int32_t read_mode_tables(const ParseRun &run)
     return 0;
 }
 
-// Everything up to the checks against the card. In a check a VERSION that
-// cannot be used leaves the mode 0, so the basic keys are still looked at.
-int32_t read_template_keys(ParseRun &run, char (&path_copy)[PATH_COPY_SIZE],
-                           char (&section)[SECTION_SIZE], const char *path)
+// VERSION, the base block and the mode's blocks: everything up to the
+// checks against the card. In a check a VERSION that cannot be used leaves
+// the mode 0, so the basic keys are still looked at.
+int32_t read_template_keys(const ParseRun &run)
 {
-    if (memset_s(run.record, sizeof(ResourceTemplate), 0, sizeof(ResourceTemplate)) != 0) {
+    int32_t status = read_key(run, VERSION_ROW);
+    for (size_t row = 0; row < TEMPLATE_KEY_COUNT && status == 0; ++row) {
+        if (TEMPLATE_KEYS[row].mode_bit == 0 && is_record_key(TEMPLATE_KEYS[row])) {
+            status = read_key(run, row);
+        }
+    }
+    return status != 0 ? status : parse_mode_tables(run);
+}
+
+// Clears the record and keeps the path and the section name as the parse
+// uses them. A path that does not fit is met as a problem; nothing further
+// can be read then, in a check either.
+int32_t start_parse(ParseRun *run, char (&path_copy)[PATH_COPY_SIZE], char (&section)[SECTION_SIZE],
+                    const char *path)
+{
+    if (memset_s(run->record, sizeof(ResourceTemplate), 0, sizeof(ResourceTemplate)) != 0) {
         puts("Init config data failed!");
         return STATUS_FAILED;
     }
-    size_t path_size = (path == nullptr) ? 0 : strlen(path) + 1;
+    const size_t path_size = (path == nullptr) ? 0 : strlen(path) + 1;
     if (memcpy_s(path_copy, sizeof(path_copy), path, path_size) != 0) {
-        const int32_t status =
-            meet(run, PROBLEM_PATH_TOO_LONG, NO_TABLE_KEY, 0, "", 0, 0, STATUS_FAILED);
-        return status != 0 ? status : NO_KEY_READABLE;
+        meet_problem(*run, {.kind = PROBLEM_PATH_TOO_LONG,
+                            .row = NO_KEY_ROW,
+                            .status = STATUS_FAILED,
+                            .where = {}});
+        return STATUS_FAILED;
     }
     static constexpr char CONFIG_SECTION[] = "CONFIG";
     if (memcpy_s(section, sizeof(section), CONFIG_SECTION, sizeof(CONFIG_SECTION)) != 0) {
         puts("Copy data failed!");
         return STATUS_FAILED;
     }
-    run.path = path_copy;
-    run.section = section;
-
-    uint32_t version = 0;
-    int32_t status = check_ini_file(path_copy);
-    if (status == 0) {
-        status = get_uint_key_value(path_copy, "INFO", "VERSION", &version);
-    }
-    if (status != 0) {
-        status = meet(run, PROBLEM_UNREADABLE, NO_TABLE_KEY, 0, "VERSION", 0, 0, status);
-    } else if (version > VERSION_MAX) {
-        status = meet(run, PROBLEM_OUT_OF_RANGE, NO_TABLE_KEY, 0, "VERSION", version, VERSION_MAX,
-                      STATUS_FAILED);
-    } else {
-        run.record->mode = version >> 1;  // the lowest bit of VERSION has no meaning
-    }
-    if (status != 0) {
-        return status;
-    }
-
-    for (size_t i = 0; i < TEMPLATE_KEY_COUNT; ++i) {
-        if (TEMPLATE_KEYS[i].mode_bit != 0) {
-            continue;
-        }
-        status = read_table_key(run, i);
-        if (status != 0) {
-            return status;
-        }
-    }
-    return read_mode_tables(run);
+    run->path = path_copy;
+    run->config_section = section;
+    return 0;
 }
 
 }  // namespace
-
-int32_t parse_mode_tables(const char *path, const char *section, ResourceTemplate *record)
-{
-    return read_mode_tables(ParseRun{path, section, record, nullptr});
-}
 
 int32_t parse_template_file(const char *path, ResourceTemplate *record)
 {
     char path_copy[PATH_COPY_SIZE];
     char section[SECTION_SIZE];
     ParseRun run{path, nullptr, record, nullptr};
-    int32_t status = read_template_keys(run, path_copy, section, path);
-    if (status != 0) {
-        return status;
+    int32_t status = start_parse(&run, path_copy, section, path);
+    if (status == 0) {
+        status = read_template_keys(run);
     }
-    return check_template_identity(path_copy, record);
+    if (status == 0) {
+        status = check_template_identity(run);
+    }
+    return status;
 }
 
 int32_t check_template_file(const char *path, const CardIdentity *card, ResourceTemplate *record,
@@ -174,19 +163,15 @@ int32_t check_template_file(const char *path, const CardIdentity *card, Resource
     if (card == nullptr || report == nullptr) {
         return STATUS_BAD_ARGUMENT;
     }
-    report->count = 0;
-    report->metadata_read = false;
-    report->metadata = 0;
-    report->checksum = 0;
+    *report = ParseReport{};
     char path_copy[PATH_COPY_SIZE];
     char section[SECTION_SIZE];
     ParseRun run{path, nullptr, record, report};
-    int32_t status = read_template_keys(run, path_copy, section, path);
-    if (status == NO_KEY_READABLE) {
-        return 0;
-    }
+    int32_t status = start_parse(&run, path_copy, section, path);
     if (status != 0) {
-        return status;
+        // A path the parse cannot take is the one problem; the check is done.
+        return report->count != 0 ? 0 : status;
     }
-    return check_identity_keys(path_copy, card, record, report);
+    status = read_template_keys(run);
+    return status != 0 ? status : check_identity_keys(run, card);
 }

@@ -11,12 +11,12 @@
 // The load's parse: stops at the first problem, prints its line and returns
 // its status; asks the driver and the card through g_device_target.
 int32_t parse_template_file(const char *path, ResourceTemplate *record);
-int32_t parse_mode_tables(const char *path, const char *section, ResourceTemplate *record);
 
 // The same parse against the card described by `card`, without asking
 // anything: every problem goes into `report` in the order a load meets them,
-// so the first is the one a load prints. Prints nothing itself; the INI
-// reader's own lines still go to standard output. 0 once the walk is done
-// (the report tells the verdict), else an internal failure.
+// so the first is the one a load prints, each with what the reader met.
+// Prints nothing itself; the INI reader's own lines still go to standard
+// output. 0 once the walk is done (the report tells the verdict), else an
+// internal failure.
 int32_t check_template_file(const char *path, const CardIdentity *card, ResourceTemplate *record,
                             ParseReport *report);

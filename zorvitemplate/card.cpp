@@ -7,7 +7,7 @@
 #include "channel/device_target.h"
 #include "channel/template_exchange.h"
 #include "channel/tool_message.h"
-#include "zorvitemplate/voice.h"
+#include "zorvitemplate/output.h"
 
 DeviceTarget g_device_target{-1, {}};
 
@@ -47,11 +47,9 @@ bool select_device(const char *name)
 
 bool ask_card_identity(CardIdentity *card, char (&why)[CARD_TROUBLE_SIZE])
 {
-    const int hushed = hush_libraries();
     errno = 0;
     const int32_t status = query_card_identity(card);
     const int error = errno;
-    unhush_libraries(hushed);
     if (status == 0) {
         return true;
     }
@@ -72,11 +70,9 @@ bool ask_card_identity(CardIdentity *card, char (&why)[CARD_TROUBLE_SIZE])
 
 FetchResult fetch_card_template(ResourceTemplate *record, char (&why)[CARD_TROUBLE_SIZE])
 {
-    const int hushed = hush_libraries();
     errno = 0;
     const int32_t status = get_template_from_card(g_device_target, record);
     const int error = errno;
-    unhush_libraries(hushed);
     if (status == 0) {
         return FETCH_DONE;
     }

@@ -5,18 +5,18 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdarg>
 #include <cstring>
 
+#include "bounded/shown_text.h"
 #include "fileaccess/ini_reader.h"
 #include "template/template_parser.h"
+#include "zorvitemplate/output.h"
 #include "zorvitemplate/replace_file.h"
-#include "zorvitemplate/voice.h"
 
 namespace {
 
 constexpr size_t SHOWN_VALUE_MOST = 31;
-constexpr uint32_t PCI_ID_MAX = 0xFFFF;
-constexpr uint32_t KNOWN_MODE_BITS = 0x7F;
 
 void set_trouble(CheckResult *result, const char *path, const char *what)
 {
@@ -47,409 +47,328 @@ int32_t read_file_state(const char *path, struct stat *state, CheckResult *resul
     return 0;
 }
 
-struct SlotInfo {
-    char name[KEY_NAME_SIZE];
-    TemplateSection section;
-    size_t key_index;
+// Why a key a load asks for was not read, as the reader's answer and the
+// place the key stands in the file (if anywhere) tell it.
+enum Reason : uint8_t {
+    REASON_MISSING,
+    REASON_NO_SECTION,
+    REASON_AFTER_END,  // after the line that ended its section
+    REASON_SECOND,     // in a later section of its name
+    REASON_OTHER,      // in the other section a load reads
+    REASON_OUTSIDE,    // before any header, or in a section no load reads
+    REASON_LONG_LINE,
+    REASON_NOT_NUMBER,
+    REASON_LONG_VALUE,
+    REASON_NO_FILE,
+    REASON_COUNT,
 };
 
-SlotInfo slot_info(size_t slot)
+// Reasons told once for the keys of a section, with a count of the others.
+bool told_once(Reason reason)
 {
-    SlotInfo info{};
-    describe_key_slot(slot, info.name, &info.section, &info.key_index);
-    return info;
+    return reason == REASON_AFTER_END || reason == REASON_SECOND || reason == REASON_OUTSIDE ||
+           reason == REASON_NO_SECTION;
 }
 
-constexpr size_t STRAY_KINDS = STRAY_AFTER_BRACKET + 1;
-
-// Keys that stand where a load does not look: those of a whole region are
-// told at once, at the first of them.
-struct UnreadTold {
-    bool no_section[2];
-    uint32_t strays[2][STRAY_KINDS];
-    bool stray_told[2][STRAY_KINDS];
-};
-
-bool told_by_region(StrayPlace stray)
+Reason reason_of(const CheckResult *result, const ParseProblem &problem)
 {
-    return stray != STRAY_NONE && stray != STRAY_OTHER_SECTION;
+    const IniWhere &where = problem.where;
+    const KeySeen &seen = result->seen[key_slot(problem.row, problem.element)];
+    const TemplateSection section = TEMPLATE_KEYS[problem.row].section;
+    switch (where.answer) {
+        case INI_FOUND:
+            return where.value_length >= INI_VALUE_SIZE ? REASON_LONG_VALUE : REASON_NOT_NUMBER;
+        case INI_NO_SECTION:
+            return REASON_NO_SECTION;
+        case INI_LONG_LINE:
+            return REASON_LONG_LINE;
+        case INI_NO_KEY:
+            break;
+        case INI_NO_FILE:
+        case INI_UNASKED:
+            return REASON_NO_FILE;
+    }
+    const SeenIn own = section == SECTION_INFO ? SEEN_INFO : SEEN_CONFIG;
+    if (seen.line == 0) {
+        return REASON_MISSING;
+    }
+    if (seen.header_line == where.section_line) {
+        return REASON_AFTER_END;
+    }
+    if (seen.section == own) {
+        return REASON_SECOND;
+    }
+    return seen.section == SEEN_INFO || seen.section == SEEN_CONFIG ? REASON_OTHER : REASON_OUTSIDE;
 }
 
-// Why a key a load asks for was not read where it was looked for.
-void add_unread_key(CheckResult *result, int16_t index, size_t slot, UnreadTold *told)
-{
-    const SlotInfo info = slot_info(slot);
-    const KeyPlace &place = result->located.keys[slot];
-    const char *section = section_name(info.section);
-    FindingList *list = &result->findings;
-    char value[SHOWN_VALUE_MOST * 4 + 4];
-    if (place.line != 0) {
-        if (place.value_length >= INI_VALUE_SIZE) {
-            add_finding(list, place.line, true, index, info.name,
-                        "%s has a value of %zu characters; a load reads at most 31 and takes "
-                        "this one as empty",
-                        info.name, place.value_length);
-        } else {
-            quote_file_text(place.value, place.value_length, SHOWN_VALUE_MOST, value,
-                            sizeof(value));
-            add_finding(list, place.line, true, index, info.name, "%s = \"%s\" is not a number",
-                        info.name, value);
-        }
-        return;
-    }
-    if (result->located.section_line[info.section] == 0) {
-        if (!told->no_section[info.section]) {
-            told->no_section[info.section] = true;
-            add_finding(list, 0, true, index, info.name,
-                        "there is no [%s] section; a load reads %s from it", section, info.name);
-        }
-        return;
-    }
-    if (told_by_region(place.stray)) {
-        if (told->stray_told[info.section][place.stray]) {
-            return;
-        }
-        told->stray_told[info.section][place.stray] = true;
-    }
-    char more[64] = "";
-    const uint32_t others =
-        told_by_region(place.stray) ? told->strays[info.section][place.stray] - 1 : 0;
-    if (others != 0) {
-        snprintf(more, sizeof(more), "; so do %u more key%s a load asks for", others,
-                 others == 1 ? "" : "s");
-    }
-    switch (place.stray) {
-        case STRAY_NONE:
-            add_finding(list, 0, true, index, info.name, "%s is missing from [%s]", info.name,
-                        section);
-            break;
-        case STRAY_OTHER_SECTION:
-            add_finding(list, place.stray_line, true, index, info.name,
-                        "%s stands in [%s], but a load reads it from [%s]", info.name,
-                        section_name(info.section == SECTION_INFO ? SECTION_CONFIG : SECTION_INFO),
-                        section);
-            break;
-        case STRAY_SECOND_SECTION:
-            add_finding(list, place.stray_line, true, index, info.name,
-                        "%s stands in a second [%s] section, but a load reads only the first%s",
-                        info.name, section, more);
-            break;
-        case STRAY_UNKNOWN_SECTION:
-        case STRAY_BEFORE_SECTIONS:
-            add_finding(list, place.stray_line, true, index, info.name,
-                        "%s stands outside any section a load reads; it belongs in [%s]%s",
-                        info.name, section, more);
-            break;
-        case STRAY_AFTER_BRACKET:
-            add_finding(list, place.stray_line, true, index, info.name,
-                        "%s stands after line %u, which ended [%s], so a load does not find it%s",
-                        info.name, result->located.ended_at[info.section], section, more);
-            break;
-    }
-}
-
-bool simply_missing(const CheckResult *result, const ParseProblem &problem)
-{
-    if (problem.kind != PROBLEM_UNREADABLE && problem.kind != PROBLEM_PCIDID_UNREADABLE &&
-        problem.kind != PROBLEM_METADATA_UNREADABLE) {
-        return false;
-    }
-    const size_t slot = key_slot(problem.key_index, problem.element, problem.key);
-    const KeyPlace &place = result->located.keys[slot];
-    const TemplateSection section = slot_info(slot).section;
-    return place.line == 0 && place.stray == STRAY_NONE &&
-           result->located.section_line[section] != 0;
-}
-
-// A per-PF key whose sixteen entries are all simply missing: one finding.
+// A per-PF key whose sixteen elements are all simply missing, from `at` on.
 bool whole_table_missing(const CheckResult *result, uint32_t at)
 {
-    const ParseProblem &first = result->report.problems[at];
-    if (first.key_index >= TEMPLATE_KEY_COUNT || TEMPLATE_KEYS[first.key_index].count != PF_COUNT ||
-        first.element != 0 || at + PF_COUNT > result->report.count) {
+    const ParseReport &report = result->report;
+    const ParseProblem &first = report.problems[at];
+    if (first.kind != PROBLEM_UNREADABLE || TEMPLATE_KEYS[first.row].count != PF_COUNT ||
+        first.element != 0 || at + PF_COUNT > report.count) {
         return false;
     }
     for (uint32_t pf = 0; pf < PF_COUNT; ++pf) {
-        const ParseProblem &problem = result->report.problems[at + pf];
-        if (problem.key_index != first.key_index || problem.element != pf ||
-            !simply_missing(result, problem)) {
+        const ParseProblem &problem = report.problems[at + pf];
+        if (problem.kind != PROBLEM_UNREADABLE || problem.row != first.row ||
+            problem.element != pf || reason_of(result, problem) != REASON_MISSING) {
             return false;
         }
     }
     return true;
 }
 
-// The report's problems, in the order a load meets them.
-void add_errors(const CheckSetup *setup, CheckResult *result, bool (&errored)[KEY_SLOT_COUNT])
+void add_unread(const char *path, CheckResult *result, uint32_t at, const char *more)
 {
-    UnreadTold told{};
-    for (uint32_t i = 0; i < result->report.count; ++i) {
-        const ParseProblem &problem = result->report.problems[i];
-        if (problem.kind == PROBLEM_UNREADABLE || problem.kind == PROBLEM_PCIDID_UNREADABLE ||
-            problem.kind == PROBLEM_METADATA_UNREADABLE) {
-            const size_t slot = key_slot(problem.key_index, problem.element, problem.key);
-            const KeyPlace &place = result->located.keys[slot];
-            if (place.line == 0) {
-                ++told.strays[slot_info(slot).section][place.stray];
-            }
+    const ParseProblem &problem = result->report.problems[at];
+    const IniWhere &where = problem.where;
+    const size_t slot = key_slot(problem.row, problem.element);
+    const KeySeen &seen = result->seen[slot];
+    const TemplateSection own = TEMPLATE_KEYS[problem.row].section;
+    const char *section = section_name(own);
+    const char *other = section_name(own == SECTION_INFO ? SECTION_CONFIG : SECTION_INFO);
+    char name[KEY_NAME_SIZE];
+    (void)format_key_name(problem.row, problem.element, name);
+    const auto index = static_cast<int16_t>(at);
+    FindingList *list = &result->findings;
+    char value[SHOWN_VALUE_MOST * 4 + 4];
+    switch (reason_of(result, problem)) {
+        case REASON_MISSING:
+            add_finding(list, 0, true, index, slot, "%s is missing from [%s]", name, section);
+            break;
+        case REASON_NO_SECTION:
+            add_finding(list, 0, true, index, slot,
+                        "there is no [%s] section; a load reads %s from it", section, name);
+            break;
+        case REASON_AFTER_END:
+            add_finding(list, seen.line, true, index, slot,
+                        "%s stands after line %u, which ended [%s], so a load does not find it%s",
+                        name, where.line, section, more);
+            break;
+        case REASON_SECOND:
+            add_finding(list, seen.line, true, index, slot,
+                        "%s stands in a second [%s] section, but a load reads only the first%s",
+                        name, section, more);
+            break;
+        case REASON_OTHER:
+            add_finding(list, seen.line, true, index, slot,
+                        "%s stands in [%s], but a load reads it from [%s]", name, other, section);
+            break;
+        case REASON_OUTSIDE:
+            add_finding(list, seen.line, true, index, slot,
+                        "%s stands outside any section a load reads; it belongs in [%s]%s", name,
+                        section, more);
+            break;
+        case REASON_LONG_LINE:
+            add_finding(list, where.line, true, index, slot,
+                        "%s stands inside line %u, which is longer than 511 characters: a load "
+                        "reads it in pieces and does not find %s",
+                        name, where.line, name);
+            break;
+        case REASON_NOT_NUMBER:
+            quote_file_text(where.value, strlen(where.value), SHOWN_VALUE_MOST, value,
+                            sizeof(value));
+            add_finding(list, where.line, true, index, slot, "%s = \"%s\" is not a number", name,
+                        value);
+            break;
+        case REASON_LONG_VALUE:
+            add_finding(list, where.line, true, index, slot,
+                        "%s has a value of %zu characters; a load reads at most 31 and takes "
+                        "this one as empty",
+                        name, where.value_length);
+            break;
+        case REASON_NO_FILE:
+        case REASON_COUNT:
+            add_finding(list, 0, true, index, slot, "%s: the file cannot be opened", path);
+            break;
+    }
+}
+
+// The report's problems, in the order a load meets them, each where the
+// reader met it.
+void add_errors(const char *path, CheckResult *result)
+{
+    const ParseReport &report = result->report;
+    // Keys of a section left unread for one reason are told at the first.
+    uint32_t told_count[REASON_COUNT][2] = {};
+    bool told[REASON_COUNT][2] = {};
+    for (uint32_t i = 0; i < report.count; ++i) {
+        const ParseProblem &problem = report.problems[i];
+        if (problem.kind == PROBLEM_UNREADABLE) {
+            ++told_count[reason_of(result, problem)][TEMPLATE_KEYS[problem.row].section];
         }
     }
     FindingList *list = &result->findings;
-    for (uint32_t i = 0; i < result->report.count; ++i) {
-        const ParseProblem &problem = result->report.problems[i];
+    for (uint32_t i = 0; i < report.count; ++i) {
+        const ParseProblem &problem = report.problems[i];
         const auto index = static_cast<int16_t>(i);
         if (problem.kind == PROBLEM_PATH_TOO_LONG) {
-            add_finding(list, 0, true, index, "",
-                        "the path has %zu characters; a load takes at most 511",
-                        strlen(setup->path));
+            add_finding(list, 0, true, index, KEY_SLOT_COUNT,
+                        "the path has %zu characters; a load takes at most 511", strlen(path));
             continue;
         }
-        const size_t slot = key_slot(problem.key_index, problem.element, problem.key);
-        errored[slot] = true;
-        const KeyPlace &place = result->located.keys[slot];
-        switch (problem.kind) {
-            case PROBLEM_UNREADABLE:
-            case PROBLEM_PCIDID_UNREADABLE:
-            case PROBLEM_METADATA_UNREADABLE:
-                if (whole_table_missing(result, i)) {
-                    const char *base = TEMPLATE_KEYS[problem.key_index].name;
-                    add_finding(list, 0, true, index, problem.key,
-                                "%s00 to %s15 are missing from [%s]", base, base,
-                                section_name(TEMPLATE_KEYS[problem.key_index].section));
-                    for (uint32_t pf = 1; pf < PF_COUNT; ++pf) {
-                        errored[slot + pf] = true;
-                    }
-                    i += PF_COUNT - 1;
-                } else {
-                    add_unread_key(result, index, slot, &told);
-                }
-                break;
-            case PROBLEM_OUT_OF_RANGE:
-                add_finding(list, place.line, true, index, problem.key,
-                            "%s = %u is out of range 0 to %u", problem.key, problem.value,
-                            problem.expected);
-                break;
-            case PROBLEM_PCIDID_MISMATCH:
-                add_finding(list, place.line, true, index, problem.key,
-                            "PCIDID 0x%X is not the card's PCI device id 0x%X", problem.value,
-                            problem.expected);
-                break;
-            case PROBLEM_METADATA_MISMATCH:
-                add_finding(list, place.line, true, index, problem.key,
-                            "METADATA 0x%08X is not the checksum of the record the file "
-                            "describes, 0x%08X",
-                            problem.value, problem.expected);
-                break;
-            case PROBLEM_PATH_TOO_LONG:
-                break;
-        }
-    }
-}
-
-bool version_read(const CheckResult *result)
-{
-    for (uint32_t i = 0; i < result->report.count; ++i) {
-        if (strcmp(result->report.problems[i].key, "VERSION") == 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
-// Keys of blocks the mode leaves out: one warning a block, at its first line.
-void warn_unread_blocks(CheckResult *result)
-{
-    const uint32_t mode = result->record.mode;
-    for (uint32_t bit = 1; bit <= MODE_OVNP; bit <<= 1) {
-        // PCIDID is read whatever the mode; its bit only stores it.
-        if ((mode & bit) != 0 || bit == MODE_PCIDID) {
-            continue;
-        }
-        size_t first = KEY_SLOT_COUNT;
-        for (size_t slot = 0; slot < KEY_SLOT_COUNT; ++slot) {
-            const SlotInfo info = slot_info(slot);
-            if (info.key_index < TEMPLATE_KEY_COUNT &&
-                TEMPLATE_KEYS[info.key_index].mode_bit == bit) {
-                const uint32_t line = result->located.keys[slot].line;
-                if (line != 0 &&
-                    (first == KEY_SLOT_COUNT || line < result->located.keys[first].line)) {
-                    first = slot;
-                }
+        const TemplateKey &key = TEMPLATE_KEYS[problem.row];
+        const size_t slot = key_slot(problem.row, problem.element);
+        char name[KEY_NAME_SIZE];
+        (void)format_key_name(problem.row, problem.element, name);
+        const uint32_t line = problem.where.line;
+        if (problem.kind == PROBLEM_OUT_OF_RANGE) {
+            add_finding(list, line, true, index, slot, "%s = %u is out of range 0 to %u", name,
+                        problem.value, problem.expected);
+        } else if (problem.kind == PROBLEM_MISMATCH && key.kind == KEY_CARD_ID) {
+            add_finding(list, line, true, index, slot,
+                        "PCIDID 0x%X is not the card's PCI device id 0x%X", problem.value,
+                        problem.expected);
+        } else if (problem.kind == PROBLEM_MISMATCH) {
+            add_finding(list, line, true, index, slot,
+                        "METADATA 0x%08X is not the checksum of the record the file describes, "
+                        "0x%08X",
+                        problem.value, problem.expected);
+        } else if (whole_table_missing(result, i)) {
+            add_finding(list, 0, true, index, slot, "%s00 to %s15 are missing from [%s]", key.name,
+                        key.name, section_name(key.section));
+            i += PF_COUNT - 1;
+        } else {
+            const Reason reason = reason_of(result, problem);
+            bool &first = told[reason][key.section];
+            if (told_once(reason) && first) {
+                continue;
             }
+            first = true;
+            char more[64] = "";
+            const uint32_t others = told_count[reason][key.section] - 1;
+            if (told_once(reason) && reason != REASON_NO_SECTION && others != 0) {
+                snprintf(more, sizeof(more), "; so do %u more key%s a load asks for", others,
+                         others == 1 ? "" : "s");
+            }
+            add_unread(path, result, i, more);
         }
-        if (first != KEY_SLOT_COUNT) {
-            const SlotInfo info = slot_info(first);
-            add_finding(&result->findings, result->located.keys[first].line, false, NO_PROBLEM,
-                        info.name,
-                        "block 0x%02X is not read, from %s on: mode 0x%02X leaves it out", bit,
-                        info.name, mode);
-        }
-    }
-}
-
-void add_warnings(const CheckSetup *setup, CheckResult *result,
-                  const bool (&errored)[KEY_SLOT_COUNT])
-{
-    FindingList *list = &result->findings;
-    const LocatedFile &located = result->located;
-    if (version_read(result)) {
-        warn_unread_blocks(result);
-        if (result->record.mode > KNOWN_MODE_BITS) {
-            add_finding(list, located.keys[VERSION_SLOT].line, false, NO_PROBLEM, "VERSION",
-                        "mode 0x%X has bits above 0x40, which add no block; the checksum then "
-                        "covers the basic keys only",
-                        result->record.mode);
-        }
-    }
-    for (size_t slot = 0; slot < KEY_SLOT_COUNT; ++slot) {
-        const KeyPlace &place = located.keys[slot];
-        const SlotInfo info = slot_info(slot);
-        if (place.stray_line != 0 && place.line != 0) {
-            add_finding(list, place.stray_line, false, NO_PROBLEM, info.name,
-                        "%s here is not read; a load takes the one at line %u", info.name,
-                        place.line);
-        } else if (place.stray_line != 0 && !errored[slot]) {
-            add_finding(list, place.stray_line, false, NO_PROBLEM, info.name,
-                        "%s stands outside the first [%s] section and is not read", info.name,
-                        section_name(info.section));
-        }
-    }
-    const size_t modename = key_slot(key_index("MODENAME"), 0, "MODENAME");
-    if ((result->record.mode & MODE_MODENAME) != 0 && located.keys[modename].line != 0 &&
-        located.keys[modename].value_length >= INI_VALUE_SIZE) {
-        add_finding(list, located.keys[modename].line, false, NO_PROBLEM, "MODENAME",
-                    "MODENAME has %zu characters; a load keeps at most 31 and reads this one as "
-                    "empty",
-                    located.keys[modename].value_length);
-    }
-    if (setup->pci_id_from_file && driver_reports_pci_id(&setup->card) &&
-        setup->card.pci_device_id > PCI_ID_MAX) {
-        const size_t pcidid = key_slot(key_index("PCIDID"), 0, "PCIDID");
-        add_finding(list, located.keys[pcidid].line, false, NO_PROBLEM, "PCIDID",
-                    "PCIDID 0x%X is wider than a PCI device id: no card has it",
-                    setup->card.pci_device_id);
-    }
-}
-
-// Errors first, in the order found; warnings after them by line. The scan's
-// warnings stand before the errors, the other warnings after them.
-void order_findings(FindingList *list, uint32_t scan_warnings, uint32_t errors)
-{
-    Finding *items = list->items;
-    std::rotate(items, items + scan_warnings, items + scan_warnings + errors);
-    for (uint32_t i = errors + 1; i < list->count; ++i) {
-        if (items[i].line >= items[i - 1].line) {
-            continue;
-        }
-        const Finding moving = items[i];
-        uint32_t at = i;
-        while (at > errors && items[at - 1].line > moving.line) {
-            items[at] = items[at - 1];
-            --at;
-        }
-        items[at] = moving;
     }
 }
 
 }  // namespace
 
+bool warning_kept(const FindingList *list)
+{
+    return list->warnings < WARNING_MAX;
+}
+
+void add_finding(FindingList *list, uint32_t line, bool error, int16_t problem, size_t slot,
+                 const char *format, ...)
+{
+    if (!error && !warning_kept(list)) {
+        ++list->dropped;
+        return;
+    }
+    if (list->count >= FINDING_MAX) {
+        return;
+    }
+    Finding *finding = &list->items[list->count++];
+    finding->line = line;
+    finding->error = error;
+    finding->problem = problem;
+    finding->slot = static_cast<uint16_t>(slot);
+    list->warnings += error ? 0 : 1;
+    va_list args;
+    va_start(args, format);
+    vsnprintf(finding->text, sizeof(finding->text), format, args);
+    va_end(args);
+}
+
+void quote_file_text(const char *text, size_t length, size_t most, char *out, size_t size)
+{
+    static constexpr char CUT[] = "...";
+    const size_t shown = length < most ? length : most;
+    const size_t room = size > sizeof(CUT) ? size - (sizeof(CUT) - 1) : size;
+    if (show_text(text, shown, out, room, SHOW_C0) >= 0 && shown < length) {
+        strcat(out, CUT);
+    }
+}
+
 int32_t check_template(const CheckSetup *setup, CheckResult *result)
 {
     result->findings.count = 0;
+    result->findings.warnings = 0;
     result->findings.dropped = 0;
     result->errors = 0;
-    result->warnings = 0;
     result->trouble[0] = '\0';
     const char *path = setup->path;
     if (read_file_state(path, &result->file_state, result) != 0) {
         return -1;
     }
-    if (locate_template_lines(path, &result->located, &result->findings) != 0) {
-        set_trouble(result, path, strerror(errno));
-        return -1;
-    }
-    if (result->located.nul_line != 0) {
-        char what[96];
-        snprintf(what, sizeof(what), "is no text file: line %u holds a NUL byte",
-                 result->located.nul_line);
-        set_trouble(result, path, what);
-        return -1;
-    }
-
     CheckSetup used = *setup;
-    const int hushed = hush_libraries();
     if (used.pci_id_from_file) {
         used.card.pci_device_id = 0;
         (void)get_uint_key_value(path, "INFO", "PCIDID", &used.card.pci_device_id);
     }
-    const int32_t status = check_template_file(path, &used.card, &result->record, &result->report);
-    unhush_libraries(hushed);
     result->card = used.card;
-    if (status != 0) {
+    if (check_template_file(path, &used.card, &result->record, &result->report) != 0) {
         set_trouble(result, path, "the parse failed");
         return -1;
     }
-
+    if (lint_template(&used, result) != 0) {
+        set_trouble(result, path, strerror(errno));
+        return -1;
+    }
     struct stat after {};
     if (stat(path, &after) != 0 || !same_file_state(result->file_state, after) ||
-        result->located.bytes != static_cast<uint64_t>(after.st_size)) {
+        result->bytes != static_cast<uint64_t>(after.st_size)) {
         set_trouble(result, path, "changed while it was read; nothing was decided");
         return -1;
     }
-
-    bool errored[KEY_SLOT_COUNT] = {};
-    const uint32_t scan_warnings = result->findings.count;
-    add_errors(&used, result, errored);
-    result->errors = result->findings.count - scan_warnings;
-    add_warnings(&used, result, errored);
-    order_findings(&result->findings, scan_warnings, result->errors);
-    result->warnings = result->findings.count - result->errors + result->findings.dropped;
+    // The warnings came first; the errors go before them, in the load's
+    // order, and the warnings by line.
+    FindingList *list = &result->findings;
+    const uint32_t warnings = list->count;
+    add_errors(path, result);
+    result->errors = list->count - warnings;
+    std::rotate(list->items, list->items + warnings, list->items + list->count);
+    std::stable_sort(list->items + result->errors, list->items + list->count,
+                     [](const Finding &a, const Finding &b) { return a.line < b.line; });
     return 0;
 }
 
-void print_findings(FILE *out, const char *path, const CheckResult *result, bool errors_only)
+void print_findings(const char *path, const CheckResult *result)
 {
+    open_array("findings");
     for (uint32_t i = 0; i < result->findings.count; ++i) {
         const Finding &finding = result->findings.items[i];
-        if (errors_only && !finding.error) {
-            continue;
+        char name[KEY_NAME_SIZE] = {};
+        if (finding.slot < KEY_SLOT_COUNT) {
+            size_t row = 0;
+            while (FIRST_SLOTS[row + 1] <= finding.slot) {
+                ++row;
+            }
+            (void)format_key_name(row, finding.slot - FIRST_SLOTS[row], name);
         }
-        put_shown_line(out, "%s:%u: %s: %s", path, finding.line,
-                       finding.error ? "error" : "warning", finding.text);
+        char load_message[LOAD_MESSAGE_SIZE];
+        const bool has_message =
+            finding.problem != NO_PROBLEM &&
+            format_load_message(path, &result->report.problems[finding.problem], load_message,
+                                sizeof(load_message)) == 0;
+        open_object(nullptr);
+        print_string(PRINT_TEXT, nullptr, "%s:", path);
+        print_uint(PRINT_ANY, "line", "%u: ", finding.line);
+        print_string(PRINT_ANY, "severity", "%s: ", finding.error ? "error" : "warning");
+        print_string(PRINT_JSON, "key", nullptr, name[0] == '\0' ? nullptr : name);
+        print_string(PRINT_ANY, "message", "%s\n", finding.text);
+        print_string(PRINT_JSON, "load_message", nullptr, has_message ? load_message : nullptr);
+        close_object();
     }
-    if (!errors_only && result->findings.dropped != 0) {
-        put_shown_line(out, "%s:0: warning: %u more warnings are not shown", path,
-                       result->findings.dropped);
+    if (result->findings.dropped != 0) {
+        print_string(PRINT_TEXT, nullptr, "%s:", path);
+        print_uint(PRINT_TEXT, nullptr, "0: warning: %u more warnings are not shown\n",
+                   result->findings.dropped);
     }
+    close_array();
 }
 
-void print_findings_json(FILE *out, const char *path, const CheckResult *result, const char *indent)
+void say_errors(const char *path, const CheckResult *result)
 {
-    fprintf(out, "%s\"findings\": [", indent);
-    for (uint32_t i = 0; i < result->findings.count; ++i) {
+    for (uint32_t i = 0; i < result->errors; ++i) {
         const Finding &finding = result->findings.items[i];
-        fprintf(out, "%s\n%s  {\"line\": %u, \"severity\": \"%s\", \"key\": ", i == 0 ? "" : ",",
-                indent, finding.line, finding.error ? "error" : "warning");
-        if (finding.key[0] == '\0') {
-            fputs("null", out);
-        } else {
-            put_json_text(out, finding.key);
-        }
-        fputs(", \"message\": ", out);
-        put_json_text(out, finding.text);
-        fputs(", \"load_message\": ", out);
-        char load_message[LOAD_MESSAGE_SIZE];
-        if (finding.problem != NO_PROBLEM &&
-            format_load_message(path, &result->report.problems[finding.problem], load_message,
-                                sizeof(load_message)) == 0) {
-            put_json_text(out, load_message);
-        } else {
-            fputs("null", out);
-        }
-        fputc('}', out);
+        say_line("%s:%u: error: %s", path, finding.line, finding.text);
     }
-    if (result->findings.count != 0) {
-        fprintf(out, "\n%s", indent);
-    }
-    fputc(']', out);
 }

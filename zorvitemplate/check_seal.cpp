@@ -7,11 +7,12 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "bounded/bounded.h"
 #include "template/template_parser.h"
 #include "zorvitemplate/check.h"
 #include "zorvitemplate/commands.h"
+#include "zorvitemplate/output.h"
 #include "zorvitemplate/replace_file.h"
-#include "zorvitemplate/voice.h"
 
 namespace {
 
@@ -22,6 +23,7 @@ ResourceTemplate g_recheck_record;
 
 constexpr size_t METADATA_TEXT_SIZE = 16;
 constexpr size_t COPY_CHUNK = 65536;
+constexpr size_t METADATA_ROW = key_index("METADATA");
 
 // The stand-in card of a check: the driver version given (a load's rules
 // read it) and the PCI device id given or the file's own.
@@ -37,33 +39,27 @@ bool stand_in_card(const CommandOptions &options, CheckSetup *setup)
     return true;
 }
 
-void print_check_json(const char *path, const CheckResult *result, const char *trouble)
+void print_check(const char *path, const CheckResult *result, const char *trouble)
 {
-    fputs("{\n  \"file\": ", stdout);
-    put_json_text(stdout, path);
-    printf(",\n  \"accepted\": %s,\n  \"error\": ",
-           trouble == nullptr && load_accepts(result) ? "true" : "false");
-    if (trouble == nullptr) {
-        fputs("null", stdout);
+    const bool checked = trouble == nullptr;
+    open_object(nullptr);
+    print_string(PRINT_JSON, "file", nullptr, path);
+    print_bool(PRINT_JSON, "accepted", nullptr, checked && load_accepts(result));
+    print_string(PRINT_JSON, "error", nullptr, trouble);
+    print_uint(PRINT_JSON, "errors", nullptr, checked ? result->errors : 0);
+    print_uint(PRINT_JSON, "warnings", nullptr,
+               checked ? result->findings.count - result->errors + result->findings.dropped : 0);
+    char metadata[METADATA_TEXT_SIZE];
+    snprintf(metadata, sizeof(metadata), "0x%08X", result->report.checksum);
+    const bool complete = checked && !report_has_errors_besides_metadata(&result->report);
+    print_string(PRINT_JSON, "metadata", nullptr, complete ? metadata : nullptr);
+    if (checked) {
+        print_findings(path, result);
     } else {
-        put_json_text(stdout, trouble);
+        open_array("findings");
+        close_array();
     }
-    const bool complete =
-        trouble == nullptr && !report_has_errors_besides_metadata(&result->report);
-    printf(",\n  \"errors\": %u,\n  \"warnings\": %u,\n  \"metadata\": ",
-           trouble == nullptr ? result->errors : 0, trouble == nullptr ? result->warnings : 0);
-    if (complete) {
-        printf("\"0x%08X\"", result->report.checksum);
-    } else {
-        fputs("null", stdout);
-    }
-    fputs(",\n", stdout);
-    if (trouble == nullptr) {
-        print_findings_json(stdout, path, result, "  ");
-    } else {
-        fputs("  \"findings\": []", stdout);
-    }
-    fputs("\n}\n", stdout);
+    close_object();
 }
 
 // Copies bytes [from, to) of `fd` into the new file.
@@ -91,31 +87,31 @@ int32_t copy_range(int fd, uint64_t from, uint64_t to, ReplacedFile *file,
     return 0;
 }
 
-// The file with its METADATA value replaced, or a METADATA line added at the
-// end of [INFO]; every other byte as it was.
-int32_t write_sealed(int fd, const LocatedFile &located, uint32_t checksum, ReplacedFile *file,
+// The file with its METADATA value replaced, or a METADATA line
+// added at the end of [INFO] as a load reads it; every other byte as it was.
+int32_t write_sealed(int fd, const CheckResult &check, ReplacedFile *file,
                      char (&why)[REPLACE_TROUBLE_SIZE])
 {
+    const IniWhere &where = check.report.places[key_slot(METADATA_ROW, 0)];
     char value[METADATA_TEXT_SIZE];
-    snprintf(value, sizeof(value), "0x%08X", checksum);
-    const KeyPlace &place = located.keys[METADATA_SLOT];
+    snprintf(value, sizeof(value), "0x%08X", check.report.checksum);
     uint64_t cut_from = 0;
     uint64_t cut_to = 0;
     char added[64];
-    if (place.line != 0) {
-        cut_from = place.value_start;
-        cut_to = place.value_end;
+    if (where.answer == INI_FOUND) {
+        cut_from = where.value_start;
+        cut_to = where.value_start + where.value_length;
         snprintf(added, sizeof(added), "%s", value);
     } else {
-        const char *end = located.info_crlf ? "\r\n" : "\n";
-        cut_from = located.info_end;
-        cut_to = located.info_end;
-        snprintf(added, sizeof(added), "%sMETADATA = %s%s", located.info_end_feed ? "" : end, value,
-                 end);
+        const char *end = where.section_crlf ? "\r\n" : "\n";
+        cut_from = where.section_end;
+        cut_to = where.section_end;
+        snprintf(added, sizeof(added), "%sMETADATA = %s%s", where.section_end_feed ? "" : end,
+                 value, end);
     }
     if (copy_range(fd, 0, cut_from, file, why) != 0 ||
         write_replacing(file, added, strlen(added), why) != 0 ||
-        copy_range(fd, cut_to, located.bytes, file, why) != 0) {
+        copy_range(fd, cut_to, check.bytes, file, why) != 0) {
         return -1;
     }
     return 0;
@@ -123,7 +119,6 @@ int32_t write_sealed(int fd, const LocatedFile &located, uint32_t checksum, Repl
 
 int seal_file(const CommandOptions &options, const char *target)
 {
-    const LocatedFile &located = g_check.located;
     const uint32_t checksum = g_check.report.checksum;
     char why[REPLACE_TROUBLE_SIZE];
     const int fd = open(target, O_RDONLY | O_CLOEXEC);
@@ -141,7 +136,7 @@ int seal_file(const CommandOptions &options, const char *target)
         say("%s", why);
         return EXIT_TROUBLE;
     }
-    if (write_sealed(fd, located, checksum, &file, why) != 0) {
+    if (write_sealed(fd, g_check, &file, why) != 0) {
         close(fd);
         abandon_replacing(&file);
         say("%s", why);
@@ -150,10 +145,8 @@ int seal_file(const CommandOptions &options, const char *target)
     close(fd);
     // The new file must pass the check it is sealed for before it replaces
     // the old one.
-    const int hushed = hush_libraries();
     const int32_t status =
         check_template_file(file.temp, &g_check.card, &g_recheck_record, &g_recheck);
-    unhush_libraries(hushed);
     if (status != 0 || g_recheck.count != 0) {
         abandon_replacing(&file);
         say("%s: the sealed file does not pass the check; it was left as it is", options.file);
@@ -163,7 +156,7 @@ int seal_file(const CommandOptions &options, const char *target)
         say("%s", why);
         return EXIT_TROUBLE;
     }
-    printf("0x%08X\n", checksum);
+    print_uint(PRINT_TEXT, nullptr, "0x%08X\n", checksum);
     return EXIT_GOOD;
 }
 
@@ -171,26 +164,25 @@ int seal_file(const CommandOptions &options, const char *target)
 
 int run_check(const CommandOptions &options)
 {
+    print_json(options.json);
     CheckSetup setup{options.file, {}, false};
     if (!stand_in_card(options, &setup)) {
         say("check: '%s' is no driver version", options.driver_version);
         return EXIT_TROUBLE;
     }
     if (check_template(&setup, &g_check) != 0) {
-        if (options.json) {
-            print_check_json(options.file, &g_check, g_check.trouble);
-        }
+        print_check(options.file, &g_check, g_check.trouble);
         say("%s", g_check.trouble);
         return EXIT_TROUBLE;
     }
+    print_check(options.file, &g_check, nullptr);
     const bool accepted = load_accepts(&g_check);
-    if (options.json) {
-        print_check_json(options.file, &g_check, nullptr);
-    } else {
-        print_findings(stdout, options.file, &g_check, false);
+    if (!printing_json()) {
+        const uint32_t warnings =
+            g_check.findings.count - g_check.errors + g_check.findings.dropped;
         say("%s: a load would %s it (%u error%s, %u warning%s)", options.file,
             accepted ? "accept" : "refuse", g_check.errors, g_check.errors == 1 ? "" : "s",
-            g_check.warnings, g_check.warnings == 1 ? "" : "s");
+            warnings, warnings == 1 ? "" : "s");
     }
     return accepted ? EXIT_GOOD : EXIT_NO;
 }
@@ -214,12 +206,12 @@ int run_seal(const CommandOptions &options)
         return EXIT_TROUBLE;
     }
     if (report_has_errors_besides_metadata(&g_check.report)) {
-        print_findings(stderr, options.file, &g_check, true);
+        say_errors(options.file, &g_check);
         say("%s: not sealed: mend the errors besides METADATA first", options.file);
         return EXIT_NO;
     }
     if (g_check.report.count == 0) {
-        printf("0x%08X\n", g_check.report.checksum);
+        print_uint(PRINT_TEXT, nullptr, "0x%08X\n", g_check.report.checksum);
         return EXIT_GOOD;  // already sealed: not a byte changes
     }
     return seal_file(options, target.path);

@@ -10,13 +10,14 @@
 
 #include "bounded/shown_text.h"
 #include "channel/device_target.h"
+#include "template/identity_check.h"
 #include "template/template_keys.h"
 #include "template/template_writer.h"
 #include "zorvitemplate/card.h"
 #include "zorvitemplate/check.h"
 #include "zorvitemplate/commands.h"
+#include "zorvitemplate/output.h"
 #include "zorvitemplate/replace_file.h"
-#include "zorvitemplate/voice.h"
 
 namespace {
 
@@ -124,8 +125,12 @@ uint32_t loadable_record(const ResourceTemplate &card_record, const CardIdentity
             device, card_record.mode, card_record.mode & ~FILE_MODE_BITS, out->mode);
         ++uncarried;
     }
-    for (const TemplateKey &key : TEMPLATE_KEYS) {
+    for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
+        const TemplateKey &key = TEMPLATE_KEYS[row];
         const bool enabled = key.mode_bit == 0 || (out->mode & key.mode_bit) != 0;
+        if (!is_record_key(key) && key.kind != KEY_CARD_ID) {
+            continue;  // VERSION and METADATA come from the mode and the record
+        }
         if (key.kind == KEY_CARD_ID) {
             // A load stores the card's own id, and only when the driver tells it.
             const uint32_t held = key_element(&card_record, key, 0);
@@ -160,7 +165,7 @@ uint32_t loadable_record(const ResourceTemplate &card_record, const CardIdentity
             const uint32_t value = key_element(&card_record, key, pf);
             if (value > key.bound) {
                 char name[KEY_NAME_SIZE];
-                snprintf(name, sizeof(name), key.count == 1 ? "%s" : "%s%02u", key.name, pf);
+                (void)format_key_name(row, pf, name);
                 say("%s: %s = %u is above its bound %u; the file has %u", device, name, value,
                     key.bound, key.bound);
                 ++uncarried;
@@ -180,10 +185,7 @@ uint32_t loadable_record(const ResourceTemplate &card_record, const CardIdentity
 int write_export(const ReplaceTarget *target, size_t length)
 {
     if (target == nullptr) {
-        if (fwrite(g_text, 1, length, stdout) != length || fflush(stdout) != 0) {
-            say("cannot write to standard output: %s", strerror(errno));
-            return EXIT_TROUBLE;
-        }
+        print_raw(g_text, length);
         return EXIT_GOOD;
     }
     char why[REPLACE_TROUBLE_SIZE];
@@ -206,10 +208,11 @@ struct Change {
     bool hex;
     uint32_t card;
     uint32_t file;
-    char card_text[MODENAME_SIZE + 1];
-    char file_text[MODENAME_SIZE + 1];
+    char card_text[MODENAME_SIZE];
+    char file_text[MODENAME_SIZE];
 };
 
+// "mode", "reserved", and every element of every key.
 constexpr size_t CHANGE_MAX = KEY_SLOT_COUNT + 2;
 
 struct ChangeList {
@@ -237,7 +240,8 @@ void list_changes(const ResourceTemplate &card, const ResourceTemplate &file)
     if (card.mode != file.mode) {
         add_number_change("mode", true, card.mode, file.mode);
     }
-    for (const TemplateKey &key : TEMPLATE_KEYS) {
+    for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
+        const TemplateKey &key = TEMPLATE_KEYS[row];
         if (key.kind == KEY_TEXT) {
             if (memcmp(bytes_of(&card) + key.offset, bytes_of(&file) + key.offset, key.width) !=
                 0) {
@@ -250,12 +254,15 @@ void list_changes(const ResourceTemplate &card, const ResourceTemplate &file)
             }
             continue;
         }
+        if (key.kind != KEY_NUMBER && key.kind != KEY_CARD_ID) {
+            continue;  // the mode is above; METADATA is no field
+        }
         for (uint32_t pf = 0; pf < key.count; ++pf) {
             const uint32_t was = key_element(&card, key, pf);
             const uint32_t will = key_element(&file, key, pf);
             if (was != will) {
                 char name[KEY_NAME_SIZE];
-                snprintf(name, sizeof(name), key.count == 1 ? "%s" : "%s%02u", key.name, pf);
+                (void)format_key_name(row, pf, name);
                 add_number_change(name, key.format == SHOW_HEX || key.kind == KEY_CARD_ID, was,
                                   will);
             }
@@ -267,70 +274,65 @@ void list_changes(const ResourceTemplate &card, const ResourceTemplate &file)
     }
 }
 
-void print_changes_text()
+// Each change as a line KEY: CARD -> FILE, or an element of "changes".
+void print_changes()
 {
+    open_array("changes");
     for (uint32_t i = 0; i < g_changes.count; ++i) {
         const Change &change = g_changes.items[i];
+        open_object(nullptr);
+        print_string(PRINT_ANY, "key", "%s: ", change.key);
         if (change.text) {
-            char was[SHOWN_TEXT_SIZE];
-            char will[SHOWN_TEXT_SIZE];
-            quote_file_text(change.card_text, strnlen(change.card_text, MODENAME_SIZE),
-                            MODENAME_SIZE, was, sizeof(was));
-            quote_file_text(change.file_text, strnlen(change.file_text, MODENAME_SIZE),
-                            MODENAME_SIZE, will, sizeof(will));
-            put_shown_line(stdout, "%s: \"%s\" -> \"%s\"", change.key, was, will);
+            print_bytes(PRINT_ANY, "card", "\"%s\" -> ", change.card_text,
+                        strnlen(change.card_text, MODENAME_SIZE));
+            print_bytes(PRINT_ANY, "file", "\"%s\"\n", change.file_text,
+                        strnlen(change.file_text, MODENAME_SIZE));
         } else if (strcmp(change.key, "reserved") == 0) {
-            printf("reserved: %u non-zero bytes -> 0\n", change.card);
-        } else if (strcmp(change.key, "mode") == 0) {
-            printf("mode: 0x%02X -> 0x%02X\n", change.card, change.file);
-        } else if (change.hex) {
-            printf("%s: 0x%X -> 0x%X\n", change.key, change.card, change.file);
+            print_uint(PRINT_ANY, "card", "%u non-zero bytes -> ", change.card);
+            print_uint(PRINT_ANY, "file", "%u\n", change.file);
         } else {
-            printf("%s: %u -> %u\n", change.key, change.card, change.file);
+            const bool mode = strcmp(change.key, "mode") == 0;
+            print_uint(PRINT_ANY, "card",
+                       mode         ? "0x%02X -> "
+                       : change.hex ? "0x%X -> "
+                                    : "%u -> ",
+                       change.card);
+            print_uint(PRINT_ANY, "file",
+                       mode         ? "0x%02X\n"
+                       : change.hex ? "0x%X\n"
+                                    : "%u\n",
+                       change.file);
         }
+        close_object();
     }
+    close_array();
 }
 
-void print_diff_json(const CommandOptions &options, const char *status, const char *error,
-                     bool card_empty, const CheckResult *refused)
+// The document of diff --json, or in text the changes alone.
+void print_diff(const CommandOptions &options, const char *status, const char *error,
+                bool card_empty, const CheckResult *refused)
 {
-    fputs("{\n  \"device\": ", stdout);
-    put_json_text(stdout, options.device);
-    fputs(",\n  \"file\": ", stdout);
-    put_json_text(stdout, options.file);
-    printf(",\n  \"status\": \"%s\",\n  \"error\": ", status);
-    if (error == nullptr) {
-        fputs("null", stdout);
+    open_object(nullptr);
+    print_string(PRINT_JSON, "device", nullptr, options.device);
+    print_string(PRINT_JSON, "file", nullptr, options.file);
+    print_string(PRINT_JSON, "status", nullptr, status);
+    print_string(PRINT_JSON, "error", nullptr, error);
+    print_bool(PRINT_JSON, "card_empty", nullptr, card_empty);
+    if (refused != nullptr && printing_json()) {
+        print_findings(options.file, refused);
     } else {
-        put_json_text(stdout, error);
+        open_array("findings");
+        close_array();
     }
-    printf(",\n  \"card_empty\": %s,\n", card_empty ? "true" : "false");
-    if (refused != nullptr) {
-        print_findings_json(stdout, options.file, refused, "  ");
-    } else {
-        fputs("  \"findings\": []", stdout);
-    }
-    fputs(",\n  \"changes\": [", stdout);
-    for (uint32_t i = 0; i < g_changes.count; ++i) {
-        const Change &change = g_changes.items[i];
-        printf("%s\n    {\"key\": \"%s\", \"card\": ", i == 0 ? "" : ",", change.key);
-        if (change.text) {
-            put_json_string(stdout, change.card_text, strnlen(change.card_text, MODENAME_SIZE));
-            fputs(", \"file\": ", stdout);
-            put_json_string(stdout, change.file_text, strnlen(change.file_text, MODENAME_SIZE));
-        } else {
-            printf("%u, \"file\": %u", change.card, change.file);
-        }
-        fputc('}', stdout);
-    }
-    fputs(g_changes.count == 0 ? "]\n}\n" : "\n  ]\n}\n", stdout);
+    print_changes();
+    close_object();
 }
 
 int diff_trouble(const CommandOptions &options, const char *why)
 {
     g_changes.count = 0;
-    if (options.json) {
-        print_diff_json(options, "error", why, false, nullptr);
+    if (printing_json()) {
+        print_diff(options, "error", why, false, nullptr);
     }
     say("%s", why);
     return EXIT_TROUBLE;
@@ -393,6 +395,7 @@ int run_export(const CommandOptions &options)
 
 int run_diff(const CommandOptions &options)
 {
+    print_json(options.json);
     char why[CARD_TROUBLE_SIZE];
     CheckSetup setup{options.file, {}, false};
     if (!ask_card_identity(&setup.card, why)) {
@@ -406,10 +409,10 @@ int run_diff(const CommandOptions &options)
         char refused[TROUBLE_SIZE];
         snprintf(refused, sizeof(refused), "%s: a load on %s would refuse it", options.file,
                  g_device_target.name);
-        if (options.json) {
-            print_diff_json(options, "refused", refused, false, &g_check);
+        if (printing_json()) {
+            print_diff(options, "refused", refused, false, &g_check);
         }
-        print_findings(stderr, options.file, &g_check, true);
+        say_errors(options.file, &g_check);
         say("%s", refused);
         return EXIT_TROUBLE;
     }
@@ -424,11 +427,7 @@ int run_diff(const CommandOptions &options)
         card_record = ResourceTemplate{};
     }
     list_changes(card_record, g_check.record);
-    if (options.json) {
-        print_diff_json(options, g_changes.count == 0 ? "same" : "changes", nullptr,
-                        fetched == FETCH_CARD_STATUS, nullptr);
-    } else {
-        print_changes_text();
-    }
+    print_diff(options, g_changes.count == 0 ? "same" : "changes", nullptr,
+               fetched == FETCH_CARD_STATUS, nullptr);
     return g_changes.count == 0 ? EXIT_GOOD : EXIT_NO;
 }

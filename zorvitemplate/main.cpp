@@ -10,7 +10,7 @@
 
 #include "zorvitemplate/card.h"
 #include "zorvitemplate/commands.h"
-#include "zorvitemplate/voice.h"
+#include "zorvitemplate/output.h"
 
 namespace {
 
@@ -98,15 +98,15 @@ constexpr Command COMMANDS[] = {
 
 void print_program_help()
 {
-    printf(
+    print_text(
         "Usage: %s COMMAND [OPTION]... ARGUMENT...\n"
         "Check, seal, back up and compare the resource templates of Kx3310 cards.\n\n"
         "Commands:\n",
         PROGRAM_NAME);
     for (const Command &command : COMMANDS) {
-        printf("  %s %s\n", PROGRAM_NAME, command.synopsis);
+        print_text("  %s %s\n", PROGRAM_NAME, command.synopsis);
     }
-    printf(
+    print_text(
         "\n"
         "  -h, --help     this help\n"
         "      --version  the program's version\n\n"
@@ -128,21 +128,6 @@ int usage_error(const Command *command, const char *format, ...)
     fprintf(stderr, "Try '%s%s%s --help' for more information.\n", PROGRAM_NAME,
             command != nullptr ? " " : "", command != nullptr ? command->name : "");
     return EXIT_TROUBLE;
-}
-
-// Whatever a command printed must have reached standard output: a report
-// lost on a full disk or a closed pipe is no verdict. A command that ended
-// in trouble has said so already.
-int standard_output_written(int status)
-{
-    errno = 0;
-    const bool flushed = fflush(stdout) == 0;
-    const int error = errno;
-    if ((!flushed || ferror(stdout) != 0) && status != EXIT_TROUBLE) {
-        say("cannot write to standard output: %s", strerror(error != 0 ? error : EIO));
-        return EXIT_TROUBLE;
-    }
-    return status;
 }
 
 // A PCI device id as a template writes numbers: decimal, or 0x hexadecimal.
@@ -178,7 +163,7 @@ int run_command(const Command &command, int argc, char *argv[])
         }
         switch (got) {
             case 'h':
-                printf("Usage: %s %s\n%s", PROGRAM_NAME, command.synopsis, command.help);
+                print_text("Usage: %s %s\n%s", PROGRAM_NAME, command.synopsis, command.help);
                 return EXIT_GOOD;
             case 'o':
                 options.output = optarg;
@@ -219,9 +204,7 @@ int run_command(const Command &command, int argc, char *argv[])
     return command.run(options);
 }
 
-}  // namespace
-
-int main(int argc, char *argv[])
+int run(int argc, char *argv[])
 {
     if (argc < 2) {
         return usage_error(nullptr, "missing command");
@@ -229,17 +212,25 @@ int main(int argc, char *argv[])
     const char *word = argv[1];
     if (strcmp(word, "-h") == 0 || strcmp(word, "--help") == 0) {
         print_program_help();
-        return standard_output_written(EXIT_GOOD);
+        return EXIT_GOOD;
     }
     if (strcmp(word, "--version") == 0) {
-        printf("%s %s\n", PROGRAM_NAME, ZORVI_VERSION);
-        return standard_output_written(EXIT_GOOD);
+        print_text("%s %s\n", PROGRAM_NAME, ZORVI_VERSION);
+        return EXIT_GOOD;
     }
     for (const Command &command : COMMANDS) {
         if (strcmp(word, command.name) == 0) {
             // The command's own options start after its name.
-            return standard_output_written(run_command(command, argc - 1, argv + 1));
+            return run_command(command, argc - 1, argv + 1);
         }
     }
     return usage_error(nullptr, "unknown command '%s'", word);
+}
+
+}  // namespace
+
+int main(int argc, char *argv[])
+{
+    open_output();
+    return close_output(run(argc, argv));
 }

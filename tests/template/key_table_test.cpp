@@ -1,6 +1,7 @@
 // The program's key table, row by row, against the key list in keys.txt.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -19,20 +20,24 @@ TEST(KeyTable, EveryRowIsTheKeyList)
             continue;
         }
         std::istringstream words(line);
-        std::string name, section, bound, display;
+        std::string name, section, kind, bound, display;
         uint32_t offset = 0, width = 0, count = 0, mode = 0;
-        words >> name >> section >> bound >> offset >> width >> count >> std::hex >> mode >>
+        words >> name >> section >> kind >> bound >> offset >> width >> count >> std::hex >> mode >>
             display;
         ASSERT_LT(row, TEMPLATE_KEY_COUNT) << line;
         const TemplateKey &key = TEMPLATE_KEYS[row++];
         SCOPED_TRACE(line);
         EXPECT_EQ(key.name, name);
         EXPECT_EQ(section_name(key.section), section);
-        EXPECT_EQ(key.kind, bound == "text"   ? KEY_TEXT
-                            : bound == "card" ? KEY_CARD_ID
-                                              : KEY_NUMBER);
-        if (key.kind == KEY_NUMBER) {
+        EXPECT_EQ(key.kind, kind == "version"    ? KEY_VERSION
+                            : kind == "text"     ? KEY_TEXT
+                            : kind == "card"     ? KEY_CARD_ID
+                            : kind == "checksum" ? KEY_CHECKSUM
+                                                 : KEY_NUMBER);
+        if (bound != "-") {
             EXPECT_EQ(key.bound, bound == "any" ? 0xFFFFFFFFu : std::stoul(bound));
+        }
+        if (display != "-") {
             EXPECT_EQ(key.format, display == "hex" ? SHOW_HEX : SHOW_DEC);
         }
         EXPECT_EQ(key.offset, offset);
@@ -41,6 +46,49 @@ TEST(KeyTable, EveryRowIsTheKeyList)
         EXPECT_EQ(key.mode_bit, mode);
     }
     EXPECT_EQ(row, TEMPLATE_KEY_COUNT);
+}
+
+// Names as a file writes them: the base name, and two digits for a
+// per-PF key; anything else names no key.
+TEST(KeyTable, NamesAreFormattedAndReadBack)
+{
+    struct Case {
+        const char *name;
+        const char *key;  // nullptr: no key has the name
+        uint32_t element;
+    } cases[] = {
+        {"VERSION", "VERSION", 0},
+        {"HN", "HN", 0},
+        {"QNP00", "QNP", 0},
+        {"QNP15", "QNP", 15},
+        {"O256QVN15", "O256QVN", 15},
+        {"METADATA", "METADATA", 0},
+        {"MODENAME", "MODENAME", 0},
+        {"QNP5", nullptr, 0},
+        {"QNP16", nullptr, 0},
+        {"QNP015", nullptr, 0},
+        {"HN00", nullptr, 0},
+        {"hn", nullptr, 0},
+        {"QNP", nullptr, 0},
+        {"QNPx5", nullptr, 0},
+        {"", nullptr, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        size_t row = TEMPLATE_KEY_COUNT;
+        uint32_t element = 99;
+        const size_t slot = parse_key_name(c.name, strlen(c.name), &row, &element);
+        if (c.key == nullptr) {
+            EXPECT_EQ(slot, KEY_SLOT_COUNT);
+            continue;
+        }
+        ASSERT_LT(slot, KEY_SLOT_COUNT);
+        EXPECT_STREQ(TEMPLATE_KEYS[row].name, c.key);
+        EXPECT_EQ(element, c.element);
+        char name[KEY_NAME_SIZE];
+        ASSERT_EQ(format_key_name(row, element, name), 0);
+        EXPECT_STREQ(name, c.name);
+    }
 }
 
 }  // namespace

@@ -1,0 +1,302 @@
+#include "zorvitemplate/output.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "bounded/shown_text.h"
+
+namespace {
+
+FILE *g_out = nullptr;  // standard output as the program found it
+bool g_json = false;
+
+// The JSON nesting: per level, whether a member came already and whether
+// the level stands on one line.
+constexpr int DEPTH_MOST = 8;
+struct Level {
+    bool array;
+    bool inline_;
+    bool any;
+};
+Level g_levels[DEPTH_MOST];
+int g_depth = 0;
+
+void out_text(const char *text)
+{
+    if (g_out != nullptr) {
+        fputs(text, g_out);
+    }
+}
+
+// The print calls hand their text formats through; every one is a literal
+// of this program, taking the one value it is given.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+void out_format(const char *format, ...)
+{
+    if (g_out == nullptr) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    vfprintf(g_out, format, args);
+    va_end(args);
+}
+#pragma GCC diagnostic pop
+
+void shown_line(FILE *stream, const char *prefix, const char *format, va_list args)
+{
+    char text[SAID_TEXT_SIZE];
+    vsnprintf(text, sizeof(text), format, args);
+    char shown[sizeof(text) * 4];
+    if (show_text(text, strlen(text), shown, sizeof(shown), SHOW_C0_C1) < 0) {
+        shown[0] = '\0';
+    }
+    fprintf(stream, "%s%s\n", prefix, shown);
+}
+
+// The separator and indent before a member or element of the level at hand.
+void start_member()
+{
+    if (g_depth == 0) {
+        return;
+    }
+    Level &level = g_levels[g_depth - 1];
+    if (level.inline_) {
+        out_text(level.any ? ", " : "");
+    } else {
+        out_format("%s\n%*s", level.any ? "," : "", 2 * g_depth, "");
+    }
+    level.any = true;
+}
+
+void json_key(const char *key)
+{
+    start_member();
+    if (key != nullptr) {
+        out_format("\"%s\": ", key);
+    }
+}
+
+void json_string(const char *text, size_t length)
+{
+    const auto *bytes = reinterpret_cast<const unsigned char *>(text);
+    out_text("\"");
+    for (size_t i = 0; i < length;) {
+        const unsigned char byte = bytes[i];
+        size_t taken = 1;
+        if (byte == '"' || byte == '\\') {
+            out_format("\\%c", byte);
+        } else if (byte == '\n') {
+            out_text("\\n");
+        } else if (byte == '\t') {
+            out_text("\\t");
+        } else if (byte < 0x20 || byte == 0x7F) {
+            out_format("\\u%04x", byte);
+        } else if (byte >= 0x80) {
+            taken = utf8_length(bytes + i, length - i);
+            if (taken == 0) {
+                out_text("\\ufffd");  // no UTF-8: JSON cannot carry the byte
+                taken = 1;
+            } else if (byte == 0xC2 && bytes[i + 1] <= 0x9F) {
+                out_format("\\u%04x", bytes[i + 1]);  // a C1 control
+            } else if (g_out != nullptr) {
+                fwrite(bytes + i, 1, taken, g_out);
+            }
+        } else if (g_out != nullptr) {
+            fputc(byte, g_out);
+        }
+        i += taken;
+    }
+    out_text("\"");
+}
+
+void open_level(const char *key, bool array)
+{
+    if (!g_json || g_depth >= DEPTH_MOST) {
+        return;
+    }
+    json_key(key);
+    // Objects inside arrays stand on one line; the rest one member a line.
+    const bool in_array = g_depth > 0 && g_levels[g_depth - 1].array;
+    out_text(array ? "[" : "{");
+    g_levels[g_depth++] = Level{array, !array && in_array, false};
+}
+
+void close_level()
+{
+    if (!g_json || g_depth == 0) {
+        return;
+    }
+    const Level level = g_levels[--g_depth];
+    const char *end = level.array ? "]" : "}";
+    if (level.inline_ || !level.any) {
+        out_text(end);
+    } else {
+        out_format("\n%*s%s", 2 * g_depth, "", end);
+    }
+    if (g_depth == 0) {
+        out_text("\n");
+    }
+}
+
+bool prints(PrintKind kind)
+{
+    return kind == PRINT_ANY || (kind == PRINT_JSON) == g_json;
+}
+
+}  // namespace
+
+void open_output()
+{
+    fflush(stdout);
+    const int kept = dup(STDOUT_FILENO);
+    g_out = kept < 0 ? nullptr : fdopen(kept, "w");
+    if (g_out == nullptr && kept >= 0) {
+        close(kept);
+    }
+    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    if (null >= 0 && null != STDOUT_FILENO) {
+        dup2(null, STDOUT_FILENO);
+        close(null);
+    }
+}
+
+int close_output(int status)
+{
+    errno = 0;
+    const bool written = g_out != nullptr && fflush(g_out) == 0 && ferror(g_out) == 0;
+    const int error = g_out == nullptr ? EBADF : errno;
+    if (!written && status != EXIT_TROUBLE) {
+        say("cannot write to standard output: %s", strerror(error != 0 ? error : EIO));
+        return EXIT_TROUBLE;
+    }
+    return status;
+}
+
+void print_json(bool on)
+{
+    g_json = on;
+}
+
+bool printing_json()
+{
+    return g_json;
+}
+
+void open_object(const char *key)
+{
+    open_level(key, false);
+}
+
+void close_object()
+{
+    close_level();
+}
+
+void open_array(const char *key)
+{
+    open_level(key, true);
+}
+
+void close_array()
+{
+    close_level();
+}
+
+void print_bytes(PrintKind kind, const char *key, const char *text_format, const char *value,
+                 size_t length)
+{
+    if (!prints(kind)) {
+        return;
+    }
+    if (g_json) {
+        json_key(key);
+        if (value == nullptr) {
+            out_text("null");
+        } else {
+            json_string(value, length);
+        }
+        return;
+    }
+    if (text_format == nullptr) {
+        return;
+    }
+    char shown[SAID_TEXT_SIZE];
+    if (value == nullptr || show_text(value, length, shown, sizeof(shown), SHOW_C0_C1) < 0) {
+        shown[0] = '\0';
+    }
+    out_format(text_format, shown);
+}
+
+void print_string(PrintKind kind, const char *key, const char *text_format, const char *value)
+{
+    print_bytes(kind, key, text_format, value, value == nullptr ? 0 : strlen(value));
+}
+
+void print_uint(PrintKind kind, const char *key, const char *text_format, uint32_t value)
+{
+    if (!prints(kind)) {
+        return;
+    }
+    if (g_json) {
+        json_key(key);
+        out_format("%u", value);
+    } else if (text_format != nullptr) {
+        out_format(text_format, value);
+    }
+}
+
+void print_bool(PrintKind kind, const char *key, const char *text_format, bool value)
+{
+    if (!prints(kind)) {
+        return;
+    }
+    if (g_json) {
+        json_key(key);
+        out_text(value ? "true" : "false");
+    } else if (text_format != nullptr) {
+        out_format(text_format, value ? "true" : "false");
+    }
+}
+
+void print_text(const char *format, ...)
+{
+    if (g_json || g_out == nullptr) {
+        return;
+    }
+    va_list args;
+    va_start(args, format);
+    vfprintf(g_out, format, args);
+    va_end(args);
+}
+
+void print_raw(const void *data, size_t length)
+{
+    if (g_out != nullptr) {
+        fwrite(data, 1, length, g_out);
+    }
+}
+
+void say(const char *format, ...)
+{
+    char prefix[32];
+    snprintf(prefix, sizeof(prefix), "%s: ", PROGRAM_NAME);
+    va_list args;
+    va_start(args, format);
+    shown_line(stderr, prefix, format, args);
+    va_end(args);
+}
+
+void say_line(const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    shown_line(stderr, "", format, args);
+    va_end(args);
+}

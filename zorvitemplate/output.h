@@ -1,0 +1,64 @@
+// How this program speaks: one layer for results in text or JSON, in the
+// manner of iproute2's print_*(PRINT_ANY, ...), and one for messages.
+//
+// The libraries tell a load's user what went wrong on standard output,
+// where this program puts its results: standard output is silenced once, at
+// the start, and results go to a copy of it kept here. Messages for the
+// person go to standard error, "zorvitemplate: " first. Text that a file, a
+// name or the card gave is shown with its control bytes (C1 ones included)
+// as \xHH; JSON escapes them itself.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+constexpr const char *PROGRAM_NAME = "zorvitemplate";
+
+// Exit statuses of every command.
+constexpr int EXIT_GOOD = 0;     // accepted, sealed, exported whole, no change
+constexpr int EXIT_NO = 1;       // refused, not carried whole, changes
+constexpr int EXIT_TROUBLE = 2;  // usage, unreadable file or card, nothing done
+
+// Longest message or text value, before its control bytes are shown.
+constexpr size_t SAID_TEXT_SIZE = 8192;
+
+// Keeps standard output for the results and silences it for the rest.
+void open_output();
+// Whether the results reached standard output: `status`, or EXIT_TROUBLE
+// with a message when they did not (and the command had not failed already).
+int close_output(int status);
+
+// What a print call adds to: the text form, the JSON document, or both.
+enum PrintKind : uint8_t { PRINT_TEXT, PRINT_JSON, PRINT_ANY };
+
+// JSON from now on instead of text.
+void print_json(bool on);
+bool printing_json();
+
+// A JSON object or array, `key` naming it inside an object (nullptr in an
+// array or at the top). An object inside an array stands on one line.
+// Nothing in text.
+void open_object(const char *key);
+void close_object();
+void open_array(const char *key);
+void close_array();
+
+// `value` under `key` in JSON; in text, `text_format` with the value shown.
+// nullptr as the value is JSON's null; a null text format prints nothing.
+// The text format takes the one value: "%s" for a string, "%u" or "%X" for
+// a number.
+void print_string(PrintKind kind, const char *key, const char *text_format, const char *value);
+// The same for `length` bytes that need not end in a NUL.
+void print_bytes(PrintKind kind, const char *key, const char *text_format, const char *value,
+                 size_t length);
+void print_uint(PrintKind kind, const char *key, const char *text_format, uint32_t value);
+void print_bool(PrintKind kind, const char *key, const char *text_format, bool value);
+// Text of our own, as it stands: no value in it comes from outside.
+void print_text(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// Bytes as they are: a file's text.
+void print_raw(const void *data, size_t length);
+
+// "zorvitemplate: " and the message, on standard error, shown.
+void say(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// One line on standard error without the program's name (a finding), shown.
+void say_line(const char *format, ...) __attribute__((format(printf, 1, 2)));
