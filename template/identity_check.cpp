@@ -111,6 +111,12 @@ int32_t query_card_identity(CardIdentity *card)
     return 0;
 }
 
+uint32_t template_checksum(const ResourceTemplate *record)
+{
+    return template_crc32(reinterpret_cast<const unsigned char *>(record) + TEMPLATE_BODY_OFFSET,
+                          template_length(record));
+}
+
 int32_t check_identity_keys(const ParseRun &run, const CardIdentity *card)
 {
     constexpr size_t PCIDID_ROW = key_index("PCIDID");
@@ -142,9 +148,7 @@ int32_t check_identity_keys(const ParseRun &run, const CardIdentity *card)
         }
     }
 
-    const uint32_t checksum =
-        template_crc32(reinterpret_cast<const unsigned char *>(record) + TEMPLATE_BODY_OFFSET,
-                       template_length(record));
+    const uint32_t checksum = template_checksum(record);
     if (run.report != nullptr) {
         run.report->checksum = checksum;
     }

@@ -28,6 +28,9 @@ int32_t parse_driver_version_text(char *text, uint32_t parts[DRIVER_VERSION_PART
 // PCIDID and METADATA of the file against `card` and the record the walk
 // built; every problem goes to meet_problem.
 int32_t check_identity_keys(const ParseRun &run, const CardIdentity *card);
+// The METADATA a load compares with: template_crc32 of the record from
+// offset 32, template_length bytes.
+uint32_t template_checksum(const ResourceTemplate *record);
 
 int32_t parse_version_string(const char *text, uint32_t parts[DRIVER_VERSION_PARTS]);
 int32_t check_min_driver_version(const uint32_t parts[DRIVER_VERSION_PARTS]);

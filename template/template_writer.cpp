@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "bounded/bounded.h"
-#include "channel/template_exchange.h"
+#include "template/identity_check.h"
 #include "template/template_keys.h"
 
 namespace {
@@ -53,12 +53,6 @@ void put_number(TextOut *out, const TemplateKey &key, const char *name, uint32_t
 }
 
 }  // namespace
-
-uint32_t template_checksum(const ResourceTemplate *record)
-{
-    return template_crc32(reinterpret_cast<const unsigned char *>(record) + TEMPLATE_BODY_OFFSET,
-                          template_length(record));
-}
 
 int32_t write_template_text(const ResourceTemplate *record, const uint32_t *pci_device_id,
                             const char *comment, char *text, size_t size, size_t *length)

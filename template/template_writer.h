@@ -19,7 +19,3 @@ constexpr size_t TEMPLATE_TEXT_SIZE = 16384;
 // STATUS_BAD_ARGUMENT when it does not fit `size`.
 int32_t write_template_text(const ResourceTemplate *record, const uint32_t *pci_device_id,
                             const char *comment, char *text, size_t size, size_t *length);
-
-// The METADATA a load compares with: template_crc32 of the record from
-// offset 32, template_length bytes.
-uint32_t template_checksum(const ResourceTemplate *record);
