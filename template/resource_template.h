@@ -18,6 +18,8 @@ constexpr uint32_t MODE_PCIDID = 0x08;
 constexpr uint32_t MODE_GAN_GCN = 0x10;
 constexpr uint32_t MODE_CBMP = 0x20;
 constexpr uint32_t MODE_OVNP = 0x40;
+// Every bit that selects a block; a higher bit selects none.
+constexpr uint32_t MODE_BITS_KNOWN = 0x7F;
 
 // Bytes from offset 32 covered by the checksum when `mode` is 0.
 constexpr uint32_t TEMPLATE_BASE_LENGTH = 352;

@@ -21,8 +21,7 @@
 
 namespace {
 
-constexpr uint32_t FILE_MODE_BITS = 0x7F;  // the bits that select a block
-constexpr uint32_t RESERVED_WORD = 28;     // the header's reserved word
+constexpr uint32_t RESERVED_WORD = 28;  // the header's reserved word
 constexpr uint32_t RESERVED_TAIL = offsetof(ResourceTemplate, reserved_tail);
 constexpr mode_t EXPORT_MODE = 0600;
 constexpr size_t SHOWN_TEXT_SIZE = MODENAME_SIZE * 4 + 4;
@@ -118,11 +117,11 @@ uint32_t loadable_record(const ResourceTemplate &card_record, const CardIdentity
     const char *device = g_device_target.name;
     uint32_t uncarried = 0;
     *out = ResourceTemplate{};
-    out->mode = card_record.mode & FILE_MODE_BITS;
+    out->mode = card_record.mode & MODE_BITS_KNOWN;
     if (card_record.mode != out->mode) {
         say("%s: mode 0x%X has bits above 0x40 (0x%X), which select no block; the file has mode "
             "0x%02X",
-            device, card_record.mode, card_record.mode & ~FILE_MODE_BITS, out->mode);
+            device, card_record.mode, card_record.mode & ~MODE_BITS_KNOWN, out->mode);
         ++uncarried;
     }
     for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
