@@ -8,6 +8,8 @@
 #include "template/resource_template.h"
 
 constexpr uint32_t DRIVER_VERSION_PARTS = 4;
+// The widest PCI device id a card can have.
+constexpr uint32_t PCI_ID_MAX = 0xFFFF;
 
 // What a load learns of the card before it compares the file with it.
 struct CardIdentity {

@@ -18,7 +18,6 @@ namespace {
 constexpr size_t PIECE_MOST = INI_LINE_SIZE - 1;  // the longest line the reader hands out
 constexpr size_t SHOWN_NAME_MOST = 40;
 constexpr uint32_t MODE_BITS_ABOVE = ~MODE_BITS_KNOWN;
-constexpr uint32_t PCI_ID_MAX = 0xFFFF;
 
 struct Pass {
     const CheckSetup *setup;

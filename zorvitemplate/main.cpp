@@ -26,8 +26,6 @@ struct Command {
     const char *help;
 };
 
-constexpr unsigned long PCI_ID_MAX = 0xFFFF;
-
 enum LongOnly : int { OPT_PCI_ID = 256, OPT_DRIVER_VERSION, OPT_JSON };
 
 constexpr option CHECK_OPTIONS[] = {
