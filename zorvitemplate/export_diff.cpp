@@ -21,7 +21,7 @@
 
 namespace {
 
-constexpr uint32_t RESERVED_WORD = 28;  // the header's reserved word
+constexpr uint32_t RESERVED_WORD = offsetof(ResourceTemplate, reserved3);
 constexpr uint32_t RESERVED_TAIL = offsetof(ResourceTemplate, reserved_tail);
 constexpr mode_t EXPORT_MODE = 0600;
 constexpr size_t SHOWN_TEXT_SIZE = MODENAME_SIZE * 4 + 4;
