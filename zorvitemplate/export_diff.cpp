@@ -10,6 +10,7 @@
 
 #include "bounded/shown_text.h"
 #include "channel/device_target.h"
+#include "fileaccess/ini_reader.h"
 #include "template/identity_check.h"
 #include "template/template_keys.h"
 #include "template/template_writer.h"
@@ -57,25 +58,19 @@ uint32_t reserved_nonzero(const ResourceTemplate *record)
     return count;
 }
 
-// The name as the INI reader gives it back from "MODENAME = name": cut at a
-// line end or "//", without blanks around it.
+// The name as a load reads it back from "MODENAME = name": the reader's
+// own cut of a key line's value (at a line end or "//", blanks dropped).
 size_t readable_name(const char *name, size_t length, char (&out)[MODENAME_SIZE])
 {
-    size_t end = 0;
-    while (end < length && name[end] != '\r' && name[end] != '\n' &&
-           !(name[end] == '/' && end + 1 < length && name[end + 1] == '/')) {
-        ++end;
-    }
-    size_t start = 0;
-    while (start < end && (name[start] == ' ' || name[start] == '\t')) {
-        ++start;
-    }
-    while (end > start && (name[end - 1] == ' ' || name[end - 1] == '\t')) {
-        --end;
-    }
+    static constexpr char KEY[] = "MODENAME=";
+    char line[sizeof(KEY) + MODENAME_SIZE] = {};
+    memcpy(line, KEY, sizeof(KEY) - 1);
+    memcpy(line + sizeof(KEY) - 1, name, length);
+    IniLineParts parts;
+    describe_ini_line(line, &parts);
     memset(out, 0, sizeof(out));
-    memcpy(out, name + start, end - start);
-    return end - start;
+    memcpy(out, parts.value, parts.value_length);
+    return parts.value_length;
 }
 
 uint32_t carry_modename(const ResourceTemplate &card_record, ResourceTemplate *out)
