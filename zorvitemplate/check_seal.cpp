@@ -87,7 +87,24 @@ int32_t copy_range(int fd, uint64_t from, uint64_t to, ReplacedFile *file,
     return 0;
 }
 
-// The file with its METADATA value replaced, or a METADATA line
+// The length of the number a load reads at the start of `value`, with its
+// 0x: what the load's own conversion takes; the whole value when it holds
+// no number.
+size_t number_length(const IniWhere &where)
+{
+    const char *text = where.value;
+    const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    uint32_t number = 0;
+    int taken = 0;
+    const int32_t read =
+        hex ? sscanf_s(text + 2, "%x%n", &number, &taken) : sscanf_s(text, "%u%n", &number, &taken);
+    if (read != 1 || where.value_length >= INI_VALUE_SIZE) {
+        return where.value_length;
+    }
+    return static_cast<size_t>(taken) + (hex ? 2 : 0);
+}
+
+// The file with the number of its METADATA replaced, or a METADATA line
 // added at the end of [INFO] as a load reads it; every other byte as it was.
 int32_t write_sealed(int fd, const CheckResult &check, ReplacedFile *file,
                      char (&why)[REPLACE_TROUBLE_SIZE])
@@ -100,7 +117,7 @@ int32_t write_sealed(int fd, const CheckResult &check, ReplacedFile *file,
     char added[64];
     if (where.answer == INI_FOUND) {
         cut_from = where.value_start;
-        cut_to = where.value_start + where.value_length;
+        cut_to = where.value_start + number_length(where);
         snprintf(added, sizeof(added), "%s", value);
     } else {
         const char *end = where.section_crlf ? "\r\n" : "\n";
@@ -213,6 +230,18 @@ int run_seal(const CommandOptions &options)
     if (g_check.report.count == 0) {
         print_uint(PRINT_TEXT, nullptr, "0x%08X\n", g_check.report.checksum);
         return EXIT_GOOD;  // already sealed: not a byte changes
+    }
+    // What follows the number stays, so the sealed value must still be one
+    // a load reads whole.
+    const IniWhere &where = g_check.report.places[key_slot(METADATA_ROW, 0)];
+    const size_t sealed_length = where.value_length - number_length(where) + METADATA_TEXT_SIZE - 6;
+    if (where.answer == INI_FOUND && sealed_length >= INI_VALUE_SIZE) {
+        say_line(
+            "%s:%u: error: METADATA's value would have %zu characters sealed, and a load "
+            "reads at most 31: shorten what follows the number",
+            options.file, where.line, sealed_length);
+        say("%s: not sealed", options.file);
+        return EXIT_NO;
     }
     return seal_file(options, target.path);
 }
