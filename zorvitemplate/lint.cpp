@@ -1,9 +1,9 @@
 // The pass over the lines of a template file for what a load never reads:
 // unknown keys, keys given twice or outside the sections a load reads, a
-// second section of a name, NUL bytes, long lines. Warnings only: whether a
-// key is read is the load's walk's answer, never a rule of this pass. It
-// also notes where each key a load asks for stands first, for the errors to
-// say.
+// second section of a name, NUL bytes, long lines, values that wrap at
+// 2^32. Warnings only: whether a key is read is the load's walk's answer,
+// never a rule of this pass. It also notes where each key a load asks for
+// stands first, for the errors to say.
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
@@ -229,6 +229,18 @@ void take_piece(Pass *pass, const char *piece, bool long_line)
     }
 }
 
+// A number written past 32 bits, or below 0: a load reads another, as glibc
+// tells by reading it in 64 bits.
+bool wraps(const char *text)
+{
+    const char *digits = text + strspn(text, " \t");
+    const bool hex = digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
+    digits += hex ? 2 : 0;
+    errno = 0;
+    const unsigned long long value = strtoull(digits, nullptr, hex ? 16 : 10);
+    return errno == ERANGE || value > 0xFFFFFFFFull;
+}
+
 // Warnings about what the walk read: values, the mode, the card's id.
 void warn_about_values(Pass *pass)
 {
@@ -249,6 +261,10 @@ void warn_about_values(Pass *pass)
                 warn(pass, slot,
                      "%s has %zu characters; a load keeps at most 31 and reads this one as empty",
                      name, where.value_length);
+            } else if (key.kind != KEY_TEXT && where.value_length < INI_VALUE_SIZE &&
+                       wraps(where.value)) {
+                warn(pass, slot, "%s = %s does not fit in 32 bits; a load reads it as %u", name,
+                     where.value, report.values[slot]);
             }
         }
     }
