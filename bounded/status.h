@@ -7,7 +7,6 @@
 #include <cerrno>
 #include <cstdint>
 
-constexpr int32_t STATUS_OK = 0;
 constexpr int32_t STATUS_FAILED = -1;        // general failure; a formatted function failed
 constexpr int32_t STATUS_NO_DEVICE = -2;     // tool device cannot be opened; no file to check
 constexpr int32_t STATUS_BAD_ARGUMENT = -6;  // missing argument, or a result too big for its buffer
