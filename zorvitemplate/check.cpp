@@ -59,7 +59,6 @@ enum Reason : uint8_t {
     REASON_LONG_LINE,
     REASON_NOT_NUMBER,
     REASON_LONG_VALUE,
-    REASON_NO_FILE,
     REASON_COUNT,
 };
 
@@ -83,10 +82,9 @@ Reason reason_of(const CheckResult *result, const ParseProblem &problem)
         case INI_LONG_LINE:
             return REASON_LONG_LINE;
         case INI_NO_KEY:
-            break;
-        case INI_NO_FILE:
+        case INI_NO_FILE:  // check_template sees to it that none is left
         case INI_UNASKED:
-            return REASON_NO_FILE;
+            break;
     }
     const SeenIn own = section == SECTION_INFO ? SEEN_INFO : SEEN_CONFIG;
     if (seen.line == 0) {
@@ -120,7 +118,7 @@ bool whole_table_missing(const CheckResult *result, uint32_t at)
     return true;
 }
 
-void add_unread(const char *path, CheckResult *result, uint32_t at, const char *more)
+void add_unread(CheckResult *result, uint32_t at, const char *more)
 {
     const ParseProblem &problem = result->report.problems[at];
     const IniWhere &where = problem.where;
@@ -179,9 +177,7 @@ void add_unread(const char *path, CheckResult *result, uint32_t at, const char *
                         "this one as empty",
                         name, where.value_length);
             break;
-        case REASON_NO_FILE:
         case REASON_COUNT:
-            add_finding(list, 0, true, index, slot, "%s: the file cannot be opened", path);
             break;
     }
 }
@@ -243,7 +239,7 @@ void add_errors(const char *path, CheckResult *result)
                 snprintf(more, sizeof(more), "; so do %u more key%s a load asks for", others,
                          others == 1 ? "" : "s");
             }
-            add_unread(path, result, i, more);
+            add_unread(result, i, more);
         }
     }
 }
@@ -307,6 +303,12 @@ int32_t check_template(const CheckSetup *setup, CheckResult *result)
     if (check_template_file(path, &used.card, &result->record, &result->report) != 0) {
         set_trouble(result, path, "the parse failed");
         return -1;
+    }
+    for (uint32_t i = 0; i < result->report.count; ++i) {
+        if (result->report.problems[i].where.answer == INI_NO_FILE) {
+            set_trouble(result, path, "could not be opened again; nothing was decided");
+            return -1;
+        }
     }
     if (lint_template(&used, result) != 0) {
         set_trouble(result, path, strerror(errno));
