@@ -49,7 +49,8 @@ void out_format(const char *format, ...)
 }
 #pragma GCC diagnostic pop
 
-void shown_line(FILE *stream, const char *prefix, const char *format, va_list args)
+__attribute__((format(printf, 3, 0))) void shown_line(FILE *stream, const char *prefix,
+                                                      const char *format, va_list args)
 {
     char text[SAID_TEXT_SIZE];
     vsnprintf(text, sizeof(text), format, args);
