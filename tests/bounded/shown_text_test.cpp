@@ -13,19 +13,10 @@ namespace {
 TEST(ShownText, EveryCaseOfTheTable)
 {
     const std::string table = std::string(ZORVI_SHOWN_CASES);
-    const std::vector<std::string> lines = zorvitest::case_lines(table);
-    std::string group;
     int cases = 0;
-    for (size_t n = 0; n < lines.size(); ++n) {
-        const std::vector<std::string> words = zorvitest::case_words(lines[n]);
-        if (words.empty() || lines[n][0] == '#') {
-            continue;
-        }
-        if (words[0] == "==") {
-            group = lines[n].substr(3);
-            continue;
-        }
-        SCOPED_TRACE(table + ":" + std::to_string(n + 1) + " (" + group + ")");
+    for (const zorvitest::CaseLine &line : zorvitest::case_table(table)) {
+        const std::vector<std::string> &words = line.words;
+        SCOPED_TRACE(zorvitest::trace(table, line));
         ASSERT_EQ(words.size(), 5u);
         const std::string &text = words[1];
         const size_t size = std::stoul(words[2]);

@@ -51,25 +51,20 @@ TEST(IniReader, EveryCaseOfTheTable)
 {
     const zorvitest::TempDir dir;
     const std::string table = std::string(ZORVI_INI_CASES);
-    const std::vector<std::string> lines = zorvitest::case_lines(table);
     std::string group;
     Lookup lookup;
     int cases = 0;
-    for (size_t n = 0; n < lines.size(); ++n) {
-        const std::vector<std::string> words = zorvitest::case_words(lines[n]);
-        if (words.empty() || lines[n][0] == '#') {
-            continue;
-        }
-        if (words[0] == "==") {
-            group = lines[n].substr(3);
+    for (const zorvitest::CaseLine &line : zorvitest::case_table(table)) {
+        const std::vector<std::string> &words = line.words;
+        if (line.group != group) {
+            group = line.group;
             lookup = {};
-            continue;
         }
         if (words[0] == "lookup") {
             lookup = {words.at(1), words.at(2), words.at(3)};
             continue;
         }
-        SCOPED_TRACE(table + ":" + std::to_string(n + 1) + " (" + group + ")");
+        SCOPED_TRACE(zorvitest::trace(table, line));
         ASSERT_GE(words.size(), 3u);
         std::string path = dir.file("t.ini");
         unlink(path.c_str());
@@ -99,14 +94,10 @@ TEST(IniReader, WhereEveryCaseOfTheTable)
     const zorvitest::TempDir dir;
     const std::string path = dir.file("t.ini");
     const std::string table = std::string(ZORVI_WHERE_CASES);
-    const std::vector<std::string> lines = zorvitest::case_lines(table);
     int cases = 0;
-    for (size_t n = 0; n < lines.size(); ++n) {
-        const std::vector<std::string> words = zorvitest::case_words(lines[n]);
-        if (words.empty() || lines[n][0] == '#' || words[0] == "==") {
-            continue;
-        }
-        SCOPED_TRACE(table + ":" + std::to_string(n + 1));
+    for (const zorvitest::CaseLine &line : zorvitest::case_table(table)) {
+        const std::vector<std::string> &words = line.words;
+        SCOPED_TRACE(zorvitest::trace(table, line));
         ASSERT_GE(words.size(), 6u);
         zorvitest::write_file(path, words[0]);
         IniWhere where{};

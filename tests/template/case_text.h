@@ -82,4 +82,38 @@ inline std::vector<std::string> case_lines(const std::string &path)
     return lines;
 }
 
+// One line of a case table: its words, its line number and the title of
+// the "== title" group it stands in.
+struct CaseLine {
+    std::vector<std::string> words;
+    size_t number;
+    std::string group;
+};
+
+// The lines of a table that hold words, comments ('#' first) and group
+// titles left out; a test's SCOPED_TRACE names a line by `trace`.
+inline std::vector<CaseLine> case_table(const std::string &path)
+{
+    std::vector<CaseLine> table;
+    std::string group;
+    const std::vector<std::string> lines = case_lines(path);
+    for (size_t n = 0; n < lines.size(); ++n) {
+        std::vector<std::string> words = case_words(lines[n]);
+        if (words.empty() || lines[n][0] == '#') {
+            continue;
+        }
+        if (words[0] == "==") {
+            group = lines[n].substr(3);
+            continue;
+        }
+        table.push_back({std::move(words), n + 1, group});
+    }
+    return table;
+}
+
+inline std::string trace(const std::string &path, const CaseLine &line)
+{
+    return path + ":" + std::to_string(line.number) + " (" + line.group + ")";
+}
+
 }  // namespace zorvitest
