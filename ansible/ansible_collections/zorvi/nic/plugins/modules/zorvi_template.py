@@ -156,7 +156,8 @@ def main():
 
     changes = report["changes"]
     result = dict(changed=True, changes=changes, reboot_required=not module.check_mode)
-    if module._diff:
+    # --diff reaches a module only as this attribute: Ansible has no public name for it.
+    if module._diff:  # pylint: disable=protected-access
         result["diff"] = dict(
             before_header="%s (card)" % device,
             after_header=src,
