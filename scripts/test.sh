@@ -12,7 +12,9 @@ jobs=$(nproc)
 
 # Every C++ file as .clang-format lays it out, and every shell file of the
 # tree (named .sh, or with a shell #! line or shell= directive) clean of
-# what shellcheck finds.
+# what shellcheck finds. The Ansible collection and every playbook pass
+# ansible-lint's production profile, the module pylint's errors and
+# warnings, and the README quotes the collection's example playbook as it is.
 stage_format() {
   git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
   git ls-files -z | xargs -0 awk '
@@ -20,6 +22,15 @@ stage_format() {
       print FILENAME
       nextfile
     }' | xargs shellcheck
+  local collection=ansible/ansible_collections/zorvi/nic
+  (cd "$collection" && ANSIBLE_COLLECTIONS_PATH="$PWD/../../.." ansible-lint --offline --nocolor \
+    --profile production)
+  local playbooks
+  mapfile -t playbooks < <(git ls-files 'tests/ansible/*.yml')
+  ANSIBLE_COLLECTIONS_PATH="$PWD/ansible" ansible-lint --offline --nocolor --profile production \
+    "${playbooks[@]}"
+  pylint --disable=C,R --score=n "$collection/plugins/modules/zorvi_template.py"
+  python3 scripts/readme_playbook.py "$collection/examples/rollout.yml"
 }
 
 stage_gcc() {
