@@ -14,8 +14,7 @@ int32_t format_load_message(const char *path, const ParseProblem *problem, char 
         return sprintf_s(text, size, "Copy data failed!") < 0 ? STATUS_BAD_ARGUMENT : 0;
     }
     const TemplateKey &key = TEMPLATE_KEYS[problem->row];
-    char name[KEY_NAME_SIZE] = {};
-    (void)format_key_name(problem->row, problem->element, name);
+    const char *name = key_name(key_slot(problem->row, problem->element));
     const bool identity = key.kind == KEY_CARD_ID || key.kind == KEY_CHECKSUM;
     int32_t written = STATUS_FAILED;
     switch (problem->kind) {
@@ -64,11 +63,7 @@ int32_t look_up_number(const ParseRun &run, size_t row, uint32_t element, uint32
 {
     const TemplateKey &key = TEMPLATE_KEYS[row];
     *read = false;
-    char name[KEY_NAME_SIZE];
-    if (format_key_name(row, element, name) != 0) {
-        // The lookup below then fails and names the problem.
-        puts("Failed to sprintf key string");
-    }
+    const char *name = key_name(key_slot(row, element));
     const char *section =
         key.section == SECTION_CONFIG ? run.config_section : section_name(key.section);
     IniWhere *where = run.report == nullptr ? nullptr : &run.report->places[key_slot(row, element)];

@@ -1,16 +1,7 @@
 // Key names, as a template file writes them and as a check reads them back.
 #include "template/template_keys.h"
 
-#include "bounded/bounded.h"
-
-int32_t format_key_name(size_t row, uint32_t element, char (&name)[KEY_NAME_SIZE])
-{
-    const TemplateKey &key = TEMPLATE_KEYS[row];
-    const int32_t written = key.count == 1
-                                ? sprintf_s(name, sizeof(name), "%s", key.name)
-                                : sprintf_s(name, sizeof(name), "%s%02u", key.name, element);
-    return written < 0 ? STATUS_FAILED : 0;
-}
+#include <cstring>
 
 size_t parse_key_name(const char *name, size_t length, size_t *row, uint32_t *element)
 {

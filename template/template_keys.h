@@ -139,13 +139,47 @@ constexpr size_t key_slot(size_t row, uint32_t element)
     return FIRST_SLOTS[row] + element;
 }
 
+// The row of TEMPLATE_KEYS a slot belongs to.
+constexpr size_t key_row(size_t slot)
+{
+    size_t row = 0;
+    while (FIRST_SLOTS[row + 1] <= slot) {
+        ++row;
+    }
+    return row;
+}
+
 // "O256QVN15" and its NUL, with room to spare.
 constexpr size_t KEY_NAME_SIZE = 16;
 
-// The name of element `element` of the key at `row`, as a file writes it:
-// the base name, and for a per-PF key the PF number "00" to "15". 0, or -1
-// when it does not fit (it always does).
-int32_t format_key_name(size_t row, uint32_t element, char (&name)[KEY_NAME_SIZE]);
+// The name of every slot as a file writes it: the base name, and for a
+// per-PF key the PF number "00" to "15". Made once, at compile time.
+struct KeyName {
+    char text[KEY_NAME_SIZE];
+};
+constexpr auto KEY_NAMES = [] {
+    std::array<KeyName, KEY_SLOT_COUNT> names{};
+    for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
+        const TemplateKey &key = TEMPLATE_KEYS[row];
+        for (uint32_t element = 0; element < key.count; ++element) {
+            char *text = names[key_slot(row, element)].text;
+            size_t at = 0;
+            for (; key.name[at] != '\0'; ++at) {
+                text[at] = key.name[at];
+            }
+            if (key.count != 1) {
+                text[at++] = static_cast<char>('0' + element / 10);
+                text[at] = static_cast<char>('0' + element % 10);
+            }
+        }
+    }
+    return names;
+}();
+
+constexpr const char *key_name(size_t slot)
+{
+    return KEY_NAMES[slot].text;
+}
 // The slot of the `length` characters at `name`, or KEY_SLOT_COUNT when no
 // key has that name; `row` and `element` receive its key and element.
 size_t parse_key_name(const char *name, size_t length, size_t *row, uint32_t *element);

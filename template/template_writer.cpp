@@ -78,20 +78,13 @@ int32_t write_template_text(const ResourceTemplate *record, const uint32_t *pci_
     put_line(&out, "METADATA = 0x%08X", template_checksum(record));
     put_line(&out, "%s", "");
     put_line(&out, "[CONFIG]");
-    for (const TemplateKey &key : TEMPLATE_KEYS) {
+    for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
+        const TemplateKey &key = TEMPLATE_KEYS[row];
         if (key.section != SECTION_CONFIG || !block_written(key, record->mode)) {
             continue;
         }
-        if (key.count == 1) {
-            put_number(&out, key, key.name, key_element(record, key, 0));
-            continue;
-        }
         for (uint32_t pf = 0; pf < key.count; ++pf) {
-            char name[16];
-            if (sprintf_s(name, sizeof(name), "%s%02u", key.name, pf) < 0) {
-                return STATUS_BAD_ARGUMENT;
-            }
-            put_number(&out, key, name, key_element(record, key, pf));
+            put_number(&out, key, key_name(key_slot(row, pf)), key_element(record, key, pf));
         }
     }
     if (out.status != 0) {

@@ -127,8 +127,7 @@ void add_unread(CheckResult *result, uint32_t at, const char *more)
     const TemplateSection own = TEMPLATE_KEYS[problem.row].section;
     const char *section = section_name(own);
     const char *other = section_name(own == SECTION_INFO ? SECTION_CONFIG : SECTION_INFO);
-    char name[KEY_NAME_SIZE];
-    (void)format_key_name(problem.row, problem.element, name);
+    const char *name = key_name(slot);
     const auto index = static_cast<int16_t>(at);
     FindingList *list = &result->findings;
     char value[SHOWN_VALUE_MOST * 4 + 4];
@@ -207,8 +206,7 @@ void add_errors(const char *path, CheckResult *result)
         }
         const TemplateKey &key = TEMPLATE_KEYS[problem.row];
         const size_t slot = key_slot(problem.row, problem.element);
-        char name[KEY_NAME_SIZE];
-        (void)format_key_name(problem.row, problem.element, name);
+        const char *name = key_name(slot);
         const uint32_t line = problem.where.line;
         if (problem.kind == PROBLEM_OUT_OF_RANGE) {
             add_finding(list, line, true, index, slot, "%s = %u is out of range 0 to %u", name,
@@ -337,14 +335,7 @@ void print_findings(const char *path, const CheckResult *result)
     open_array("findings");
     for (uint32_t i = 0; i < result->findings.count; ++i) {
         const Finding &finding = result->findings.items[i];
-        char name[KEY_NAME_SIZE] = {};
-        if (finding.slot < KEY_SLOT_COUNT) {
-            size_t row = 0;
-            while (FIRST_SLOTS[row + 1] <= finding.slot) {
-                ++row;
-            }
-            (void)format_key_name(row, finding.slot - FIRST_SLOTS[row], name);
-        }
+        const char *name = finding.slot < KEY_SLOT_COUNT ? key_name(finding.slot) : nullptr;
         char load_message[LOAD_MESSAGE_SIZE];
         const bool has_message =
             finding.problem != NO_PROBLEM &&
@@ -354,7 +345,7 @@ void print_findings(const char *path, const CheckResult *result)
         print_string(PRINT_TEXT, nullptr, "%s:", path);
         print_uint(PRINT_ANY, "line", "%u: ", finding.line);
         print_string(PRINT_ANY, "severity", "%s: ", finding.error ? "error" : "warning");
-        print_string(PRINT_JSON, "key", nullptr, name[0] == '\0' ? nullptr : name);
+        print_string(PRINT_JSON, "key", nullptr, name);
         print_string(PRINT_ANY, "message", "%s\n", finding.text);
         print_string(PRINT_JSON, "load_message", nullptr, has_message ? load_message : nullptr);
         close_object();

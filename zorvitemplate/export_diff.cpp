@@ -158,8 +158,7 @@ uint32_t loadable_record(const ResourceTemplate &card_record, const CardIdentity
         for (uint32_t pf = 0; pf < key.count; ++pf) {
             const uint32_t value = key_element(&card_record, key, pf);
             if (value > key.bound) {
-                char name[KEY_NAME_SIZE];
-                (void)format_key_name(row, pf, name);
+                const char *name = key_name(key_slot(row, pf));
                 say("%s: %s = %u is above its bound %u; the file has %u", device, name, value,
                     key.bound, key.bound);
                 ++uncarried;
@@ -255,8 +254,7 @@ void list_changes(const ResourceTemplate &card, const ResourceTemplate &file)
             const uint32_t was = key_element(&card, key, pf);
             const uint32_t will = key_element(&file, key, pf);
             if (was != will) {
-                char name[KEY_NAME_SIZE];
-                (void)format_key_name(row, pf, name);
+                const char *name = key_name(key_slot(row, pf));
                 add_number_change(name, key.format == SHOW_HEX || key.kind == KEY_CARD_ID, was,
                                   will);
             }

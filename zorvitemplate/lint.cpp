@@ -85,14 +85,13 @@ bool nearest_key_name(const char *name, size_t length, char (&nearest)[KEY_NAME_
     size_t best = limit;
     for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
         for (uint32_t element = 0; element < TEMPLATE_KEYS[row].count; ++element) {
-            char known[KEY_NAME_SIZE];
-            (void)format_key_name(row, element, known);
+            const char *known = key_name(key_slot(row, element));
             const size_t distance = same_but_case(name, length, known)
                                         ? 0
                                         : name_distance(name, length, known, strlen(known));
             if (distance < best) {
                 best = distance;
-                memcpy(nearest, known, sizeof(known));
+                memcpy(nearest, known, KEY_NAME_SIZE);
             }
         }
     }
@@ -195,8 +194,7 @@ void take_key(Pass *pass, const IniLineParts &parts, bool long_line)
     if (where.answer != INI_FOUND || where.line == pass->line) {
         return;  // read here, or not read at all: an error tells that
     }
-    char name[KEY_NAME_SIZE];
-    (void)format_key_name(row, element, name);
+    const char *name = key_name(slot);
     if (pass->header_line == where.section_line) {
         warn(pass, slot, "%s is given again; a load takes the one at line %u", name, where.line);
     } else {
@@ -255,8 +253,7 @@ void warn_about_values(Pass *pass)
                 continue;
             }
             pass->line = where.line;
-            char name[KEY_NAME_SIZE];
-            (void)format_key_name(row, element, name);
+            const char *name = key_name(slot);
             if (key.kind == KEY_TEXT && where.value_length >= INI_VALUE_SIZE) {
                 warn(pass, slot,
                      "%s has %zu characters; a load keeps at most 31 and reads this one as empty",
@@ -312,15 +309,9 @@ void warn_about_blocks(Pass *pass)
             }
         }
         if (first != KEY_SLOT_COUNT) {
-            size_t row = 0;
-            while (FIRST_SLOTS[row + 1] <= first) {
-                ++row;
-            }
-            char name[KEY_NAME_SIZE];
-            (void)format_key_name(row, static_cast<uint32_t>(first - FIRST_SLOTS[row]), name);
             pass->line = result->seen[first].line;
             warn(pass, first, "block 0x%02X is not read, from %s on: mode 0x%02X leaves it out",
-                 bit, name, mode);
+                 bit, key_name(first), mode);
         }
     }
 }
