@@ -1,15 +1,31 @@
 #include "sim/card_rules.h"
 
+#include <array>
 #include <cstring>
+
+namespace {
+
+// The register after shifting each byte value through the polynomial from
+// the top bit: eight steps of the bitwise form at once.
+constexpr auto CRC_STEPS = [] {
+    std::array<uint32_t, 256> steps{};
+    for (uint32_t byte = 0; byte < steps.size(); ++byte) {
+        uint32_t crc = byte << 24;
+        for (int bit = 0; bit < 8; ++bit) {
+            crc = (crc & 0x80000000u) != 0 ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
+        }
+        steps[byte] = crc;
+    }
+    return steps;
+}();
+
+}  // namespace
 
 uint32_t card_crc32(const uint8_t *data, size_t length)
 {
     uint32_t crc = 0;
     for (size_t i = 0; i < length; ++i) {
-        crc ^= static_cast<uint32_t>(data[i]) << 24;
-        for (int bit = 0; bit < 8; ++bit) {
-            crc = (crc & 0x80000000u) != 0 ? (crc << 1) ^ 0x04C11DB7u : crc << 1;
-        }
+        crc = (crc << 8) ^ CRC_STEPS[(crc >> 24) ^ data[i]];
     }
     return crc ^ 0xFFFFFFFFu;
 }

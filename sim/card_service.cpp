@@ -57,11 +57,10 @@ std::string hex(const void *data, size_t length)
 {
     static const char DIGITS[] = "0123456789abcdef";
     const auto *bytes = static_cast<const uint8_t *>(data);
-    std::string text;
-    text.reserve(length * 2);
+    std::string text(length * 2, '0');
     for (size_t i = 0; i < length; ++i) {
-        text += DIGITS[bytes[i] >> 4];
-        text += DIGITS[bytes[i] & 0x0F];
+        text[2 * i] = DIGITS[bytes[i] >> 4];
+        text[2 * i + 1] = DIGITS[bytes[i] & 0x0F];
     }
     return text;
 }

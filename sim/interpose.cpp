@@ -45,7 +45,7 @@ F next_definition(const char *name)
 // The device path is absolute, so openat's folder descriptor does not matter.
 bool is_tool_device(const char *path)
 {
-    return path != nullptr && sim_state_folder() != nullptr && strcmp(path, SIM_DEVICE_PATH) == 0;
+    return path != nullptr && strcmp(path, SIM_DEVICE_PATH) == 0 && sim_state_folder() != nullptr;
 }
 
 // The ways into open: plain and 64-bit, with and without a folder descriptor,
