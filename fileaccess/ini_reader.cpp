@@ -9,6 +9,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
+
 #include <cstdio>
 #include <cstring>
 
@@ -274,6 +278,197 @@ int32_t find_key(IniLines *lines, const char *section, const char *key, char *va
     return STATUS_FAILED;
 }
 
+// The text read so far decides a lookup by searching it, instead of walking
+// every line: the sections by their '[', the key by its name. Each
+// candidate is judged as the walk judges a line: the piece it stands in is
+// the fgets line of at most 511 bytes, counted from the start of its line,
+// and it counts only as the first character of that piece after its blanks.
+// NOT_DECIDED when the text read so far cannot tell (a piece or the file
+// goes on beyond it): the walk then reads on from the start.
+constexpr int32_t NOT_DECIDED = -2;
+
+struct Text {
+    const char *start;  // the file's first byte
+    const char *end;    // after the bytes read; a NUL stands there
+    bool whole;         // nothing follows `end`
+};
+
+// Where the piece that holds `at` starts.
+const char *piece_start(const Text &text, const char *at)
+{
+    const void *feed = memrchr(text.start, '\n', static_cast<size_t>(at - text.start));
+    const char *line = feed == nullptr ? text.start : static_cast<const char *>(feed) + 1;
+    return line + static_cast<size_t>(at - line) / LINE_MOST * LINE_MOST;
+}
+
+// Where the piece that starts at `start` ends: after its feed, after 511
+// bytes, or at the end of the text.
+const char *piece_end(const Text &text, const char *start)
+{
+    const auto ready = static_cast<size_t>(text.end - start);
+    const size_t most = ready < LINE_MOST ? ready : LINE_MOST;
+    const auto *feed = static_cast<const char *>(memchr(start, '\n', most));
+    return feed != nullptr ? feed + 1 : start + most;
+}
+
+bool starts_piece(const Text &text, const char *at)
+{
+    const char *start = piece_start(text, at);
+    while (start < at && is_blank_char(*start)) {
+        ++start;
+    }
+    return start == at;
+}
+
+// The parts of the piece that starts at `start`, its characters from `at`
+// on as the walk would hand them to describe_ini_line. False when the piece
+// goes on beyond the text read.
+bool describe_piece_at(const Text &text, const char *start, const char *at,
+                       char (&cut)[INI_LINE_SIZE], IniLineParts *parts)
+{
+    const auto ready = static_cast<size_t>(text.end - start);
+    if (memchr(start, '\n', ready < LINE_MOST ? ready : LINE_MOST) != nullptr ||
+        (ready < LINE_MOST && text.whole)) {
+        describe_ini_line(at, parts);  // the feed, or the NUL at the end, ends it
+        return true;
+    }
+    if (ready < LINE_MOST) {
+        return false;
+    }
+    memcpy(cut, start, LINE_MOST);
+    cut[LINE_MOST] = '\0';
+    describe_ini_line(cut + (at - start), parts);
+    return true;
+}
+
+// The next place at or after `at`, before `end`, where a '[' stands or
+// where the key may: its first byte there and its last byte `last` bytes on
+// (end when there is none). The caller judges each place. glibc's SIMD
+// searches look for one byte; this looks for two at once, 32 places a step
+// where the processor can.
+const char *next_candidate_plain(const char *at, const char *end, char first, char final,
+                                 size_t last)
+{
+    for (; at < end; ++at) {
+        if (*at == '[' ||
+            (*at == first && last < static_cast<size_t>(end - at) && at[last] == final)) {
+            return at;
+        }
+    }
+    return end;
+}
+
+#if defined(__x86_64__)
+// The places among the 32 bytes from `at` on, as 0xFF bytes.
+__attribute__((target("avx2"), always_inline)) inline __m256i places_avx2(
+    const char *at, size_t last, __m256i firsts, __m256i finals, __m256i opens)
+{
+    const __m256i heads = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at));
+    const __m256i tails = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(at + last));
+    const __m256i pairs =
+        _mm256_and_si256(_mm256_cmpeq_epi8(heads, firsts), _mm256_cmpeq_epi8(tails, finals));
+    return _mm256_or_si256(pairs, _mm256_cmpeq_epi8(heads, opens));
+}
+
+__attribute__((target("avx2"))) const char *next_candidate_avx2(const char *at, const char *end,
+                                                                char first, char final, size_t last)
+{
+    const __m256i firsts = _mm256_set1_epi8(first);
+    const __m256i finals = _mm256_set1_epi8(final);
+    const __m256i opens = _mm256_set1_epi8('[');
+    constexpr size_t STEP = sizeof(__m256i);
+    // Two steps at a time, looked at closer only where one of them holds a place.
+    while (static_cast<size_t>(end - at) >= last + 2 * STEP) {
+        const __m256i low = places_avx2(at, last, firsts, finals, opens);
+        const __m256i high = places_avx2(at + STEP, last, firsts, finals, opens);
+        const __m256i both = _mm256_or_si256(low, high);
+        if (_mm256_testz_si256(both, both) == 0) {
+            const auto low_bits = static_cast<uint32_t>(_mm256_movemask_epi8(low));
+            const auto high_bits = static_cast<uint32_t>(_mm256_movemask_epi8(high));
+            return at + __builtin_ctzll(low_bits | static_cast<uint64_t>(high_bits) << STEP);
+        }
+        at += 2 * STEP;
+    }
+    return next_candidate_plain(at, end, first, final, last);
+}
+#endif
+
+#if defined(__x86_64__)
+// Asked once; a plain variable, since a guarded static would need the C++
+// runtime, which the program does not load otherwise.
+int g_avx2 = -1;
+#endif
+
+const char *next_candidate(const char *at, const char *end, const char *key, size_t length)
+{
+#if defined(__x86_64__)
+    if (g_avx2 < 0) {
+        g_avx2 = __builtin_cpu_supports("avx2") ? 1 : 0;
+    }
+    if (g_avx2 != 0) {
+        return next_candidate_avx2(at, end, key[0], key[length - 1], length - 1);
+    }
+#endif
+    return next_candidate_plain(at, end, key[0], key[length - 1], length - 1);
+}
+
+int32_t find_in_text(const Text &text, const char *section, const char *key, char *value,
+                     bool *in_section)
+{
+    char cut[INI_LINE_SIZE];
+    IniLineParts parts;
+    // The first header of the section.
+    const char *from = text.start;
+    for (;;) {
+        const auto *open =
+            static_cast<const char *>(memchr(from, '[', static_cast<size_t>(text.end - from)));
+        if (open == nullptr) {
+            return text.whole ? STATUS_FAILED : NOT_DECIDED;
+        }
+        from = open + 1;
+        // A header names the section only if the name follows the '[' and
+        // its blanks: most other headers are passed over before the piece
+        // is looked at.
+        const char *name = open + 1;
+        while (is_blank_char(*name)) {
+            ++name;
+        }
+        if (*name != section[0] || !starts_piece(text, open)) {
+            continue;
+        }
+        const char *start = piece_start(text, open);
+        if (!describe_piece_at(text, start, open, cut, &parts)) {
+            return NOT_DECIDED;
+        }
+        if (parts.kind == INI_LINE_HEADER && is_name(parts.name, parts.name_length, section)) {
+            from = piece_end(text, start);
+            break;
+        }
+    }
+    *in_section = true;
+    // The key, unless a line that starts with '[' ends the section first.
+    const size_t length = strlen(key);
+    for (const char *at = from;; ++at) {
+        at = next_candidate(at, text.end, key, length);
+        if (at == text.end) {
+            return text.whole ? STATUS_FAILED : NOT_DECIDED;
+        }
+        if (*at == '[' && starts_piece(text, at)) {
+            return STATUS_FAILED;
+        }
+        if (memcmp(at, key, length) != 0 || !starts_piece(text, at)) {
+            continue;
+        }
+        if (!describe_piece_at(text, piece_start(text, at), at, cut, &parts)) {
+            return NOT_DECIDED;
+        }
+        if (parts.kind == INI_LINE_KEY && is_name(parts.name, parts.name_length, key)) {
+            copy_key_value(parts, value);
+            return 0;
+        }
+    }
+}
+
 // The value text of `key`, in a buffer cleared first.
 int32_t read_value_text(const char *path, const char *section, const char *key,
                         char (&text)[INI_VALUE_SIZE], IniWhere *where)
@@ -347,9 +542,19 @@ int32_t get_key_value(const char *path, const char *section, const char *key, ch
         return STATUS_FAILED;
     }
     bool in_section = false;
-    const int32_t status = where == nullptr
-                               ? find_key<false>(&lines, section, key, value, &in_section, nullptr)
-                               : find_key<true>(&lines, section, key, value, &in_section, where);
+    int32_t status = NOT_DECIDED;
+    if (where == nullptr && section != nullptr && section[0] != '\0' && key != nullptr &&
+        key[0] != '\0') {
+        read_more(&lines);
+        status = find_in_text(Text{lines.text, lines.end, lines.at_end}, section, key, value,
+                              &in_section);
+    }
+    if (status == NOT_DECIDED) {
+        in_section = false;
+        status = where == nullptr
+                     ? find_key<false>(&lines, section, key, value, &in_section, nullptr)
+                     : find_key<true>(&lines, section, key, value, &in_section, where);
+    }
     close_ini_lines(&lines);
     if (in_section && status != 0) {
         puts("keyname isn't existed");
