@@ -131,15 +131,11 @@ int32_t check_identity_keys(const ParseRun &run, const CardIdentity *card)
         uint32_t file_id = 0;
         status = look_up_number(run, PCIDID_ROW, 0, &file_id, &read);
         if (read && file_id != card->pci_device_id) {
-            status =
-                meet_problem(run, {.kind = PROBLEM_MISMATCH,
-                                   .row = PCIDID_ROW,
-                                   .value = file_id,
-                                   .expected = card->pci_device_id,
-                                   .status = STATUS_FAILED,
-                                   .where = run.report == nullptr
-                                                ? IniWhere{}
-                                                : run.report->places[key_slot(PCIDID_ROW, 0)]});
+            status = meet_problem(run, {.kind = PROBLEM_MISMATCH,
+                                        .row = PCIDID_ROW,
+                                        .value = file_id,
+                                        .expected = card->pci_device_id,
+                                        .status = STATUS_FAILED});
         } else if (read && (record->mode & MODE_PCIDID) != 0) {
             record->PCIDID = file_id;
         }
@@ -156,14 +152,11 @@ int32_t check_identity_keys(const ParseRun &run, const CardIdentity *card)
     status = look_up_number(run, METADATA_ROW, 0, &metadata, &read);
     // Against a record that lacks a value the checksum says nothing.
     if (read && metadata != checksum && (run.report == nullptr || run.report->count == 0)) {
-        return meet_problem(
-            run, {.kind = PROBLEM_MISMATCH,
-                  .row = METADATA_ROW,
-                  .value = metadata,
-                  .expected = checksum,
-                  .status = STATUS_FAILED,
-                  .where = run.report == nullptr ? IniWhere{}
-                                                 : run.report->places[key_slot(METADATA_ROW, 0)]});
+        return meet_problem(run, {.kind = PROBLEM_MISMATCH,
+                                  .row = METADATA_ROW,
+                                  .value = metadata,
+                                  .expected = checksum,
+                                  .status = STATUS_FAILED});
     }
     return status;
 }

@@ -43,7 +43,7 @@ int32_t format_load_message(const char *path, const ParseProblem *problem, char 
     return written < 0 ? STATUS_BAD_ARGUMENT : 0;
 }
 
-int32_t meet_problem(const ParseRun &run, const ParseProblem &problem)
+int32_t meet_problem(const ParseRun &run, ParseProblem problem)
 {
     if (run.report == nullptr) {
         char text[LOAD_MESSAGE_SIZE];
@@ -51,6 +51,10 @@ int32_t meet_problem(const ParseRun &run, const ParseProblem &problem)
             puts(text);
         }
         return problem.status;
+    }
+    // A key's problem carries what its lookup met, unless it says otherwise.
+    if (problem.where.answer == INI_UNASKED && problem.row != NO_KEY_ROW) {
+        problem.where = run.report->places[key_slot(problem.row, problem.element)];
     }
     if (run.report->count < PARSE_PROBLEM_MAX) {
         run.report->problems[run.report->count++] = problem;
@@ -72,10 +76,7 @@ int32_t look_up_number(const ParseRun &run, size_t row, uint32_t element, uint32
         return meet_problem(run, {.kind = PROBLEM_UNREADABLE,
                                   .row = static_cast<uint16_t>(row),
                                   .element = static_cast<uint8_t>(element),
-                                  .value = 0,
-                                  .expected = 0,
-                                  .status = status,
-                                  .where = where == nullptr ? IniWhere{} : *where});
+                                  .status = status});
     }
     if (run.report != nullptr) {
         run.report->values[key_slot(row, element)] = *value;

@@ -55,8 +55,9 @@ struct ParseRun {
 };
 
 // A load prints the problem's line and stops with its status; a check notes
-// it and goes on with 0.
-int32_t meet_problem(const ParseRun &run, const ParseProblem &problem);
+// it, with its key's place from the report unless `where` is given, and
+// goes on with 0.
+int32_t meet_problem(const ParseRun &run, ParseProblem problem);
 
 // Element `element` of the key at `row`, looked up as a number in its
 // section. 0 with `*read` set and the value; a lookup that fails is met as

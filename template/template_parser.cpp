@@ -24,28 +24,17 @@ int32_t read_number(const ParseRun &run, size_t row, uint32_t element)
     const TemplateKey &key = TEMPLATE_KEYS[row];
     uint32_t value = 0;
     bool read = false;
-    int32_t status = 0;
-    // A device or FIFO would never end as a template: it is refused before
-    // the first lookup, as a file that cannot be opened.
-    if (row == VERSION_ROW && check_ini_file(run.path) != 0) {
-        ParseProblem problem{.kind = PROBLEM_UNREADABLE, .row = 0, .status = STATUS_FAILED};
-        problem.where.answer = INI_NO_FILE;
-        return meet_problem(run, problem);
-    }
-    status = look_up_number(run, row, element, &value, &read);
+    const int32_t status = look_up_number(run, row, element, &value, &read);
     if (!read) {
         return status;
     }
     if (value > key.bound) {
-        return meet_problem(
-            run, {.kind = PROBLEM_OUT_OF_RANGE,
-                  .row = static_cast<uint16_t>(row),
-                  .element = static_cast<uint8_t>(element),
-                  .value = value,
-                  .expected = key.bound,
-                  .status = STATUS_FAILED,
-                  .where = run.report == nullptr ? IniWhere{}
-                                                 : run.report->places[key_slot(row, element)]});
+        return meet_problem(run, {.kind = PROBLEM_OUT_OF_RANGE,
+                                  .row = static_cast<uint16_t>(row),
+                                  .element = static_cast<uint8_t>(element),
+                                  .value = value,
+                                  .expected = key.bound,
+                                  .status = STATUS_FAILED});
     }
     if (key.kind == KEY_VERSION) {
         run.record->mode = value >> 1;  // the lowest bit of VERSION has no meaning
@@ -65,10 +54,9 @@ int32_t read_key(const ParseRun &run, size_t row)
             get_string_key_value(run.path, section_name(key.section), key.name,
                                  reinterpret_cast<char *>(run.record) + key.offset, where);
         if (status != 0) {
-            return meet_problem(run, {.kind = PROBLEM_UNREADABLE,
-                                      .row = static_cast<uint16_t>(row),
-                                      .status = status,
-                                      .where = where == nullptr ? IniWhere{} : *where});
+            return meet_problem(
+                run,
+                {.kind = PROBLEM_UNREADABLE, .row = static_cast<uint16_t>(row), .status = status});
         }
         return 0;
     }
@@ -103,7 +91,16 @@ int32_t parse_mode_tables(const ParseRun &run)
 // the mode 0, so the basic keys are still looked at.
 int32_t read_template_keys(const ParseRun &run)
 {
-    int32_t status = read_key(run, VERSION_ROW);
+    int32_t status = 0;
+    // A device or FIFO would never end as a template: it is refused before
+    // the first lookup, as a file that cannot be opened.
+    if (check_ini_file(run.path) != 0) {
+        ParseProblem problem{.kind = PROBLEM_UNREADABLE, .row = VERSION_ROW};
+        problem.where.answer = INI_NO_FILE;
+        status = meet_problem(run, problem);
+    } else {
+        status = read_key(run, VERSION_ROW);
+    }
     for (size_t row = 0; row < TEMPLATE_KEY_COUNT && status == 0; ++row) {
         if (TEMPLATE_KEYS[row].mode_bit == 0 && is_record_key(TEMPLATE_KEYS[row])) {
             status = read_key(run, row);
