@@ -9,8 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "bounded/shown_text.h"
-
 namespace {
 
 // The temporary file of the run, for the signal handler to remove.
@@ -57,20 +55,10 @@ void release_signals(const sigset_t &before)
     sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
-// A name written into a message, its control bytes as \xHH.
-const char *shown(const char *name, char (&out)[PATH_MAX * 4])
-{
-    if (show_text(name, strlen(name), out, sizeof(out), SHOW_C0_C1) < 0) {
-        snprintf(out, sizeof(out), "%s", "(a name too long to show)");
-    }
-    return out;
-}
-
 void say_errno(char (&why)[REPLACE_TROUBLE_SIZE], const char *what, const char *path)
 {
     const int error = errno;
-    char name[PATH_MAX * 4];
-    snprintf(why, sizeof(why), "%s %s: %s", what, shown(path, name), strerror(error));
+    snprintf(why, sizeof(why), "%s %s: %s", what, path, strerror(error));
 }
 
 // The folder part of `path`, "." when it has none.
@@ -131,8 +119,7 @@ int32_t read_link(const char *link, const char *folder, char (&next)[PATH_MAX],
     const int written = text[0] == '/' ? snprintf(next, sizeof(next), "%s", text)
                                        : snprintf(next, sizeof(next), "%s/%s", folder, text);
     if (written < 0 || static_cast<size_t>(written) >= sizeof(next)) {
-        char name[PATH_MAX * 4];
-        snprintf(why, sizeof(why), "%s: the path it leads to is too long", shown(link, name));
+        snprintf(why, sizeof(why), "%s: the path it leads to is too long", link);
         return -1;
     }
     return 0;
@@ -143,10 +130,9 @@ int32_t read_link(const char *link, const char *folder, char (&next)[PATH_MAX],
 int32_t resolve_replace_target(const char *name, bool may_be_new, ReplaceTarget *target,
                                char (&why)[REPLACE_TROUBLE_SIZE])
 {
-    char shown_name[PATH_MAX * 4];
     target->exists = false;
     if (strlen(name) >= sizeof(target->path)) {
-        snprintf(why, sizeof(why), "%s: the path is too long", shown(name, shown_name));
+        snprintf(why, sizeof(why), "%s: the path is too long", name);
         return -1;
     }
     snprintf(target->path, sizeof(target->path), "%s", name);
@@ -157,13 +143,13 @@ int32_t resolve_replace_target(const char *name, bool may_be_new, ReplaceTarget 
                 return 0;
             }
             const int error = errno;
-            snprintf(why, sizeof(why), "%s: %s", shown(target->path, shown_name), strerror(error));
+            snprintf(why, sizeof(why), "%s: %s", target->path, strerror(error));
             return -1;
         }
         if (!S_ISLNK(state.st_mode)) {
             if (!S_ISREG(state.st_mode)) {
-                snprintf(why, sizeof(why), "%s is %s, not a regular file",
-                         shown(target->path, shown_name), kind_of(state.st_mode));
+                snprintf(why, sizeof(why), "%s is %s, not a regular file", target->path,
+                         kind_of(state.st_mode));
                 return -1;
             }
             target->exists = true;
@@ -176,7 +162,7 @@ int32_t resolve_replace_target(const char *name, bool may_be_new, ReplaceTarget 
             snprintf(why, sizeof(why),
                      "%s is a symbolic link in a sticky folder that anyone may write to, owned "
                      "by neither you nor the folder's owner; it is not followed",
-                     shown(target->path, shown_name));
+                     target->path);
             return -1;
         }
         char next[PATH_MAX];
@@ -185,7 +171,7 @@ int32_t resolve_replace_target(const char *name, bool may_be_new, ReplaceTarget 
         }
         memcpy(target->path, next, sizeof(next));
     }
-    snprintf(why, sizeof(why), "%s: %s", shown(name, shown_name), strerror(ELOOP));
+    snprintf(why, sizeof(why), "%s: %s", name, strerror(ELOOP));
     return -1;
 }
 
@@ -211,8 +197,7 @@ int32_t start_replacing(const char *target, ReplacedFile *file, char (&why)[REPL
         snprintf(file->temp, sizeof(file->temp), "%s/.%.*s%s", folder, kept, base, TEMP_SUFFIX);
     if (length < 0 || static_cast<size_t>(length) >= sizeof(file->temp) ||
         strlen(target) >= sizeof(file->target)) {
-        char name[PATH_MAX * 4];
-        snprintf(why, sizeof(why), "%s: the path is too long", shown(target, name));
+        snprintf(why, sizeof(why), "%s: the path is too long", target);
         return -1;
     }
     snprintf(file->target, sizeof(file->target), "%s", target);
@@ -277,9 +262,7 @@ int32_t finish_replacing(ReplacedFile *file, mode_t mode, const struct stat *own
     struct stat now {};
     if (unchanged != nullptr &&
         (stat(file->target, &now) != 0 || !same_file_state(*unchanged, now))) {
-        char name[PATH_MAX * 4];
-        snprintf(why, sizeof(why), "%s changed meanwhile; it was left as it is",
-                 shown(file->target, name));
+        snprintf(why, sizeof(why), "%s changed meanwhile; it was left as it is", file->target);
         abandon_replacing(file);
         return -1;
     }

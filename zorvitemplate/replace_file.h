@@ -9,6 +9,8 @@
 #include <cstddef>
 #include <cstdint>
 
+// Why a step failed, names as given: the message is for say(), which shows
+// their control bytes.
 constexpr size_t REPLACE_TROUBLE_SIZE = PATH_MAX + 256;
 
 // Where a file named by the user really lies. Symbolic links are followed
