@@ -249,8 +249,8 @@ bool warning_kept(const FindingList *list)
     return list->warnings < WARNING_MAX;
 }
 
-void add_finding(FindingList *list, uint32_t line, bool error, int16_t problem, size_t slot,
-                 const char *format, ...)
+void add_finding_v(FindingList *list, uint32_t line, bool error, int16_t problem, size_t slot,
+                   const char *format, va_list args)
 {
     if (!error && !warning_kept(list)) {
         ++list->dropped;
@@ -265,9 +265,15 @@ void add_finding(FindingList *list, uint32_t line, bool error, int16_t problem, 
     finding->problem = problem;
     finding->slot = static_cast<uint16_t>(slot);
     list->warnings += error ? 0 : 1;
+    vsnprintf(finding->text, sizeof(finding->text), format, args);
+}
+
+void add_finding(FindingList *list, uint32_t line, bool error, int16_t problem, size_t slot,
+                 const char *format, ...)
+{
     va_list args;
     va_start(args, format);
-    vsnprintf(finding->text, sizeof(finding->text), format, args);
+    add_finding_v(list, line, error, problem, slot, format, args);
     va_end(args);
 }
 

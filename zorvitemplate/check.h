@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 
@@ -84,6 +85,8 @@ void say_errors(const char *path, const CheckResult *result);
 bool warning_kept(const FindingList *list);
 void add_finding(FindingList *list, uint32_t line, bool error, int16_t problem, size_t slot,
                  const char *format, ...) __attribute__((format(printf, 6, 7)));
+void add_finding_v(FindingList *list, uint32_t line, bool error, int16_t problem, size_t slot,
+                   const char *format, va_list args) __attribute__((format(printf, 6, 0)));
 
 // The pass over the lines: warnings for what a load passes over, and where
 // each key stands (`seen`). 0, or -1 when the file cannot be read.

@@ -102,17 +102,10 @@ void warn(Pass *pass, size_t slot, const char *format, ...) __attribute__((forma
 
 void warn(Pass *pass, size_t slot, const char *format, ...)
 {
-    FindingList *list = &pass->result->findings;
-    if (!warning_kept(list)) {
-        ++list->dropped;
-        return;
-    }
-    char text[FINDING_TEXT_SIZE];
     va_list args;
     va_start(args, format);
-    vsnprintf(text, sizeof(text), format, args);
+    add_finding_v(&pass->result->findings, pass->line, false, NO_PROBLEM, slot, format, args);
     va_end(args);
-    add_finding(list, pass->line, false, NO_PROBLEM, slot, "%s", text);
 }
 
 void take_header(Pass *pass, const IniLineParts &parts)
