@@ -257,6 +257,14 @@ void serve_template(const char *state, const std::string &card, RequestKind kind
     memcpy(out, &reply, sizeof(reply));
 }
 
+// A template request whose record carries the store flag is a store.
+RequestKind kind_of(const RequestShape &shape, const ResourceTemplate *record)
+{
+    const bool store =
+        shape.kind == RequestKind::FETCH && record != nullptr && (record->flags & 1u) != 0;
+    return store ? RequestKind::STORE : shape.kind;
+}
+
 // The kind of a request the driver knows, read without trusting the sizes;
 // false for any other.
 bool request_kind(const ToolMessage &message, RequestKind *kind)
@@ -265,15 +273,12 @@ bool request_kind(const ToolMessage &message, RequestKind *kind)
     if (shape == nullptr) {
         return false;
     }
-    *kind = shape->kind;
-    if (shape->kind == RequestKind::FETCH && message.in_buf != nullptr &&
-        message.in_size == RECORD_SIZE) {
-        ResourceTemplate record;
+    ResourceTemplate record{};
+    const bool whole = message.in_buf != nullptr && message.in_size == RECORD_SIZE;
+    if (whole) {
         memcpy(&record, message.in_buf, sizeof(record));
-        if ((record.flags & 1u) != 0) {
-            *kind = RequestKind::STORE;
-        }
     }
+    *kind = kind_of(*shape, whole ? &record : nullptr);
     return true;
 }
 
@@ -319,8 +324,7 @@ int serve(const char *state, ToolMessage *message, std::string *arrived, int *er
     arrived->assign(reinterpret_cast<const char *>(in), message->in_size);
 
     const auto *record = reinterpret_cast<const ResourceTemplate *>(in);
-    bool store = shape->kind == RequestKind::FETCH && (record->flags & 1u) != 0;
-    RequestKind kind = store ? RequestKind::STORE : shape->kind;
+    const RequestKind kind = kind_of(*shape, record);
     if (fault_set(state, "ioctl-", kind, nullptr)) {
         *error = EIO;
         return -1;
