@@ -563,14 +563,24 @@ int32_t get_key_value(const char *path, const char *section, const char *key, ch
     return status;
 }
 
-int32_t convert_uint_value(const char *text, uint32_t *value)
+int32_t convert_uint_value(const char *text, uint32_t *value, size_t *length)
 {
     const char *number = skip_blanks(text);
     // No octal form: a leading 0 without x is an ordinary decimal digit.
-    const int32_t converted = (number[0] == '0' && (number[1] == 'x' || number[1] == 'X'))
-                                  ? sscanf_s(number + 2, "%x", value)
-                                  : sscanf_s(number, "%u", value);
-    return converted == 1 ? 0 : STATUS_FAILED;
+    const bool hex = number[0] == '0' && (number[1] == 'x' || number[1] == 'X');
+    const char *digits = hex ? number + 2 : number;
+    // A load asks no length, and its 333 conversions spare the %n.
+    int taken = 0;
+    const int32_t converted = length == nullptr
+                                  ? sscanf_s(digits, hex ? "%x" : "%u", value)
+                                  : sscanf_s(digits, hex ? "%x%n" : "%u%n", value, &taken);
+    if (converted != 1) {
+        return STATUS_FAILED;
+    }
+    if (length != nullptr) {
+        *length = static_cast<size_t>(digits - text) + static_cast<size_t>(taken);
+    }
+    return 0;
 }
 
 int32_t get_uint_key_value(const char *path, const char *section, const char *key, uint32_t *value,

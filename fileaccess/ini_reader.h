@@ -56,8 +56,9 @@ int32_t get_uint_key_value(const char *path, const char *section, const char *ke
 int32_t get_string_key_value(const char *path, const char *section, const char *key, char *value,
                              IniWhere *where = nullptr);
 // A value text as get_uint_key_value converts it: 0x or 0X and hexadecimal,
-// else decimal, by sscanf_s; 0, or -1 when it holds no number.
-int32_t convert_uint_value(const char *text, uint32_t *value);
+// else decimal, by sscanf_s; 0, or -1 when it holds no number. `length`,
+// when given, receives how many characters of `text` the number took.
+int32_t convert_uint_value(const char *text, uint32_t *value, size_t *length = nullptr);
 
 // An open template file, read into `text` as its lines are asked for. It
 // hands out the lines fgets would store in a buffer of INI_LINE_SIZE bytes:

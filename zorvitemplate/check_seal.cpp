@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "bounded/bounded.h"
+#include "fileaccess/ini_reader.h"
 #include "template/template_parser.h"
 #include "zorvitemplate/check.h"
 #include "zorvitemplate/commands.h"
@@ -92,16 +92,13 @@ int32_t copy_range(int fd, uint64_t from, uint64_t to, ReplacedFile *file,
 // no number.
 size_t number_length(const IniWhere &where)
 {
-    const char *text = where.value;
-    const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
     uint32_t number = 0;
-    int taken = 0;
-    const int32_t read =
-        hex ? sscanf_s(text + 2, "%x%n", &number, &taken) : sscanf_s(text, "%u%n", &number, &taken);
-    if (read != 1 || where.value_length >= INI_VALUE_SIZE) {
+    size_t length = 0;
+    if (where.value_length >= INI_VALUE_SIZE ||
+        convert_uint_value(where.value, &number, &length) != 0) {
         return where.value_length;
     }
-    return static_cast<size_t>(taken) + (hex ? 2 : 0);
+    return length;
 }
 
 // The file with the number of its METADATA replaced, or a METADATA line
