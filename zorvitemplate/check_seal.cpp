@@ -75,7 +75,7 @@ int32_t copy_range(int fd, uint64_t from, uint64_t to, ReplacedFile *file,
             continue;
         }
         if (got <= 0) {
-            snprintf(why, sizeof(why), "%s: cannot be read again (%s)", file->target,
+            snprintf(why, sizeof(why), "%s: cannot be read again (%s)", file->target->path,
                      got < 0 ? strerror(errno) : "it became shorter");
             return -1;
         }
@@ -131,11 +131,11 @@ int32_t write_sealed(int fd, const CheckResult &check, ReplacedFile *file,
     return 0;
 }
 
-int seal_file(const CommandOptions &options, const char *target)
+int seal_file(const CommandOptions &options, const ReplaceTarget *target)
 {
     const uint32_t checksum = g_check.report.checksum;
     char why[REPLACE_TROUBLE_SIZE];
-    const int fd = open(target, O_RDONLY | O_CLOEXEC);
+    const int fd = openat(target->folder, target->name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     struct stat state {};
     if (fd < 0 || fstat(fd, &state) != 0 || !same_file_state(g_check.file_state, state)) {
         say("%s: changed while it was read; it was left as it is", options.file);
@@ -240,5 +240,5 @@ int run_seal(const CommandOptions &options)
         say("%s: not sealed", options.file);
         return EXIT_NO;
     }
-    return seal_file(options, target.path);
+    return seal_file(options, &target);
 }

@@ -183,7 +183,7 @@ int write_export(const ReplaceTarget *target, size_t length)
     }
     char why[REPLACE_TROUBLE_SIZE];
     ReplacedFile file{};
-    if (start_replacing(target->path, &file, why) != 0 ||
+    if (start_replacing(target, &file, why) != 0 ||
         write_replacing(&file, g_text, length, why) != 0 ||
         finish_replacing(&file, EXPORT_MODE, nullptr, nullptr, why) != 0) {
         if (file.fd >= 0) {

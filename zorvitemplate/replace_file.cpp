@@ -1,29 +1,31 @@
 #include "zorvitemplate/replace_file.h"
 
 #include <fcntl.h>
+#include <sys/random.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 namespace {
 
 // The temporary file of the run, for the signal handler to remove.
-char g_pending_temp[PATH_MAX];
+int g_pending_folder = -1;
+char g_pending_temp[NAME_MAX + 1];
 volatile sig_atomic_t g_pending = 0;
 constexpr int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // Links followed from one name at most, as the kernel counts them.
 constexpr int LINK_HOPS_MAX = 40;
 constexpr const char *TEMP_SUFFIX = ".XXXXXX";
 constexpr size_t TEMP_EXTRA = 1 + 7;  // the leading '.' and the suffix
+constexpr int FOLDER_FLAGS = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 void remove_pending_and_die(int signal_number)
 {
     if (g_pending != 0) {
-        unlink(g_pending_temp);
+        unlinkat(g_pending_folder, g_pending_temp, 0);
     }
     signal(signal_number, SIG_DFL);
     raise(signal_number);
@@ -74,104 +76,117 @@ void folder_of(const char *path, char (&folder)[PATH_MAX])
     }
 }
 
-const char *kind_of(mode_t mode)
+// Puts the text of the link that stands at path[*at, end) in its place,
+// when the kernel's rule for a link in that folder lets it be followed.
+int32_t follow_link(ReplaceTarget *target, size_t *at, size_t end,
+                    char (&why)[REPLACE_TROUBLE_SIZE])
 {
-    if (S_ISDIR(mode)) {
-        return "a folder";
-    }
-    if (S_ISCHR(mode)) {
-        return "a character device";
-    }
-    if (S_ISBLK(mode)) {
-        return "a block device";
-    }
-    if (S_ISFIFO(mode)) {
-        return "a FIFO";
-    }
-    if (S_ISSOCK(mode)) {
-        return "a socket";
-    }
-    return "not a regular file";
-}
-
-// The kernel's rule for following a link that lies in `folder`.
-bool may_follow(const struct stat &link, const char *folder)
-{
+    char *path = target->path;
     struct stat place {};
-    if (stat(folder, &place) != 0) {
-        return false;
+    const bool open_to_all = fstat(target->folder, &place) != 0 ||
+                             ((place.st_mode & S_ISVTX) != 0 && (place.st_mode & S_IWOTH) != 0);
+    const uid_t owner = target->state.st_uid;
+    if (open_to_all && owner != geteuid() && owner != place.st_uid) {
+        snprintf(why, sizeof(why),
+                 "%.*s is a symbolic link in a sticky folder that anyone may write to, owned "
+                 "by neither you nor the folder's owner; it is not followed",
+                 static_cast<int>(end), path);
+        return -1;
     }
-    const bool open_to_all = (place.st_mode & S_ISVTX) != 0 && (place.st_mode & S_IWOTH) != 0;
-    return !open_to_all || link.st_uid == geteuid() || link.st_uid == place.st_uid;
-}
-
-// The path `link` (in `folder`) points to.
-int32_t read_link(const char *link, const char *folder, char (&next)[PATH_MAX],
-                  char (&why)[REPLACE_TROUBLE_SIZE])
-{
     char text[PATH_MAX];
-    const ssize_t length = readlink(link, text, sizeof(text) - 1);
+    const ssize_t length = readlinkat(target->folder, target->name, text, sizeof(text) - 1);
     if (length < 0) {
-        say_errno(why, "cannot read the link", link);
         return -1;
     }
     text[length] = '\0';
-    const int written = text[0] == '/' ? snprintf(next, sizeof(next), "%s", text)
-                                       : snprintf(next, sizeof(next), "%s/%s", folder, text);
+    // A relative link reads on from its own folder, "./" when the name had none.
+    const bool absolute = text[0] == '/';
+    char next[PATH_MAX];
+    const int written =
+        snprintf(next, sizeof(next), "%.*s%s%s%s", absolute ? 0 : static_cast<int>(*at), path,
+                 !absolute && *at == 0 ? "./" : "", text, path + end);
     if (written < 0 || static_cast<size_t>(written) >= sizeof(next)) {
-        snprintf(why, sizeof(why), "%s: the path it leads to is too long", link);
+        errno = ENAMETOOLONG;
         return -1;
+    }
+    memcpy(path, next, sizeof(next));
+    if (absolute) {
+        close(target->folder);
+        target->folder = open("/", FOLDER_FLAGS);
+        *at = 0;
     }
     return 0;
 }
 
 }  // namespace
 
-int32_t resolve_replace_target(const char *name, bool may_be_new, ReplaceTarget *target,
+int32_t check_regular(const char *path, mode_t mode, char *why, size_t size)
+{
+    static constexpr struct {
+        mode_t type;
+        const char *kind;
+    } KINDS[] = {{S_IFDIR, "a folder"},       {S_IFCHR, "a character device"},
+                 {S_IFBLK, "a block device"}, {S_IFIFO, "a FIFO"},
+                 {S_IFSOCK, "a socket"},      {S_IFLNK, "a symbolic link"}};
+    for (const auto &kind : KINDS) {
+        if ((mode & S_IFMT) == kind.type) {
+            snprintf(why, size, "%s is %s, not a regular file", path, kind.kind);
+            return -1;
+        }
+    }
+    return 0;
+}
+
+int32_t resolve_replace_target(const char *given, bool may_be_new, ReplaceTarget *target,
                                char (&why)[REPLACE_TROUBLE_SIZE])
 {
+    char *path = target->path;
     target->exists = false;
-    if (strlen(name) >= sizeof(target->path)) {
-        snprintf(why, sizeof(why), "%s: the path is too long", name);
+    why[0] = '\0';
+    if (strlen(given) >= sizeof(target->path)) {
+        snprintf(why, sizeof(why), "%s: the path is too long", given);
         return -1;
     }
-    snprintf(target->path, sizeof(target->path), "%s", name);
-    for (int hop = 0; hop <= LINK_HOPS_MAX; ++hop) {
-        struct stat state {};
-        if (lstat(target->path, &state) != 0) {
-            if (errno == ENOENT && may_be_new) {
+    snprintf(path, sizeof(target->path), "%s", given);
+    // One component at a time, each looked at without following it, from
+    // the folder before it held open.
+    target->folder = open(path[0] == '/' ? "/" : ".", FOLDER_FLAGS);
+    size_t at = 0;
+    int hops = 0;
+    while (target->folder >= 0 && hops <= LINK_HOPS_MAX) {
+        at += strspn(path + at, "/");
+        const size_t length = strcspn(path + at, "/");
+        const size_t end = at + length;
+        const bool last = path[end] == '\0';
+        // An empty last component ("/", "dir/") is the folder itself.
+        snprintf(target->name, sizeof(target->name), "%.*s%s", static_cast<int>(length), path + at,
+                 length == 0 ? "." : "");
+        if (fstatat(target->folder, target->name, &target->state, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT && last && may_be_new) {
                 return 0;
             }
-            const int error = errno;
-            snprintf(why, sizeof(why), "%s: %s", target->path, strerror(error));
-            return -1;
+            break;
         }
-        if (!S_ISLNK(state.st_mode)) {
-            if (!S_ISREG(state.st_mode)) {
-                snprintf(why, sizeof(why), "%s is %s, not a regular file", target->path,
-                         kind_of(state.st_mode));
-                return -1;
+        if (S_ISLNK(target->state.st_mode)) {
+            ++hops;
+            if (follow_link(target, &at, end, why) != 0) {
+                break;
             }
+            continue;
+        }
+        if (last) {
             target->exists = true;
-            target->state = state;
-            return 0;
+            return check_regular(path, target->state.st_mode, why, sizeof(why));
         }
-        char folder[PATH_MAX];
-        folder_of(target->path, folder);
-        if (!may_follow(state, folder)) {
-            snprintf(why, sizeof(why),
-                     "%s is a symbolic link in a sticky folder that anyone may write to, owned "
-                     "by neither you nor the folder's owner; it is not followed",
-                     target->path);
-            return -1;
-        }
-        char next[PATH_MAX];
-        if (read_link(target->path, folder, next, why) != 0) {
-            return -1;
-        }
-        memcpy(target->path, next, sizeof(next));
+        const int next = openat(target->folder, target->name, FOLDER_FLAGS);
+        close(target->folder);
+        target->folder = next;
+        at = end;
     }
-    snprintf(why, sizeof(why), "%s: %s", name, strerror(ELOOP));
+    if (why[0] == '\0') {
+        const int error = target->folder >= 0 && hops > LINK_HOPS_MAX ? ELOOP : errno;
+        snprintf(why, sizeof(why), "%s: %s", path, strerror(error));
+    }
     return -1;
 }
 
@@ -184,33 +199,39 @@ bool same_file_state(const struct stat &before, const struct stat &now)
            before.st_ctim.tv_nsec == now.st_ctim.tv_nsec;
 }
 
-int32_t start_replacing(const char *target, ReplacedFile *file, char (&why)[REPLACE_TROUBLE_SIZE])
+int32_t start_replacing(const ReplaceTarget *target, ReplacedFile *file,
+                        char (&why)[REPLACE_TROUBLE_SIZE])
 {
     file->fd = -1;
+    file->target = target;
     char folder[PATH_MAX];
-    folder_of(target, folder);
-    const char *slash = strrchr(target, '/');
-    const char *base = (slash == nullptr) ? target : slash + 1;
+    folder_of(target->path, folder);
     // ".NAME.XXXXXX", the name cut so that the whole fits NAME_MAX.
-    const int kept = static_cast<int>(strnlen(base, NAME_MAX - TEMP_EXTRA));
-    const int length =
-        snprintf(file->temp, sizeof(file->temp), "%s/.%.*s%s", folder, kept, base, TEMP_SUFFIX);
-    if (length < 0 || static_cast<size_t>(length) >= sizeof(file->temp) ||
-        strlen(target) >= sizeof(file->target)) {
-        snprintf(why, sizeof(why), "%s: the path is too long", target);
+    const int kept = static_cast<int>(strnlen(target->name, NAME_MAX - TEMP_EXTRA));
+    const int length = snprintf(file->temp, sizeof(file->temp), "%s/.%.*s%s", folder, kept,
+                                target->name, TEMP_SUFFIX);
+    if (length < 0 || static_cast<size_t>(length) >= sizeof(file->temp)) {
+        snprintf(why, sizeof(why), "%s: the path is too long", target->path);
         return -1;
     }
-    snprintf(file->target, sizeof(file->target), "%s", target);
+    file->temp_name = file->temp + length - (kept + TEMP_EXTRA);
     const sigset_t before = hold_signals();
     watch_signals(true);
-    file->fd = mkostemp(file->temp, O_CLOEXEC);
+    // O_EXCL and a name nobody can foresee: another user's file or link of
+    // that name is never opened.
+    uint32_t bits = 0;
+    bits = getrandom(&bits, sizeof(bits), GRND_NONBLOCK) == sizeof(bits) ? bits : 0;
+    snprintf(file->temp + length - 6, 7, "%06x", bits & 0xFFFFFFu);
+    file->fd = openat(target->folder, file->temp_name,
+                      O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (file->fd < 0) {
         say_errno(why, "cannot create a file in", folder);
         watch_signals(false);
         release_signals(before);
         return -1;
     }
-    memcpy(g_pending_temp, file->temp, sizeof(g_pending_temp));
+    g_pending_folder = target->folder;
+    snprintf(g_pending_temp, sizeof(g_pending_temp), "%s", file->temp_name);
     g_pending = 1;
     release_signals(before);
     return 0;
@@ -259,16 +280,18 @@ int32_t finish_replacing(ReplacedFile *file, mode_t mode, const struct stat *own
         abandon_replacing(file);
         return -1;
     }
+    const ReplaceTarget *target = file->target;
     struct stat now {};
     if (unchanged != nullptr &&
-        (stat(file->target, &now) != 0 || !same_file_state(*unchanged, now))) {
-        snprintf(why, sizeof(why), "%s changed meanwhile; it was left as it is", file->target);
+        (fstatat(target->folder, target->name, &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+         !same_file_state(*unchanged, now))) {
+        snprintf(why, sizeof(why), "%s changed meanwhile; it was left as it is", target->path);
         abandon_replacing(file);
         return -1;
     }
     const sigset_t before = hold_signals();
-    if (rename(file->temp, file->target) != 0) {
-        say_errno(why, "cannot rename the new file to", file->target);
+    if (renameat(target->folder, file->temp_name, target->folder, target->name) != 0) {
+        say_errno(why, "cannot rename the new file to", target->path);
         release_signals(before);
         abandon_replacing(file);
         return -1;
@@ -277,9 +300,7 @@ int32_t finish_replacing(ReplacedFile *file, mode_t mode, const struct stat *own
     watch_signals(false);
     release_signals(before);
     // The rename lasts once the folder is on disk too.
-    char folder[PATH_MAX];
-    folder_of(file->target, folder);
-    const int folder_fd = open(folder, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int folder_fd = openat(target->folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder_fd >= 0) {
         fsync(folder_fd);
         close(folder_fd);
@@ -294,7 +315,7 @@ void abandon_replacing(ReplacedFile *file)
         close(file->fd);
         file->fd = -1;
     }
-    unlink(file->temp);
+    unlinkat(file->target->folder, file->temp_name, 0);
     g_pending = 0;
     watch_signals(false);
     release_signals(before);

@@ -13,33 +13,41 @@
 // their control bytes.
 constexpr size_t REPLACE_TROUBLE_SIZE = PATH_MAX + 256;
 
-// Where a file named by the user really lies. Symbolic links are followed
-// as the kernel's protected_symlinks rule follows them: a link in a sticky
-// folder that anyone may write to is followed only when it belongs to the
-// caller or to the folder's owner, so that another user's link cannot point
-// the write at a file of theirs choosing. A name that is, or leads to, a
-// folder, device, FIFO or socket is refused, and so is a missing one unless
-// `may_be_new`. `exists` tells whether `target` names a file already, and
-// `state` is then its stat.
+// Where a file named by the user really lies: its folder, opened once by a
+// walk over every component of the name, and its name there. Every later
+// step goes through that folder, so nothing on the path can change under
+// them. Each symbolic link met, at any component, is followed as the
+// kernel's protected_symlinks rule follows links, whatever the machine's
+// setting: a link in a sticky folder that anyone may write to is followed
+// only when it belongs to the caller or to the folder's owner, so that
+// another user's link cannot point the write at a file of their choosing.
+// A name that is, or leads to, a folder, device, FIFO or socket is refused,
+// and so is a missing one unless `may_be_new`. `path` is the name with the
+// links met put in, for messages; `exists` tells whether the file is there
+// already, and `state` is then its lstat.
 struct ReplaceTarget {
+    int folder;
+    char name[PATH_MAX];  // a name too long is the kernel's to refuse
     char path[PATH_MAX];
     bool exists;
     struct stat state;
 };
 
-int32_t resolve_replace_target(const char *name, bool may_be_new, ReplaceTarget *target,
+int32_t resolve_replace_target(const char *given, bool may_be_new, ReplaceTarget *target,
                                char (&why)[REPLACE_TROUBLE_SIZE]);
 
 struct ReplacedFile {
     int fd;
-    char temp[PATH_MAX];
-    char target[PATH_MAX];
+    const ReplaceTarget *target;
+    char temp[PATH_MAX];    // the temporary file, as shown
+    const char *temp_name;  // its name in the target's folder, inside `temp`
 };
 
-// Creates the temporary file next to `target` (mode 0600), named after it
-// within NAME_MAX. On SIGINT, SIGTERM, SIGHUP or SIGQUIT it is removed
+// Creates the temporary file next to the target (mode 0600), named after
+// it within NAME_MAX. On SIGINT, SIGTERM, SIGHUP or SIGQUIT it is removed
 // before the program ends: those signals wait while it is made and named.
-int32_t start_replacing(const char *target, ReplacedFile *file, char (&why)[REPLACE_TROUBLE_SIZE]);
+int32_t start_replacing(const ReplaceTarget *target, ReplacedFile *file,
+                        char (&why)[REPLACE_TROUBLE_SIZE]);
 int32_t write_replacing(ReplacedFile *file, const void *data, size_t size,
                         char (&why)[REPLACE_TROUBLE_SIZE]);
 // With `owner`, gives the file its owner and group, then `mode` (in that
@@ -52,3 +60,5 @@ void abandon_replacing(ReplacedFile *file);
 
 // The same file, untouched since `before` was taken.
 bool same_file_state(const struct stat &before, const struct stat &now);
+// 0 for a regular file; else -1, and `why` says what `path` is instead.
+int32_t check_regular(const char *path, mode_t mode, char *why, size_t size);

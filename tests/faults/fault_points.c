@@ -12,8 +12,9 @@
  *
  * Calls made while the card simulator works for the program (its
  * zorvisim_busy is set) are the stand-in driver's, and are neither counted
- * nor failed. libfiu wraps neither mkdir nor flock, so this library adds
- * them as points of its kind, "posix/io/dir/mkdir" and "posix/io/lock/flock".
+ * nor failed. libfiu wraps neither mkdir, flock, openat nor renameat, so this
+ * library adds them as points of its kind, "posix/io/dir/mkdir",
+ * "posix/io/lock/flock", "posix/io/oc/openat" and "posix/io/dir/renameat".
  * And it lets sleep return at once: a load whose result record cannot take
  * its lock waits a second after each of three tries, which would make the
  * walk last an hour; what a run leaves behind does not depend on the wait. */
@@ -24,6 +25,7 @@
 #include <fcntl.h>
 #include <fiu-control.h>
 #include <fiu.h>
+#include <stdarg.h>
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -113,6 +115,28 @@ int flock(int fd, int operation)
         real = (int (*)(int, int))dlsym(RTLD_NEXT, "flock");
     }
     return failed("posix/io/lock/flock") ? -1 : real(fd, operation);
+}
+
+int openat(int folder, const char *path, int flags, ...)
+{
+    static int (*real)(int, const char *, int, ...);
+    if (real == NULL) {
+        real = (int (*)(int, const char *, int, ...))dlsym(RTLD_NEXT, "openat");
+    }
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(args, mode_t) : 0;
+    va_end(args);
+    return failed("posix/io/oc/openat") ? -1 : real(folder, path, flags, mode);
+}
+
+int renameat(int old_folder, const char *old_path, int new_folder, const char *new_path)
+{
+    static int (*real)(int, const char *, int, const char *);
+    if (real == NULL) {
+        real = (int (*)(int, const char *, int, const char *))dlsym(RTLD_NEXT, "renameat");
+    }
+    return failed("posix/io/dir/renameat") ? -1 : real(old_folder, old_path, new_folder, new_path);
 }
 
 unsigned int sleep(unsigned int seconds)
