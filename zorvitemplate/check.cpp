@@ -23,27 +23,23 @@ void set_trouble(CheckResult *result, const char *path, const char *what)
     snprintf(result->trouble, sizeof(result->trouble), "%s: %s", path, what);
 }
 
-// A file the reader can take: a regular file that can be opened.
-int32_t read_file_state(const char *path, struct stat *state, CheckResult *result)
+// The file, opened without waiting for anything (a FIFO, a device, a
+// lease) and judged by the descriptor itself; one that cannot be opened
+// still says what it is.
+int32_t open_template(const char *path, CheckResult *result)
 {
-    if (stat(path, state) != 0) {
-        set_trouble(result, path, strerror(errno));
+    result->fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int error = result->fd < 0 ? errno : 0;
+    struct stat &state = result->file_state;
+    const bool known = (result->fd < 0 ? stat(path, &state) : fstat(result->fd, &state)) == 0;
+    if (known &&
+        check_regular(path, state.st_mode, result->trouble, sizeof(result->trouble)) != 0) {
         return -1;
     }
-    if (S_ISDIR(state->st_mode)) {
-        set_trouble(result, path, "is a folder, not a template file");
+    if (!known || error != 0) {
+        set_trouble(result, path, strerror(error != 0 ? error : errno));
         return -1;
     }
-    if (!S_ISREG(state->st_mode)) {
-        set_trouble(result, path, "is not a regular file");
-        return -1;
-    }
-    const int fd = open(path, O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        set_trouble(result, path, strerror(errno));
-        return -1;
-    }
-    close(fd);
     return 0;
 }
 
@@ -295,7 +291,7 @@ int32_t check_template(const CheckSetup *setup, CheckResult *result)
     result->errors = 0;
     result->trouble[0] = '\0';
     const char *path = setup->path;
-    if (read_file_state(path, &result->file_state, result) != 0) {
+    if (open_template(path, result) != 0) {
         return -1;
     }
     CheckSetup used = *setup;
@@ -304,7 +300,18 @@ int32_t check_template(const CheckSetup *setup, CheckResult *result)
         (void)get_uint_key_value(path, "INFO", "PCIDID", &used.card.pci_device_id);
     }
     result->card = used.card;
-    if (check_template_file(path, &used.card, &result->record, &result->report) != 0) {
+    const int32_t parsed = check_template_file(path, &used.card, &result->record, &result->report);
+    const int32_t linted = parsed != 0 ? 0 : lint_template(&used, result);
+    const int error = errno;
+    // Whatever went wrong, a FIFO, device or socket put in the file's place
+    // meanwhile is told as one that stood there from the start.
+    struct stat after {};
+    const bool there = stat(path, &after) == 0;
+    if (there &&
+        check_regular(path, after.st_mode, result->trouble, sizeof(result->trouble)) != 0) {
+        return -1;
+    }
+    if (parsed != 0) {
         set_trouble(result, path, "the parse failed");
         return -1;
     }
@@ -314,12 +321,11 @@ int32_t check_template(const CheckSetup *setup, CheckResult *result)
             return -1;
         }
     }
-    if (lint_template(&used, result) != 0) {
-        set_trouble(result, path, strerror(errno));
+    if (linted != 0) {
+        set_trouble(result, path, strerror(error));
         return -1;
     }
-    struct stat after {};
-    if (stat(path, &after) != 0 || !same_file_state(result->file_state, after) ||
+    if (!there || !same_file_state(result->file_state, after) ||
         result->bytes != static_cast<uint64_t>(after.st_size)) {
         set_trouble(result, path, "changed while it was read; nothing was decided");
         return -1;

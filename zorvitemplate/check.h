@@ -59,13 +59,15 @@ struct CheckResult {
     KeySeen seen[KEY_SLOT_COUNT];
     FindingList findings;  // errors in the order a load meets them, then warnings by line
     uint32_t errors;
-    struct stat file_state;      // when the check began
+    int fd;                      // the file, open until the program ends
+    struct stat file_state;      // its fstat when the check began
     uint64_t bytes;              // read by the pass over the lines
     char trouble[TROUBLE_SIZE];  // why the file could not be checked, empty when it was
 };
 
 // 0 when the file was checked (the findings tell the verdict); -1 when it
-// cannot be read or changed meanwhile: `trouble` says which.
+// cannot be read, is no regular file or changed meanwhile: `trouble` says
+// which.
 int32_t check_template(const CheckSetup *setup, CheckResult *result);
 
 // True when a load on the card would take the file.

@@ -1,5 +1,4 @@
 // check and seal: a template file against a stand-in card.
-#include <fcntl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -134,29 +133,20 @@ int32_t write_sealed(int fd, const CheckResult &check, ReplacedFile *file,
 int seal_file(const CommandOptions &options, const ReplaceTarget *target)
 {
     const uint32_t checksum = g_check.report.checksum;
+    const struct stat &state = g_check.file_state;
     char why[REPLACE_TROUBLE_SIZE];
-    const int fd = openat(target->folder, target->name, O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
-    struct stat state {};
-    if (fd < 0 || fstat(fd, &state) != 0 || !same_file_state(g_check.file_state, state)) {
-        say("%s: changed while it was read; it was left as it is", options.file);
-        if (fd >= 0) {
-            close(fd);
-        }
-        return EXIT_TROUBLE;
-    }
     ReplacedFile file{};
+    // The copy is read from the descriptor the check judged; the target
+    // must still be that file when it is replaced.
     if (start_replacing(target, &file, why) != 0) {
-        close(fd);
         say("%s", why);
         return EXIT_TROUBLE;
     }
-    if (write_sealed(fd, g_check, &file, why) != 0) {
-        close(fd);
+    if (write_sealed(g_check.fd, g_check, &file, why) != 0) {
         abandon_replacing(&file);
         say("%s", why);
         return EXIT_TROUBLE;
     }
-    close(fd);
     // The new file must pass the check it is sealed for before it replaces
     // the old one.
     const int32_t status =
@@ -166,7 +156,7 @@ int seal_file(const CommandOptions &options, const ReplaceTarget *target)
         say("%s: the sealed file does not pass the check; it was left as it is", options.file);
         return EXIT_TROUBLE;
     }
-    if (finish_replacing(&file, state.st_mode & 07777, &state, &g_check.file_state, why) != 0) {
+    if (finish_replacing(&file, state.st_mode & 07777, &state, &state, why) != 0) {
         say("%s", why);
         return EXIT_TROUBLE;
     }

@@ -285,7 +285,9 @@ int32_t finish_replacing(ReplacedFile *file, mode_t mode, const struct stat *own
     if (unchanged != nullptr &&
         (fstatat(target->folder, target->name, &now, AT_SYMLINK_NOFOLLOW) != 0 ||
          !same_file_state(*unchanged, now))) {
-        snprintf(why, sizeof(why), "%s changed meanwhile; it was left as it is", target->path);
+        if (check_regular(target->path, now.st_mode, why, sizeof(why)) == 0) {
+            snprintf(why, sizeof(why), "%s changed meanwhile; it was left as it is", target->path);
+        }
         abandon_replacing(file);
         return -1;
     }
