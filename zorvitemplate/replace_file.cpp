@@ -63,19 +63,6 @@ void say_errno(char (&why)[REPLACE_TROUBLE_SIZE], const char *what, const char *
     snprintf(why, sizeof(why), "%s %s: %s", what, path, strerror(error));
 }
 
-// The folder part of `path`, "." when it has none.
-void folder_of(const char *path, char (&folder)[PATH_MAX])
-{
-    const char *slash = strrchr(path, '/');
-    if (slash == nullptr) {
-        snprintf(folder, sizeof(folder), ".");
-    } else if (slash == path) {
-        snprintf(folder, sizeof(folder), "/");
-    } else {
-        snprintf(folder, sizeof(folder), "%.*s", static_cast<int>(slash - path), path);
-    }
-}
-
 // Puts the text of the link that stands at path[*at, end) in its place,
 // when the kernel's rule for a link in that folder lets it be followed.
 int32_t follow_link(ReplaceTarget *target, size_t *at, size_t end,
@@ -204,12 +191,11 @@ int32_t start_replacing(const ReplaceTarget *target, ReplacedFile *file,
 {
     file->fd = -1;
     file->target = target;
-    char folder[PATH_MAX];
-    folder_of(target->path, folder);
-    // ".NAME.XXXXXX", the name cut so that the whole fits NAME_MAX.
+    // ".NAME.XXXXXX" in place of the name, cut so that it fits NAME_MAX.
+    const int folder = static_cast<int>(strlen(target->path) - strlen(target->name));
     const int kept = static_cast<int>(strnlen(target->name, NAME_MAX - TEMP_EXTRA));
-    const int length = snprintf(file->temp, sizeof(file->temp), "%s/.%.*s%s", folder, kept,
-                                target->name, TEMP_SUFFIX);
+    const int length = snprintf(file->temp, sizeof(file->temp), "%.*s.%.*s%s", folder, target->path,
+                                kept, target->name, TEMP_SUFFIX);
     if (length < 0 || static_cast<size_t>(length) >= sizeof(file->temp)) {
         snprintf(why, sizeof(why), "%s: the path is too long", target->path);
         return -1;
@@ -225,7 +211,7 @@ int32_t start_replacing(const ReplaceTarget *target, ReplacedFile *file,
     file->fd = openat(target->folder, file->temp_name,
                       O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (file->fd < 0) {
-        say_errno(why, "cannot create a file in", folder);
+        say_errno(why, "cannot create a file beside", target->path);
         watch_signals(false);
         release_signals(before);
         return -1;
