@@ -132,9 +132,14 @@ int32_t write_sealed(int fd, const CheckResult &check, ReplacedFile *file,
 
 int seal_file(const CommandOptions &options, const ReplaceTarget *target)
 {
-    const uint32_t checksum = g_check.report.checksum;
     const struct stat &state = g_check.file_state;
     char why[REPLACE_TROUBLE_SIZE];
+    // The report comes first: one that cannot be written (or a SIGPIPE)
+    // stops the seal before anything is written.
+    print_uint(PRINT_TEXT, nullptr, "0x%08X\n", g_check.report.checksum);
+    if (close_output(EXIT_GOOD) != EXIT_GOOD) {
+        return EXIT_TROUBLE;
+    }
     ReplacedFile file{};
     // The copy is read from the descriptor the check judged; the target
     // must still be that file when it is replaced.
@@ -160,7 +165,6 @@ int seal_file(const CommandOptions &options, const ReplaceTarget *target)
         say("%s", why);
         return EXIT_TROUBLE;
     }
-    print_uint(PRINT_TEXT, nullptr, "0x%08X\n", checksum);
     return EXIT_GOOD;
 }
 

@@ -192,6 +192,7 @@ int write_export(const ReplaceTarget *target, size_t length)
         say("%s", why);
         return EXIT_TROUBLE;
     }
+    note_written(target->path);
     return EXIT_GOOD;
 }
 

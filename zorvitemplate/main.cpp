@@ -61,7 +61,8 @@ constexpr Command COMMANDS[] = {
      "2 usage error or FILE cannot be read.\n"},
     {"seal", run_seal, TAKES_FILE, ":h", SEAL_OPTIONS, "seal [--pci-id ID] FILE",
      "Write the METADATA of FILE into it: the value of its METADATA line, or a\n"
-     "line at the end of [INFO]; no other byte changes. Prints the METADATA.\n"
+     "line at the end of [INFO]; no other byte changes. Prints the METADATA\n"
+     "first, and writes nothing when it cannot.\n"
      "FILE is replaced atomically and keeps its mode and owner.\n"
      "\n"
      "  --pci-id ID  the card's PCI device id (default: the file's PCIDID)\n"
@@ -79,9 +80,9 @@ constexpr Command COMMANDS[] = {
      "  -o, --output FILE  write to FILE\n"
      "  -h, --help         this help\n"
      "\n"
-     "Exit status: 0 written, 1 written without some of what the card holds,\n"
-     "2 usage error, the card cannot be read or FILE cannot be written (nothing\n"
-     "written).\n"},
+     "Exit status: 0 written, 1 written without some of what the card holds (or\n"
+     "FILE written and standard output not), 2 usage error, the card cannot be\n"
+     "read or FILE cannot be written (nothing written).\n"},
     {"diff", run_diff, TAKES_DEVICE_AND_FILE, ":h", DIFF_OPTIONS, "diff [--json] DEVICE FILE",
      "Check FILE against the card behind DEVICE as a load does, without asking\n"
      "anything or writing anything, and print what a load would change, one line\n"

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -12,7 +13,8 @@
 
 namespace {
 
-FILE *g_out = nullptr;  // standard output as the program found it
+FILE *g_out = nullptr;          // standard output as the program found it
+char g_written[PATH_MAX + 32];  // "; FILE was written" once it was
 bool g_json = false;
 
 // The JSON nesting: per level, whether a member came already and whether
@@ -174,10 +176,15 @@ int close_output(int status)
     const bool written = g_out != nullptr && fflush(g_out) == 0 && ferror(g_out) == 0;
     const int error = g_out == nullptr ? EBADF : errno;
     if (!written && status != EXIT_TROUBLE) {
-        say("cannot write to standard output: %s", strerror(error != 0 ? error : EIO));
-        return EXIT_TROUBLE;
+        say("cannot write to standard output: %s%s", strerror(error != 0 ? error : EIO), g_written);
+        return g_written[0] != '\0' ? EXIT_NO : EXIT_TROUBLE;
     }
     return status;
+}
+
+void note_written(const char *file)
+{
+    snprintf(g_written, sizeof(g_written), "; %s was written", file);
 }
 
 void print_json(bool on)

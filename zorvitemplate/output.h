@@ -17,7 +17,7 @@ constexpr const char *PROGRAM_NAME = "zorvitemplate";
 // Exit statuses of every command.
 constexpr int EXIT_GOOD = 0;     // accepted, sealed, exported whole, no change
 constexpr int EXIT_NO = 1;       // refused, not carried whole, changes
-constexpr int EXIT_TROUBLE = 2;  // usage, unreadable file or card, nothing done
+constexpr int EXIT_TROUBLE = 2;  // usage, unreadable file or card, nothing written
 
 // Longest message or text value, before its control bytes are shown.
 constexpr size_t SAID_TEXT_SIZE = 8192;
@@ -26,7 +26,10 @@ constexpr size_t SAID_TEXT_SIZE = 8192;
 void open_output();
 // Whether the results reached standard output: `status`, or EXIT_TROUBLE
 // with a message when they did not (and the command had not failed already).
+// Once note_written told of a file written, such a message says so, and the
+// status is EXIT_NO: EXIT_TROUBLE means that nothing was written.
 int close_output(int status);
+void note_written(const char *file);
 
 // What a print call adds to: the text form, the JSON document, or both.
 enum PrintKind : uint8_t { PRINT_TEXT, PRINT_JSON, PRINT_ANY };
