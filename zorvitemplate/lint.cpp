@@ -212,7 +212,15 @@ void take_piece(Pass *pass, const char *piece, bool long_line)
             take_key(pass, parts, long_line);
             break;
         case INI_LINE_OTHER:
-            if (!long_line && !pass->unread_section) {
+            if (pass->line == 1 && strncmp(piece, "\xEF\xBB\xBF", 3) == 0) {
+                describe_ini_line(piece + 3, &parts);
+            }
+            if (parts.kind == INI_LINE_HEADER) {
+                warn(pass, KEY_SLOT_COUNT,
+                     "the file starts with a UTF-8 byte order mark; a load reads "
+                     "\\xEF\\xBB\\xBF[%.*s] as no header",
+                     static_cast<int>(parts.name_length), parts.name);
+            } else if (!long_line && !pass->unread_section) {
                 warn(pass, KEY_SLOT_COUNT,
                      "this line is no key, section header or comment; a load passes over it");
             }
@@ -251,6 +259,9 @@ void warn_about_values(Pass *pass)
                 warn(pass, slot,
                      "%s has %zu characters; a load keeps at most 31 and reads this one as empty",
                      name, where.value_length);
+            } else if (key.kind == KEY_TEXT && strchr(where.value, '#') != nullptr) {
+                warn(pass, slot, "%s holds a '#'; a load keeps it and what follows in the name",
+                     name);
             } else if (key.kind != KEY_TEXT && where.value_length < INI_VALUE_SIZE &&
                        wraps(where.value)) {
                 warn(pass, slot, "%s = %s does not fit in 32 bits; a load reads it as %u", name,
