@@ -128,7 +128,6 @@ int32_t resolve_replace_target(const char *given, bool may_be_new, ReplaceTarget
                                char (&why)[REPLACE_TROUBLE_SIZE])
 {
     char *path = target->path;
-    target->exists = false;
     why[0] = '\0';
     if (strlen(given) >= sizeof(target->path)) {
         snprintf(why, sizeof(why), "%s: the path is too long", given);
@@ -162,7 +161,6 @@ int32_t resolve_replace_target(const char *given, bool may_be_new, ReplaceTarget
             continue;
         }
         if (last) {
-            target->exists = true;
             return check_regular(path, target->state.st_mode, why, sizeof(why));
         }
         const int next = openat(target->folder, target->name, FOLDER_FLAGS);

@@ -23,14 +23,12 @@ constexpr size_t REPLACE_TROUBLE_SIZE = PATH_MAX + 256;
 // another user's link cannot point the write at a file of their choosing.
 // A name that is, or leads to, a folder, device, FIFO or socket is refused,
 // and so is a missing one unless `may_be_new`. `path` is the name with the
-// links met put in, for messages; `exists` tells whether the file is there
-// already, and `state` is then its lstat.
+// links met put in, for messages.
 struct ReplaceTarget {
     int folder;
     char name[PATH_MAX];  // a name too long is the kernel's to refuse
     char path[PATH_MAX];
-    bool exists;
-    struct stat state;
+    struct stat state;  // the lstat of the last component looked at
 };
 
 int32_t resolve_replace_target(const char *given, bool may_be_new, ReplaceTarget *target,
