@@ -198,7 +198,7 @@ int32_t start_replacing(const ReplaceTarget *target, ReplacedFile *file,
         snprintf(why, sizeof(why), "%s: the path is too long", target->path);
         return -1;
     }
-    file->temp_name = file->temp + length - (kept + TEMP_EXTRA);
+    file->temp_name = file->temp + folder;
     const sigset_t before = hold_signals();
     watch_signals(true);
     // O_EXCL and a name nobody can foresee: another user's file or link of
