@@ -1,10 +1,14 @@
 #include "bounded/shown_text.h"
 
+#include <cstring>
+
 #include "bounded/status.h"
 
 namespace {
 
 constexpr size_t ESCAPE_LENGTH = 4;  // \xHH
+constexpr char CUT_MARK[] = "...";
+constexpr size_t CUT_LENGTH = sizeof(CUT_MARK) - 1;
 
 bool is_c0(unsigned char byte)
 {
@@ -49,7 +53,8 @@ size_t utf8_length(const unsigned char *text, size_t left)
     return (code < least || code > 0x10FFFF || surrogate) ? 0 : length;
 }
 
-int32_t show_text(const char *text, size_t length, char *out, size_t size, ShownBytes which)
+int32_t show_text(const char *text, size_t length, char *out, size_t size, ShownBytes which,
+                  ShownFit fit)
 {
     static constexpr char HEX[] = "0123456789ABCDEF";
     if (out == nullptr || size == 0) {
@@ -61,19 +66,25 @@ int32_t show_text(const char *text, size_t length, char *out, size_t size, Shown
     }
     const auto *bytes = reinterpret_cast<const unsigned char *>(text);
     size_t used = 0;
+    size_t kept = 0;  // the end of the last whole unit that leaves room for the mark
     for (size_t i = 0; i < length;) {
-        // A whole character is copied as it is, unless it is a C1 control.
-        size_t run = 1;
+        // A whole character is one unit, kept or cut as one, and copied as
+        // it is unless it is a C1 control.
+        const size_t character = bytes[i] >= 0x80 ? utf8_length(bytes + i, length - i) : 0;
+        const size_t run = character == 0 ? 1 : character;
         bool escape = is_c0(bytes[i]);
         if (which == SHOW_C0_C1 && bytes[i] >= 0x80) {
-            const size_t character = utf8_length(bytes + i, length - i);
-            run = character == 0 ? 1 : character;
             escape = character == 0 ? is_c1(bytes[i]) : (bytes[i] == 0xC2 && is_c1(bytes[i + 1]));
         }
         const size_t needed = escape ? ESCAPE_LENGTH * run : run;
         if (used + needed >= size) {
-            out[0] = '\0';
-            return STATUS_FAILED;
+            if (fit == SHOW_WHOLE || size <= CUT_LENGTH) {
+                out[0] = '\0';
+                return STATUS_FAILED;
+            }
+            memcpy(out + kept, CUT_MARK, CUT_LENGTH);
+            used = kept + CUT_LENGTH;
+            break;
         }
         for (size_t k = 0; k < run; ++k) {
             const unsigned char byte = bytes[i + k];
@@ -87,6 +98,7 @@ int32_t show_text(const char *text, size_t length, char *out, size_t size, Shown
             }
         }
         i += run;
+        kept = used + CUT_LENGTH < size ? used : kept;
     }
     out[used] = '\0';
     return static_cast<int32_t>(used);

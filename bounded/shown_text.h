@@ -13,11 +13,19 @@ enum ShownBytes : uint8_t {
                  // no part of a UTF-8 character, and U+0080 to U+009F
 };
 
+enum ShownFit : uint8_t {
+    SHOW_WHOLE,  // text that does not fit is refused
+    SHOW_CUT,    // it is cut after its last whole character or \xHH that
+                 // leaves room for "...", which then ends it
+};
+
 // The length of the UTF-8 character at `text` (at most `left` bytes), or 0
 // when the bytes there are none.
 size_t utf8_length(const unsigned char *text, size_t left);
 
 // Writes the `length` bytes at `text` as shown text, then a NUL, into `out`
 // of `size` bytes. Returns the length written, or -1 when it does not fit
-// (`out` then holds an empty string) or an argument is missing.
-int32_t show_text(const char *text, size_t length, char *out, size_t size, ShownBytes which);
+// whole (`out` then holds an empty string; with SHOW_CUT only when `size` is
+// under 4) or an argument is missing.
+int32_t show_text(const char *text, size_t length, char *out, size_t size, ShownBytes which,
+                  ShownFit fit = SHOW_WHOLE);

@@ -63,9 +63,12 @@ void record_user_input(uint32_t argc, const char *const argv[])
     for (uint32_t i = 0; i < argc; i++) {
         // A control byte in an argument would end a record, or start a
         // forged one, in the log or on a terminal: it is logged as \xHH.
-        char shown[ARGUMENT_ROOM + 1];
+        // An argument longer than its room is cut and marked, so that the
+        // records keep the time, the command and the device.
+        char shown[ARGUMENT_ROOM];
         const char *argument = argv[i] == nullptr ? "" : argv[i];
-        int32_t ret = show_text(argument, strlen(argument), shown, sizeof(shown), SHOW_C0);
+        int32_t ret =
+            show_text(argument, strlen(argument), shown, sizeof(shown), SHOW_C0, SHOW_CUT);
         if (ret != STATUS_FAILED) {
             ret = snprintf_s(line + used, sizeof(line) - used, ARGUMENT_ROOM, "%s ", shown);
         }

@@ -22,13 +22,14 @@ TEST(ShownText, EveryCaseOfTheTable)
         const size_t size = std::stoul(words[2]);
         std::vector<char> out(size + 8, 'Q');
         const int32_t got = show_text(text.data(), text.size(), out.data(), size,
-                                      words[0] == "C1" ? SHOW_C0_C1 : SHOW_C0);
+                                      words[0].starts_with("C1") ? SHOW_C0_C1 : SHOW_C0,
+                                      words[0].ends_with("/cut") ? SHOW_CUT : SHOW_WHOLE);
         EXPECT_EQ(got, std::stoi(words[3]));
         EXPECT_EQ(std::string(out.data()), words[4]);
         EXPECT_EQ(std::string(out.data() + size, 8), std::string(8, 'Q'));  // nothing past it
         ++cases;
     }
-    EXPECT_EQ(cases, 20);
+    EXPECT_EQ(cases, 26);
 }
 
 TEST(ShownText, MissingTextOrBufferIsRefused)
