@@ -140,19 +140,22 @@ check_manpage() {
 }
 
 check_completion() {
-    local files=$work/files
+    local files=$work/files net=$work/net
     mkdir -p "$files/sub"
     touch "$files/basic.ini" "$files/full.ini" "$files/notes.txt"
-    local netdevs l_netdevs
-    netdevs=$(find /sys/class/net -mindepth 1 -maxdepth 1 -printf '%f\n' | sort | tr '\n' ' ')
-    l_netdevs=$(find /sys/class/net -mindepth 1 -maxdepth 1 -name 'l*' -printf '%f\n' | sort | tr '\n' ' ')
+    # The rows see these interfaces, in a mount namespace of their own; the
+    # last name runs a command wherever a completion expands it.
+    # shellcheck disable=SC2016
+    mkdir -p "$net"/{eth0,lo,zorvi0,zorvi1,'zorvi$(id>x)'}
+    local quoted='zorvi\$\(id\>x\)'  # as the shell reads it back
+    local netdevs="eth0 lo zorvi0 zorvi1 $quoted"
     # Each row: expected replies (sorted, space separated) | the words typed,
     # the last one being the word under the cursor.
     local rows=(
         "--help -h|zorviconfig -"
         "--help|zorviconfig --h"
-        "${netdevs% }|zorviconfig "
-        "${l_netdevs% }|zorviconfig l"
+        "$netdevs|zorviconfig "
+        "lo|zorviconfig l"
         "--file -f|zorviconfig zorvi0 "
         "--file|zorviconfig zorvi0 --"
         "basic.ini full.ini notes.txt sub|zorviconfig zorvi0 -f "
@@ -165,8 +168,9 @@ check_completion() {
         "--driver-version --help --json --pci-id|zorvitemplate check --"
         "basic.ini|zorvitemplate seal --pci-id 0x3310 b"
         "|zorvitemplate check --driver-version "
-        "${l_netdevs% }|zorvitemplate export -o full.ini l"
-        "${netdevs% }|zorvitemplate diff --json "
+        "lo|zorvitemplate export -o full.ini l"
+        "zorvi0 zorvi1 $quoted|zorvitemplate export zorvi"
+        "$netdevs|zorvitemplate diff --json "
         "basic.ini full.ini notes.txt sub|zorvitemplate diff zorvi0 "
         "|zorvitemplate diff zorvi0 basic.ini "
     )
@@ -174,7 +178,9 @@ check_completion() {
     for row in "${rows[@]}"; do
         expected=${row%%|*}
         words=${row#*|}
-        got=$(cd "$files" && bash --norc -c '
+        # shellcheck disable=SC2016
+        got=$(cd "$files" && unshare --map-root-user --mount sh -c '
+            mount --bind "$0" /sys/class/net && exec bash --norc -c "$@"' "$net" '
             source /usr/share/bash-completion/bash_completion
             source "$1"
             source "$2"
@@ -190,6 +196,9 @@ check_completion() {
             "$words" 2>&1)
         expect_eq "completion of '$words'" "$expected" "${got% }"
     done
+    if [ -e "$files/x" ]; then
+        fail "no completion runs a command held in an interface name"
+    fi
 }
 
 # Runs a packaged binary (zorviconfig unless $sim_program says) on the
