@@ -8,8 +8,9 @@ cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
 
 cmake -S . -B build -G Ninja
-cmake --build build -j "$(nproc)" --target zorviconfig zorvisim zorvisim_preload
-export PATH="$PWD/build/sim:$PWD/build/tool:$PATH"
+# What the README's "By hand" runs, zorvitemplate included.
+cmake --build build -j "$(nproc)" --target zorviconfig zorvitemplate zorvisim zorvisim_preload
+export PATH="$PWD/build/sim:$PWD/build/tool:$PWD/build/zorvitemplate:$PATH"
 state=zorvisim-state
 
 echo
