@@ -11,7 +11,3 @@ struct DeviceTarget {
     int32_t id;  // -1 until a name is parsed, then 0
     char name[DEVICE_NAME_SIZE];
 };
-
-// The one selected device, filled by the program's front end from its
-// command line and read by the template parser's checks against the card.
-extern DeviceTarget g_device_target;

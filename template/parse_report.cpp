@@ -43,48 +43,6 @@ int32_t format_load_message(const char *path, const ParseProblem *problem, char 
     return written < 0 ? STATUS_BAD_ARGUMENT : 0;
 }
 
-int32_t meet_problem(const ParseRun &run, ParseProblem problem)
-{
-    if (run.report == nullptr) {
-        char text[LOAD_MESSAGE_SIZE];
-        if (format_load_message(run.path, &problem, text, sizeof(text)) == 0) {
-            puts(text);
-        }
-        return problem.status;
-    }
-    // A key's problem carries what its lookup met, unless it says otherwise.
-    if (problem.where.answer == INI_UNASKED && problem.row != NO_KEY_ROW) {
-        problem.where = run.report->places[key_slot(problem.row, problem.element)];
-    }
-    if (run.report->count < PARSE_PROBLEM_MAX) {
-        run.report->problems[run.report->count++] = problem;
-    }
-    return 0;
-}
-
-int32_t look_up_number(const ParseRun &run, size_t row, uint32_t element, uint32_t *value,
-                       bool *read)
-{
-    const TemplateKey &key = TEMPLATE_KEYS[row];
-    *read = false;
-    const char *name = key_name(key_slot(row, element));
-    const char *section =
-        key.section == SECTION_CONFIG ? run.config_section : section_name(key.section);
-    IniWhere *where = run.report == nullptr ? nullptr : &run.report->places[key_slot(row, element)];
-    const int32_t status = get_uint_key_value(run.path, section, name, value, where);
-    if (status != 0) {
-        return meet_problem(run, {.kind = PROBLEM_UNREADABLE,
-                                  .row = static_cast<uint16_t>(row),
-                                  .element = static_cast<uint8_t>(element),
-                                  .status = status});
-    }
-    if (run.report != nullptr) {
-        run.report->values[key_slot(row, element)] = *value;
-    }
-    *read = true;
-    return 0;
-}
-
 bool report_has_errors_besides_metadata(const ParseReport *report)
 {
     for (uint32_t i = 0; i < report->count; ++i) {

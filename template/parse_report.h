@@ -31,8 +31,7 @@ struct ParseProblem {
     uint8_t element = 0;        // PF number of a per-PF key
     uint32_t value = 0;
     uint32_t expected = 0;
-    int32_t status = STATUS_FAILED;  // what the load returns for it
-    IniWhere where = {};             // what the reader met looking for the key
+    IniWhere where = {};  // what the reader met looking for the key
 };
 
 // Every element of every key can fail once, and so can the path.
@@ -45,25 +44,6 @@ struct ParseReport {
     IniWhere places[KEY_SLOT_COUNT];  // every lookup of the walk, by slot
     uint32_t values[KEY_SLOT_COUNT];  // the numbers it read, by slot
 };
-
-// One walk through a file: a load has no report.
-struct ParseRun {
-    const char *path;            // the parser's copy of it
-    const char *config_section;  // "CONFIG", as the parser keeps it
-    ResourceTemplate *record;
-    ParseReport *report;
-};
-
-// A load prints the problem's line and stops with its status; a check notes
-// it, with its key's place from the report unless `where` is given, and
-// goes on with 0.
-int32_t meet_problem(const ParseRun &run, ParseProblem problem);
-
-// Element `element` of the key at `row`, looked up as a number in its
-// section. 0 with `*read` set and the value; a lookup that fails is met as
-// unreadable. In a check the reader's answer and the value go to the report.
-int32_t look_up_number(const ParseRun &run, size_t row, uint32_t element, uint32_t *value,
-                       bool *read);
 
 // The line a load prints for `problem`, without a line end. Fails only when
 // `size` is too small.

@@ -123,6 +123,13 @@ constexpr bool is_record_key(const TemplateKey &key)
     return key.kind == KEY_NUMBER || key.kind == KEY_TEXT;
 }
 
+// The key's block is in a record of this mode: the base block always, an
+// optional block when its bit is set.
+constexpr bool key_enabled(uint32_t mode, const TemplateKey &key)
+{
+    return key.mode_bit == 0 || (mode & key.mode_bit) != 0;
+}
+
 // One slot for every name a file can give: each element of each key, in
 // table order. FIRST_SLOTS[row] is the first slot of a row.
 constexpr auto FIRST_SLOTS = [] {
@@ -227,7 +234,7 @@ inline void set_key_element(ResourceTemplate *record, const TemplateKey &key, ui
 
 // The table covers the body from offset 32 to 807 without gaps, every
 // per-PF table has one element per PF, and the mode blocks come in the order
-// the parser reads them.
+// the parser reads them, after the base block.
 constexpr bool template_keys_are_consistent()
 {
     uint32_t base_end = 0;
@@ -242,6 +249,9 @@ constexpr bool template_keys_are_consistent()
         }
         if (key.width != 1 && key.width != 2 && key.width != 4 &&
             !(key.kind == KEY_TEXT && key.width == MODENAME_SIZE)) {
+            return false;
+        }
+        if (key.mode_bit == 0 && last_bit != 0) {
             return false;
         }
         if (key.mode_bit == 0) {

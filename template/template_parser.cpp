@@ -3,19 +3,62 @@
 // check walks the same keys in the same order and notes every problem.
 #include "template/template_parser.h"
 
-#include <cstdio>
 #include <cstring>
 
 #include "bounded/bounded.h"
-#include "fileaccess/ini_reader.h"
 #include "template/template_keys.h"
 
 namespace {
 
 constexpr size_t PATH_COPY_SIZE = 512;
-constexpr size_t SECTION_SIZE = 512;
 constexpr size_t VERSION_ROW = key_index("VERSION");
 static_assert(VERSION_ROW == 0, "VERSION is read first");
+
+struct ParseRun {
+    const char *path;
+    ParseScope scope;
+    ResourceTemplate *record;
+    ParseReport *report;
+};
+
+// Notes a problem, with its key's place from the report unless it brings
+// one; the status says whether the walk goes on.
+int32_t add_problem(const ParseRun &run, ParseProblem problem)
+{
+    ParseReport *report = run.report;
+    if (problem.where.answer == INI_UNASKED && problem.row != NO_KEY_ROW) {
+        problem.where = report->places[key_slot(problem.row, problem.element)];
+    }
+    if (report->count < PARSE_PROBLEM_MAX) {
+        report->problems[report->count++] = problem;
+    }
+    return run.scope == PARSE_EVERY_KEY ? 0 : STATUS_FAILED;
+}
+
+const char *section_of(const TemplateKey &key)
+{
+    return section_name(key.section);
+}
+
+// Element `element` of the key at `row`, looked up as a number in its
+// section. 0 with `*read` set and the value; a lookup that fails, or a value
+// that is no number, is a problem.
+int32_t look_up_number(const ParseRun &run, size_t row, uint32_t element, uint32_t *value,
+                       bool *read)
+{
+    const size_t slot = key_slot(row, element);
+    IniWhere &where = run.report->places[slot];
+    *read = false;
+    if (lookup_ini_key(run.path, section_of(TEMPLATE_KEYS[row]), key_name(slot), &where) != 0 ||
+        convert_uint_value(ini_value(where), value) != 0) {
+        return add_problem(run, {.kind = PROBLEM_UNREADABLE,
+                                 .row = static_cast<uint16_t>(row),
+                                 .element = static_cast<uint8_t>(element)});
+    }
+    run.report->values[slot] = *value;
+    *read = true;
+    return 0;
+}
 
 // Reads one element of a number key (VERSION first of all), checks it
 // against the key's bound and stores it.
@@ -29,12 +72,11 @@ int32_t read_number(const ParseRun &run, size_t row, uint32_t element)
         return status;
     }
     if (value > key.bound) {
-        return meet_problem(run, {.kind = PROBLEM_OUT_OF_RANGE,
-                                  .row = static_cast<uint16_t>(row),
-                                  .element = static_cast<uint8_t>(element),
-                                  .value = value,
-                                  .expected = key.bound,
-                                  .status = STATUS_FAILED});
+        return add_problem(run, {.kind = PROBLEM_OUT_OF_RANGE,
+                                 .row = static_cast<uint16_t>(row),
+                                 .element = static_cast<uint8_t>(element),
+                                 .value = value,
+                                 .expected = key.bound});
     }
     if (key.kind == KEY_VERSION) {
         run.record->mode = value >> 1;  // the lowest bit of VERSION has no meaning
@@ -44,20 +86,18 @@ int32_t read_number(const ParseRun &run, size_t row, uint32_t element)
     return 0;
 }
 
-// Reads every element of one key; per-PF tables are read PF00 to PF15.
+// Reads every element of one key; per-PF tables are read PF00 to PF15. A
+// text too long for its field is read as empty.
 int32_t read_key(const ParseRun &run, size_t row)
 {
     const TemplateKey &key = TEMPLATE_KEYS[row];
     if (key.kind == KEY_TEXT) {
-        IniWhere *where = run.report == nullptr ? nullptr : &run.report->places[key_slot(row, 0)];
-        const int32_t status =
-            get_string_key_value(run.path, section_name(key.section), key.name,
-                                 reinterpret_cast<char *>(run.record) + key.offset, where);
-        if (status != 0) {
-            return meet_problem(
-                run,
-                {.kind = PROBLEM_UNREADABLE, .row = static_cast<uint16_t>(row), .status = status});
+        IniWhere &where = run.report->places[key_slot(row, 0)];
+        if (lookup_ini_key(run.path, section_of(key), key.name, &where) != 0) {
+            return add_problem(run, {.kind = PROBLEM_UNREADABLE, .row = static_cast<uint16_t>(row)});
         }
+        memcpy(reinterpret_cast<char *>(run.record) + key.offset, ini_value(where),
+               strlen(ini_value(where)) + 1);
         return 0;
     }
     for (uint32_t element = 0; element < key.count; ++element) {
@@ -69,106 +109,71 @@ int32_t read_key(const ParseRun &run, size_t row)
     return 0;
 }
 
-// The optional blocks that `mode` selects, in table order. PCIDID belongs
-// to the identity checks, which compare it with the card.
-int32_t parse_mode_tables(const ParseRun &run)
+// VERSION, then in table order the base block and the blocks its mode
+// enables. PCIDID belongs to the identity checks, which compare it with the
+// card. In a check a VERSION that cannot be used leaves the mode 0, so the
+// basic keys are still looked at.
+void read_template_keys(const ParseRun &run)
 {
-    for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
-        const TemplateKey &key = TEMPLATE_KEYS[row];
-        if (key.mode_bit == 0 || !is_record_key(key) || (run.record->mode & key.mode_bit) == 0) {
-            continue;
-        }
-        const int32_t status = read_key(run, row);
-        if (status != 0) {
-            return status;
-        }
-    }
-    return 0;
-}
-
-// VERSION, the base block and the mode's blocks: everything up to the
-// checks against the card. In a check a VERSION that cannot be used leaves
-// the mode 0, so the basic keys are still looked at.
-int32_t read_template_keys(const ParseRun &run)
-{
-    int32_t status = 0;
-    // A device or FIFO would never end as a template: it is refused before
-    // the first lookup, as a file that cannot be opened.
-    if (check_ini_file(run.path) != 0) {
-        ParseProblem problem{.kind = PROBLEM_UNREADABLE, .row = VERSION_ROW};
-        problem.where.answer = INI_NO_FILE;
-        status = meet_problem(run, problem);
-    } else {
-        status = read_key(run, VERSION_ROW);
-    }
+    int32_t status = read_key(run, VERSION_ROW);
     for (size_t row = 0; row < TEMPLATE_KEY_COUNT && status == 0; ++row) {
-        if (TEMPLATE_KEYS[row].mode_bit == 0 && is_record_key(TEMPLATE_KEYS[row])) {
+        if (is_record_key(TEMPLATE_KEYS[row]) && key_enabled(run.record->mode, TEMPLATE_KEYS[row])) {
             status = read_key(run, row);
         }
     }
-    return status != 0 ? status : parse_mode_tables(run);
-}
-
-// Clears the record and keeps the path and the section name as the parse
-// uses them. A path that does not fit is met as a problem; nothing further
-// can be read then, in a check either.
-int32_t start_parse(ParseRun *run, char (&path_copy)[PATH_COPY_SIZE], char (&section)[SECTION_SIZE],
-                    const char *path)
-{
-    if (memset_s(run->record, sizeof(ResourceTemplate), 0, sizeof(ResourceTemplate)) != 0) {
-        puts("Init config data failed!");
-        return STATUS_FAILED;
-    }
-    const size_t path_size = (path == nullptr) ? 0 : strlen(path) + 1;
-    if (memcpy_s(path_copy, sizeof(path_copy), path, path_size) != 0) {
-        meet_problem(*run, {.kind = PROBLEM_PATH_TOO_LONG,
-                            .row = NO_KEY_ROW,
-                            .status = STATUS_FAILED,
-                            .where = {}});
-        return STATUS_FAILED;
-    }
-    static constexpr char CONFIG_SECTION[] = "CONFIG";
-    if (memcpy_s(section, sizeof(section), CONFIG_SECTION, sizeof(CONFIG_SECTION)) != 0) {
-        puts("Copy data failed!");
-        return STATUS_FAILED;
-    }
-    run->path = path_copy;
-    run->config_section = section;
-    return 0;
 }
 
 }  // namespace
 
-int32_t parse_template_file(const char *path, ResourceTemplate *record)
-{
-    char path_copy[PATH_COPY_SIZE];
-    char section[SECTION_SIZE];
-    ParseRun run{path, nullptr, record, nullptr};
-    int32_t status = start_parse(&run, path_copy, section, path);
-    if (status == 0) {
-        status = read_template_keys(run);
-    }
-    if (status == 0) {
-        status = check_template_identity(run);
-    }
-    return status;
-}
-
-int32_t check_template_file(const char *path, const CardIdentity *card, ResourceTemplate *record,
+int32_t parse_template_keys(const char *path, ParseScope scope, ResourceTemplate *record,
                             ParseReport *report)
 {
-    if (card == nullptr || report == nullptr) {
-        return STATUS_BAD_ARGUMENT;
-    }
+    *record = ResourceTemplate{};
     *report = ParseReport{};
-    char path_copy[PATH_COPY_SIZE];
-    char section[SECTION_SIZE];
-    ParseRun run{path, nullptr, record, report};
-    int32_t status = start_parse(&run, path_copy, section, path);
-    if (status != 0) {
-        // A path the parse cannot take is the one problem; the check is done.
-        return report->count != 0 ? 0 : status;
+    const ParseRun run{path, scope, record, report};
+    // The parse keeps its own copy of the path, of a fixed size.
+    if (strnlen(path, PATH_COPY_SIZE) >= PATH_COPY_SIZE) {
+        add_problem(run, {.kind = PROBLEM_PATH_TOO_LONG});
+        return 0;
     }
-    status = read_template_keys(run);
-    return status != 0 ? status : check_identity_keys(run, card);
+    read_template_keys(run);
+    return 0;
+}
+
+int32_t parse_identity_keys(const char *path, ParseScope scope, const CardIdentity *card,
+                            ResourceTemplate *record, ParseReport *report)
+{
+    constexpr size_t PCIDID_ROW = key_index("PCIDID");
+    constexpr size_t METADATA_ROW = key_index("METADATA");
+    const ParseRun run{path, scope, record, report};
+    bool read = false;
+    // An older driver cannot tell the card's id: PCIDID is then neither read
+    // nor stored, so the record's PCIDID stays 0 and a template whose
+    // checksum covers a nonzero PCIDID is refused by the METADATA check.
+    if (driver_reports_pci_id(card)) {
+        uint32_t file_id = 0;
+        int32_t status = look_up_number(run, PCIDID_ROW, 0, &file_id, &read);
+        if (read && file_id != card->pci_device_id) {
+            status = add_problem(run, {.kind = PROBLEM_MISMATCH,
+                                       .row = PCIDID_ROW,
+                                       .value = file_id,
+                                       .expected = card->pci_device_id});
+        } else if (read && (record->mode & MODE_PCIDID) != 0) {
+            record->PCIDID = file_id;
+        }
+        if (status != 0) {
+            return 0;
+        }
+    }
+    report->checksum = template_checksum(record);
+    uint32_t metadata = 0;
+    look_up_number(run, METADATA_ROW, 0, &metadata, &read);
+    // Against a record that lacks a value the checksum says nothing.
+    if (read && metadata != report->checksum && report->count == 0) {
+        add_problem(run, {.kind = PROBLEM_MISMATCH,
+                          .row = METADATA_ROW,
+                          .value = metadata,
+                          .expected = report->checksum});
+    }
+    return 0;
 }

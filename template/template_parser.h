@@ -1,5 +1,6 @@
 // Builds a ResourceTemplate from a template file, with range checks on every
-// value and the identity checks against the card.
+// value and the identity checks against the card. Prints nothing and asks
+// the card nothing: what it met is in the report.
 #pragma once
 
 #include <cstdint>
@@ -8,15 +9,15 @@
 #include "template/parse_report.h"
 #include "template/resource_template.h"
 
-// The load's parse: stops at the first problem, prints its line and returns
-// its status; asks the driver and the card through g_device_target.
-int32_t parse_template_file(const char *path, ResourceTemplate *record);
+// How far a parse goes: a load stops at its first problem, a check notes
+// every one in the order a load meets them.
+enum ParseScope : uint8_t { PARSE_TO_FIRST_PROBLEM, PARSE_EVERY_KEY };
 
-// The same parse against the card described by `card`, without asking
-// anything: every problem goes into `report` in the order a load meets them,
-// so the first is the one a load prints, each with what the reader met.
-// Prints nothing itself; the INI reader's own lines still go to standard
-// output. 0 once the walk is done (the report tells the verdict), else an
-// internal failure.
-int32_t check_template_file(const char *path, const CardIdentity *card, ResourceTemplate *record,
+// VERSION, the base block and the blocks the mode selects, into `record`
+// (cleared first). 0 once the walk is done: the report tells the verdict.
+int32_t parse_template_keys(const char *path, ParseScope scope, ResourceTemplate *record,
                             ParseReport *report);
+// PCIDID (from a driver that reports the card's id) and METADATA against
+// `card` and the record the keys built.
+int32_t parse_identity_keys(const char *path, ParseScope scope, const CardIdentity *card,
+                            ResourceTemplate *record, ParseReport *report);

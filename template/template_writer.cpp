@@ -37,11 +37,6 @@ void put_line(TextOut *out, const char *format, ...)
     out->text[out->length] = '\0';
 }
 
-bool block_written(const TemplateKey &key, uint32_t mode)
-{
-    return key.mode_bit == 0 || (mode & key.mode_bit) != 0;
-}
-
 // Single values the display shows in hexadecimal keep their width there.
 void put_number(TextOut *out, const TemplateKey &key, const char *name, uint32_t value)
 {
@@ -80,7 +75,7 @@ int32_t write_template_text(const ResourceTemplate *record, const uint32_t *pci_
     put_line(&out, "[CONFIG]");
     for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
         const TemplateKey &key = TEMPLATE_KEYS[row];
-        if (key.section != SECTION_CONFIG || !block_written(key, record->mode)) {
+        if (key.section != SECTION_CONFIG || !key_enabled(record->mode, key)) {
             continue;
         }
         for (uint32_t pf = 0; pf < key.count; ++pf) {

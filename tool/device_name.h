@@ -5,6 +5,9 @@
 
 #include "channel/device_target.h"
 
+// The device named on the command line.
+extern DeviceTarget g_device_target;
+
 int32_t parse_device_name(const char *name, DeviceTarget *target);
 bool has_prefix(const char *text, const char *prefix);
 int32_t copy_other_device_name(const char *name, DeviceTarget *target);

@@ -51,7 +51,7 @@ void print_keys(const ResourceTemplate *record)
     static_assert(FIRST <= LAST && LAST < TEMPLATE_KEY_COUNT);
     for (size_t i = FIRST; i <= LAST; ++i) {
         const TemplateKey &key = TEMPLATE_KEYS[i];
-        if (key.mode_bit != 0 && (record->mode & key.mode_bit) == 0) {
+        if (!key_enabled(record->mode, key)) {
             continue;
         }
         if (key.count == PF_COUNT) {

@@ -5,9 +5,9 @@
 #include "oplog/management.h"
 #include "oplog/operation_log.h"
 #include "oplog/run_records.h"
-#include "template/template_parser.h"
 #include "tool/device_name.h"
 #include "tool/front_end.h"
+#include "tool/load.h"
 
 namespace {
 

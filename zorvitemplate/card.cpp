@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "channel/card_queries.h"
 #include "channel/device_target.h"
 #include "channel/template_exchange.h"
 #include "channel/tool_message.h"
@@ -47,15 +48,25 @@ bool select_device(const char *name)
 
 bool ask_card_identity(CardIdentity *card, char (&why)[CARD_TROUBLE_SIZE])
 {
+    *card = CardIdentity{};
+    char text[DRIVER_VERSION_SIZE] = {};
     errno = 0;
-    const int32_t status = query_card_identity(card);
+    int32_t status = get_driver_version(g_device_target, text);
+    text[sizeof(text) - 1] = '\0';  // a full reply has no terminator of its own
+    if (status == 0 && text[0] == '\0') {
+        status = STATUS_FAILED;
+    } else if (status == 0) {
+        status = parse_driver_version_text(text, card->driver_version);
+    }
+    const char *asking = "cannot read the driver's version";
+    if (status == 0 && driver_reports_pci_id(card)) {
+        asking = "cannot read the card's PCI device id";
+        status = get_pci_device_id(g_device_target, &card->pci_device_id);
+    }
     const int error = errno;
     if (status == 0) {
         return true;
     }
-    // The id is asked only once the version has passed as recent enough.
-    const char *asking = driver_reports_pci_id(card) ? "cannot read the card's PCI device id"
-                                                     : "cannot read the driver's version";
     if (status == STATUS_BAD_ARGUMENT) {
         snprintf(why, sizeof(why), "%s: %s: the driver's answer is no version number",
                  g_device_target.name, asking);

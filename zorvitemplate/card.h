@@ -5,10 +5,14 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "channel/device_target.h"
 #include "template/identity_check.h"
 #include "template/resource_template.h"
 
 constexpr size_t CARD_TROUBLE_SIZE = 256;
+
+// The device named on the command line.
+extern DeviceTarget g_device_target;
 
 // Fills g_device_target; false when the name has 16 characters or more.
 bool select_device(const char *name);

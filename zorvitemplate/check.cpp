@@ -240,6 +240,13 @@ void add_errors(const char *path, CheckResult *result)
 
 }  // namespace
 
+int32_t check_template_file(const char *path, const CardIdentity *card, ResourceTemplate *record,
+                            ParseReport *report)
+{
+    parse_template_keys(path, PARSE_EVERY_KEY, record, report);
+    return parse_identity_keys(path, PARSE_EVERY_KEY, card, record, report);
+}
+
 bool warning_kept(const FindingList *list)
 {
     return list->warnings < WARNING_MAX;
@@ -297,7 +304,10 @@ int32_t check_template(const CheckSetup *setup, CheckResult *result)
     CheckSetup used = *setup;
     if (used.pci_id_from_file) {
         used.card.pci_device_id = 0;
-        (void)get_uint_key_value(path, "INFO", "PCIDID", &used.card.pci_device_id);
+        IniWhere where;
+        if (lookup_ini_key(path, "INFO", "PCIDID", &where) == 0) {
+            (void)convert_uint_value(ini_value(where), &used.card.pci_device_id);
+        }
     }
     result->card = used.card;
     const int32_t parsed = check_template_file(path, &used.card, &result->record, &result->report);

@@ -65,6 +65,10 @@ struct CheckResult {
     char trouble[TROUBLE_SIZE];  // why the file could not be checked, empty when it was
 };
 
+// The load's parse of `path` against `card`, every problem noted.
+int32_t check_template_file(const char *path, const CardIdentity *card, ResourceTemplate *record,
+                            ParseReport *report);
+
 // 0 when the file was checked (the findings tell the verdict); -1 when it
 // cannot be read, is no regular file or changed meanwhile: `trouble` says
 // which.

@@ -1,0 +1,121 @@
+// The load's parse as the tool shows it: the keys, then the two questions to
+// the driver and the card, then the identity keys, each step's lines printed
+// from what the parse reports, in the order the reader and parser meet them.
+#include "tool/load.h"
+
+#include <cstdio>
+
+#include "bounded/bounded.h"
+#include "channel/card_queries.h"
+#include "template/template_parser.h"
+#include "tool/device_name.h"
+
+namespace {
+
+// What the reader says on its way to the answer of one lookup.
+void print_lookup_lines(const IniWhere &where)
+{
+    switch (where.answer) {
+        case INI_NO_FILE:
+            puts("File isn't existed");
+            break;
+        case INI_NO_KEY:
+        case INI_LONG_LINE:
+            puts("keyname isn't existed");
+            puts("Failed to get key value for the input key");
+            break;
+        case INI_FOUND:
+            if (where.value_length >= INI_VALUE_SIZE) {
+                puts("Copy data failed!");
+            }
+            break;
+        case INI_UNASKED:
+        case INI_NO_SECTION:
+            break;
+    }
+}
+
+// The lines of the walk: a text read as empty, then the problem that ended
+// it. 0, or the status the load stops with.
+int32_t print_report(const char *path, const ParseReport &report, bool texts)
+{
+    for (size_t row = 0; texts && row < TEMPLATE_KEY_COUNT; ++row) {
+        const IniWhere &where = report.places[key_slot(row, 0)];
+        if (TEMPLATE_KEYS[row].kind == KEY_TEXT && where.answer == INI_FOUND) {
+            print_lookup_lines(where);
+        }
+    }
+    if (report.count == 0) {
+        return 0;
+    }
+    const ParseProblem &problem = report.problems[0];
+    if (problem.kind == PROBLEM_UNREADABLE) {
+        print_lookup_lines(problem.where);
+        if (problem.where.answer == INI_FOUND) {
+            printf("Sscanf_s unit pkeyvalue %s failed.\n", ini_value(problem.where));
+        }
+    }
+    char text[LOAD_MESSAGE_SIZE];
+    if (format_load_message(path, &problem, text, sizeof(text)) == 0) {
+        puts(text);
+    }
+    return STATUS_FAILED;
+}
+
+// Reads the driver's version into `parts`; 0 or the status to stop with.
+int32_t read_driver_version(uint32_t parts[DRIVER_VERSION_PARTS])
+{
+    char text[DRIVER_VERSION_SIZE] = {};
+    int32_t status = get_driver_version(g_device_target, text);
+    if (status != 0) {
+        puts("Get driver version failed.");
+        return status;
+    }
+    // A reply that fills the whole buffer has no terminator of its own.
+    text[sizeof(text) - 1] = '\0';
+    if (text[0] == '\0') {
+        puts("Get driver version failed.");
+        return STATUS_FAILED;
+    }
+    status = parse_driver_version_text(text, parts);
+    if (status != 0) {
+        printf("Invalid driver version with (%s)\n", text);
+        return status;
+    }
+    return 0;
+}
+
+// The driver's version and, when the driver can tell it, the card's PCI
+// device id.
+int32_t query_card_identity(CardIdentity *card)
+{
+    *card = CardIdentity{};
+    int32_t status = read_driver_version(card->driver_version);
+    if (status != 0 || !driver_reports_pci_id(card)) {
+        return status;
+    }
+    status = get_pci_device_id(g_device_target, &card->pci_device_id);
+    if (status != 0) {
+        puts("Get PCI device ID failed.");
+    }
+    return status;
+}
+
+}  // namespace
+
+int32_t parse_template_file(const char *path, ResourceTemplate *record)
+{
+    ParseReport report;
+    parse_template_keys(path, PARSE_TO_FIRST_PROBLEM, record, &report);
+    int32_t status = print_report(path, report, true);
+    if (status != 0) {
+        return status;
+    }
+    CardIdentity card;
+    status = query_card_identity(&card);
+    if (status != 0) {
+        return status;
+    }
+    parse_identity_keys(path, PARSE_TO_FIRST_PROBLEM, &card, record, &report);
+    return print_report(path, report, false);
+}
