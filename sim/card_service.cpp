@@ -296,9 +296,16 @@ void wait_while_held(const char *state, unsigned long request, const void *arg)
         return;
     }
     constexpr timespec POLL = {0, 10 * 1000 * 1000};
+    if (!fault_set(state, "hold-", kind, nullptr)) {
+        return;
+    }
+    // The test learns that the caller stands inside its request.
+    const std::string held = path_in(state, "faults/held");
+    close(open(held.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));
     while (fault_set(state, "hold-", kind, nullptr)) {
         nanosleep(&POLL, nullptr);
     }
+    unlink(held.c_str());
 }
 
 // The request checked and carried out; the in-data as it arrived goes to `arrived`.

@@ -224,7 +224,12 @@ def do_event(machine, p, out, word, rest):
     elif word == "input":
         p.stdin.write(w[0])
         p.stdin.flush()
-    elif word in ("lock", "unlock", "rm"):
+    elif word == "held":
+        while not os.path.exists(machine.path("faults/held")):
+            if time.monotonic() > deadline:
+                raise CaseFailed("no request was held")
+            time.sleep(0.01)
+    elif word in ("lock", "unlock", "rm", "fifo"):
         machine.setup(word, rest)
     elif word in ("log", "waitlog"):
         while len(records(machine.read(LOG).decode("latin-1"))) != int(rest):
