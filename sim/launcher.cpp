@@ -1,8 +1,10 @@
 // zorvisim: runs a command on the simulated machine. The command replaces
 // this process (same pid, signals and exit status pass straight through) in a
-// private mount namespace where /opt is the state folder's own "opt", with the
-// preload library answering for the tool device. `zorvisim log` prints the
+// private mount namespace where /opt is the state folder's own "opt" and each
+// card is a network device of the zorvi driver, with the preload library
+// answering for the tool device. `zorvisim log` prints the
 // system-log records the library captured.
+#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -18,6 +20,8 @@
 #include <cstring>
 #include <ctime>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "sim/card_service.h"
 
@@ -28,6 +32,10 @@ constexpr const char *DEFAULT_CARD = "zorvi0";
 constexpr const char *DEFAULT_PCI_DEVICE_ID = "0x3310\n";
 constexpr const char *DEFAULT_DRIVER_VERSION = "1.4.3.0";
 constexpr const char *PRELOAD_NAME = "libzorvisim.so";
+constexpr const char *NET_DEVICES = "/sys/class/net";
+// Where a card's device/driver link leads on a real machine; only its last
+// name, the driver's, is read.
+constexpr const char *CARD_DRIVER_LINK = "../../../../bus/pci/drivers/zorvi";
 
 constexpr const char *USAGE =
     "usage: zorvisim [--state DIR] [--readonly-opt] [--syslog-through] [--] COMMAND [ARGS...]\n"
@@ -166,6 +174,56 @@ void mount_private_opt(const std::string &state, bool readonly)
         if (mount(nullptr, "/opt", nullptr, MS_BIND | MS_REMOUNT | MS_RDONLY | locked, nullptr) !=
             0) {
             fail(system_error("cannot make /opt read-only"));
+        }
+    }
+}
+
+// The names in a folder, "." and ".." left out; none when it cannot be read.
+std::vector<std::string> names_in(const std::string &path)
+{
+    std::vector<std::string> names;
+    if (DIR *folder = opendir(path.c_str())) {
+        while (const dirent *entry = readdir(folder)) {
+            std::string name = entry->d_name;
+            if (name != "." && name != "..") {
+                names.push_back(name);
+            }
+        }
+        closedir(folder);
+    }
+    return names;
+}
+
+// A real machine shows each card's network device in /sys/class/net, its
+// device's driver link naming zorvi. A tmpfs there holds the machine's own
+// devices, by the same links (so with their own drivers), and a device for
+// each card of the state folder, in place of a machine's device of its name.
+void show_card_devices(const std::string &state)
+{
+    const std::string net = NET_DEVICES;
+    std::vector<std::pair<std::string, std::string>> links;
+    for (const std::string &name : names_in(net)) {
+        char target[PATH_MAX];
+        ssize_t length = readlink((net + "/" + name).c_str(), target, sizeof(target));
+        if (length > 0) {
+            links.emplace_back(name, std::string(target, static_cast<size_t>(length)));
+        }
+    }
+    if (mount("zorvisim", NET_DEVICES, "tmpfs", MS_NOSUID | MS_NODEV | MS_NOEXEC, "mode=0755") !=
+        0) {
+        fail(system_error(net + ": cannot mount a tmpfs"));
+    }
+    for (const auto &[name, target] : links) {
+        if (symlink(target.c_str(), (net + "/" + name).c_str()) != 0) {
+            fail(system_error("cannot show " + net + "/" + name));
+        }
+    }
+    for (const std::string &card : names_in(state + "/cards")) {
+        std::string device = net + "/" + card;
+        unlink(device.c_str());
+        if (mkdir(device.c_str(), 0755) != 0 || mkdir((device + "/device").c_str(), 0755) != 0 ||
+            symlink(CARD_DRIVER_LINK, (device + "/device/driver").c_str()) != 0) {
+            fail(system_error("cannot show card " + card + " in " + net));
         }
     }
 }
@@ -314,6 +372,7 @@ int main(int argc, char **argv)
     std::string preload = preload_path();
     enter_private_namespace();
     mount_private_opt(state, readonly);
+    show_card_devices(state);
     set_environment(state, preload, syslog_through);
     execvp(argv[index], argv + index);
     fprintf(stderr, "zorvisim: cannot run %s: %s\n", argv[index], strerror(errno));
