@@ -79,14 +79,13 @@ bool ask_card_identity(CardIdentity *card, char (&why)[CARD_TROUBLE_SIZE])
     return false;
 }
 
-FetchResult fetch_card_template(ResourceTemplate *record, char (&why)[CARD_TROUBLE_SIZE])
+int32_t fetch_card_template(ResourceTemplate *record, char (&why)[CARD_TROUBLE_SIZE])
 {
     errno = 0;
     const int32_t status = get_template_from_card(g_device_target, record);
     const int error = errno;
-    if (status == 0) {
-        return FETCH_DONE;
+    if (status != 0) {
+        say_status(why, "cannot fetch the card's template", status, error);
     }
-    say_status(why, "cannot fetch the card's template", status, error);
-    return status > 0 ? FETCH_CARD_STATUS : FETCH_FAILED;
+    return status;
 }

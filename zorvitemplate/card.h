@@ -21,11 +21,6 @@ bool select_device(const char *name);
 // load asks for them. False with `why` when the driver cannot answer.
 bool ask_card_identity(CardIdentity *card, char (&why)[CARD_TROUBLE_SIZE]);
 
-enum FetchResult : uint8_t {
-    FETCH_DONE,
-    FETCH_CARD_STATUS,  // the card answered a nonzero status byte
-    FETCH_FAILED,       // the request did not reach the card
-};
-
-// The card's template; `why` says what went wrong otherwise.
-FetchResult fetch_card_template(ResourceTemplate *record, char (&why)[CARD_TROUBLE_SIZE]);
+// The card's template: 0; else the card's nonzero status byte, or below 0
+// when the request did not reach the card, and `why` says which.
+int32_t fetch_card_template(ResourceTemplate *record, char (&why)[CARD_TROUBLE_SIZE]);

@@ -303,14 +303,16 @@ void print_changes()
 
 // The document of diff --json, or in text the changes alone.
 void print_diff(const CommandOptions &options, const char *status, const char *error,
-                bool card_empty, const CheckResult *refused)
+                int32_t card_status, const CheckResult *refused)
 {
     open_object(nullptr);
     print_string(PRINT_JSON, "device", nullptr, options.device);
     print_string(PRINT_JSON, "file", nullptr, options.file);
     print_string(PRINT_JSON, "status", nullptr, status);
     print_string(PRINT_JSON, "error", nullptr, error);
-    print_bool(PRINT_JSON, "card_empty", nullptr, card_empty);
+    print_bool(PRINT_JSON, "card_empty", nullptr, card_status > 0);
+    print_uint(PRINT_JSON, "card_status", nullptr,
+               static_cast<uint32_t>(card_status > 0 ? card_status : 0));
     if (refused != nullptr && printing_json()) {
         print_findings(options.file, refused);
     } else {
@@ -325,7 +327,7 @@ int diff_trouble(const CommandOptions &options, const char *why)
 {
     g_changes.count = 0;
     if (printing_json()) {
-        print_diff(options, "error", why, false, nullptr);
+        print_diff(options, "error", why, 0, nullptr);
     }
     say("%s", why);
     return EXIT_TROUBLE;
@@ -353,7 +355,7 @@ int run_export(const CommandOptions &options)
         return EXIT_TROUBLE;
     }
     ResourceTemplate card_record{};
-    if (fetch_card_template(&card_record, why) != FETCH_DONE) {
+    if (fetch_card_template(&card_record, why) != 0) {
         say("%s; nothing was written", why);
         return EXIT_TROUBLE;
     }
@@ -403,24 +405,24 @@ int run_diff(const CommandOptions &options)
         snprintf(refused, sizeof(refused), "%s: a load on %s would refuse it", options.file,
                  g_device_target.name);
         if (printing_json()) {
-            print_diff(options, "refused", refused, false, &g_check);
+            print_diff(options, "refused", refused, 0, &g_check);
         }
         say_errors(options.file, &g_check);
         say("%s", refused);
         return EXIT_TROUBLE;
     }
     ResourceTemplate card_record{};
-    const FetchResult fetched = fetch_card_template(&card_record, why);
-    if (fetched == FETCH_FAILED) {
+    const int32_t fetched = fetch_card_template(&card_record, why);
+    if (fetched < 0) {
         return diff_trouble(options, why);
     }
-    if (fetched == FETCH_CARD_STATUS) {
-        // The display takes any status as an empty card, and so does diff.
+    if (fetched > 0) {
+        // The display takes any status as an empty card, and so does diff;
+        // the status goes with it, for a caller to whom that is no answer.
         say("%s; it counts as an empty card, all zeros", why);
         card_record = ResourceTemplate{};
     }
     list_changes(card_record, g_check.record);
-    print_diff(options, g_changes.count == 0 ? "same" : "changes", nullptr,
-               fetched == FETCH_CARD_STATUS, nullptr);
+    print_diff(options, g_changes.count == 0 ? "same" : "changes", nullptr, fetched, nullptr);
     return g_changes.count == 0 ? EXIT_GOOD : EXIT_NO;
 }
