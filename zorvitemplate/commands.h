@@ -1,4 +1,4 @@
-// The four commands. Each returns the program's exit status.
+// The five commands. Each returns the program's exit status.
 #pragma once
 
 #include <cstdint>
@@ -19,3 +19,4 @@ int run_check(const CommandOptions &options);
 int run_seal(const CommandOptions &options);
 int run_export(const CommandOptions &options);
 int run_diff(const CommandOptions &options);
+int run_list(const CommandOptions &options);

@@ -14,7 +14,7 @@
 
 namespace {
 
-enum OperandKind : uint8_t { TAKES_FILE, TAKES_DEVICE, TAKES_DEVICE_AND_FILE };
+enum OperandKind : uint8_t { TAKES_FILE, TAKES_DEVICE, TAKES_DEVICE_AND_FILE, TAKES_NONE };
 
 struct Command {
     const char *name;
@@ -40,7 +40,7 @@ constexpr option SEAL_OPTIONS[] = {{"pci-id", required_argument, nullptr, OPT_PC
 constexpr option EXPORT_OPTIONS[] = {{"output", required_argument, nullptr, 'o'},
                                      {"help", no_argument, nullptr, 'h'},
                                      {nullptr, 0, nullptr, 0}};
-constexpr option DIFF_OPTIONS[] = {{"json", no_argument, nullptr, OPT_JSON},
+constexpr option JSON_OPTIONS[] = {{"json", no_argument, nullptr, OPT_JSON},
                                    {"help", no_argument, nullptr, 'h'},
                                    {nullptr, 0, nullptr, 0}};
 
@@ -83,7 +83,7 @@ constexpr Command COMMANDS[] = {
      "Exit status: 0 written, 1 written without some of what the card holds (or\n"
      "FILE written and standard output not), 2 usage error, the card cannot be\n"
      "read or FILE cannot be written (nothing written).\n"},
-    {"diff", run_diff, TAKES_DEVICE_AND_FILE, ":h", DIFF_OPTIONS, "diff [--json] DEVICE FILE",
+    {"diff", run_diff, TAKES_DEVICE_AND_FILE, ":h", JSON_OPTIONS, "diff [--json] DEVICE FILE",
      "Check FILE against the card behind DEVICE as a load does, without asking\n"
      "anything or writing anything, and print what a load would change, one line\n"
      "a value: KEY: CARD -> FILE.\n"
@@ -93,13 +93,23 @@ constexpr Command COMMANDS[] = {
      "\n"
      "Exit status: 0 no change, 1 changes, 2 usage error, FILE refused or the\n"
      "card cannot be read.\n"},
+    {"list", run_list, TAKES_NONE, ":h", JSON_OPTIONS, "list [--json]",
+     "List every network device of the zorvi driver, one line each: its name, the\n"
+     "driver's version, the card's PCI device id, and the mode, METADATA and\n"
+     "MODENAME of the template the card holds, or the status it answered instead.\n"
+     "\n"
+     "  --json      one JSON document on standard output\n"
+     "  -h, --help  this help\n"
+     "\n"
+     "Exit status: 0 every device answered, 1 the driver or the card of some device\n"
+     "could not be asked, 2 usage error or /sys/class/net cannot be read.\n"},
 };
 
 void print_program_help()
 {
     print_text(
         "Usage: %s COMMAND [OPTION]... ARGUMENT...\n"
-        "Check, seal, back up and compare the resource templates of Kx3310 cards.\n\n"
+        "Check, seal, back up, compare and list the resource templates of Kx3310 cards.\n\n"
         "Commands:\n",
         PROGRAM_NAME);
     for (const Command &command : COMMANDS) {
@@ -185,14 +195,16 @@ int run_command(const Command &command, int argc, char *argv[])
                 return usage_error(&command, "unknown option '%s'", argv[optind - 1]);
         }
     }
-    const int wanted = command.operands == TAKES_DEVICE_AND_FILE ? 2 : 1;
+    const int wanted = command.operands == TAKES_DEVICE_AND_FILE ? 2
+                       : command.operands == TAKES_NONE          ? 0
+                                                                 : 1;
     if (argc - optind != wanted) {
         return usage_error(&command, "%s",
                            argc - optind < wanted ? "missing operand" : "too many operands");
     }
     if (command.operands == TAKES_FILE) {
         options.file = argv[optind];
-    } else {
+    } else if (wanted != 0) {
         options.device = argv[optind];
         options.file = (wanted == 2) ? argv[optind + 1] : nullptr;
         if (!select_device(options.device)) {

@@ -1,0 +1,138 @@
+// list: every network device of the zorvi driver, with what the driver and
+// the card answer. Nothing here writes to the card.
+#include <dirent.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include "bounded/status.h"
+#include "channel/device_target.h"
+#include "template/identity_check.h"
+#include "zorvitemplate/card.h"
+#include "zorvitemplate/commands.h"
+#include "zorvitemplate/output.h"
+
+namespace {
+
+// The kernel's network devices, each with a link to its driver's folder.
+constexpr const char *NET_DEVICES = "/sys/class/net";
+constexpr const char *DRIVER = "zorvi";
+// More ports than a host has room for cards.
+constexpr size_t DEVICE_MOST = 256;
+
+char g_names[DEVICE_MOST][DEVICE_NAME_SIZE];
+
+bool runs_on_zorvi(const char *name)
+{
+    char path[PATH_MAX];
+    char target[PATH_MAX];
+    snprintf(path, sizeof(path), "%s/%s/device/driver", NET_DEVICES, name);
+    const ssize_t length = readlink(path, target, sizeof(target) - 1);
+    if (length <= 0) {
+        return false;  // no driver: a virtual device such as lo
+    }
+    target[length] = '\0';
+    const char *slash = strrchr(target, '/');
+    return strcmp(slash != nullptr ? slash + 1 : target, DRIVER) == 0;
+}
+
+int by_name(const void *left, const void *right)
+{
+    return strcmp(static_cast<const char *>(left), static_cast<const char *>(right));
+}
+
+// The zorvi driver's devices, by name; -1 with errno when the kernel's
+// list cannot be read.
+int find_devices(size_t *count)
+{
+    DIR *folder = opendir(NET_DEVICES);
+    if (folder == nullptr) {
+        return -1;
+    }
+    for (const dirent *entry = readdir(folder); entry != nullptr; entry = readdir(folder)) {
+        if (strlen(entry->d_name) >= DEVICE_NAME_SIZE || !runs_on_zorvi(entry->d_name)) {
+            continue;
+        }
+        if (*count == DEVICE_MOST) {
+            say("more than %zu devices of the %s driver: the rest are not listed", DEVICE_MOST,
+                DRIVER);
+            break;
+        }
+        memcpy(g_names[(*count)++], entry->d_name, DEVICE_NAME_SIZE);
+    }
+    closedir(folder);
+    qsort(g_names, *count, sizeof(g_names[0]), by_name);
+    return 0;
+}
+
+// One device, a line in text. False when its driver or card could not be
+// asked; a status the card answers instead of a template is an answer.
+bool list_device(const char *name)
+{
+    (void)select_device(name);
+    char why[CARD_TROUBLE_SIZE] = {};
+    CardIdentity card{};
+    ResourceTemplate record{};
+    const bool known = ask_card_identity(&card, why);
+    const int32_t fetched = known ? fetch_card_template(&record, why) : STATUS_FAILED;
+    char version[48] = {};
+    snprintf(version, sizeof(version), "%u.%u.%u.%u", card.driver_version[0],
+             card.driver_version[1], card.driver_version[2], card.driver_version[3]);
+    char metadata[12];
+    snprintf(metadata, sizeof(metadata), "0x%08X", template_checksum(&record));
+    open_object(nullptr);
+    print_string(PRINT_ANY, "device", "%s", name);
+    print_string(PRINT_ANY, "driver_version", known ? " driver %s" : nullptr,
+                 known ? version : nullptr);
+    if (known && driver_reports_pci_id(&card)) {
+        print_uint(PRINT_ANY, "pci_device_id", " pci-id 0x%04X", card.pci_device_id);
+    } else {
+        print_string(PRINT_JSON, "pci_device_id", nullptr, nullptr);
+    }
+    print_bool(PRINT_JSON, "template", nullptr, fetched == 0);
+    print_uint(PRINT_ANY, "card_status", fetched > 0 ? " no template (card status %u)" : nullptr,
+               static_cast<uint32_t>(fetched > 0 ? fetched : 0));
+    if (fetched == 0) {
+        print_uint(PRINT_ANY, "mode", " mode 0x%02X", record.mode);
+        print_string(PRINT_ANY, "metadata", " metadata %s", metadata);
+        print_bytes(PRINT_ANY, "modename", " modename \"%s\"", record.MODENAME,
+                    strnlen(record.MODENAME, MODENAME_SIZE));
+    } else {
+        for (const char *key : {"mode", "metadata", "modename"}) {
+            print_string(PRINT_JSON, key, nullptr, nullptr);
+        }
+    }
+    print_string(PRINT_ANY, "error", fetched < 0 ? " unreadable" : nullptr,
+                 fetched < 0 ? why : nullptr);
+    print_text("\n");
+    close_object();
+    if (fetched < 0) {
+        say("%s", why);
+    }
+    return fetched >= 0;
+}
+
+}  // namespace
+
+int run_list(const CommandOptions &options)
+{
+    print_json(options.json);
+    size_t count = 0;
+    if (find_devices(&count) != 0) {
+        say("cannot read %s: %s", NET_DEVICES, strerror(errno));
+        return EXIT_TROUBLE;
+    }
+    bool whole = true;
+    open_object(nullptr);
+    open_array("devices");
+    for (size_t i = 0; i < count; ++i) {
+        whole = list_device(g_names[i]) && whole;
+    }
+    close_array();
+    close_object();
+    return whole ? EXIT_GOOD : EXIT_NO;
+}
