@@ -9,12 +9,16 @@ __metaclass__ = type
 DOCUMENTATION = r"""
 ---
 module: zorvi_template
-short_description: Make a Kx3310 card hold the resource-configuration template of a file
+short_description: Make a Kx3310 card hold a resource-configuration template
 description:
-  - Compares the template stored on the card behind I(device) with the template file I(src)
-    on the managed host (C(zorvitemplate diff)), and loads the file only when a load would
-    change something (C(zorviconfig DEVICE -f SRC), answering its two confirmations).
-  - A file the card would refuse fails the task with the problems C(zorvitemplate check)
+  - Makes the card behind I(device) hold the template given as I(src) (a file on the
+    controller, or on the host with I(remote_src)) or as I(content), as
+    M(ansible.builtin.template) and M(ansible.builtin.copy) take theirs.
+  - The text goes to a private temporary file on the host (mode 0600, removed at the end),
+    which I(seal) seals first. C(zorvitemplate diff) compares it with what the card holds,
+    and it is loaded only when a load would change something (C(zorviconfig DEVICE -f FILE),
+    answering its two confirmations).
+  - A template the card would refuse fails the task with the problems C(zorvitemplate check)
     finds in it, before anything is loaded.
   - The card applies a new template after the next reboot of the operating system; a task
     that loaded one returns C(reboot_required=true).
@@ -31,44 +35,96 @@ options:
     required: true
   src:
     description:
-      - Path of the template file on the managed host.
-    type: path
-    required: true
-  backup:
+      - The template file. On the controller it is looked for as M(ansible.builtin.copy)
+        looks for its I(src) (a relative path in the role's or the playbook's C(files/)
+        folder, then beside the playbook), and read there, decrypted when it is vaulted.
+      - With I(remote_src), a path on the managed host.
+      - One of I(src) and I(content) is required.
+    type: str
+  content:
     description:
-      - Before a load, write what the card holds as a loadable template file beside I(src),
-        named after it with the date and time, and return its path in C(backup_file).
-      - A card that holds no template has nothing to back up; the task then warns and goes on.
+      - The template's text, for example a Jinja2 template rendered by the C(template) lookup
+        (see the examples), whose values come from the inventory (with I(seal)).
+      - Mutually exclusive with I(src).
+    version_added: "1.1.0"
+    type: str
+  remote_src:
+    description:
+      - I(src) is a path on the managed host, such as a backup this module kept.
+    version_added: "1.1.0"
     type: bool
     default: false
+  seal:
+    description:
+      - Write the METADATA the template needs into it (C(zorvitemplate seal)) before it is
+        checked, for a text whose values change without a new METADATA.
+    version_added: "1.1.0"
+    type: bool
+    default: false
+  backup:
+    description:
+      - Before a load, keep what the card holds as a loadable template file in I(backup_dir),
+        a new file of mode 0600 named C(DEVICE.YYYYmmddTHHMMSS.ini) (C(.1.ini), C(.2.ini)...
+        when that name is taken), and return its path in C(backup_file). No backup ever
+        replaces another file.
+      - When the card's template cannot be read, the task fails before anything is loaded,
+        in check mode too. A card that holds no template answers with a status, as a card in
+        trouble does, and which status means empty is the driver's; so a card that holds
+        none is loaded with I(backup=false).
+    type: bool
+    default: false
+  backup_dir:
+    description:
+      - The folder on the managed host for the backups; made with mode 0700 when missing.
+    version_added: "1.1.0"
+    type: path
+    default: /var/backups/zorvi
   state:
     description:
-      - C(present) is the only state, in which the card holds the template of I(src).
+      - C(present) is the only state, in which the card holds the template.
     type: str
     choices: [present]
     default: present
 attributes:
+  action:
+    support: full
+    description: An action plugin reads I(src) on the controller.
   check_mode:
     support: full
     description: Reports the changes a load would make and loads nothing.
   diff_mode:
     support: full
-    description: Shows the keys that change, as the card holds them and as the file gives them.
+    description: Shows the keys that change, as the card holds them and as the template gives them.
 notes:
-  - Every load leaves a begin and a result record in the card tool's operation log on the host.
+  - Every load leaves a begin and a result record in the card tool's operation log on the host,
+    which names the temporary file.
+seealso:
+  - module: zorvi.nic.zorvi_template_info
 """
 
 EXAMPLES = r"""
-- name: Roll the fleet's template out to the first card
+- name: The fleet's template, a file beside the playbook, on the first card
   zorvi.nic.zorvi_template:
     device: zorvi0
-    src: /etc/zorvi/fleet.ini
+    src: fleet.ini
     backup: true
   register: template
 
 - name: Reboot where the card took a new template
   ansible.builtin.reboot:
   when: template.reboot_required
+
+- name: A queue count from the inventory, sealed on the host
+  zorvi.nic.zorvi_template:
+    device: zorvi0
+    content: "{{ lookup('template', 'fleet.ini.j2') }}"
+    seal: true
+
+- name: Back to what the card held
+  zorvi.nic.zorvi_template:
+    device: zorvi0
+    src: "{{ template.backup_file }}"
+    remote_src: true
 """
 
 RETURN = r"""
@@ -85,7 +141,7 @@ changes:
       description: The value the card holds (a text for C(MODENAME), else a number).
       type: raw
     file:
-      description: The value the file gives.
+      description: The value the template gives.
       type: raw
   sample: [{"key": "HN", "card": 0, "file": 2}]
 reboot_required:
@@ -94,65 +150,140 @@ reboot_required:
   type: bool
 backup_file:
   description: Path of the backup of what the card held before the load.
-  returned: when I(backup) is true and the card held a template
+  returned: when I(backup) is true and a load ran
   type: str
-  sample: /etc/zorvi/fleet.ini.2026-12-07@02:10:33~
+  sample: /var/backups/zorvi/zorvi0.20261207T021033.ini
 stdout:
   description: What C(zorviconfig) printed during the load.
   returned: when a load ran
   type: str
 """
 
+import itertools
 import json
 import os
 import time
 
 from ansible.module_utils.basic import AnsibleModule
+from ansible.module_utils.common.text.converters import to_bytes
 
 # zorvitemplate export: 1 means the file is written but cannot carry all the
 # card holds, so a restore would not give the same bytes.
 EXPORT_OK = 0
 
 
-def errors_of(report):
-    return ["%s:%d: error: %s" % (report["file"], f["line"], f["message"])
+class Template:
+    """The template's text in a private file on the host, and the name its
+    messages give it instead of the file's."""
+
+    def __init__(self, module):
+        self.module = module
+        params = module.params
+        self.label = params["src"] or "content"
+        if params["content"] is not None:
+            text = to_bytes(params["content"], errors="surrogate_or_strict")
+        else:
+            try:
+                with open(params["src"], "rb") as source:
+                    text = source.read()
+            except OSError as error:
+                module.fail_json(msg="src %s cannot be read: %s" % (params["src"], error))
+        # module.tmpdir is the task's own folder (0700), removed at the end.
+        name = os.path.basename(params["src"] or "") or "template.ini"
+        self.path = os.path.join(module.tmpdir, name)
+        descriptor = os.open(self.path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
+        with os.fdopen(descriptor, "wb") as out:
+            out.write(text)
+
+    def named(self, text):
+        return text.replace(self.path, self.label)
+
+    def fail(self, what, rc, out, err, **extra):
+        message = self.named((err or out).strip()) or "%s failed with exit status %d" % (what, rc)
+        self.module.fail_json(msg=message, rc=rc, stdout=self.named(out),
+                              stderr=self.named(err), **extra)
+
+
+def errors_of(label, report):
+    return ["%s:%d: error: %s" % (label, f["line"], f["message"])
             for f in report.get("findings", []) if f["severity"] == "error"]
 
 
-def backup_path(src):
-    return "%s.%s~" % (src, time.strftime("%Y-%m-%d@%H:%M:%S"))
-
-
-def fail(module, what, rc, out, err, **extra):
-    message = (err or out).strip() or "%s failed with exit status %d" % (what, rc)
-    module.fail_json(msg=message, rc=rc, stdout=out, stderr=err, **extra)
+def keep_backup(module, device, text):
+    """`text` in a file of its own: a name taken already, by an earlier
+    backup of the same second or anything else, gets the next number."""
+    folder = module.params["backup_dir"]
+    stamp = time.strftime("%Y%m%dT%H%M%S")
+    try:
+        os.makedirs(folder, mode=0o700, exist_ok=True)
+        for number in itertools.count():
+            path = os.path.join(folder, "%s.%s%s.ini" % (device, stamp,
+                                                         ".%d" % number if number else ""))
+            try:
+                descriptor = os.open(path, os.O_WRONLY | os.O_CREAT | os.O_EXCL, 0o600)
+                break
+            except FileExistsError:
+                continue
+        try:
+            with os.fdopen(descriptor, "wb") as out:
+                out.write(text)
+                out.flush()
+                os.fsync(out.fileno())
+        except OSError:
+            os.unlink(path)
+            raise
+    except OSError as error:
+        module.fail_json(msg="%s: cannot keep a backup in %s: %s; nothing was loaded"
+                         % (device, folder, error))
+    return path
 
 
 def main():
     module = AnsibleModule(
         argument_spec=dict(
             device=dict(type="str", required=True),
-            src=dict(type="path", required=True),
+            src=dict(type="str"),
+            content=dict(type="str"),
+            remote_src=dict(type="bool", default=False),
+            seal=dict(type="bool", default=False),
             backup=dict(type="bool", default=False),
+            backup_dir=dict(type="path", default="/var/backups/zorvi"),
             state=dict(type="str", default="present", choices=["present"]),
         ),
+        required_one_of=[("src", "content")],
         supports_check_mode=True,
     )
-    device, src = module.params["device"], module.params["src"]
+    device = module.params["device"]
+    if not device or "/" in device or device in (".", ".."):
+        module.fail_json(msg="device %r is no network device name" % device)
     zorvitemplate = module.get_bin_path("zorvitemplate", required=True, opt_dirs=["/usr/sbin"])
     zorviconfig = module.get_bin_path("zorviconfig", required=True, opt_dirs=["/usr/sbin"])
+    template = Template(module)
 
-    rc, out, err = module.run_command([zorvitemplate, "diff", "--json", device, src])
+    if module.params["seal"]:
+        rc, out, err = module.run_command([zorvitemplate, "seal", template.path])
+        if rc != 0:
+            template.fail("zorvitemplate seal", rc, out, err)
+
+    rc, out, err = module.run_command([zorvitemplate, "diff", "--json", device, template.path])
     try:
         report = json.loads(out)
     except ValueError:
-        fail(module, "zorvitemplate diff", rc, out, err)
+        template.fail("zorvitemplate diff", rc, out, err)
     if report["status"] == "same":
         module.exit_json(changed=False, changes=[], reboot_required=False)
     if report["status"] != "changes":
-        errors = errors_of(report)
-        module.fail_json(msg="\n".join([report["error"] or err.strip()] + errors), rc=rc,
-                         findings=errors, stderr=err)
+        errors = errors_of(template.label, report)
+        module.fail_json(msg="\n".join([template.named(report["error"] or err.strip())] + errors),
+                         rc=rc, findings=errors, stderr=template.named(err))
+    # A status instead of the card's template may be an empty card or a card
+    # in trouble: with a backup asked, it is never taken for empty.
+    if module.params["backup"] and report["card_empty"]:
+        module.fail_json(
+            msg="%s: the card's template cannot be read (the card answered status %s), so it "
+            "cannot be backed up; nothing was loaded. A card that holds no template answers a "
+            "status too: load it with backup: false" % (device, report.get("card_status", "?")),
+            card_status=report.get("card_status"))
 
     changes = report["changes"]
     result = dict(changed=True, changes=changes, reboot_required=not module.check_mode)
@@ -160,31 +291,27 @@ def main():
     if module._diff:  # pylint: disable=protected-access
         result["diff"] = dict(
             before_header="%s (card)" % device,
-            after_header=src,
+            after_header=template.label,
             before="".join("%s: %s\n" % (c["key"], c["card"]) for c in changes),
             after="".join("%s: %s\n" % (c["key"], c["file"]) for c in changes),
         )
     if module.check_mode:
         module.exit_json(**result)
 
-    if module.params["backup"] and report["card_empty"]:
-        module.warn("%s holds no template: there is nothing to back up" % device)
-    elif module.params["backup"]:
-        path = backup_path(src)
-        rc, out, err = module.run_command([zorvitemplate, "export", "-o", path, device])
+    if module.params["backup"]:
+        rc, out, err = module.run_command([zorvitemplate, "export", device], encoding=None)
         if rc != EXPORT_OK:
-            if os.path.exists(path):
-                os.unlink(path)
-            fail(module, "zorvitemplate export", rc, out, err)
-        result["backup_file"] = path
+            template.fail("zorvitemplate export", rc, "", err.decode(errors="replace"))
+        result["backup_file"] = keep_backup(module, device, out)
 
-    rc, out, err = module.run_command([zorviconfig, device, "-f", src],
+    rc, out, err = module.run_command([zorviconfig, device, "-f", template.path],
                                       data="yes\nagree\n", binary_data=True)
-    result["stdout"] = out
+    result["stdout"] = template.named(out)
     if rc != 0:
         # What the tool printed after its last prompt is its own account.
         message = out.rsplit("to continue:", 1)[-1].strip() or err.strip()
-        module.fail_json(msg=message, rc=rc, stdout=out, stderr=err, changes=changes,
+        module.fail_json(msg=template.named(message), rc=rc, stdout=result["stdout"],
+                         stderr=template.named(err), changes=changes,
                          backup_file=result.get("backup_file"))
     module.exit_json(**result)
 
