@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs the rollout playbook on two simulated cards, then the README's
 # playbook under --check and --diff on a host that has none of its files,
-# and checks that ansible-doc renders the module.
+# and checks that ansible-doc renders the modules.
 # Usage: run_rollout.sh SOURCE_DIR ZORVISIM BIN_DIR...
 set -euo pipefail
 src=$1 sim=$2
@@ -49,4 +49,4 @@ cmp "$work/state/cards/zorvi0/template.bin" "$work/before.bin"
 if find "$work/ansible-tmp" -name '*.ini' | grep .; then
   exit 1
 fi
-ansible-doc zorvi.nic.zorvi_template >/dev/null
+ansible-doc zorvi.nic.zorvi_template zorvi.nic.zorvi_template_info >/dev/null
