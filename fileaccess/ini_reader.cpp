@@ -88,8 +88,8 @@ void read_more(IniLines *lines)
     }
     lines->next = lines->text;
     lines->end = lines->text + kept;
-    const ssize_t got = pread(lines->fd, lines->end, INI_READ_SIZE - kept,
-                              static_cast<off_t>(lines->base + kept));
+    const ssize_t got =
+        pread(lines->fd, lines->end, INI_READ_SIZE - kept, static_cast<off_t>(lines->base + kept));
     lines->read_once = true;
     if (got <= 0 && !judge_descriptor(lines)) {
         return;
@@ -210,8 +210,8 @@ int32_t find_key(IniLines *lines, const char *section, const char *key, IniWhere
                 where->ended_by_bracket = parts.kind != INI_LINE_HEADER;
                 return STATUS_FAILED;
             }
-            in_section = parts.kind == INI_LINE_HEADER &&
-                         is_name(parts.name, parts.name_length, section);
+            in_section =
+                parts.kind == INI_LINE_HEADER && is_name(parts.name, parts.name_length, section);
             if (in_section) {
                 where->answer = INI_NO_KEY;
                 where->section_line = line_number;

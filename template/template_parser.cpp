@@ -94,7 +94,8 @@ int32_t read_key(const ParseRun &run, size_t row)
     if (key.kind == KEY_TEXT) {
         IniWhere &where = run.report->places[key_slot(row, 0)];
         if (lookup_ini_key(run.path, section_of(key), key.name, &where) != 0) {
-            return add_problem(run, {.kind = PROBLEM_UNREADABLE, .row = static_cast<uint16_t>(row)});
+            return add_problem(run,
+                               {.kind = PROBLEM_UNREADABLE, .row = static_cast<uint16_t>(row)});
         }
         memcpy(reinterpret_cast<char *>(run.record) + key.offset, ini_value(where),
                strlen(ini_value(where)) + 1);
@@ -117,7 +118,8 @@ void read_template_keys(const ParseRun &run)
 {
     int32_t status = read_key(run, VERSION_ROW);
     for (size_t row = 0; row < TEMPLATE_KEY_COUNT && status == 0; ++row) {
-        if (is_record_key(TEMPLATE_KEYS[row]) && key_enabled(run.record->mode, TEMPLATE_KEYS[row])) {
+        if (is_record_key(TEMPLATE_KEYS[row]) &&
+            key_enabled(run.record->mode, TEMPLATE_KEYS[row])) {
             status = read_key(run, row);
         }
     }

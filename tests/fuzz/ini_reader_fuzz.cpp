@@ -12,8 +12,13 @@ using zorvifuzz::require;
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     static const char *const LOOKUPS[][2] = {
-        {"INFO", "VERSION"},   {"INFO", "MODENAME"},    {"INFO", "METADATA"}, {"CONFIG", "HN"},
-        {"CONFIG", "QNP00"}, {"CONFIG", "O256QVN15"}, {"", ""},
+        {"INFO", "VERSION"},
+        {"INFO", "MODENAME"},
+        {"INFO", "METADATA"},
+        {"CONFIG", "HN"},
+        {"CONFIG", "QNP00"},
+        {"CONFIG", "O256QVN15"},
+        {"", ""},
     };
     const char *path = zorvifuzz::scratch_file(data, size);
     // Exactly the documented size on the heap, so a byte past it is caught.

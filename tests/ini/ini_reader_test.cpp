@@ -34,8 +34,8 @@ std::string look_up(const std::string &path, const Lookup &lookup, std::string *
         lookup_ini_key(path.c_str(), lookup.section.c_str(), lookup.key.c_str(), &where);
     EXPECT_EQ(status == 0, where.answer == INI_FOUND);
     uint32_t number = 0;
-    *value = status != 0                ? "-"
-             : lookup.kind == "string" ? ini_value(where)
+    *value = status != 0                                          ? "-"
+             : lookup.kind == "string"                            ? ini_value(where)
              : convert_uint_value(ini_value(where), &number) != 0 ? "NaN"
                                                                   : std::to_string(number);
     return ANSWERS[where.answer];
