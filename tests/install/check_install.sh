@@ -143,19 +143,28 @@ check_completion() {
     local files=$work/files net=$work/net
     mkdir -p "$files/sub"
     touch "$files/basic.ini" "$files/full.ini" "$files/notes.txt"
-    # The rows see these interfaces, in a mount namespace of their own; the
-    # last name runs a command wherever a completion expands it.
+    # The rows see these interfaces, in a mount namespace of their own: the
+    # zorvi cards are the ones whose driver is zorvi, and the last name runs a
+    # command wherever a completion expands it.
     # shellcheck disable=SC2016
-    mkdir -p "$net"/{eth0,lo,zorvi0,zorvi1,'zorvi$(id>x)'}
+    mkdir -p "$net"/{eth0,lo}
+    local card
+    # shellcheck disable=SC2016
+    for card in zorvi0 zorvi1 'zorvi$(id>x)'; do
+        mkdir -p "$net/$card/device"
+        ln -s ../../../../bus/pci/drivers/zorvi "$net/$card/device/driver"
+    done
+    mkdir -p "$net/eth0/device"
+    ln -s ../../../../bus/pci/drivers/other "$net/eth0/device/driver"
     local quoted='zorvi\$\(id\>x\)'  # as the shell reads it back
-    local netdevs="eth0 lo zorvi0 zorvi1 $quoted"
+    local netdevs="zorvi0 zorvi1 $quoted"
     # Each row: expected replies (sorted, space separated) | the words typed,
     # the last one being the word under the cursor.
     local rows=(
         "--help -h|zorviconfig -"
         "--help|zorviconfig --h"
         "$netdevs|zorviconfig "
-        "lo|zorviconfig l"
+        "|zorviconfig l"
         "--file -f|zorviconfig zorvi0 "
         "--file|zorviconfig zorvi0 --"
         "basic.ini full.ini notes.txt sub|zorviconfig zorvi0 -f "
@@ -163,12 +172,12 @@ check_completion() {
         "|zorviconfig zorvi0 -f basic.ini "
         "|zorviconfig -h "
         "|zorviconfig zorvi0 -x "
-        "check diff export seal|zorvitemplate "
+        "check diff export list seal|zorvitemplate "
         "--help --version -h|zorvitemplate -"
         "--driver-version --help --json --pci-id|zorvitemplate check --"
         "basic.ini|zorvitemplate seal --pci-id 0x3310 b"
         "|zorvitemplate check --driver-version "
-        "lo|zorvitemplate export -o full.ini l"
+        "|zorvitemplate export -o full.ini e"
         "zorvi0 zorvi1 $quoted|zorvitemplate export zorvi"
         "$netdevs|zorvitemplate diff --json "
         "basic.ini full.ini notes.txt sub|zorvitemplate diff zorvi0 "
@@ -179,7 +188,7 @@ check_completion() {
         expected=${row%%|*}
         words=${row#*|}
         # shellcheck disable=SC2016
-        got=$(cd "$files" && unshare --map-root-user --mount sh -c '
+        got=$(cd "$files" && PATH=$build/zorvitemplate:$PATH unshare --map-root-user --mount sh -c '
             mount --bind "$0" /sys/class/net && exec bash --norc -c "$@"' "$net" '
             source /usr/share/bash-completion/bash_completion
             source "$1"
