@@ -4,10 +4,7 @@
 #include <sys/ioctl.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <cstring>
-
-#include "bounded/bounded.h"
 
 namespace {
 
@@ -29,20 +26,17 @@ bool needs_channel_byte(const ToolMessage *message)
 void fill_tool_message(ToolMessage *message, uint32_t module, uint32_t command, uint32_t in_size,
                        uint32_t out_size, const char *device_name, int32_t dev_id)
 {
-    if (memset_s(message->device_name, sizeof(message->device_name), 0,
-                 sizeof(message->device_name)) != 0) {
-        puts("Init device name buff failed");
+    memset(message->device_name, 0, sizeof(message->device_name));
+    // A name with no room for its terminator is never cut down to another
+    // device's: the record stays empty, and the driver refuses it. Both
+    // programs refuse such a name before they get here.
+    const size_t name_length = device_name != nullptr
+                                   ? strnlen(device_name, sizeof(message->device_name))
+                                   : sizeof(message->device_name);
+    if (name_length == sizeof(message->device_name)) {
         return;
     }
-    // Never look further than the field can hold: a longer name fails the
-    // copy below just the same.
-    const size_t name_length =
-        device_name != nullptr ? strnlen(device_name, sizeof(message->device_name)) : 0;
-    if (strncpy_s(message->device_name, sizeof(message->device_name), device_name, name_length) !=
-        0) {
-        puts("Copy device name failed!");
-        return;
-    }
+    memcpy(message->device_name, device_name, name_length);
     message->module = module;
     message->command = command;
     message->in_size = in_size;
@@ -70,12 +64,7 @@ int32_t send_tool_message(ToolMessage *message, void *reply)
 int32_t open_tool_device()
 {
     const int fd = open(TOOL_DEVICE_PATH, O_RDWR);
-    if (fd < 0) {
-        printf("Fail to open: %s\n", TOOL_DEVICE_PATH);
-        puts("Create file err!");
-        return STATUS_NO_DEVICE;
-    }
-    return fd;
+    return fd < 0 ? STATUS_NO_DEVICE : fd;
 }
 
 void close_tool_device(int32_t fd)

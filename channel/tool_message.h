@@ -47,7 +47,9 @@ static_assert(offsetof(ToolMessage, out_buf) == 48);
 
 void fill_tool_message(ToolMessage *message, uint32_t module, uint32_t command, uint32_t in_size,
                        uint32_t out_size, const char *device_name, int32_t dev_id);
-// ioctl result (0 = success), or STATUS_NO_DEVICE.
+// ioctl result (0 = success), or STATUS_NO_DEVICE when the tool device
+// cannot be opened (errno tells why). Nothing here prints: the program
+// says what a failed request means.
 int32_t send_tool_message(ToolMessage *message, void *reply);
 int32_t open_tool_device();
 void close_tool_device(int32_t fd);

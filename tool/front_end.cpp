@@ -9,6 +9,7 @@
 
 #include "bounded/status.h"
 #include "channel/template_exchange.h"
+#include "channel/tool_message.h"
 #include "oplog/management.h"
 #include "tool/device_name.h"
 #include "tool/display.h"
@@ -79,11 +80,20 @@ void install_signal_handlers()
     signal(SIGTSTP, exit_on_signal);
 }
 
+int32_t print_open_failure(int32_t status)
+{
+    if (status == STATUS_NO_DEVICE) {
+        printf("Fail to open: %s\n", TOOL_DEVICE_PATH);
+        puts("Create file err!");
+    }
+    return status;
+}
+
 int32_t display_config()
 {
     // The card's copy goes into a record of its own, never into g_config.
     ResourceTemplate record{};
-    int32_t status = get_template_from_card(g_device_target, &record);
+    int32_t status = print_open_failure(get_template_from_card(g_device_target, &record));
     if (status != 0) {
         return status;
     }

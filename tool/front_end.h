@@ -13,5 +13,8 @@ int32_t create_fwlog_dir(const char *path);
 void install_signal_handlers();
 [[noreturn]] void exit_on_signal(int signal_number);
 int32_t display_config();
+// `status` of a request to the driver, after the lines that tell of a tool
+// device that could not be opened.
+int32_t print_open_failure(int32_t status);
 int32_t confirm_operation();
 bool str_equal(const char *left, const char *right);

@@ -9,6 +9,7 @@
 #include "channel/card_queries.h"
 #include "template/template_parser.h"
 #include "tool/device_name.h"
+#include "tool/front_end.h"
 
 namespace {
 
@@ -66,7 +67,7 @@ int32_t print_report(const char *path, const ParseReport &report, bool texts)
 int32_t read_driver_version(uint32_t parts[DRIVER_VERSION_PARTS])
 {
     char text[DRIVER_VERSION_SIZE] = {};
-    int32_t status = get_driver_version(g_device_target, text);
+    int32_t status = print_open_failure(get_driver_version(g_device_target, text));
     if (status != 0) {
         puts("Get driver version failed.");
         return status;
@@ -94,7 +95,7 @@ int32_t query_card_identity(CardIdentity *card)
     if (status != 0 || !driver_reports_pci_id(card)) {
         return status;
     }
-    status = get_pci_device_id(g_device_target, &card->pci_device_id);
+    status = print_open_failure(get_pci_device_id(g_device_target, &card->pci_device_id));
     if (status != 0) {
         puts("Get PCI device ID failed.");
     }

@@ -6,7 +6,6 @@
 
 #include "channel/template_exchange.h"
 #include "channel/tool_message.h"
-#include "tests/harness/test_util.h"
 
 namespace {
 
@@ -28,21 +27,18 @@ TEST(TemplateCrc32, PublishedValues)
     EXPECT_EQ(template_crc32(nullptr, 100), 0u);
 }
 
-TEST(FillToolMessage, PadsTheNameOverAnOlderOneOrRefusesIt)
+TEST(FillToolMessage, PadsTheNameOverAnOlderOneOrLeavesTheRecordEmpty)
 {
     for (size_t length : {6u, 15u, 16u, 40u}) {
         const std::string name(length, 'a');
         ToolMessage message{};
         std::memset(message.device_name, 'x', sizeof(message.device_name));
-        const std::string out = zorvitest::capture_stdout(
-            [&] { fill_tool_message(&message, 4, 0x16800, 1024, 1024, name.c_str(), 0); });
+        fill_tool_message(&message, 4, 0x16800, 1024, 1024, name.c_str(), 0);
         if (length < sizeof(message.device_name)) {  // room for the terminator
-            EXPECT_EQ(out, "");
             EXPECT_EQ(std::string(message.device_name, sizeof(message.device_name)),
                       name + std::string(16 - length, '\0'));
             EXPECT_EQ(message.module, 4u);
         } else {
-            EXPECT_EQ(out, "Copy device name failed!\n");
             const ToolMessage zero{};
             EXPECT_EQ(std::memcmp(&message, &zero, sizeof(message)), 0) << length;
         }
