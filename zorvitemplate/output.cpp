@@ -13,7 +13,7 @@
 
 namespace {
 
-FILE *g_out = nullptr;          // standard output as the program found it
+bool g_closed = false;          // standard output was closed when the program started
 char g_written[PATH_MAX + 32];  // "; FILE was written" once it was
 bool g_json = false;
 
@@ -30,9 +30,7 @@ int g_depth = 0;
 
 void out_text(const char *text)
 {
-    if (g_out != nullptr) {
-        fputs(text, g_out);
-    }
+    fputs(text, stdout);
 }
 
 // The print calls hand their text formats through; every one is a literal
@@ -41,12 +39,9 @@ void out_text(const char *text)
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 void out_format(const char *format, ...)
 {
-    if (g_out == nullptr) {
-        return;
-    }
     va_list args;
     va_start(args, format);
-    vfprintf(g_out, format, args);
+    vprintf(format, args);
     va_end(args);
 }
 #pragma GCC diagnostic pop
@@ -108,11 +103,11 @@ void json_string(const char *text, size_t length)
                 taken = 1;
             } else if (byte == 0xC2 && bytes[i + 1] <= 0x9F) {
                 out_format("\\u%04x", bytes[i + 1]);  // a C1 control
-            } else if (g_out != nullptr) {
-                fwrite(bytes + i, 1, taken, g_out);
+            } else {
+                fwrite(bytes + i, 1, taken, stdout);
             }
-        } else if (g_out != nullptr) {
-            fputc(byte, g_out);
+        } else {
+            putchar(byte);
         }
         i += taken;
     }
@@ -157,12 +152,11 @@ bool prints(PrintKind kind)
 
 void open_output()
 {
-    fflush(stdout);
-    const int kept = dup(STDOUT_FILENO);
-    g_out = kept < 0 ? nullptr : fdopen(kept, "w");
-    if (g_out == nullptr && kept >= 0) {
-        close(kept);
+    if (fcntl(STDOUT_FILENO, F_GETFD) >= 0) {
+        return;
     }
+    // Its number is held by /dev/null, so that no file opened here takes it.
+    g_closed = true;
     const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
     if (null >= 0 && null != STDOUT_FILENO) {
         dup2(null, STDOUT_FILENO);
@@ -173,8 +167,8 @@ void open_output()
 int close_output(int status)
 {
     errno = 0;
-    const bool written = g_out != nullptr && fflush(g_out) == 0 && ferror(g_out) == 0;
-    const int error = g_out == nullptr ? EBADF : errno;
+    const bool written = !g_closed && fflush(stdout) == 0 && ferror(stdout) == 0;
+    const int error = g_closed ? EBADF : errno;
     if (!written && status != EXIT_TROUBLE) {
         say("cannot write to standard output: %s%s", strerror(error != 0 ? error : EIO), g_written);
         return g_written[0] != '\0' ? EXIT_NO : EXIT_TROUBLE;
@@ -275,20 +269,18 @@ void print_bool(PrintKind kind, const char *key, const char *text_format, bool v
 
 void print_text(const char *format, ...)
 {
-    if (g_json || g_out == nullptr) {
+    if (g_json) {
         return;
     }
     va_list args;
     va_start(args, format);
-    vfprintf(g_out, format, args);
+    vprintf(format, args);
     va_end(args);
 }
 
 void print_raw(const void *data, size_t length)
 {
-    if (g_out != nullptr) {
-        fwrite(data, 1, length, g_out);
-    }
+    fwrite(data, 1, length, stdout);
 }
 
 void say(const char *format, ...)

@@ -1,12 +1,8 @@
 // How this program speaks: one layer for results in text or JSON, in the
-// manner of iproute2's print_*(PRINT_ANY, ...), and one for messages.
-//
-// The libraries tell a load's user what went wrong on standard output,
-// where this program puts its results: standard output is silenced once, at
-// the start, and results go to a copy of it kept here. Messages for the
-// person go to standard error, "zorvitemplate: " first. Text that a file, a
-// name or the card gave is shown with its control bytes (C1 ones included)
-// as \xHH; JSON escapes them itself.
+// manner of iproute2's print_*(PRINT_ANY, ...), on standard output, and one
+// for messages to the person, on standard error, "zorvitemplate: " first.
+// Text that a file, a name or the card gave is shown with its control bytes
+// (C1 ones included) as \xHH; JSON escapes them itself.
 #pragma once
 
 #include <cstddef>
@@ -22,7 +18,7 @@ constexpr int EXIT_TROUBLE = 2;  // usage, unreadable file or card, nothing writ
 // Longest message or text value, before its control bytes are shown.
 constexpr size_t SAID_TEXT_SIZE = 8192;
 
-// Keeps standard output for the results and silences it for the rest.
+// A standard output closed at the start is told as a write that failed.
 void open_output();
 // Whether the results reached standard output: `status`, or EXIT_TROUBLE
 // with a message when they did not (and the command had not failed already).
