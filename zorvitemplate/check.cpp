@@ -1,11 +1,19 @@
+// check: the load's parse of a file, every problem noted, then one pass over
+// its lines for what a load passes over: unknown keys, keys given twice or
+// outside the sections a load reads, a second section of a name, NUL bytes,
+// long lines, values that wrap at 2^32. Whether a key is read is the walk's
+// answer, never a rule of the pass; the pass only notes where each key
+// stands, for the errors to say.
 #include "zorvitemplate/check.h"
 
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 
 #include "bounded/shown_text.h"
@@ -16,30 +24,381 @@
 
 namespace {
 
-constexpr size_t SHOWN_VALUE_MOST = 31;
+constexpr size_t PIECE_MOST = INI_LINE_SIZE - 1;  // the longest line the reader hands out
+constexpr size_t SHOWN_MOST = 44;                 // a name or value of the file, shown
+constexpr uint32_t MODE_BITS_ABOVE = ~MODE_BITS_KNOWN;
+constexpr size_t VERSION_SLOT = key_slot(key_index("VERSION"), 0);
+constexpr size_t PCIDID_SLOT = key_slot(key_index("PCIDID"), 0);
 
-void set_trouble(CheckResult *result, const char *path, const char *what)
+void add_finding(CheckResult *result, bool error, uint32_t line, int16_t problem, size_t slot,
+                 const char *format, ...) __attribute__((format(printf, 6, 7)));
+
+void add_finding(CheckResult *result, bool error, uint32_t line, int16_t problem, size_t slot,
+                 const char *format, ...)
 {
-    snprintf(result->trouble, sizeof(result->trouble), "%s: %s", path, what);
+    if (!error && result->warnings == WARNING_MAX) {
+        ++result->dropped;
+        return;
+    }
+    Finding &finding =
+        error ? result->error[result->errors++] : result->warning[result->warnings++];
+    finding.line = line;
+    finding.problem = problem;
+    finding.slot = static_cast<uint16_t>(slot);
+    va_list args;
+    va_start(args, format);
+    vsnprintf(finding.text, sizeof(finding.text), format, args);
+    va_end(args);
 }
 
-// The file, opened without waiting for anything (a FIFO, a device, a
-// lease) and judged by the descriptor itself; one that cannot be opened
-// still says what it is.
-int32_t open_template(const char *path, CheckResult *result)
+// Text of the file in a finding, cut and marked when long.
+void show_file_text(const char *text, size_t length, char (&out)[SHOWN_MOST])
 {
-    result->fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    const int error = result->fd < 0 ? errno : 0;
-    struct stat &state = result->file_state;
-    const bool known = (result->fd < 0 ? stat(path, &state) : fstat(result->fd, &state)) == 0;
-    if (known &&
-        check_regular(path, state.st_mode, result->trouble, sizeof(result->trouble)) != 0) {
+    (void)show_text(text, length, out, sizeof(out), SHOW_C0, SHOW_CUT);
+}
+
+// The pass over the lines.
+struct LineScan {
+    const CheckSetup *setup;
+    CheckResult *result;
+    uint32_t line;         // of the piece at hand
+    uint32_t header_line;  // of the header in force, 0 before any
+    SeenIn section;
+    bool unread_section;  // the header in force names a section no load reads
+    uint32_t first_header[2];
+};
+
+void add_warning(LineScan *scan, size_t slot, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
+
+void add_warning(LineScan *scan, size_t slot, const char *format, ...)
+{
+    char text[FINDING_TEXT_SIZE];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof(text), format, args);
+    va_end(args);
+    add_finding(scan->result, false, scan->line, NO_PROBLEM, slot, "%s", text);
+}
+
+bool same_name(const char *name, size_t length, const char *known, bool any_case)
+{
+    if (strlen(known) != length) {
+        return false;
+    }
+    for (size_t i = 0; i < length; ++i) {
+        const char c =
+            any_case ? static_cast<char>(toupper(static_cast<unsigned char>(name[i]))) : name[i];
+        if (c != known[i]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Optimal string alignment distance of two short names, transpositions
+// counting once.
+size_t name_distance(const char *a, size_t a_length, const char *b, size_t b_length)
+{
+    size_t d[KEY_NAME_SIZE * 2 + 1][KEY_NAME_SIZE + 1];
+    for (size_t i = 0; i <= a_length; ++i) {
+        d[i][0] = i;
+    }
+    for (size_t j = 0; j <= b_length; ++j) {
+        d[0][j] = j;
+    }
+    for (size_t i = 1; i <= a_length; ++i) {
+        for (size_t j = 1; j <= b_length; ++j) {
+            const size_t cost = (a[i - 1] == b[j - 1]) ? 0 : 1;
+            size_t best = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+                best = std::min(best, d[i - 2][j - 2] + 1);
+            }
+            d[i][j] = best;
+        }
+    }
+    return d[a_length][b_length];
+}
+
+// The key name nearest to `name` when it looks like a misspelling of it:
+// short names one edit away, longer ones two; nullptr when none is.
+const char *nearest_key_name(const char *name, size_t length)
+{
+    if (length == 0 || length > KEY_NAME_SIZE * 2) {
+        return nullptr;
+    }
+    const size_t limit = (length <= 4) ? 2 : 3;
+    size_t best = limit;
+    const char *nearest = nullptr;
+    for (size_t slot = 0; slot < KEY_SLOT_COUNT; ++slot) {
+        const char *known = key_name(slot);
+        const size_t distance = same_name(name, length, known, true)
+                                    ? 0
+                                    : name_distance(name, length, known, strlen(known));
+        if (distance < best) {
+            best = distance;
+            nearest = known;
+        }
+    }
+    return nearest;
+}
+
+void scan_header(LineScan *scan, const IniLineParts &parts)
+{
+    scan->header_line = scan->line;
+    scan->unread_section = false;
+    const bool info = same_name(parts.name, parts.name_length, "INFO", false);
+    if (!info && !same_name(parts.name, parts.name_length, "CONFIG", false)) {
+        scan->section = SEEN_OTHER;
+        scan->unread_section = true;
+        char shown[SHOWN_MOST];
+        show_file_text(parts.name, parts.name_length, shown);
+        add_warning(scan, KEY_SLOT_COUNT, "section [%s] is not read by a load", shown);
+        return;
+    }
+    scan->section = info ? SEEN_INFO : SEEN_CONFIG;
+    uint32_t &first = scan->first_header[info ? SECTION_INFO : SECTION_CONFIG];
+    if (first == 0) {
+        first = scan->line;
+        return;
+    }
+    scan->unread_section = true;
+    add_warning(scan, KEY_SLOT_COUNT,
+                "a second [%s] section: a load reads only the first, at line %u",
+                info ? "INFO" : "CONFIG", first);
+}
+
+// A '[' line that is no header ends the section a load reads there; the
+// lookups that met it say which.
+void scan_bracket(LineScan *scan)
+{
+    const ParseReport &report = scan->result->report;
+    for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
+        for (uint32_t element = 0; element < TEMPLATE_KEYS[row].count; ++element) {
+            const IniWhere &where = report.places[key_slot(row, element)];
+            if (where.answer == INI_NO_KEY && where.ended_by_bracket && where.line == scan->line) {
+                const char *section = section_name(TEMPLATE_KEYS[row].section);
+                add_warning(scan, KEY_SLOT_COUNT,
+                            "this line starts with '[' but is no section header; it ends [%s], "
+                            "and a load reads no key of [%s] after it",
+                            section, section);
+                return;
+            }
+        }
+    }
+    add_warning(scan, KEY_SLOT_COUNT, "this line starts with '[' but is no section header");
+}
+
+// A key line: where a known key stands, and what a load does with it. An
+// unknown key in a piece of a long line is that line's own warning; one in
+// a section no load reads is its header's.
+void scan_key(LineScan *scan, const IniLineParts &parts, bool long_line)
+{
+    size_t row = 0;
+    uint32_t element = 0;
+    const size_t slot = parse_key_name(parts.name, parts.name_length, &row, &element);
+    CheckResult *result = scan->result;
+    if (slot == KEY_SLOT_COUNT) {
+        if (long_line || scan->unread_section) {
+            return;
+        }
+        if (result->warnings == WARNING_MAX) {
+            ++result->dropped;  // spares the search for a near name
+            return;
+        }
+        char shown[SHOWN_MOST];
+        show_file_text(parts.name, parts.name_length, shown);
+        const char *nearest = nearest_key_name(parts.name, parts.name_length);
+        add_warning(scan, KEY_SLOT_COUNT, "%s is not a key a load reads%s%s%s", shown,
+                    nearest != nullptr ? "; did you mean " : "", nearest != nullptr ? nearest : "",
+                    nearest != nullptr ? "?" : "");
+        return;
+    }
+    KeySeen &seen = result->seen[slot];
+    if (seen.line == 0) {
+        seen = KeySeen{scan->line, scan->header_line, scan->section};
+    }
+    const IniWhere &where = result->report.places[slot];
+    if (where.answer != INI_FOUND || where.line == scan->line) {
+        return;  // read here, or not read at all: an error tells that
+    }
+    add_warning(scan, slot,
+                scan->header_line == where.section_line
+                    ? "%s is given again; a load takes the one at line %u"
+                    : "%s here is not read; a load takes the one at line %u",
+                key_name(slot), where.line);
+}
+
+void scan_piece(LineScan *scan, const char *piece, bool long_line)
+{
+    IniLineParts parts;
+    describe_ini_line(piece, &parts);
+    switch (parts.kind) {
+        case INI_LINE_BLANK:
+            break;
+        case INI_LINE_HEADER:
+            scan_header(scan, parts);
+            break;
+        case INI_LINE_BRACKET:
+            scan_bracket(scan);
+            break;
+        case INI_LINE_KEY:
+            scan_key(scan, parts, long_line);
+            break;
+        case INI_LINE_OTHER:
+            if (scan->line == 1 && strncmp(piece, "\xEF\xBB\xBF", 3) == 0) {
+                describe_ini_line(piece + 3, &parts);
+            }
+            if (parts.kind == INI_LINE_HEADER) {
+                add_warning(scan, KEY_SLOT_COUNT,
+                            "the file starts with a UTF-8 byte order mark; a load reads "
+                            "\\xEF\\xBB\\xBF[%.*s] as no header",
+                            static_cast<int>(parts.name_length), parts.name);
+            } else if (!long_line && !scan->unread_section) {
+                add_warning(scan, KEY_SLOT_COUNT,
+                            "this line is no key, section header or comment; a load passes "
+                            "over it");
+            }
+            break;
+    }
+}
+
+// A number written past 32 bits, or below 0: a load reads another, as glibc
+// tells by reading it in 64 bits.
+bool wraps(const char *text)
+{
+    const char *digits = text + strspn(text, " \t");
+    const bool hex = digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
+    errno = 0;
+    const unsigned long long value = strtoull(digits + (hex ? 2 : 0), nullptr, hex ? 16 : 10);
+    return errno == ERANGE || value > 0xFFFFFFFFull;
+}
+
+// Warnings about what the walk read: values, the mode, the card's id.
+void warn_about_values(LineScan *scan)
+{
+    const CheckResult *result = scan->result;
+    const ParseReport &report = result->report;
+    for (size_t slot = 0; slot < KEY_SLOT_COUNT; ++slot) {
+        const IniWhere &where = report.places[slot];
+        const bool text = slot == key_slot(key_index("MODENAME"), 0);
+        scan->line = where.line;
+        if (where.answer != INI_FOUND) {
+            continue;
+        }
+        const char *name = key_name(slot);
+        if (text && where.value_length >= INI_VALUE_SIZE) {
+            add_warning(
+                scan, slot,
+                "%s has %zu characters; a load keeps at most 31 and reads this one as empty", name,
+                where.value_length);
+        } else if (text && strchr(where.value, '#') != nullptr) {
+            add_warning(scan, slot, "%s holds a '#'; a load keeps it and what follows in the name",
+                        name);
+        } else if (!text && where.value_length < INI_VALUE_SIZE && wraps(where.value)) {
+            add_warning(scan, slot, "%s = %s does not fit in 32 bits; a load reads it as %u", name,
+                        where.value, report.values[slot]);
+        }
+    }
+    scan->line = report.places[VERSION_SLOT].line;
+    if (report.places[VERSION_SLOT].answer == INI_FOUND &&
+        (result->record.mode & MODE_BITS_ABOVE) != 0) {
+        add_warning(scan, VERSION_SLOT,
+                    "mode 0x%X has bits above 0x40, which add no block; the checksum then covers "
+                    "the basic keys only",
+                    result->record.mode);
+    }
+    const CardIdentity &card = scan->setup->card;
+    scan->line = report.places[PCIDID_SLOT].line;
+    if (scan->setup->pci_id_from_file && driver_reports_pci_id(&card) &&
+        card.pci_device_id > PCI_ID_MAX) {
+        add_warning(scan, PCIDID_SLOT, "PCIDID 0x%X is wider than a PCI device id: no card has it",
+                    card.pci_device_id);
+    }
+}
+
+// Keys of a block the mode leaves out: one warning a block, at its first
+// line. Only when the walk read VERSION, so that the mode is the file's.
+void warn_about_blocks(LineScan *scan)
+{
+    const CheckResult *result = scan->result;
+    if (result->report.places[VERSION_SLOT].answer != INI_FOUND) {
+        return;
+    }
+    const uint32_t mode = result->record.mode;
+    for (uint32_t bit = 1; bit <= MODE_OVNP; bit <<= 1) {
+        // PCIDID is read whatever the mode; its bit only stores it.
+        if ((mode & bit) != 0 || bit == MODE_PCIDID) {
+            continue;
+        }
+        size_t first = KEY_SLOT_COUNT;
+        for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
+            for (uint32_t element = 0; element < TEMPLATE_KEYS[row].count; ++element) {
+                const size_t slot = key_slot(row, element);
+                const uint32_t line = result->seen[slot].line;
+                if (TEMPLATE_KEYS[row].mode_bit == bit && line != 0 &&
+                    (first == KEY_SLOT_COUNT || line < result->seen[first].line)) {
+                    first = slot;
+                }
+            }
+        }
+        if (first != KEY_SLOT_COUNT) {
+            scan->line = result->seen[first].line;
+            add_warning(scan, first,
+                        "block 0x%02X is not read, from %s on: mode 0x%02X leaves it out", bit,
+                        key_name(first), mode);
+        }
+    }
+}
+
+// The warnings, and where each key stands (`seen`). 0, or -1 when the file
+// cannot be read.
+int32_t scan_lines(const CheckSetup *setup, CheckResult *result)
+{
+    LineScan scan{setup, result, 0, 0, SEEN_BEFORE_HEADERS, false, {}};
+    warn_about_values(&scan);
+    IniLines lines;
+    if (open_ini_lines(setup->path, &lines) != 0) {
         return -1;
     }
-    if (!known || error != 0) {
-        set_trouble(result, path, strerror(error != 0 ? error : errno));
-        return -1;
+    char *piece = nullptr;
+    size_t length = 0;
+    bool line_open = false;  // the last piece had no line feed
+    uint64_t line_length = 0;
+    uint32_t pieces = 0;
+    bool nul_told = false;
+    scan.line = 1;
+    while (next_ini_line(&lines, &piece, &length) == 0) {
+        if (!line_open) {
+            line_length = 0;
+            pieces = 0;
+            nul_told = false;
+        }
+        const bool long_line = line_open || (length == PIECE_MOST && piece[length - 1] != '\n');
+        if (!nul_told && memchr(piece, '\0', length) != nullptr) {
+            nul_told = true;
+            add_warning(&scan, KEY_SLOT_COUNT,
+                        "this line holds a NUL byte; a load reads each piece of it only up to the "
+                        "first");
+        }
+        scan_piece(&scan, piece, long_line);
+        result->bytes += length;
+        line_length += length - (piece[length - 1] == '\n' ? 1 : 0);
+        ++pieces;
+        line_open = piece[length - 1] != '\n';
+        if (!line_open || length < PIECE_MOST) {
+            if (pieces > 1) {
+                add_warning(&scan, KEY_SLOT_COUNT,
+                            "this line has %llu characters; a load reads it in pieces of 511, "
+                            "each as a line of its own",
+                            static_cast<unsigned long long>(line_length));
+            }
+            ++scan.line;
+            line_open = false;
+        }
     }
+    close_ini_lines(&lines);
+    warn_about_blocks(&scan);
     return 0;
 }
 
@@ -58,18 +417,39 @@ enum Reason : uint8_t {
     REASON_COUNT,
 };
 
-// Reasons told once for the keys of a section, with a count of the others.
-bool told_once(Reason reason)
-{
-    return reason == REASON_AFTER_END || reason == REASON_SECOND || reason == REASON_OUTSIDE ||
-           reason == REASON_NO_SECTION;
-}
+// The line an error about an unread key names.
+enum LineOf : uint8_t { AT_NO_LINE, AT_KEY, AT_READER };
+
+// Each reason's error. The text takes the key's name, its section and the
+// line where the reader met it, in that order. The keys of a section left
+// unread for a grouped reason are told at the first, with a count of the
+// others.
+struct ReasonText {
+    LineOf line;
+    bool grouped;
+    const char *text;
+};
+
+constexpr ReasonText REASON_TEXTS[REASON_COUNT] = {
+    {AT_NO_LINE, false, "%s is missing from [%s]"},
+    {AT_NO_LINE, true, "%s is not read: there is no [%s] section"},
+    {AT_KEY, true, "%s stands in [%s] after line %u, which ended it, so a load does not find it"},
+    {AT_KEY, true, "%s stands in a second [%s] section, but a load reads only the first"},
+    {AT_KEY, false, "%s stands in the other section, but a load reads it from [%s]"},
+    {AT_KEY, true, "%s stands outside any section a load reads; it belongs in [%s]"},
+    {AT_READER, false,
+     "%s of [%s] stands inside line %u, which is longer than 511 characters: a load reads it in "
+     "pieces and does not find it"},
+    {AT_READER, false, "%s = \"%s\" is not a number"},
+    {AT_READER, false,
+     "%s has a value of %zu characters; a load reads at most 31 and takes this "
+     "one as empty"},
+};
 
 Reason reason_of(const CheckResult *result, const ParseProblem &problem)
 {
     const IniWhere &where = problem.where;
     const KeySeen &seen = result->seen[key_slot(problem.row, problem.element)];
-    const TemplateSection section = TEMPLATE_KEYS[problem.row].section;
     switch (where.answer) {
         case INI_FOUND:
             return where.value_length >= INI_VALUE_SIZE ? REASON_LONG_VALUE : REASON_NOT_NUMBER;
@@ -82,7 +462,7 @@ Reason reason_of(const CheckResult *result, const ParseProblem &problem)
         case INI_UNASKED:
             break;
     }
-    const SeenIn own = section == SECTION_INFO ? SEEN_INFO : SEEN_CONFIG;
+    const SeenIn own = TEMPLATE_KEYS[problem.row].section == SECTION_INFO ? SEEN_INFO : SEEN_CONFIG;
     if (seen.line == 0) {
         return REASON_MISSING;
     }
@@ -114,128 +494,116 @@ bool whole_table_missing(const CheckResult *result, uint32_t at)
     return true;
 }
 
-void add_unread(CheckResult *result, uint32_t at, const char *more)
+// An unread key's error; `others` more keys of its section share a grouped
+// reason. Each text is a literal of REASON_TEXTS, given the arguments its
+// reason takes.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+void add_unread(CheckResult *result, uint32_t at, Reason reason, uint32_t others)
 {
     const ParseProblem &problem = result->report.problems[at];
     const IniWhere &where = problem.where;
     const size_t slot = key_slot(problem.row, problem.element);
-    const KeySeen &seen = result->seen[slot];
-    const TemplateSection own = TEMPLATE_KEYS[problem.row].section;
-    const char *section = section_name(own);
-    const char *other = section_name(own == SECTION_INFO ? SECTION_CONFIG : SECTION_INFO);
+    const ReasonText &row = REASON_TEXTS[reason];
+    const uint32_t line = row.line == AT_KEY      ? result->seen[slot].line
+                          : row.line == AT_READER ? where.line
+                                                  : 0;
     const char *name = key_name(slot);
-    const auto index = static_cast<int16_t>(at);
-    FindingList *list = &result->findings;
-    char value[SHOWN_VALUE_MOST * 4 + 4];
-    switch (reason_of(result, problem)) {
-        case REASON_MISSING:
-            add_finding(list, 0, true, index, slot, "%s is missing from [%s]", name, section);
-            break;
-        case REASON_NO_SECTION:
-            add_finding(list, 0, true, index, slot,
-                        "there is no [%s] section; a load reads %s from it", section, name);
-            break;
-        case REASON_AFTER_END:
-            add_finding(list, seen.line, true, index, slot,
-                        "%s stands after line %u, which ended [%s], so a load does not find it%s",
-                        name, where.line, section, more);
-            break;
-        case REASON_SECOND:
-            add_finding(list, seen.line, true, index, slot,
-                        "%s stands in a second [%s] section, but a load reads only the first%s",
-                        name, section, more);
-            break;
-        case REASON_OTHER:
-            add_finding(list, seen.line, true, index, slot,
-                        "%s stands in [%s], but a load reads it from [%s]", name, other, section);
-            break;
-        case REASON_OUTSIDE:
-            add_finding(list, seen.line, true, index, slot,
-                        "%s stands outside any section a load reads; it belongs in [%s]%s", name,
-                        section, more);
-            break;
-        case REASON_LONG_LINE:
-            add_finding(list, where.line, true, index, slot,
-                        "%s stands inside line %u, which is longer than 511 characters: a load "
-                        "reads it in pieces and does not find %s",
-                        name, where.line, name);
-            break;
-        case REASON_NOT_NUMBER:
-            quote_file_text(where.value, strlen(where.value), SHOWN_VALUE_MOST, value,
-                            sizeof(value));
-            add_finding(list, where.line, true, index, slot, "%s = \"%s\" is not a number", name,
-                        value);
-            break;
-        case REASON_LONG_VALUE:
-            add_finding(list, where.line, true, index, slot,
-                        "%s has a value of %zu characters; a load reads at most 31 and takes "
-                        "this one as empty",
-                        name, where.value_length);
-            break;
-        case REASON_COUNT:
-            break;
+    char text[FINDING_TEXT_SIZE];
+    if (reason == REASON_NOT_NUMBER) {
+        char value[SHOWN_MOST];
+        show_file_text(where.value, strlen(where.value), value);
+        snprintf(text, sizeof(text), row.text, name, value);
+    } else if (reason == REASON_LONG_VALUE) {
+        snprintf(text, sizeof(text), row.text, name, where.value_length);
+    } else {
+        snprintf(text, sizeof(text), row.text, name,
+                 section_name(TEMPLATE_KEYS[problem.row].section), where.line);
     }
+    if (others != 0) {
+        const size_t used = strlen(text);
+        snprintf(text + used, sizeof(text) - used, "; so do %u more key%s a load asks for", others,
+                 others == 1 ? "" : "s");
+    }
+    add_finding(result, true, line, static_cast<int16_t>(at), slot, "%s", text);
 }
+#pragma GCC diagnostic pop
 
 // The report's problems, in the order a load meets them, each where the
 // reader met it.
 void add_errors(const char *path, CheckResult *result)
 {
     const ParseReport &report = result->report;
-    // Keys of a section left unread for one reason are told at the first.
-    uint32_t told_count[REASON_COUNT][2] = {};
+    uint32_t unread[REASON_COUNT][2] = {};  // keys by reason and section
     bool told[REASON_COUNT][2] = {};
     for (uint32_t i = 0; i < report.count; ++i) {
         const ParseProblem &problem = report.problems[i];
         if (problem.kind == PROBLEM_UNREADABLE) {
-            ++told_count[reason_of(result, problem)][TEMPLATE_KEYS[problem.row].section];
+            ++unread[reason_of(result, problem)][TEMPLATE_KEYS[problem.row].section];
         }
     }
-    FindingList *list = &result->findings;
     for (uint32_t i = 0; i < report.count; ++i) {
         const ParseProblem &problem = report.problems[i];
         const auto index = static_cast<int16_t>(i);
         if (problem.kind == PROBLEM_PATH_TOO_LONG) {
-            add_finding(list, 0, true, index, KEY_SLOT_COUNT,
+            add_finding(result, true, 0, index, KEY_SLOT_COUNT,
                         "the path has %zu characters; a load takes at most 511", strlen(path));
             continue;
         }
         const TemplateKey &key = TEMPLATE_KEYS[problem.row];
         const size_t slot = key_slot(problem.row, problem.element);
-        const char *name = key_name(slot);
         const uint32_t line = problem.where.line;
         if (problem.kind == PROBLEM_OUT_OF_RANGE) {
-            add_finding(list, line, true, index, slot, "%s = %u is out of range 0 to %u", name,
-                        problem.value, problem.expected);
+            add_finding(result, true, line, index, slot, "%s = %u is out of range 0 to %u",
+                        key_name(slot), problem.value, problem.expected);
         } else if (problem.kind == PROBLEM_MISMATCH && key.kind == KEY_CARD_ID) {
-            add_finding(list, line, true, index, slot,
+            add_finding(result, true, line, index, slot,
                         "PCIDID 0x%X is not the card's PCI device id 0x%X", problem.value,
                         problem.expected);
         } else if (problem.kind == PROBLEM_MISMATCH) {
-            add_finding(list, line, true, index, slot,
+            add_finding(result, true, line, index, slot,
                         "METADATA 0x%08X is not the checksum of the record the file describes, "
                         "0x%08X",
                         problem.value, problem.expected);
         } else if (whole_table_missing(result, i)) {
-            add_finding(list, 0, true, index, slot, "%s00 to %s15 are missing from [%s]", key.name,
-                        key.name, section_name(key.section));
+            add_finding(result, true, 0, index, slot, "%s00 to %s15 are missing from [%s]",
+                        key.name, key.name, section_name(key.section));
             i += PF_COUNT - 1;
         } else {
             const Reason reason = reason_of(result, problem);
-            bool &first = told[reason][key.section];
-            if (told_once(reason) && first) {
-                continue;
+            const bool grouped = REASON_TEXTS[reason].grouped;
+            if (!grouped || !told[reason][key.section]) {
+                told[reason][key.section] = true;
+                const bool counted = grouped && reason != REASON_NO_SECTION;
+                add_unread(result, i, reason, counted ? unread[reason][key.section] - 1 : 0);
             }
-            first = true;
-            char more[64] = "";
-            const uint32_t others = told_count[reason][key.section] - 1;
-            if (told_once(reason) && reason != REASON_NO_SECTION && others != 0) {
-                snprintf(more, sizeof(more), "; so do %u more key%s a load asks for", others,
-                         others == 1 ? "" : "s");
-            }
-            add_unread(result, i, more);
         }
     }
+}
+
+void set_trouble(CheckResult *result, const char *path, const char *what)
+{
+    snprintf(result->trouble, sizeof(result->trouble), "%s: %s", path, what);
+}
+
+// The file, opened without waiting for anything (a FIFO, a device, a
+// lease) and judged by the descriptor itself; one that cannot be opened
+// still says what it is.
+int32_t open_template(const char *path, CheckResult *result)
+{
+    result->fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int error = result->fd < 0 ? errno : 0;
+    struct stat &state = result->file_state;
+    const bool known = (result->fd < 0 ? stat(path, &state) : fstat(result->fd, &state)) == 0;
+    if (known &&
+        check_regular(path, state.st_mode, result->trouble, sizeof(result->trouble)) != 0) {
+        return -1;
+    }
+    if (!known || error != 0) {
+        set_trouble(result, path, strerror(error != 0 ? error : errno));
+        return -1;
+    }
+    return 0;
 }
 
 }  // namespace
@@ -247,63 +615,15 @@ int32_t check_template_file(const char *path, const CardIdentity *card, Resource
     return parse_identity_keys(path, PARSE_EVERY_KEY, card, record, report);
 }
 
-bool warning_kept(const FindingList *list)
-{
-    return list->warnings < WARNING_MAX;
-}
-
-void add_finding_v(FindingList *list, uint32_t line, bool error, int16_t problem, size_t slot,
-                   const char *format, va_list args)
-{
-    if (!error && !warning_kept(list)) {
-        ++list->dropped;
-        return;
-    }
-    if (list->count >= FINDING_MAX) {
-        return;
-    }
-    Finding *finding = &list->items[list->count++];
-    finding->line = line;
-    finding->error = error;
-    finding->problem = problem;
-    finding->slot = static_cast<uint16_t>(slot);
-    list->warnings += error ? 0 : 1;
-    vsnprintf(finding->text, sizeof(finding->text), format, args);
-}
-
-void add_finding(FindingList *list, uint32_t line, bool error, int16_t problem, size_t slot,
-                 const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    add_finding_v(list, line, error, problem, slot, format, args);
-    va_end(args);
-}
-
-void quote_file_text(const char *text, size_t length, size_t most, char *out, size_t size)
-{
-    static constexpr char CUT[] = "...";
-    const size_t shown = length < most ? length : most;
-    const size_t room = size > sizeof(CUT) ? size - (sizeof(CUT) - 1) : size;
-    if (show_text(text, shown, out, room, SHOW_C0) >= 0 && shown < length) {
-        strcat(out, CUT);
-    }
-}
-
 int32_t check_template(const CheckSetup *setup, CheckResult *result)
 {
-    result->findings.count = 0;
-    result->findings.warnings = 0;
-    result->findings.dropped = 0;
-    result->errors = 0;
-    result->trouble[0] = '\0';
+    *result = CheckResult{};
     const char *path = setup->path;
     if (open_template(path, result) != 0) {
         return -1;
     }
     CheckSetup used = *setup;
     if (used.pci_id_from_file) {
-        used.card.pci_device_id = 0;
         IniWhere where;
         if (lookup_ini_key(path, "INFO", "PCIDID", &where) == 0) {
             (void)convert_uint_value(ini_value(where), &used.card.pci_device_id);
@@ -311,7 +631,7 @@ int32_t check_template(const CheckSetup *setup, CheckResult *result)
     }
     result->card = used.card;
     const int32_t parsed = check_template_file(path, &used.card, &result->record, &result->report);
-    const int32_t linted = parsed != 0 ? 0 : lint_template(&used, result);
+    const int32_t scanned = parsed != 0 ? 0 : scan_lines(&used, result);
     const int error = errno;
     // Whatever went wrong, a FIFO, device or socket put in the file's place
     // meanwhile is told as one that stood there from the start.
@@ -331,7 +651,7 @@ int32_t check_template(const CheckSetup *setup, CheckResult *result)
             return -1;
         }
     }
-    if (linted != 0) {
+    if (scanned != 0) {
         set_trouble(result, path, strerror(error));
         return -1;
     }
@@ -340,14 +660,8 @@ int32_t check_template(const CheckSetup *setup, CheckResult *result)
         set_trouble(result, path, "changed while it was read; nothing was decided");
         return -1;
     }
-    // The warnings came first; the errors go before them, in the load's
-    // order, and the warnings by line.
-    FindingList *list = &result->findings;
-    const uint32_t warnings = list->count;
     add_errors(path, result);
-    result->errors = list->count - warnings;
-    std::rotate(list->items, list->items + warnings, list->items + list->count);
-    std::stable_sort(list->items + result->errors, list->items + list->count,
+    std::stable_sort(result->warning, result->warning + result->warnings,
                      [](const Finding &a, const Finding &b) { return a.line < b.line; });
     return 0;
 }
@@ -355,9 +669,9 @@ int32_t check_template(const CheckSetup *setup, CheckResult *result)
 void print_findings(const char *path, const CheckResult *result)
 {
     open_array("findings");
-    for (uint32_t i = 0; i < result->findings.count; ++i) {
-        const Finding &finding = result->findings.items[i];
-        const char *name = finding.slot < KEY_SLOT_COUNT ? key_name(finding.slot) : nullptr;
+    for (uint32_t i = 0; i < result->errors + result->warnings; ++i) {
+        const bool error = i < result->errors;
+        const Finding &finding = error ? result->error[i] : result->warning[i - result->errors];
         char load_message[LOAD_MESSAGE_SIZE];
         const bool has_message =
             finding.problem != NO_PROBLEM &&
@@ -366,24 +680,24 @@ void print_findings(const char *path, const CheckResult *result)
         open_object(nullptr);
         print_string(PRINT_TEXT, nullptr, "%s:", path);
         print_uint(PRINT_ANY, "line", "%u: ", finding.line);
-        print_string(PRINT_ANY, "severity", "%s: ", finding.error ? "error" : "warning");
-        print_string(PRINT_JSON, "key", nullptr, name);
+        print_string(PRINT_ANY, "severity", "%s: ", error ? "error" : "warning");
+        print_string(PRINT_JSON, "key", nullptr,
+                     finding.slot < KEY_SLOT_COUNT ? key_name(finding.slot) : nullptr);
         print_string(PRINT_ANY, "message", "%s\n", finding.text);
         print_string(PRINT_JSON, "load_message", nullptr, has_message ? load_message : nullptr);
         close_object();
     }
-    if (result->findings.dropped != 0) {
+    if (result->dropped != 0) {
         print_string(PRINT_TEXT, nullptr, "%s:", path);
         print_uint(PRINT_TEXT, nullptr, "0: warning: %u more warnings are not shown\n",
-                   result->findings.dropped);
+                   result->dropped);
     }
     close_array();
 }
 
-void say_errors(const char *path, const CheckResult *result)
+void warn_errors(const char *path, const CheckResult *result)
 {
     for (uint32_t i = 0; i < result->errors; ++i) {
-        const Finding &finding = result->findings.items[i];
-        say_line("%s:%u: error: %s", path, finding.line, finding.text);
+        warn_line("%s:%u: error: %s", path, result->error[i].line, result->error[i].text);
     }
 }

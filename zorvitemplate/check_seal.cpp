@@ -46,8 +46,7 @@ void print_check(const char *path, const CheckResult *result, const char *troubl
     print_bool(PRINT_JSON, "accepted", nullptr, checked && load_accepts(result));
     print_string(PRINT_JSON, "error", nullptr, trouble);
     print_uint(PRINT_JSON, "errors", nullptr, checked ? result->errors : 0);
-    print_uint(PRINT_JSON, "warnings", nullptr,
-               checked ? result->findings.count - result->errors + result->findings.dropped : 0);
+    print_uint(PRINT_JSON, "warnings", nullptr, checked ? result->warnings + result->dropped : 0);
     char metadata[METADATA_TEXT_SIZE];
     snprintf(metadata, sizeof(metadata), "0x%08X", result->report.checksum);
     const bool complete = checked && !report_has_errors_besides_metadata(&result->report);
@@ -155,12 +154,12 @@ int seal_file(const CommandOptions &options, const ReplaceTarget *target)
     // The copy is read from the descriptor the check judged; the target
     // must still be that file when it is replaced.
     if (start_replacing(target, &file, why) != 0) {
-        say("%s", why);
+        warn("%s", why);
         return EXIT_TROUBLE;
     }
     if (write_sealed(g_check.fd, g_check, &file, why) != 0) {
         abandon_replacing(&file);
-        say("%s", why);
+        warn("%s", why);
         return EXIT_TROUBLE;
     }
     // The new file must pass the check it is sealed for before it replaces
@@ -169,11 +168,11 @@ int seal_file(const CommandOptions &options, const ReplaceTarget *target)
         check_template_file(file.temp, &g_check.card, &g_recheck_record, &g_recheck);
     if (status != 0 || g_recheck.count != 0) {
         abandon_replacing(&file);
-        say("%s: the sealed file does not pass the check; it was left as it is", options.file);
+        warn("%s: the sealed file does not pass the check; it was left as it is", options.file);
         return EXIT_TROUBLE;
     }
     if (finish_replacing(&file, state.st_mode & 07777, &state, &state, why) != 0) {
-        say("%s", why);
+        warn("%s", why);
         return EXIT_TROUBLE;
     }
     return EXIT_GOOD;
@@ -186,22 +185,21 @@ int run_check(const CommandOptions &options)
     print_json(options.json);
     CheckSetup setup{options.file, {}, false};
     if (!stand_in_card(options, &setup)) {
-        say("check: '%s' is no driver version", options.driver_version);
+        warn("check: '%s' is no driver version", options.driver_version);
         return EXIT_TROUBLE;
     }
     if (check_template(&setup, &g_check) != 0) {
         print_check(options.file, &g_check, g_check.trouble);
-        say("%s", g_check.trouble);
+        warn("%s", g_check.trouble);
         return EXIT_TROUBLE;
     }
     print_check(options.file, &g_check, nullptr);
     const bool accepted = load_accepts(&g_check);
     if (!printing_json()) {
-        const uint32_t warnings =
-            g_check.findings.count - g_check.errors + g_check.findings.dropped;
-        say("%s: a load would %s it (%u error%s, %u warning%s)", options.file,
-            accepted ? "accept" : "refuse", g_check.errors, g_check.errors == 1 ? "" : "s",
-            warnings, warnings == 1 ? "" : "s");
+        const uint32_t warnings = g_check.warnings + g_check.dropped;
+        warn("%s: a load would %s it (%u error%s, %u warning%s)", options.file,
+             accepted ? "accept" : "refuse", g_check.errors, g_check.errors == 1 ? "" : "s",
+             warnings, warnings == 1 ? "" : "s");
     }
     return accepted ? EXIT_GOOD : EXIT_NO;
 }
@@ -217,16 +215,16 @@ int run_seal(const CommandOptions &options)
     ReplaceTarget target{};
     char why[REPLACE_TROUBLE_SIZE];
     if (resolve_replace_target(options.file, false, &target, why) != 0) {
-        say("%s", why);
+        warn("%s", why);
         return EXIT_TROUBLE;
     }
     if (check_template(&setup, &g_check) != 0) {
-        say("%s", g_check.trouble);
+        warn("%s", g_check.trouble);
         return EXIT_TROUBLE;
     }
     if (report_has_errors_besides_metadata(&g_check.report)) {
-        say_errors(options.file, &g_check);
-        say("%s: not sealed: mend the errors besides METADATA first", options.file);
+        warn_errors(options.file, &g_check);
+        warn("%s: not sealed: mend the errors besides METADATA first", options.file);
         return EXIT_NO;
     }
     if (g_check.report.count == 0) {
@@ -238,11 +236,11 @@ int run_seal(const CommandOptions &options)
     const IniWhere &where = g_check.report.places[key_slot(METADATA_ROW, 0)];
     const size_t sealed_length = where.value_length - number_length(where) + METADATA_TEXT_SIZE - 6;
     if (where.answer == INI_FOUND && sealed_length >= INI_VALUE_SIZE) {
-        say_line(
+        warn_line(
             "%s:%u: error: METADATA's value would have %zu characters sealed, and a load "
             "reads at most 31: shorten what follows the number",
             options.file, where.line, sealed_length);
-        say("%s: not sealed", options.file);
+        warn("%s: not sealed", options.file);
         return EXIT_NO;
     }
     return seal_file(options, &target);

@@ -80,13 +80,13 @@ uint32_t carry_modename(const ResourceTemplate &card_record, ResourceTemplate *o
     uint32_t uncarried = 0;
     size_t length = strnlen(field, MODENAME_SIZE);
     if (length == MODENAME_SIZE) {
-        say("%s: MODENAME fills all 32 bytes without an end; the file keeps its first 31", device);
+        warn("%s: MODENAME fills all 32 bytes without an end; the file keeps its first 31", device);
         length = MODENAME_SIZE - 1;
         ++uncarried;
     }
     for (size_t i = length + 1; i < MODENAME_SIZE; ++i) {
         if (field[i] != 0) {
-            say("%s: MODENAME has bytes after its end, which no file carries", device);
+            warn("%s: MODENAME has bytes after its end, which no file carries", device);
             ++uncarried;
             break;
         }
@@ -94,11 +94,11 @@ uint32_t carry_modename(const ResourceTemplate &card_record, ResourceTemplate *o
     const size_t kept = readable_name(field, length, out->MODENAME);
     if (kept != length || memcmp(out->MODENAME, field, length) != 0) {
         char shown[SHOWN_TEXT_SIZE];
-        quote_file_text(field, length, MODENAME_SIZE, shown, sizeof(shown));
+        (void)show_text(field, length, shown, sizeof(shown), SHOW_C0);
         char kept_shown[SHOWN_TEXT_SIZE];
-        quote_file_text(out->MODENAME, kept, MODENAME_SIZE, kept_shown, sizeof(kept_shown));
-        say("%s: MODENAME \"%s\" cannot stand in a file as it is; the file has \"%s\"", device,
-            shown, kept_shown);
+        (void)show_text(out->MODENAME, kept, kept_shown, sizeof(kept_shown), SHOW_C0);
+        warn("%s: MODENAME \"%s\" cannot stand in a file as it is; the file has \"%s\"", device,
+             shown, kept_shown);
         ++uncarried;
     }
     return uncarried;
@@ -114,7 +114,8 @@ uint32_t loadable_record(const ResourceTemplate &card_record, const CardIdentity
     *out = ResourceTemplate{};
     out->mode = card_record.mode & MODE_BITS_KNOWN;
     if (card_record.mode != out->mode) {
-        say("%s: mode 0x%X has bits above 0x40 (0x%X), which select no block; the file has mode "
+        warn(
+            "%s: mode 0x%X has bits above 0x40 (0x%X), which select no block; the file has mode "
             "0x%02X",
             device, card_record.mode, card_record.mode & ~MODE_BITS_KNOWN, out->mode);
         ++uncarried;
@@ -133,20 +134,20 @@ uint32_t loadable_record(const ResourceTemplate &card_record, const CardIdentity
                 set_key_element(out, key, 0, card.pci_device_id);
             }
             if (stored && held != card.pci_device_id) {
-                say("%s: PCIDID holds 0x%X, but a load stores the card's own id 0x%X", device, held,
-                    card.pci_device_id);
+                warn("%s: PCIDID holds 0x%X, but a load stores the card's own id 0x%X", device,
+                     held, card.pci_device_id);
                 ++uncarried;
             } else if (!stored && held != 0) {
-                say("%s: PCIDID holds 0x%X, but a load on this card stores none (%s)", device, held,
-                    enabled ? "its driver is older than 1.4.3.0" : "the mode leaves it out");
+                warn("%s: PCIDID holds 0x%X, but a load on this card stores none (%s)", device,
+                     held, enabled ? "its driver is older than 1.4.3.0" : "the mode leaves it out");
                 ++uncarried;
             }
             continue;
         }
         if (!enabled) {
             if (!field_is_zero(&card_record, key)) {
-                say("%s: %s holds values, but mode 0x%02X leaves out its block 0x%02X", device,
-                    key.name, out->mode, key.mode_bit);
+                warn("%s: %s holds values, but mode 0x%02X leaves out its block 0x%02X", device,
+                     key.name, out->mode, key.mode_bit);
                 ++uncarried;
             }
             continue;
@@ -159,8 +160,8 @@ uint32_t loadable_record(const ResourceTemplate &card_record, const CardIdentity
             const uint32_t value = key_element(&card_record, key, pf);
             if (value > key.bound) {
                 const char *name = key_name(key_slot(row, pf));
-                say("%s: %s = %u is above its bound %u; the file has %u", device, name, value,
-                    key.bound, key.bound);
+                warn("%s: %s = %u is above its bound %u; the file has %u", device, name, value,
+                     key.bound, key.bound);
                 ++uncarried;
             }
             set_key_element(out, key, pf, value > key.bound ? key.bound : value);
@@ -168,7 +169,7 @@ uint32_t loadable_record(const ResourceTemplate &card_record, const CardIdentity
     }
     const uint32_t reserved = reserved_nonzero(&card_record);
     if (reserved != 0) {
-        say("%s: %u reserved bytes are not zero; no file sets them", device, reserved);
+        warn("%s: %u reserved bytes are not zero; no file sets them", device, reserved);
         ++uncarried;
     }
     return uncarried;
@@ -189,7 +190,7 @@ int write_export(const ReplaceTarget *target, size_t length)
         if (file.fd >= 0) {
             abandon_replacing(&file);
         }
-        say("%s", why);
+        warn("%s", why);
         return EXIT_TROUBLE;
     }
     note_written(target->path);
@@ -329,7 +330,7 @@ int diff_trouble(const CommandOptions &options, const char *why)
     if (printing_json()) {
         print_diff(options, "error", why, 0, nullptr);
     }
-    say("%s", why);
+    warn("%s", why);
     return EXIT_TROUBLE;
 }
 
@@ -344,19 +345,19 @@ int run_export(const CommandOptions &options)
     if (options.output != nullptr) {
         char trouble[REPLACE_TROUBLE_SIZE];
         if (resolve_replace_target(options.output, true, &target, trouble) != 0) {
-            say("%s; nothing was written", trouble);
+            warn("%s; nothing was written", trouble);
             return EXIT_TROUBLE;
         }
     }
     char why[CARD_TROUBLE_SIZE];
     CardIdentity card{};
     if (!ask_card_identity(&card, why)) {
-        say("%s; nothing was written", why);
+        warn("%s; nothing was written", why);
         return EXIT_TROUBLE;
     }
     ResourceTemplate card_record{};
     if (fetch_card_template(&card_record, why) != 0) {
-        say("%s; nothing was written", why);
+        warn("%s; nothing was written", why);
         return EXIT_TROUBLE;
     }
     ResourceTemplate loadable{};
@@ -372,8 +373,8 @@ int run_export(const CommandOptions &options)
     size_t length = 0;
     if (write_template_text(&loadable, driver_reports_pci_id(&card) ? &card.pci_device_id : nullptr,
                             comment, g_text, sizeof(g_text), &length) != 0) {
-        say("%s: the template does not fit the text buffer; nothing was written",
-            g_device_target.name);
+        warn("%s: the template does not fit the text buffer; nothing was written",
+             g_device_target.name);
         return EXIT_TROUBLE;
     }
     const int status = write_export(options.output != nullptr ? &target : nullptr, length);
@@ -381,8 +382,8 @@ int run_export(const CommandOptions &options)
         return status;
     }
     if (uncarried != 0) {
-        say("%s: the file does not carry all the card holds (%u item%s above)",
-            g_device_target.name, uncarried, uncarried == 1 ? "" : "s");
+        warn("%s: the file does not carry all the card holds (%u item%s above)",
+             g_device_target.name, uncarried, uncarried == 1 ? "" : "s");
         return EXIT_NO;
     }
     return EXIT_GOOD;
@@ -407,8 +408,8 @@ int run_diff(const CommandOptions &options)
         if (printing_json()) {
             print_diff(options, "refused", refused, 0, &g_check);
         }
-        say_errors(options.file, &g_check);
-        say("%s", refused);
+        warn_errors(options.file, &g_check);
+        warn("%s", refused);
         return EXIT_TROUBLE;
     }
     ResourceTemplate card_record{};
@@ -419,7 +420,7 @@ int run_diff(const CommandOptions &options)
     if (fetched > 0) {
         // The display takes any status as an empty card, and so does diff;
         // the status goes with it, for a caller to whom that is no answer.
-        say("%s; it counts as an empty card, all zeros", why);
+        warn("%s; it counts as an empty card, all zeros", why);
         card_record = ResourceTemplate{};
     }
     list_changes(card_record, g_check.record);

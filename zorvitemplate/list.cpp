@@ -58,8 +58,8 @@ int find_devices(size_t *count)
             continue;
         }
         if (*count == DEVICE_MOST) {
-            say("more than %zu devices of the %s driver: the rest are not listed", DEVICE_MOST,
-                DRIVER);
+            warn("more than %zu devices of the %s driver: the rest are not listed", DEVICE_MOST,
+                 DRIVER);
             break;
         }
         memcpy(g_names[(*count)++], entry->d_name, DEVICE_NAME_SIZE);
@@ -111,7 +111,7 @@ bool list_device(const char *name)
     print_text("\n");
     close_object();
     if (fetched < 0) {
-        say("%s", why);
+        warn("%s", why);
     }
     return fetched >= 0;
 }
@@ -123,7 +123,7 @@ int run_list(const CommandOptions &options)
     print_json(options.json);
     size_t count = 0;
     if (find_devices(&count) != 0) {
-        say("cannot read %s: %s", NET_DEVICES, strerror(errno));
+        warn("cannot read %s: %s", NET_DEVICES, strerror(errno));
         return EXIT_TROUBLE;
     }
     bool whole = true;

@@ -133,7 +133,7 @@ int usage_error(const Command *command, const char *format, ...)
     va_start(args, format);
     vsnprintf(text, sizeof(text), format, args);
     va_end(args);
-    say("%s%s%s", command != nullptr ? command->name : "", command != nullptr ? ": " : "", text);
+    warn("%s%s%s", command != nullptr ? command->name : "", command != nullptr ? ": " : "", text);
     fprintf(stderr, "Try '%s%s%s --help' for more information.\n", PROGRAM_NAME,
             command != nullptr ? " " : "", command != nullptr ? command->name : "");
     return EXIT_TROUBLE;

@@ -170,7 +170,8 @@ int close_output(int status)
     const bool written = !g_closed && fflush(stdout) == 0 && ferror(stdout) == 0;
     const int error = g_closed ? EBADF : errno;
     if (!written && status != EXIT_TROUBLE) {
-        say("cannot write to standard output: %s%s", strerror(error != 0 ? error : EIO), g_written);
+        warn("cannot write to standard output: %s%s", strerror(error != 0 ? error : EIO),
+             g_written);
         return g_written[0] != '\0' ? EXIT_NO : EXIT_TROUBLE;
     }
     return status;
@@ -283,7 +284,7 @@ void print_raw(const void *data, size_t length)
     fwrite(data, 1, length, stdout);
 }
 
-void say(const char *format, ...)
+void warn(const char *format, ...)
 {
     char prefix[32];
     snprintf(prefix, sizeof(prefix), "%s: ", PROGRAM_NAME);
@@ -293,7 +294,7 @@ void say(const char *format, ...)
     va_end(args);
 }
 
-void say_line(const char *format, ...)
+void warn_line(const char *format, ...)
 {
     va_list args;
     va_start(args, format);

@@ -58,6 +58,6 @@ void print_text(const char *format, ...) __attribute__((format(printf, 1, 2)));
 void print_raw(const void *data, size_t length);
 
 // "zorvitemplate: " and the message, on standard error, shown.
-void say(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void warn(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // One line on standard error without the program's name (a finding), shown.
-void say_line(const char *format, ...) __attribute__((format(printf, 1, 2)));
+void warn_line(const char *format, ...) __attribute__((format(printf, 1, 2)));

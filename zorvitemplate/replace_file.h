@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-// Why a step failed, names as given: the message is for say(), which shows
+// Why a step failed, names as given: the message is for warn(), which shows
 // their control bytes.
 constexpr size_t REPLACE_TROUBLE_SIZE = PATH_MAX + 256;
 
