@@ -35,32 +35,25 @@ const unsigned char *bytes_of(const ResourceTemplate *record)
     return reinterpret_cast<const unsigned char *>(record);
 }
 
-bool field_is_zero(const ResourceTemplate *record, const TemplateKey &key)
-{
-    const unsigned char *field = bytes_of(record) + key.offset;
-    for (uint32_t i = 0; i < key.width * key.count; ++i) {
-        if (field[i] != 0) {
-            return false;
-        }
-    }
-    return true;
-}
-
-uint32_t reserved_nonzero(const ResourceTemplate *record)
+uint32_t count_nonzero(const ResourceTemplate *record, uint32_t from, uint32_t to)
 {
     uint32_t count = 0;
-    for (uint32_t i = RESERVED_WORD; i < TEMPLATE_BODY_OFFSET; ++i) {
-        count += bytes_of(record)[i] != 0 ? 1 : 0;
-    }
-    for (uint32_t i = RESERVED_TAIL; i < TEMPLATE_SIZE; ++i) {
+    for (uint32_t i = from; i < to; ++i) {
         count += bytes_of(record)[i] != 0 ? 1 : 0;
     }
     return count;
 }
 
-// The name as a load reads it back from "MODENAME = name": the reader's
-// own cut of a key line's value (at a line end or "//", blanks dropped).
-size_t readable_name(const char *name, size_t length, char (&out)[MODENAME_SIZE])
+uint32_t reserved_nonzero(const ResourceTemplate *record)
+{
+    return count_nonzero(record, RESERVED_WORD, TEMPLATE_BODY_OFFSET) +
+           count_nonzero(record, RESERVED_TAIL, TEMPLATE_SIZE);
+}
+
+// The name as a load reads it back from "MODENAME = name", into `out`: the
+// reader's own cut of a key line's value (at a line end or "//", blanks
+// dropped). Returns the length kept.
+size_t read_back_name(const char *name, size_t length, char (&out)[MODENAME_SIZE])
 {
     static constexpr char KEY[] = "MODENAME=";
     char line[sizeof(KEY) + MODENAME_SIZE] = {};
@@ -91,7 +84,7 @@ uint32_t carry_modename(const ResourceTemplate &card_record, ResourceTemplate *o
             break;
         }
     }
-    const size_t kept = readable_name(field, length, out->MODENAME);
+    const size_t kept = read_back_name(field, length, out->MODENAME);
     if (kept != length || memcmp(out->MODENAME, field, length) != 0) {
         char shown[SHOWN_TEXT_SIZE];
         (void)show_text(field, length, shown, sizeof(shown), SHOW_C0);
@@ -104,10 +97,11 @@ uint32_t carry_modename(const ResourceTemplate &card_record, ResourceTemplate *o
     return uncarried;
 }
 
-// The record a load of the exported file builds: the card's, save what no
-// file can carry, each of which is said. The count of those.
-uint32_t loadable_record(const ResourceTemplate &card_record, const CardIdentity &card,
-                         ResourceTemplate *out)
+// Copies into `out` the record a load of the exported file builds: the
+// card's, save what no file can carry, each of which is told. Returns how
+// many such items there are.
+uint32_t copy_carried(const ResourceTemplate &card_record, const CardIdentity &card,
+                      ResourceTemplate *out)
 {
     const char *device = g_device_target.name;
     uint32_t uncarried = 0;
@@ -122,7 +116,7 @@ uint32_t loadable_record(const ResourceTemplate &card_record, const CardIdentity
     }
     for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
         const TemplateKey &key = TEMPLATE_KEYS[row];
-        const bool enabled = key.mode_bit == 0 || (out->mode & key.mode_bit) != 0;
+        const bool enabled = key_enabled(out->mode, key);
         if (!is_record_key(key) && key.kind != KEY_CARD_ID) {
             continue;  // VERSION and METADATA come from the mode and the record
         }
@@ -145,7 +139,7 @@ uint32_t loadable_record(const ResourceTemplate &card_record, const CardIdentity
             continue;
         }
         if (!enabled) {
-            if (!field_is_zero(&card_record, key)) {
+            if (count_nonzero(&card_record, key.offset, key.offset + key.width * key.count) != 0) {
                 warn("%s: %s holds values, but mode 0x%02X leaves out its block 0x%02X", device,
                      key.name, out->mode, key.mode_bit);
                 ++uncarried;
@@ -197,114 +191,63 @@ int write_export(const ReplaceTarget *target, size_t length)
     return EXIT_GOOD;
 }
 
-struct Change {
-    char key[KEY_NAME_SIZE];
-    bool text;  // MODENAME: the texts below, else the numbers
-    bool hex;
-    uint32_t card;
-    uint32_t file;
-    char card_text[MODENAME_SIZE];
-    char file_text[MODENAME_SIZE];
-};
-
-// "mode", "reserved", and every element of every key.
-constexpr size_t CHANGE_MAX = KEY_SLOT_COUNT + 2;
-
-struct ChangeList {
-    uint32_t count;
-    Change items[CHANGE_MAX];
-};
-
-ChangeList g_changes;
-
-void add_number_change(const char *key, bool hex, uint32_t card, uint32_t file)
-{
-    Change &change = g_changes.items[g_changes.count++];
-    change = Change{};
-    snprintf(change.key, sizeof(change.key), "%s", key);
-    change.hex = hex;
-    change.card = card;
-    change.file = file;
-}
-
 // What a load of `file` changes on a card that holds `card`, in the order
-// of the key table.
-void list_changes(const ResourceTemplate &card, const ResourceTemplate &file)
+// of the key table: the count and, when `print`, each change as a line
+// KEY: CARD -> FILE or an element of "changes".
+uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &file, bool print)
 {
-    g_changes.count = 0;
+    uint32_t count = 0;
+    const auto change = [&](const char *key, const char *card_format, uint32_t was,
+                            const char *file_format, uint32_t will) {
+        ++count;
+        if (print) {
+            open_object(nullptr);
+            print_string(PRINT_ANY, "key", "%s: ", key);
+            print_uint(PRINT_ANY, "card", card_format, was);
+            print_uint(PRINT_ANY, "file", file_format, will);
+            close_object();
+        }
+    };
     if (card.mode != file.mode) {
-        add_number_change("mode", true, card.mode, file.mode);
+        change("mode", "0x%02X -> ", card.mode, "0x%02X\n", file.mode);
     }
     for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
         const TemplateKey &key = TEMPLATE_KEYS[row];
-        if (key.kind == KEY_TEXT) {
-            if (memcmp(bytes_of(&card) + key.offset, bytes_of(&file) + key.offset, key.width) !=
-                0) {
-                Change &change = g_changes.items[g_changes.count++];
-                change = Change{};
-                snprintf(change.key, sizeof(change.key), "%s", key.name);
-                change.text = true;
-                memcpy(change.card_text, card.MODENAME, MODENAME_SIZE);
-                memcpy(change.file_text, file.MODENAME, MODENAME_SIZE);
+        if (key.kind == KEY_TEXT && memcmp(card.MODENAME, file.MODENAME, MODENAME_SIZE) != 0) {
+            ++count;
+            if (print) {
+                open_object(nullptr);
+                print_string(PRINT_ANY, "key", "%s: ", key.name);
+                print_bytes(PRINT_ANY, "card", "\"%s\" -> ", card.MODENAME,
+                            strnlen(card.MODENAME, MODENAME_SIZE));
+                print_bytes(PRINT_ANY, "file", "\"%s\"\n", file.MODENAME,
+                            strnlen(file.MODENAME, MODENAME_SIZE));
+                close_object();
             }
-            continue;
         }
         if (key.kind != KEY_NUMBER && key.kind != KEY_CARD_ID) {
             continue;  // the mode is above; METADATA is no field
         }
+        const bool hex = key.format == SHOW_HEX || key.kind == KEY_CARD_ID;
         for (uint32_t pf = 0; pf < key.count; ++pf) {
             const uint32_t was = key_element(&card, key, pf);
             const uint32_t will = key_element(&file, key, pf);
             if (was != will) {
-                const char *name = key_name(key_slot(row, pf));
-                add_number_change(name, key.format == SHOW_HEX || key.kind == KEY_CARD_ID, was,
-                                  will);
+                change(key_name(key_slot(row, pf)), hex ? "0x%X -> " : "%u -> ", was,
+                       hex ? "0x%X\n" : "%u\n", will);
             }
         }
     }
     const uint32_t reserved = reserved_nonzero(&card);
     if (reserved != 0) {
-        add_number_change("reserved", false, reserved, 0);
+        change("reserved", "%u non-zero bytes -> ", reserved, "%u\n", 0);
     }
-}
-
-// Each change as a line KEY: CARD -> FILE, or an element of "changes".
-void print_changes()
-{
-    open_array("changes");
-    for (uint32_t i = 0; i < g_changes.count; ++i) {
-        const Change &change = g_changes.items[i];
-        open_object(nullptr);
-        print_string(PRINT_ANY, "key", "%s: ", change.key);
-        if (change.text) {
-            print_bytes(PRINT_ANY, "card", "\"%s\" -> ", change.card_text,
-                        strnlen(change.card_text, MODENAME_SIZE));
-            print_bytes(PRINT_ANY, "file", "\"%s\"\n", change.file_text,
-                        strnlen(change.file_text, MODENAME_SIZE));
-        } else if (strcmp(change.key, "reserved") == 0) {
-            print_uint(PRINT_ANY, "card", "%u non-zero bytes -> ", change.card);
-            print_uint(PRINT_ANY, "file", "%u\n", change.file);
-        } else {
-            const bool mode = strcmp(change.key, "mode") == 0;
-            print_uint(PRINT_ANY, "card",
-                       mode         ? "0x%02X -> "
-                       : change.hex ? "0x%X -> "
-                                    : "%u -> ",
-                       change.card);
-            print_uint(PRINT_ANY, "file",
-                       mode         ? "0x%02X\n"
-                       : change.hex ? "0x%X\n"
-                                    : "%u\n",
-                       change.file);
-        }
-        close_object();
-    }
-    close_array();
+    return count;
 }
 
 // The document of diff --json, or in text the changes alone.
 void print_diff(const CommandOptions &options, const char *status, const char *error,
-                int32_t card_status, const CheckResult *refused)
+                int32_t card_status, const CheckResult *refused, const ResourceTemplate *card)
 {
     open_object(nullptr);
     print_string(PRINT_JSON, "device", nullptr, options.device);
@@ -320,15 +263,18 @@ void print_diff(const CommandOptions &options, const char *status, const char *e
         open_array("findings");
         close_array();
     }
-    print_changes();
+    open_array("changes");
+    if (card != nullptr) {
+        (void)visit_changes(*card, g_check.record, true);
+    }
+    close_array();
     close_object();
 }
 
 int diff_trouble(const CommandOptions &options, const char *why)
 {
-    g_changes.count = 0;
     if (printing_json()) {
-        print_diff(options, "error", why, 0, nullptr);
+        print_diff(options, "error", why, 0, nullptr, nullptr);
     }
     warn("%s", why);
     return EXIT_TROUBLE;
@@ -361,7 +307,7 @@ int run_export(const CommandOptions &options)
         return EXIT_TROUBLE;
     }
     ResourceTemplate loadable{};
-    const uint32_t uncarried = loadable_record(card_record, card, &loadable);
+    const uint32_t uncarried = copy_carried(card_record, card, &loadable);
     // The comment is a line of the file: a line end in the device name
     // would end it and leave the rest to be read as keys.
     char device[DEVICE_NAME_SIZE * 4];
@@ -401,12 +347,11 @@ int run_diff(const CommandOptions &options)
         return diff_trouble(options, g_check.trouble);
     }
     if (!load_accepts(&g_check)) {
-        g_changes.count = 0;
         char refused[TROUBLE_SIZE];
         snprintf(refused, sizeof(refused), "%s: a load on %s would refuse it", options.file,
                  g_device_target.name);
         if (printing_json()) {
-            print_diff(options, "refused", refused, 0, &g_check);
+            print_diff(options, "refused", refused, 0, &g_check, nullptr);
         }
         warn_errors(options.file, &g_check);
         warn("%s", refused);
@@ -423,7 +368,7 @@ int run_diff(const CommandOptions &options)
         warn("%s; it counts as an empty card, all zeros", why);
         card_record = ResourceTemplate{};
     }
-    list_changes(card_record, g_check.record);
-    print_diff(options, g_changes.count == 0 ? "same" : "changes", nullptr, fetched, nullptr);
-    return g_changes.count == 0 ? EXIT_GOOD : EXIT_NO;
+    const uint32_t changes = visit_changes(card_record, g_check.record, false);
+    print_diff(options, changes == 0 ? "same" : "changes", nullptr, fetched, nullptr, &card_record);
+    return changes == 0 ? EXIT_GOOD : EXIT_NO;
 }
