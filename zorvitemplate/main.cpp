@@ -2,12 +2,10 @@
 // The command comes first; each has its own options, GNU style.
 #include <getopt.h>
 
-#include <cctype>
-#include <cerrno>
 #include <cstdarg>
-#include <cstdlib>
 #include <cstring>
 
+#include "fileaccess/ini_reader.h"
 #include "zorvitemplate/card.h"
 #include "zorvitemplate/commands.h"
 #include "zorvitemplate/output.h"
@@ -139,23 +137,11 @@ int usage_error(const Command *command, const char *format, ...)
     return EXIT_TROUBLE;
 }
 
-// A PCI device id as a template writes numbers: decimal, or 0x hexadecimal.
+// A PCI device id as a template writes numbers, and nothing after it.
 bool parse_pci_id(const char *text, uint32_t *id)
 {
-    const bool hex = text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
-    const char *digits = hex ? text + 2 : text;
-    const auto first = static_cast<unsigned char>(digits[0]);
-    if (hex ? isxdigit(first) == 0 : isdigit(first) == 0) {
-        return false;
-    }
-    char *end = nullptr;
-    errno = 0;
-    const unsigned long value = strtoul(digits, &end, hex ? 16 : 10);
-    if (errno != 0 || *end != '\0' || value > PCI_ID_MAX) {
-        return false;
-    }
-    *id = static_cast<uint32_t>(value);
-    return true;
+    size_t length = 0;
+    return convert_uint_value(text, id, &length) == 0 && text[length] == '\0' && *id <= PCI_ID_MAX;
 }
 
 int run_command(const Command &command, int argc, char *argv[])
