@@ -7,14 +7,17 @@
 #include "zorvitemplate/check.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "bounded/shown_text.h"
 #include "fileaccess/ini_reader.h"
@@ -27,6 +30,7 @@ namespace {
 constexpr size_t PIECE_MOST = INI_LINE_SIZE - 1;  // the longest line the reader hands out
 constexpr size_t SHOWN_MOST = 44;                 // a name or value of the file, shown
 constexpr uint32_t MODE_BITS_ABOVE = ~MODE_BITS_KNOWN;
+constexpr uint32_t MODE_BLOCKS = std::bit_width(MODE_BITS_KNOWN);
 constexpr size_t VERSION_SLOT = key_slot(key_index("VERSION"), 0);
 constexpr size_t PCIDID_SLOT = key_slot(key_index("PCIDID"), 0);
 
@@ -81,19 +85,9 @@ void add_warning(LineScan *scan, size_t slot, const char *format, ...)
     add_finding(scan->result, false, scan->line, NO_PROBLEM, slot, "%s", text);
 }
 
-bool same_name(const char *name, size_t length, const char *known, bool any_case)
+bool same_name(const char *name, size_t length, const char *known)
 {
-    if (strlen(known) != length) {
-        return false;
-    }
-    for (size_t i = 0; i < length; ++i) {
-        const char c =
-            any_case ? static_cast<char>(toupper(static_cast<unsigned char>(name[i]))) : name[i];
-        if (c != known[i]) {
-            return false;
-        }
-    }
-    return true;
+    return strlen(known) == length && strncmp(name, known, length) == 0;
 }
 
 // Optimal string alignment distance of two short names, transpositions
@@ -132,7 +126,7 @@ const char *nearest_key_name(const char *name, size_t length)
     const char *nearest = nullptr;
     for (size_t slot = 0; slot < KEY_SLOT_COUNT; ++slot) {
         const char *known = key_name(slot);
-        const size_t distance = same_name(name, length, known, true)
+        const size_t distance = strlen(known) == length && strncasecmp(name, known, length) == 0
                                     ? 0
                                     : name_distance(name, length, known, strlen(known));
         if (distance < best) {
@@ -147,8 +141,8 @@ void scan_header(LineScan *scan, const IniLineParts &parts)
 {
     scan->header_line = scan->line;
     scan->unread_section = false;
-    const bool info = same_name(parts.name, parts.name_length, "INFO", false);
-    if (!info && !same_name(parts.name, parts.name_length, "CONFIG", false)) {
+    const bool info = same_name(parts.name, parts.name_length, "INFO");
+    if (!info && !same_name(parts.name, parts.name_length, "CONFIG")) {
         scan->section = SEEN_OTHER;
         scan->unread_section = true;
         char shown[SHOWN_MOST];
@@ -326,27 +320,29 @@ void warn_about_blocks(LineScan *scan)
         return;
     }
     const uint32_t mode = result->record.mode;
-    for (uint32_t bit = 1; bit <= MODE_OVNP; bit <<= 1) {
+    size_t first[MODE_BLOCKS];  // by the block's bit
+    std::fill(std::begin(first), std::end(first), KEY_SLOT_COUNT);
+    for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
+        const TemplateKey &key = TEMPLATE_KEYS[row];
         // PCIDID is read whatever the mode; its bit only stores it.
-        if ((mode & bit) != 0 || bit == MODE_PCIDID) {
+        if (key_enabled(mode, key) || key.mode_bit == MODE_PCIDID) {
             continue;
         }
-        size_t first = KEY_SLOT_COUNT;
-        for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
-            for (uint32_t element = 0; element < TEMPLATE_KEYS[row].count; ++element) {
-                const size_t slot = key_slot(row, element);
-                const uint32_t line = result->seen[slot].line;
-                if (TEMPLATE_KEYS[row].mode_bit == bit && line != 0 &&
-                    (first == KEY_SLOT_COUNT || line < result->seen[first].line)) {
-                    first = slot;
-                }
+        size_t &at = first[std::countr_zero(key.mode_bit)];
+        for (uint32_t element = 0; element < key.count; ++element) {
+            const size_t slot = key_slot(row, element);
+            const uint32_t line = result->seen[slot].line;
+            if (line != 0 && (at == KEY_SLOT_COUNT || line < result->seen[at].line)) {
+                at = slot;
             }
         }
-        if (first != KEY_SLOT_COUNT) {
-            scan->line = result->seen[first].line;
-            add_warning(scan, first,
-                        "block 0x%02X is not read, from %s on: mode 0x%02X leaves it out", bit,
-                        key_name(first), mode);
+    }
+    for (uint32_t block = 0; block < MODE_BLOCKS; ++block) {
+        if (first[block] != KEY_SLOT_COUNT) {
+            scan->line = result->seen[first[block]].line;
+            add_warning(scan, first[block],
+                        "block 0x%02X is not read, from %s on: mode 0x%02X leaves it out",
+                        1u << block, key_name(first[block]), mode);
         }
     }
 }
