@@ -12,7 +12,6 @@
 
 #include <algorithm>
 #include <bit>
-#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>

@@ -21,6 +21,7 @@ ParseReport g_recheck;
 ResourceTemplate g_recheck_record;
 
 constexpr size_t METADATA_TEXT_SIZE = 16;
+constexpr size_t METADATA_LENGTH = 10;  // "0x" and eight hex digits
 constexpr size_t COPY_CHUNK = 65536;
 constexpr size_t METADATA_ROW = key_index("METADATA");
 
@@ -234,7 +235,7 @@ int run_seal(const CommandOptions &options)
     // What follows the number stays, so the sealed value must still be one
     // a load reads whole.
     const IniWhere &where = g_check.report.places[key_slot(METADATA_ROW, 0)];
-    const size_t sealed_length = where.value_length - number_length(where) + METADATA_TEXT_SIZE - 6;
+    const size_t sealed_length = where.value_length - number_length(where) + METADATA_LENGTH;
     if (where.answer == INI_FOUND && sealed_length >= INI_VALUE_SIZE) {
         warn_line(
             "%s:%u: error: METADATA's value would have %zu characters sealed, and a load "
