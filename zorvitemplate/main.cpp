@@ -45,62 +45,27 @@ constexpr option JSON_OPTIONS[] = {{"json", no_argument, nullptr, OPT_JSON},
 constexpr Command COMMANDS[] = {
     {"check", run_check, TAKES_FILE, ":h", CHECK_OPTIONS,
      "check [--pci-id ID] [--driver-version TEXT] [--json] FILE",
-     "Report every problem a load of FILE would meet, one line each:\n"
-     "FILE:LINE: error: ... or FILE:LINE: warning: ... (LINE 0 where none applies).\n"
-     "The first error is the one a load prints.\n"
-     "\n"
+     "Report every problem a load of FILE would meet: FILE:LINE: error|warning: TEXT.\n"
      "  --pci-id ID            the card's PCI device id (default: the file's PCIDID)\n"
-     "  --driver-version TEXT  the driver's version (default: 1.4.3.0); before\n"
-     "                         1.4.3.0 a load neither reads nor compares PCIDID\n"
+     "  --driver-version TEXT  the driver's version (default: 1.4.3.0)\n"
      "  --json                 one JSON document on standard output\n"
-     "  -h, --help             this help\n"
-     "\n"
-     "Exit status: 0 a load would accept FILE, 1 it would refuse it,\n"
-     "2 usage error or FILE cannot be read.\n"},
+     "Exit status: 0 a load accepts FILE, 1 refuses it, 2 FILE unreadable or usage.\n"},
     {"seal", run_seal, TAKES_FILE, ":h", SEAL_OPTIONS, "seal [--pci-id ID] FILE",
-     "Write the METADATA of FILE into it: the value of its METADATA line, or a\n"
-     "line at the end of [INFO]; no other byte changes. Prints the METADATA\n"
-     "first, and writes nothing when it cannot.\n"
-     "FILE is replaced atomically and keeps its mode and owner.\n"
-     "\n"
+     "Print the METADATA of FILE and write it into FILE; no other byte changes.\n"
      "  --pci-id ID  the card's PCI device id (default: the file's PCIDID)\n"
-     "  -h, --help   this help\n"
-     "\n"
-     "Exit status: 0 sealed (or already sealed), 1 FILE has errors besides\n"
-     "METADATA and was left as it is, 2 usage error or FILE cannot be read or\n"
-     "written.\n"},
+     "Exit status: 0 sealed, 1 FILE has other errors, 2 nothing written.\n"},
     {"export", run_export, TAKES_DEVICE, ":ho:", EXPORT_OPTIONS, "export [-o FILE] DEVICE",
-     "Write the template on the card behind DEVICE as a template file that a load\n"
-     "on that card accepts, to standard output or FILE (mode 0600, replaced\n"
-     "atomically). What the card holds that no file can carry is listed on\n"
-     "standard error.\n"
-     "\n"
-     "  -o, --output FILE  write to FILE\n"
-     "  -h, --help         this help\n"
-     "\n"
-     "Exit status: 0 written, 1 written without some of what the card holds (or\n"
-     "FILE written and standard output not), 2 usage error, the card cannot be\n"
-     "read or FILE cannot be written (nothing written).\n"},
+     "Write the card's template as a file that a load on that card accepts.\n"
+     "  -o, --output FILE  write to FILE (mode 0600) instead of standard output\n"
+     "Exit status: 0 written, 1 written without all the card holds, 2 nothing written.\n"},
     {"diff", run_diff, TAKES_DEVICE_AND_FILE, ":h", JSON_OPTIONS, "diff [--json] DEVICE FILE",
-     "Check FILE against the card behind DEVICE as a load does, without asking\n"
-     "anything or writing anything, and print what a load would change, one line\n"
-     "a value: KEY: CARD -> FILE.\n"
-     "\n"
-     "  --json      one JSON document on standard output\n"
-     "  -h, --help  this help\n"
-     "\n"
-     "Exit status: 0 no change, 1 changes, 2 usage error, FILE refused or the\n"
-     "card cannot be read.\n"},
+     "Print what a load of FILE would change on the card: KEY: CARD -> FILE.\n"
+     "  --json  one JSON document on standard output\n"
+     "Exit status: 0 no change, 1 changes, 2 FILE refused, card unreadable or usage.\n"},
     {"list", run_list, TAKES_NONE, ":h", JSON_OPTIONS, "list [--json]",
-     "List every network device of the zorvi driver, one line each: its name, the\n"
-     "driver's version, the card's PCI device id, and the mode, METADATA and\n"
-     "MODENAME of the template the card holds, or the status it answered instead.\n"
-     "\n"
-     "  --json      one JSON document on standard output\n"
-     "  -h, --help  this help\n"
-     "\n"
-     "Exit status: 0 every device answered, 1 the driver or the card of some device\n"
-     "could not be asked, 2 usage error or /sys/class/net cannot be read.\n"},
+     "List every card of the zorvi driver with what its template holds.\n"
+     "  --json  one JSON document on standard output\n"
+     "Exit status: 0 every card answered, 1 some could not be asked, 2 usage.\n"},
 };
 
 void print_program_help()
@@ -117,7 +82,7 @@ void print_program_help()
         "\n"
         "  -h, --help     this help\n"
         "      --version  the program's version\n\n"
-        "'%s COMMAND --help' tells more of each command.\n",
+        "'%s COMMAND --help' tells more of each command; zorvitemplate(8) all.\n",
         PROGRAM_NAME);
 }
 
