@@ -28,16 +28,11 @@ struct Level {
 Level g_levels[DEPTH_MOST];
 int g_depth = 0;
 
-void out_text(const char *text)
-{
-    fputs(text, stdout);
-}
-
 // The print calls hand their text formats through; every one is a literal
 // of this program, taking the one value it is given.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-void out_format(const char *format, ...)
+void out(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
@@ -46,8 +41,8 @@ void out_format(const char *format, ...)
 }
 #pragma GCC diagnostic pop
 
-__attribute__((format(printf, 3, 0))) void shown_line(FILE *stream, const char *prefix,
-                                                      const char *format, va_list args)
+__attribute__((format(printf, 2, 0))) void warn_shown(const char *prefix, const char *format,
+                                                      va_list args)
 {
     char text[SAID_TEXT_SIZE];
     vsnprintf(text, sizeof(text), format, args);
@@ -55,54 +50,49 @@ __attribute__((format(printf, 3, 0))) void shown_line(FILE *stream, const char *
     if (show_text(text, strlen(text), shown, sizeof(shown), SHOW_C0_C1) < 0) {
         shown[0] = '\0';
     }
-    fprintf(stream, "%s%s\n", prefix, shown);
+    fprintf(stderr, "%s%s\n", prefix, shown);
 }
 
-// The separator and indent before a member or element of the level at hand.
-void start_member()
-{
-    if (g_depth == 0) {
-        return;
-    }
-    Level &level = g_levels[g_depth - 1];
-    if (level.inline_) {
-        out_text(level.any ? ", " : "");
-    } else {
-        out_format("%s\n%*s", level.any ? "," : "", 2 * g_depth, "");
-    }
-    level.any = true;
-}
-
+// The separator and indent before a member or element of the level at
+// hand, then its key.
 void json_key(const char *key)
 {
-    start_member();
+    if (g_depth > 0) {
+        Level &level = g_levels[g_depth - 1];
+        if (level.inline_) {
+            out(level.any ? ", " : "");
+        } else {
+            out("%s\n%*s", level.any ? "," : "", 2 * g_depth, "");
+        }
+        level.any = true;
+    }
     if (key != nullptr) {
-        out_format("\"%s\": ", key);
+        out("\"%s\": ", key);
     }
 }
 
 void json_string(const char *text, size_t length)
 {
     const auto *bytes = reinterpret_cast<const unsigned char *>(text);
-    out_text("\"");
+    out("\"");
     for (size_t i = 0; i < length;) {
         const unsigned char byte = bytes[i];
         size_t taken = 1;
         if (byte == '"' || byte == '\\') {
-            out_format("\\%c", byte);
+            out("\\%c", byte);
         } else if (byte == '\n') {
-            out_text("\\n");
+            out("\\n");
         } else if (byte == '\t') {
-            out_text("\\t");
+            out("\\t");
         } else if (byte < 0x20 || byte == 0x7F) {
-            out_format("\\u%04x", byte);
+            out("\\u%04x", byte);
         } else if (byte >= 0x80) {
             taken = utf8_length(bytes + i, length - i);
             if (taken == 0) {
-                out_text("\\ufffd");  // no UTF-8: JSON cannot carry the byte
+                out("\\ufffd");  // no UTF-8: JSON cannot carry the byte
                 taken = 1;
             } else if (byte == 0xC2 && bytes[i + 1] <= 0x9F) {
-                out_format("\\u%04x", bytes[i + 1]);  // a C1 control
+                out("\\u%04x", bytes[i + 1]);  // a C1 control
             } else {
                 fwrite(bytes + i, 1, taken, stdout);
             }
@@ -111,7 +101,7 @@ void json_string(const char *text, size_t length)
         }
         i += taken;
     }
-    out_text("\"");
+    out("\"");
 }
 
 void open_level(const char *key, bool array)
@@ -122,7 +112,7 @@ void open_level(const char *key, bool array)
     json_key(key);
     // Objects inside arrays stand on one line; the rest one member a line.
     const bool in_array = g_depth > 0 && g_levels[g_depth - 1].array;
-    out_text(array ? "[" : "{");
+    out(array ? "[" : "{");
     g_levels[g_depth++] = Level{array, !array && in_array, false};
 }
 
@@ -134,12 +124,12 @@ void close_level()
     const Level level = g_levels[--g_depth];
     const char *end = level.array ? "]" : "}";
     if (level.inline_ || !level.any) {
-        out_text(end);
+        out(end);
     } else {
-        out_format("\n%*s%s", 2 * g_depth, "", end);
+        out("\n%*s%s", 2 * g_depth, "", end);
     }
     if (g_depth == 0) {
-        out_text("\n");
+        out("\n");
     }
 }
 
@@ -221,7 +211,7 @@ void print_bytes(PrintKind kind, const char *key, const char *text_format, const
     if (g_json) {
         json_key(key);
         if (value == nullptr) {
-            out_text("null");
+            out("null");
         } else {
             json_string(value, length);
         }
@@ -234,7 +224,7 @@ void print_bytes(PrintKind kind, const char *key, const char *text_format, const
     if (value == nullptr || show_text(value, length, shown, sizeof(shown), SHOW_C0_C1) < 0) {
         shown[0] = '\0';
     }
-    out_format(text_format, shown);
+    out(text_format, shown);
 }
 
 void print_string(PrintKind kind, const char *key, const char *text_format, const char *value)
@@ -249,9 +239,9 @@ void print_uint(PrintKind kind, const char *key, const char *text_format, uint32
     }
     if (g_json) {
         json_key(key);
-        out_format("%u", value);
+        out("%u", value);
     } else if (text_format != nullptr) {
-        out_format(text_format, value);
+        out(text_format, value);
     }
 }
 
@@ -262,9 +252,9 @@ void print_bool(PrintKind kind, const char *key, const char *text_format, bool v
     }
     if (g_json) {
         json_key(key);
-        out_text(value ? "true" : "false");
+        out(value ? "true" : "false");
     } else if (text_format != nullptr) {
-        out_format(text_format, value ? "true" : "false");
+        out(text_format, value ? "true" : "false");
     }
 }
 
@@ -286,11 +276,9 @@ void print_raw(const void *data, size_t length)
 
 void warn(const char *format, ...)
 {
-    char prefix[32];
-    snprintf(prefix, sizeof(prefix), "%s: ", PROGRAM_NAME);
     va_list args;
     va_start(args, format);
-    shown_line(stderr, prefix, format, args);
+    warn_shown("zorvitemplate: ", format, args);
     va_end(args);
 }
 
@@ -298,6 +286,6 @@ void warn_line(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    shown_line(stderr, "", format, args);
+    warn_shown("", format, args);
     va_end(args);
 }
