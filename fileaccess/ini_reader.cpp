@@ -284,12 +284,18 @@ int32_t lookup_ini_key(const char *path, const char *section, const char *key, I
     return status;
 }
 
-int32_t convert_uint_value(const char *text, uint32_t *value, size_t *length)
+const char *value_digits(const char *text, bool *hex)
 {
     const char *number = skip_blanks(text);
     // No octal form: a leading 0 without x is an ordinary decimal digit.
-    const bool hex = number[0] == '0' && (number[1] == 'x' || number[1] == 'X');
-    const char *digits = hex ? number + 2 : number;
+    *hex = number[0] == '0' && (number[1] == 'x' || number[1] == 'X');
+    return *hex ? number + 2 : number;
+}
+
+int32_t convert_uint_value(const char *text, uint32_t *value, size_t *length)
+{
+    bool hex = false;
+    const char *digits = value_digits(text, &hex);
     int taken = 0;
     if (sscanf_s(digits, hex ? "%x%n" : "%u%n", value, &taken) != 1) {
         return STATUS_FAILED;

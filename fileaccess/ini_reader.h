@@ -57,6 +57,9 @@ inline const char *ini_value(const IniWhere &where)
 // decimal, by sscanf_s; 0, or -1 when it holds no number. `length`, when
 // given, receives how many characters of `text` the number took.
 int32_t convert_uint_value(const char *text, uint32_t *value, size_t *length = nullptr);
+// Where the digits of a value text start: past its blanks and, when `hex`,
+// its 0x or 0X.
+const char *value_digits(const char *text, bool *hex);
 
 // An open template file, read into `text` as its lines are asked for. It
 // hands out the lines fgets would store in a buffer of INI_LINE_SIZE bytes:

@@ -260,10 +260,10 @@ void scan_piece(LineScan *scan, const char *piece, bool long_line)
 // tells by reading it in 64 bits.
 bool wraps(const char *text)
 {
-    const char *digits = text + strspn(text, " \t");
-    const bool hex = digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X');
+    bool hex = false;
+    const char *digits = value_digits(text, &hex);
     errno = 0;
-    const unsigned long long value = strtoull(digits + (hex ? 2 : 0), nullptr, hex ? 16 : 10);
+    const unsigned long long value = strtoull(digits, nullptr, hex ? 16 : 10);
     return errno == ERANGE || value > 0xFFFFFFFFull;
 }
 
