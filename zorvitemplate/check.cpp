@@ -26,8 +26,7 @@
 
 namespace {
 
-constexpr size_t PIECE_MOST = INI_LINE_SIZE - 1;  // the longest line the reader hands out
-constexpr size_t SHOWN_MOST = 44;                 // a name or value of the file, shown
+constexpr size_t SHOWN_MOST = 44;  // a name or value of the file, shown
 constexpr uint32_t MODE_BITS_ABOVE = ~MODE_BITS_KNOWN;
 constexpr uint32_t MODE_BLOCKS = std::bit_width(MODE_BITS_KNOWN);
 constexpr size_t VERSION_SLOT = key_slot(key_index("VERSION"), 0);
@@ -358,7 +357,7 @@ int32_t scan_lines(const CheckSetup *setup, CheckResult *result)
     }
     char *piece = nullptr;
     size_t length = 0;
-    bool line_open = false;  // the last piece had no line feed
+    bool line_open = false;  // the last piece was cut from a longer line
     uint64_t line_length = 0;
     uint32_t pieces = 0;
     bool nul_told = false;
@@ -369,7 +368,8 @@ int32_t scan_lines(const CheckSetup *setup, CheckResult *result)
             pieces = 0;
             nul_told = false;
         }
-        const bool long_line = line_open || (length == PIECE_MOST && piece[length - 1] != '\n');
+        const bool cut = piece == lines.cut;
+        const bool long_line = line_open || cut;
         if (!nul_told && memchr(piece, '\0', length) != nullptr) {
             nul_told = true;
             add_warning(&scan, KEY_SLOT_COUNT,
@@ -380,8 +380,8 @@ int32_t scan_lines(const CheckSetup *setup, CheckResult *result)
         result->bytes += length;
         line_length += length - (piece[length - 1] == '\n' ? 1 : 0);
         ++pieces;
-        line_open = piece[length - 1] != '\n';
-        if (!line_open || length < PIECE_MOST) {
+        line_open = cut;
+        if (!line_open) {
             if (pieces > 1) {
                 add_warning(&scan, KEY_SLOT_COUNT,
                             "this line has %llu characters; a load reads it in pieces of 511, "
@@ -389,7 +389,6 @@ int32_t scan_lines(const CheckSetup *setup, CheckResult *result)
                             static_cast<unsigned long long>(line_length));
             }
             ++scan.line;
-            line_open = false;
         }
     }
     close_ini_lines(&lines);
