@@ -52,11 +52,9 @@ installed_files_ok() {  # root label
     for f in share/doc/zorviconfig/copyright share/doc/zorviconfig/changelog.Debian.gz; do
         [ -f "$root/$f" ] || fail "$label: $f installed"
     done
-    # Every example template of the source tree, and nothing else of it.
-    local want have
-    want=$(cd "$src/examples" && printf '%s\n' *.ini README.md | sort)
-    have=$(find "$root/share/doc/zorviconfig/examples" -mindepth 1 -printf '%f\n' 2>/dev/null | sort)
-    expect_eq "$label: examples installed" "$want" "$have"
+    # The examples folder of the source tree, file for file.
+    diff -r "$src/examples" "$root/share/doc/zorviconfig/examples" ||
+        fail "$label: the examples installed are the source tree's"
 }
 
 check_files() {
@@ -103,50 +101,27 @@ check_manpage() {
         "NAME|SYNOPSIS|DESCRIPTION|OPTIONS|TEMPLATE FILE|CONFIRMATION|FILES|SYSTEM LOG|EXIT STATUS|DIAGNOSTICS|EXAMPLES|SEE ALSO|" \
         "$sections"
 
-    # The page's key list against full.ini, which is generated from the
-    # program's key table with every key's range in the comment above it:
-    # "KEY range" per key, per-function keys written KEYnn.
-    local from_example from_page
-    from_example=$(awk '
-        /^\[/ { section = $0 }
-        /^#/ { comment = $0; next }
-        /^[A-Z][A-Z0-9]* *=/ {
-            key = $1
-            if (match(key, /[A-Z][0-9][0-9]$/)) key = substr(key, 1, RSTART) "nn"
-            if (seen[key]++) next
-            range = ""
-            if (match(comment, /0 to [0-9]+/)) range = substr(comment, RSTART, RLENGTH)
-            else if (comment ~ /any 32-bit value/) range = "any 32-bit value"
-            if (section == "[CONFIG]") print key " " range
-            else print key
-        }' "$src/examples/full.ini" | sort)
-    from_page=$(MANWIDTH=200 man -l "$page" 2>/dev/null | awk '
-        /^   [^ ]/ { keys = ($0 ~ /^   Keys of /); config = ($0 ~ /CONFIG/); next }
-        /^[^ ]/ { keys = 0 }
-        keys && /^       [A-Z][A-Za-z0-9]*  / {
-            key = $1
-            if (!config) {
-                print key
-            } else if (match($0, /^ +[A-Za-z0-9]+ +0 to [0-9]+/)) {
-                match($0, /0 to [0-9]+/)
-                print key " " substr($0, RSTART, RLENGTH)
-            } else if ($0 ~ /^ +[A-Za-z0-9]+ +any 32-bit value/) {
-                print key " any 32-bit value"
-            } else {
-                print key
-            }
-        }' | sort)
-    expect_eq "every key of full.ini is on the page with its range" "$from_example" "$from_page"
+    # The page's key list against the one written out from the design
+    # (tests/template/keys.txt): every key with its range and its mode bit,
+    # per-function keys written KEYnn.
+    local from_list from_page
+    from_list=$(awk '!/^#/ && NF {
+        key = $1 ($7 == 16 ? "nn" : "")
+        if ($2 != "CONFIG") { print key; next }
+        print key " " ($4 == "any" ? "any 32-bit value" : "0 to " $4) ($8 == "0" ? "" : " (mode " $8 ")")
+        }' "$src/tests/template/keys.txt" | sort)
+    from_page=$(awk '/^\.SS/ { keys = /"Keys of/; config = /CONFIG/ }
+        keys && /^\.BR? [A-Z]/ { key = $2 $3; getline; print config ? key " " $0 : key }' "$page" | sort)
+    expect_eq "every key is on the page with its range" "$from_list" "$from_page"
 }
 
 check_completion() {
     local files=$work/files net=$work/net
     mkdir -p "$files/sub"
     touch "$files/basic.ini" "$files/full.ini" "$files/notes.txt"
-    # The rows see these interfaces, in a mount namespace of their own: the
-    # zorvi cards are the ones whose driver is zorvi, and the last name runs a
-    # command wherever a completion expands it.
-    # shellcheck disable=SC2016
+    # The rows of completion.txt see these interfaces, in a mount namespace of
+    # their own: the zorvi cards are the ones whose driver is zorvi, and the
+    # last name runs a command wherever a completion expands it.
     mkdir -p "$net"/{eth0,lo}
     local card
     # shellcheck disable=SC2016
@@ -156,37 +131,9 @@ check_completion() {
     done
     mkdir -p "$net/eth0/device"
     ln -s ../../../../bus/pci/drivers/other "$net/eth0/device/driver"
-    local quoted='zorvi\$\(id\>x\)'  # as the shell reads it back
-    local netdevs="zorvi0 zorvi1 $quoted"
-    # Each row: expected replies (sorted, space separated) | the words typed,
-    # the last one being the word under the cursor.
-    local rows=(
-        "--help -h|zorviconfig -"
-        "--help|zorviconfig --h"
-        "$netdevs|zorviconfig "
-        "|zorviconfig l"
-        "--file -f|zorviconfig zorvi0 "
-        "--file|zorviconfig zorvi0 --"
-        "basic.ini full.ini notes.txt sub|zorviconfig zorvi0 -f "
-        "basic.ini|zorviconfig zorvi0 --file b"
-        "|zorviconfig zorvi0 -f basic.ini "
-        "|zorviconfig -h "
-        "|zorviconfig zorvi0 -x "
-        "check diff export list seal|zorvitemplate "
-        "--help --version -h|zorvitemplate -"
-        "--driver-version --help --json --pci-id|zorvitemplate check --"
-        "basic.ini|zorvitemplate seal --pci-id 0x3310 b"
-        "|zorvitemplate check --driver-version "
-        "|zorvitemplate export -o full.ini e"
-        "zorvi0 zorvi1 $quoted|zorvitemplate export zorvi"
-        "$netdevs|zorvitemplate diff --json "
-        "basic.ini full.ini notes.txt sub|zorvitemplate diff zorvi0 "
-        "|zorvitemplate diff zorvi0 basic.ini "
-    )
-    local row expected words got
-    for row in "${rows[@]}"; do
-        expected=${row%%|*}
-        words=${row#*|}
+    local expected typed cursor got
+    while IFS='|' read -r expected typed cursor; do
+        [[ $expected == "#"* ]] && continue
         # shellcheck disable=SC2016
         got=$(cd "$files" && PATH=$build/zorvitemplate:$PATH unshare --map-root-user --mount sh -c '
             mount --bind "$0" /sys/class/net && exec bash --norc -c "$@"' "$net" '
@@ -194,38 +141,31 @@ check_completion() {
             source "$1"
             source "$2"
             read -r -a COMP_WORDS <<<"$3"
-            [[ $3 == *" " ]] && COMP_WORDS+=("")
+            COMP_WORDS+=("$4")
             COMP_CWORD=$((${#COMP_WORDS[@]} - 1))
-            COMP_LINE=$3
+            COMP_LINE="$3 $4"
             COMP_POINT=${#COMP_LINE}
             COMPREPLY=()
-            "_${COMP_WORDS[0]}" "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD]}" "${COMP_WORDS[COMP_CWORD-1]}"
+            "_${COMP_WORDS[0]}" "${COMP_WORDS[0]}" "$4" "${COMP_WORDS[COMP_CWORD-1]}"
             printf "%s\n" "${COMPREPLY[@]}" | sort | tr "\n" " "
         ' _ "$src"/packaging/zorviconfig.bash-completion "$src"/packaging/zorvitemplate.bash-completion \
-            "$words" 2>&1)
-        expect_eq "completion of '$words'" "$expected" "${got% }"
-    done
+            "$typed" "$cursor" 2>&1)
+        expect_eq "completion of '$typed $cursor'" "$expected" "${got% }"
+    done <"$src/tests/install/completion.txt"
     if [ -e "$files/x" ]; then
         fail "no completion runs a command held in an interface name"
     fi
 }
 
-# Runs a packaged binary (zorviconfig unless $sim_program says) on the
-# simulated card: run_sim STDIN ARGS... Sets sim_out and sim_status.
-run_sim() {
-    local input=$1
-    shift
-    sim_out=$(printf '%s' "$input" |
-        "$zorvisim" --state "$work/state" -- "$work/root/usr/sbin/${sim_program:-zorviconfig}" "$@" 2>&1)
-    sim_status=$?
+build_package() {
+    cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg" >"$work/cpack.log" 2>&1 && return
+    cat "$work/cpack.log"
+    fail "cpack -G DEB builds the package"
+    return 1
 }
 
 check_package() {
-    if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg" >"$work/cpack.log" 2>&1; then
-        cat "$work/cpack.log"
-        fail "cpack -G DEB builds the package"
-        return
-    fi
+    build_package || return
     local debs=("$work"/pkg/zorviconfig_*.deb)
     if [ ! -f "${debs[0]}" ]; then
         fail "the package is named zorviconfig_VERSION-RELEASE_ARCH.deb"
@@ -235,10 +175,11 @@ check_package() {
     local deb=${debs[0]}
     pass "built $(basename "$deb")"
 
-    expect_eq "Package" zorviconfig "$(dpkg-deb -f "$deb" Package)"
-    expect_eq "Section" admin "$(dpkg-deb -f "$deb" Section)"
-    expect_eq "Priority" optional "$(dpkg-deb -f "$deb" Priority)"
-    expect_eq "Architecture" "$(dpkg --print-architecture)" "$(dpkg-deb -f "$deb" Architecture)"
+    local field
+    for field in Package=zorviconfig Section=admin Priority=optional \
+        Architecture="$(dpkg --print-architecture)"; do
+        expect_eq "${field%%=*}" "${field#*=}" "$(dpkg-deb -f "$deb" "${field%%=*}")"
+    done
     local depends
     depends=$(dpkg-deb -f "$deb" Depends)
     if [[ $depends =~ (^|, )libc6\ \(\>=\ [0-9.]+\) ]]; then
@@ -282,63 +223,11 @@ check_package() {
         return
     fi
 
-    # The packaged binary on the simulated card, with the exit statuses the
-    # manual page documents.
-    run_sim "" --help
-    expect_eq "--help exits 255" 255 "$sim_status"
-    expect_eq "--help prints the usage" "$(printf '\nUsage:\n\tzorviconfig <device, e.g. zorvi0>\n\t\tDisplay resource configuration\n\n\tzorviconfig <device, e.g. zorvi0> -f|--file [template file]\n\t\tLoad resource configuration template file\n')" "$sim_out"
-
-    local templates=("$work"/root/usr/share/doc/zorviconfig/examples/*.ini)
-    local template=${templates[0]}
-    if [ ! -f "$template" ]; then
-        fail "the package carries an example template"
-        return
-    fi
-
-    run_sim "" 0123456789abcdef
-    expect_eq "a device name of 16 characters exits 255" 255 "$sim_status"
-
-    run_sim "" zorvi0
-    expect_eq "the display of an empty card exits 0" 0 "$sim_status"
-    grep -qx "Cannot find template in card, maybe it's empty." <<<"$sim_out" ||
-        fail "the display of an empty card says so: $sim_out"
-
-    touch "$work/state/faults/no_device"
-    run_sim "" zorvi0
-    expect_eq "a display without the tool device exits 1" 1 "$sim_status"
-    rm -f "$work/state/faults/no_device"
-
-    run_sim "no" zorvi0 -f "$template"
-    expect_eq "a refused load exits 1" 1 "$sim_status"
-    grep -qx "Operation failed." <<<"$sim_out" || fail "a refused load prints 'Operation failed.'"
-
-    run_sim "yes agree" zorvi0 -f "$template"
-    expect_eq "loading $(basename "$template") exits 0" 0 "$sim_status"
-    grep -qx "Succeed to configure device zorvi0" <<<"$sim_out" ||
-        fail "the load reports success: $sim_out"
-
-    run_sim "" zorvi0
-    expect_eq "the display exits 0" 0 "$sim_status"
-    grep -qx "Device current configuration:" <<<"$sim_out" ||
-        fail "the display shows the loaded template: $sim_out"
-
-    sim_program=zorvitemplate run_sim "" diff zorvi0 "$template"
-    expect_eq "zorvitemplate diff of the loaded file exits 0, and says nothing" "0:" "$sim_status:$sim_out"
-
-    local log
-    log=$(find "$work/state" -name operations.log -print -quit)
-    if [ -n "$log" ] && [ "$(grep -c '\[SUCCEED\]\.' "$log")" == 1 ]; then
-        pass "the operation log holds one successful load"
+    if python3 "$src/tests/harness/run_cases.py" --sim "$zorvisim" --path "$work/root/usr/sbin" \
+        "$src/tests/install/package.cases"; then
+        pass "the packaged programs on the simulated card (package.cases)"
     else
-        fail "the operation log holds one successful load"
-    fi
-    # The simulator keeps system-log calls with their texts in hexadecimal.
-    local ident
-    ident=$(printf zorviadm | od -An -tx1 | tr -d ' \n')
-    if grep -q "identity=$ident .*facility=8 priority=6 " "$work/state/syslog" 2>/dev/null; then
-        pass "the result reaches the system log as zorviadm, LOG_USER, LOG_INFO"
-    else
-        fail "the result reaches the system log as zorviadm, LOG_USER, LOG_INFO"
+        fail "the packaged programs on the simulated card (package.cases)"
     fi
 }
 
@@ -356,11 +245,7 @@ check_debian() {
     for tool in lintian hardening-check readelf; do
         command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
     done
-    if ! cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg" >"$work/cpack.log" 2>&1; then
-        cat "$work/cpack.log"
-        fail "cpack -G DEB builds the package"
-        return
-    fi
+    build_package || return
     if lintian --fail-on error,warning --tag-display-limit 0 -I -E --pedantic \
         "$work"/pkg/*.deb "$work"/pkg/*.ddeb; then
         pass "lintian finds no error and no warning"
