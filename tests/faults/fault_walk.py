@@ -5,32 +5,13 @@ failing one at a time, in the manner of SQLite's tests.
   fault_walk.py --sim ZORVISIM --faults LIBZORVI_FAULTS --fiu FIU_POSIX_PRELOAD
                 [--path DIR]... [--jobs N] [--stride K] TABLE [WORDS]
 
-For each row of TABLE (walk.txt) with a libfiu point, the scenario runs with
-the Nth call of the point failing, once and then from the Nth call on, for
-N = 1, 2, ... until N passes the number of calls the run made (with
---stride K: N = 1 to K, then every Kth N); a card fault is one run; a
-signal row is RUNS runs that are sent the signal at moments spread over a
-whole run, so that one of them lands between any two steps. Every run must:
-
-- end by itself (within RUN_SECONDS), and not die of a signal;
-- load: exit 0 exactly when the card holds the record of the file, whole;
-  otherwise no template reached the card, and the run printed "Operation
-  failed." or, before any prompt, a start-up message; in "rollover", whose
-  log starts above its size limit, the old log is afterwards whole either
-  where it was or in operations.log.old; every record of the operation log is whole, there is
-  at most one begin and one result, and a result says SUCCEED exactly when
-  the exit status is 0;
-- seal and export: the target is the old file or the new one, whole; exit 0
-  means the new one; no temporary file remains, a run ended by a signal
-  included.
-
-Sanitizer reports go where the environment's *SAN_OPTIONS send them. Prints
-every violation, then one line a series and the totals; exit status 1 when
-any run broke a rule.
+TABLE (walk.txt) names the rows; what every run must show is in
+tests/README.md. Sanitizer reports go where the environment's *SAN_OPTIONS
+send them. Prints every violation, then one line a series and the totals;
+exit status 1 when any run broke a rule.
 """
 
-import argparse, concurrent.futures, errno, os, re, shutil, signal, subprocess, sys, tempfile
-import time
+import argparse, concurrent.futures, errno, os, re, signal, subprocess, sys, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 import run_cases  # noqa: E402  (the case tables' machine and .card fixtures)
@@ -51,140 +32,110 @@ OLD_LOG = b"[2020-01-01 00:00:00] [zorviconfig zorvi0 -f x] [Begin].\r\n"
 OLD_LOG_SIZE = 4194305
 
 
-def read(path, default=None):
-    try:
-        with open(path, "rb") as f:
-            return f.read()
-    except OSError:
-        return default
+def read(path):
+    with open(path, "rb") as f:
+        return f.read()
 
 
 class Scenario:
-    """Prepares a machine, names the command, and judges what a run left."""
+    """Names the command and the files it finds, and judges what a run left."""
 
     def __init__(self, name):
-        self.name = name
-        minimal = read(os.path.join(EXAMPLES, "minimal.ini"))
-        if name in ("load", "rollover"):
-            self.argv = ["zorviconfig", "zorvi0", "-f", "t.ini"]
-            self.stdin = b"yes\nagree\n"
-            self.file = read(os.path.join(EXAMPLES, "full.ini"))
+        self.name, self.stdin, self.load = name, b"", name in ("load", "rollover")
+        # The log a load starts with, as the sparse file it is written as.
+        self.old_log = OLD_LOG.ljust(OLD_LOG_SIZE, b"\0") if name == "rollover" else b""
+        if self.load:
+            self.argv, self.stdin = ["zorviconfig", "zorvi0", "-f", "t.ini"], b"yes\nagree\n"
+            self.files = {"t.ini": read(os.path.join(EXAMPLES, "full.ini"))}
+            if name == "rollover":
+                self.files[run_cases.LOG] = OLD_LOG
             self.record = run_cases.card_record(
                 os.path.join(TESTS, "template", "fixtures", "full-stored.card"))
         elif name == "seal":
-            self.argv = ["zorvitemplate", "seal", "t.ini"]
-            self.stdin = b""
-            self.old = minimal.replace(b"HN = 1", b"HN = 2")
+            self.argv, self.target = ["zorvitemplate", "seal", "t.ini"], "t.ini"
+            self.old = read(os.path.join(EXAMPLES, "minimal.ini")).replace(b"HN = 1", b"HN = 2")
             self.new = self.old.replace(b"0x65232F5B", b"0x28BF5245")
-            self.target = "t.ini"
+            self.files = {"t.ini": self.old}
         elif name == "export":
-            self.argv = ["zorvitemplate", "export", "-o", "e.ini", "zorvi0"]
-            self.stdin = b""
+            self.argv, self.target = ["zorvitemplate", "export", "-o", "e.ini", "zorvi0"], "e.ini"
             self.old = b"old\n"
             self.new = read(os.path.join(TESTS, "zorvitemplate", "golden", "export-mode01.ini"))
-            self.card = run_cases.card_record(
-                os.path.join(TESTS, "zorvitemplate", "fixtures", "mode01.card"))
-            self.target = "e.ini"
+            self.files = {"e.ini": self.old, "cards/zorvi0/template.bin": run_cases.card_record(
+                os.path.join(TESTS, "zorvitemplate", "fixtures", "mode01.card"))}
         else:
             raise ValueError(f"unknown scenario {name}")
-
-    def prepare(self, machine):
-        if self.name in ("load", "rollover"):
-            machine.write("t.ini", self.file)
-            if self.name == "rollover":
-                machine.write(run_cases.LOG, OLD_LOG, OLD_LOG_SIZE)
-        elif self.name == "seal":
-            machine.write("t.ini", self.old)
-        else:
-            machine.write("cards/zorvi0/template.bin", self.card)
-            machine.write("e.ini", self.old)
 
     def judge(self, machine, status, out):
         """The rules this run broke, as words."""
         broken = []
-        if self.name in ("load", "rollover"):
-            card = machine.read("cards/zorvi0/template.bin", None)
-            if status == 0 and card != self.record:
-                broken.append("exit 0, but the card does not hold the record whole")
-            if status != 0 and card is not None:
-                broken.append(f"exit {status}, but a template reached the card")
-            started = b"Enter [yes] to continue:" in out
-            if status != 0 and b"Operation failed." not in out and (started or not out.strip()):
-                broken.append(f"exit {status} without \"Operation failed.\" or a start-up message")
-            # The old log is whole in exactly one place: moved aside, or
-            # still the start of the log.
-            log = machine.read(run_cases.LOG, b"")
-            moved = machine.read(run_cases.LOG + ".old", None)
-            old = OLD_LOG.ljust(OLD_LOG_SIZE, b"\0") if self.name == "rollover" else b""
-            if moved is not None and moved != old:
-                broken.append("operations.log.old is not the old log, whole")
-            if moved is None and not log.startswith(old):
-                broken.append("the old log was neither kept nor moved aside whole")
-            broken += self.judge_log(log[len(old):] if moved is None else log, status)
-        else:
+        if not self.load:
             now = machine.read(self.target, None)
             if now not in (self.old, self.new):
                 broken.append(f"{self.target} is neither the old file nor the new one")
             if status == 0 and now != self.new:
                 broken.append(f"exit 0, but {self.target} is not the new file")
             left = [n for n in os.listdir(machine.dir) if n.startswith("." + self.target + ".")]
-            if left:
-                broken.append(f"temporary files remain: {left}")
-        return broken
-
-    @staticmethod
-    def judge_log(log, status):
-        broken, begins, results, at = [], 0, [], 0
-        text = log.decode("latin-1")
-        m = ROLLBACK.match(text)
-        if m is not None:
-            at = m.end()
-        while at < len(text):
-            m = BEGIN.match(text, at) or RESULT.match(text, at)
-            if m is None:
-                return [f"a torn or unknown record in the log: {text[at:at + 80]!r}"]
-            if m.re is BEGIN:
-                begins += 1
-            else:
-                results.append(m.group(1))
-            at = m.end()
-        if begins > 1 or len(results) > 1:
-            broken.append(f"{begins} begin and {len(results)} result records")
-        if results and (results[0] == "SUCCEED") != (status == 0):
-            broken.append(f"result {results[0]} with exit {status}")
-        return broken
+            return broken + ([f"temporary files remain: {left}"] if left else [])
+        card = machine.read("cards/zorvi0/template.bin", None)
+        if status == 0 and card != self.record:
+            broken.append("exit 0, but the card does not hold the record whole")
+        if status != 0 and card is not None:
+            broken.append(f"exit {status}, but a template reached the card")
+        started = b"Enter [yes] to continue:" in out
+        if status != 0 and b"Operation failed." not in out and (started or not out.strip()):
+            broken.append(f"exit {status} without \"Operation failed.\" or a start-up message")
+        # The old log is whole in exactly one place: moved aside, or still
+        # the start of the log.
+        log = machine.read(run_cases.LOG)
+        moved = machine.read(run_cases.LOG + ".old", None)
+        old = self.old_log
+        if moved is not None and moved != old:
+            broken.append("operations.log.old is not the old log, whole")
+        if moved is None and not log.startswith(old):
+            broken.append("the old log was neither kept nor moved aside whole")
+        return broken + judge_log(log[len(old):] if moved is None else log, status)
 
 
-class FreshMachine(run_cases.Machine):
-    """A machine copied from the walk's first one, which the launcher made:
-    the same fresh state without a launcher run of its own."""
+def judge_log(log, status):
+    begins, results, text = 0, [], log.decode("latin-1")
+    m = ROLLBACK.match(text)
+    at = m.end() if m else 0
+    while at < len(text):
+        m = BEGIN.match(text, at) or RESULT.match(text, at)
+        if m is None:
+            return [f"a torn or unknown record in the log: {text[at:at + 80]!r}"]
+        if m.re is BEGIN:
+            begins += 1
+        else:
+            results.append(m.group(1))
+        at = m.end()
+    broken = [f"{begins} begin and {len(results)} result records"] if begins > 1 or len(
+        results) > 1 else []
+    if results and (results[0] == "SUCCEED") != (status == 0):
+        broken.append(f"result {results[0]} with exit {status}")
+    return broken
 
-    def __init__(self, args, template):  # pylint: disable=super-init-not-called
-        self.args, self.table_dir = args, HERE
-        self.dir = tempfile.mkdtemp(prefix="zorviwalk.")
-        self.lock_fd, self.mounted, self.readonly = None, False, False
-        shutil.copytree(template, self.dir, symlinks=True, dirs_exist_ok=True)
 
-
-def run_once(args, scenario, env_extra, card_fault, signal_after=None):
-    """One run on a fresh machine: (exit status or None, output, calls, rules
-    broken). With `signal_after` (seconds, signal) the run is sent the signal
-    then, and dying of it is no fault."""
-    machine = FreshMachine(args, args.template)
+def run_once(args, scenario, title, env_extra=(), card_fault=None, signal_after=None):
+    """One run on a fresh machine: (exit status or None, calls, violations).
+    With `signal_after` (seconds, signal) the run is sent the signal then,
+    and dying of it is no fault."""
+    machine = run_cases.Machine(args, HERE, copy_of=args.template)
     try:
-        scenario.prepare(machine)
+        for name, data in scenario.files.items():
+            machine.write(name, data, OLD_LOG_SIZE if name == run_cases.LOG else None)
         if card_fault is not None:
             machine.setup("fault", card_fault)
         count = machine.path("fault-count")
-        env = dict(os.environ)
-        env["PATH"] = ":".join(args.path + [env.get("PATH", "/usr/bin:/bin")])
+        env = dict(os.environ, PATH=":".join(args.path + [os.environ.get("PATH", "/usr/bin:/bin")]))
         preload = [os.path.join(os.path.dirname(args.sim), "libzorvisim.so"), args.fiu, args.faults]
         fault_env = [f"LD_PRELOAD={' '.join(preload)}", "FIU_CTRL_FIFO=", "FIU_PRNG_SEED=1",
-                     f"ZORVI_FAULT_COUNT={count}"] + env_extra
+                     f"ZORVI_FAULT_COUNT={count}"] + list(env_extra)
         cmd = [args.sim, "--state", machine.dir, "--", "env"] + fault_env + scenario.argv
         p = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                              stderr=subprocess.STDOUT, cwd=machine.dir, env=env,
                              start_new_session=True)
+        calls, status = None, None
         try:
             if signal_after is not None:
                 p.stdin.write(scenario.stdin)
@@ -192,18 +143,20 @@ def run_once(args, scenario, env_extra, card_fault, signal_after=None):
                 p.stdin = None  # written whole: communicate has none left to send
                 time.sleep(signal_after[0])
                 p.send_signal(signal_after[1])
-                out, _ = p.communicate(timeout=RUN_SECONDS)
+            out, _ = p.communicate(None if signal_after else scenario.stdin, timeout=RUN_SECONDS)
+            status = p.returncode
+            calls = machine.read("fault-count")
+            calls = int(calls) if calls else None
+            if status < 0 and (signal_after is None or -status != signal_after[1]):
+                broken = [f"died of signal {-status}"]
             else:
-                out, _ = p.communicate(scenario.stdin, timeout=RUN_SECONDS)
+                broken = scenario.judge(machine, status, out)
         except subprocess.TimeoutExpired:
             os.killpg(p.pid, signal.SIGKILL)
             out, _ = p.communicate()
-            return None, out, None, [f"did not end within {RUN_SECONDS} s"]
-        calls = read(count)
-        calls = int(calls) if calls else None
-        if p.returncode < 0 and (signal_after is None or -p.returncode != signal_after[1]):
-            return p.returncode, out, calls, [f"died of signal {-p.returncode}"]
-        return p.returncode, out, calls, scenario.judge(machine, p.returncode, out)
+            broken = [f"did not end within {RUN_SECONDS} s"]
+        return status, calls, [f"{title}: {b} (exit {status}); output {out[-300:]!r}"
+                               for b in broken]
     finally:
         machine.close()
 
@@ -215,14 +168,12 @@ def walk_series(args, scenario, point, error, mode):
     while True:
         env = [f"ZORVI_FAULT_POINT={point}", f"ZORVI_FAULT_AT={n}", f"ZORVI_FAULT_MODE={mode}",
                f"ZORVI_FAULT_ERRNO={error}"]
-        status, out, calls, broken = run_once(args, scenario, env, None)
+        title = f"{scenario.name} {point} {mode} N={n}"
+        _, calls, broken = run_once(args, scenario, title, env)
         runs += 1
-        for b in broken:
-            violations.append(f"{scenario.name} {point} {mode} N={n}: {b} (exit {status}); "
-                              f"output {out[-300:]!r}")
+        violations += broken
         if calls is None:  # no count: the run ended abnormally; a rule says why
-            if not broken:
-                violations.append(f"{scenario.name} {point} {mode} N={n}: no call count")
+            violations += [] if broken else [f"{title}: no call count"]
             break
         reached = max(reached, calls)
         if n > calls:  # the Nth call never came: that was a run without a fault
@@ -232,9 +183,7 @@ def walk_series(args, scenario, point, error, mode):
 
 
 def run_card_fault(args, scenario, fault):
-    status, out, _, broken = run_once(args, scenario, [], fault)
-    return 1, 1, "faulted", [f"{scenario.name} card {fault}: {b} (exit {status}); output {out[-300:]!r}"
-                  for b in broken]
+    return 1, 1, "faulted", run_once(args, scenario, f"{scenario.name} card {fault}", (), fault)[2]
 
 
 def run_signals(args, scenario, name, count):
@@ -244,14 +193,15 @@ def run_signals(args, scenario, name, count):
     number = getattr(signal, "SIG" + name)
     count //= min(args.stride, 4)
     start = time.monotonic()
-    run_once(args, scenario, [], None)
+    run_once(args, scenario, "")
     span = (time.monotonic() - start) * 1.2
     violations, met = [], 0
     for i in range(count):
-        status, out, _, broken = run_once(args, scenario, [], None, (span * i / count, number))
+        at = span * i / count
+        status, _, broken = run_once(args, scenario, f"{scenario.name} signal {name} at {at:.4f} s",
+                                     signal_after=(at, number))
         met += 1 if status == -number else 0
-        violations += [f"{scenario.name} signal {name} at {span * i / count:.4f} s: {b} "
-                       f"(exit {status}); output {out[-300:]!r}" for b in broken]
+        violations += broken
     return count, met, "ended by it", violations
 
 
@@ -295,7 +245,7 @@ def main():
             raise ValueError(f"{args.table}:{number}: unknown row kind {words[1]}")
     total_runs = total_reached = total_signalled = 0
     failed = []
-    template = run_cases.Machine(args, HERE)
+    template = run_cases.Machine(args, HERE)  # the fresh machine every run copies
     args.template = template.dir
     try:
         with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
