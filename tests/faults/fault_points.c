@@ -99,30 +99,28 @@ static int failed(const char *point)
     return 1;
 }
 
+/* `real` is the C library's own `name`, looked up once. */
+#define NEXT(name)                                         \
+    static __typeof__(&name) real;                         \
+    if (real == NULL) {                                    \
+        real = (__typeof__(&name))dlsym(RTLD_NEXT, #name); \
+    }
+
 int mkdir(const char *path, mode_t mode)
 {
-    static int (*real)(const char *, mode_t);
-    if (real == NULL) {
-        real = (int (*)(const char *, mode_t))dlsym(RTLD_NEXT, "mkdir");
-    }
+    NEXT(mkdir);
     return failed("posix/io/dir/mkdir") ? -1 : real(path, mode);
 }
 
 int flock(int fd, int operation)
 {
-    static int (*real)(int, int);
-    if (real == NULL) {
-        real = (int (*)(int, int))dlsym(RTLD_NEXT, "flock");
-    }
+    NEXT(flock);
     return failed("posix/io/lock/flock") ? -1 : real(fd, operation);
 }
 
 int openat(int folder, const char *path, int flags, ...)
 {
-    static int (*real)(int, const char *, int, ...);
-    if (real == NULL) {
-        real = (int (*)(int, const char *, int, ...))dlsym(RTLD_NEXT, "openat");
-    }
+    NEXT(openat);
     va_list args;
     va_start(args, flags);
     const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? va_arg(args, mode_t) : 0;
@@ -132,10 +130,7 @@ int openat(int folder, const char *path, int flags, ...)
 
 int renameat(int old_folder, const char *old_path, int new_folder, const char *new_path)
 {
-    static int (*real)(int, const char *, int, const char *);
-    if (real == NULL) {
-        real = (int (*)(int, const char *, int, const char *))dlsym(RTLD_NEXT, "renameat");
-    }
+    NEXT(renameat);
     return failed("posix/io/dir/renameat") ? -1 : real(old_folder, old_path, new_folder, new_path);
 }
 
