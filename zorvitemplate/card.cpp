@@ -15,7 +15,7 @@ DeviceTarget g_device_target{-1, {}};
 namespace {
 
 // Words for a status of the channel; `error` is errno just after the call.
-void say_status(char (&why)[CARD_TROUBLE_SIZE], const char *asking, int32_t status, int error)
+void explain_status(char (&why)[CARD_TROUBLE_SIZE], const char *asking, int32_t status, int error)
 {
     const char *device = g_device_target.name;
     if (status == STATUS_NO_DEVICE) {
@@ -74,7 +74,7 @@ bool ask_card_identity(CardIdentity *card, char (&why)[CARD_TROUBLE_SIZE])
         snprintf(why, sizeof(why), "%s: %s: the driver gave no version text", g_device_target.name,
                  asking);
     } else {
-        say_status(why, asking, status, error);
+        explain_status(why, asking, status, error);
     }
     return false;
 }
@@ -85,7 +85,7 @@ int32_t fetch_card_template(ResourceTemplate *record, char (&why)[CARD_TROUBLE_S
     const int32_t status = get_template_from_card(g_device_target, record);
     const int error = errno;
     if (status != 0) {
-        say_status(why, "cannot fetch the card's template", status, error);
+        explain_status(why, "cannot fetch the card's template", status, error);
     }
     return status;
 }

@@ -57,7 +57,7 @@ void release_signals(const sigset_t &before)
     sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
-void say_errno(char (&why)[REPLACE_TROUBLE_SIZE], const char *what, const char *path)
+void explain_errno(char (&why)[REPLACE_TROUBLE_SIZE], const char *what, const char *path)
 {
     const int error = errno;
     snprintf(why, sizeof(why), "%s %s: %s", what, path, strerror(error));
@@ -209,7 +209,7 @@ int32_t start_replacing(const ReplaceTarget *target, ReplacedFile *file,
     file->fd = openat(target->folder, file->temp_name,
                       O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (file->fd < 0) {
-        say_errno(why, "cannot create a file beside", target->path);
+        explain_errno(why, "cannot create a file beside", target->path);
         watch_signals(false);
         release_signals(before);
         return -1;
@@ -234,7 +234,7 @@ int32_t write_replacing(ReplacedFile *file, const void *data, size_t size,
             if (written == 0) {
                 errno = EIO;
             }
-            say_errno(why, "cannot write", file->temp);
+            explain_errno(why, "cannot write", file->temp);
             return -1;
         }
         bytes += written;
@@ -248,19 +248,19 @@ int32_t finish_replacing(ReplacedFile *file, mode_t mode, const struct stat *own
 {
     if ((owner != nullptr && fchown(file->fd, owner->st_uid, owner->st_gid) != 0) ||
         fchmod(file->fd, mode) != 0) {
-        say_errno(why, "cannot give the mode and owner of the old file to", file->temp);
+        explain_errno(why, "cannot give the mode and owner of the old file to", file->temp);
         abandon_replacing(file);
         return -1;
     }
     if (fsync(file->fd) != 0) {
-        say_errno(why, "cannot write", file->temp);
+        explain_errno(why, "cannot write", file->temp);
         abandon_replacing(file);
         return -1;
     }
     const int closed = close(file->fd);
     file->fd = -1;
     if (closed != 0) {
-        say_errno(why, "cannot write", file->temp);
+        explain_errno(why, "cannot write", file->temp);
         abandon_replacing(file);
         return -1;
     }
@@ -277,7 +277,7 @@ int32_t finish_replacing(ReplacedFile *file, mode_t mode, const struct stat *own
     }
     const sigset_t before = hold_signals();
     if (renameat(target->folder, file->temp_name, target->folder, target->name) != 0) {
-        say_errno(why, "cannot rename the new file to", target->path);
+        explain_errno(why, "cannot rename the new file to", target->path);
         release_signals(before);
         abandon_replacing(file);
         return -1;
