@@ -116,7 +116,7 @@ size_t name_distance(const char *a, size_t a_length, const char *b, size_t b_len
 // short names one edit away, longer ones two; nullptr when none is.
 const char *nearest_key_name(const char *name, size_t length)
 {
-    if (length == 0 || length > KEY_NAME_SIZE * 2) {
+    if (length > KEY_NAME_SIZE * 2) {
         return nullptr;
     }
     const size_t limit = (length <= 4) ? 2 : 3;

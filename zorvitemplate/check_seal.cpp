@@ -44,7 +44,7 @@ void print_check(const char *path, const CheckResult *result, const char *troubl
     const bool checked = trouble == nullptr;
     open_object(nullptr);
     print_string(PRINT_JSON, "file", nullptr, path);
-    print_bool(PRINT_JSON, "accepted", nullptr, checked && load_accepts(result));
+    print_bool("accepted", checked && load_accepts(result));
     print_string(PRINT_JSON, "error", nullptr, trouble);
     print_uint(PRINT_JSON, "errors", nullptr, checked ? result->errors : 0);
     print_uint(PRINT_JSON, "warnings", nullptr, checked ? result->warnings + result->dropped : 0);

@@ -254,7 +254,7 @@ void print_diff(const CommandOptions &options, const char *status, const char *e
     print_string(PRINT_JSON, "file", nullptr, options.file);
     print_string(PRINT_JSON, "status", nullptr, status);
     print_string(PRINT_JSON, "error", nullptr, error);
-    print_bool(PRINT_JSON, "card_empty", nullptr, card_status > 0);
+    print_bool("card_empty", card_status > 0);
     print_uint(PRINT_JSON, "card_status", nullptr,
                static_cast<uint32_t>(card_status > 0 ? card_status : 0));
     if (refused != nullptr && printing_json()) {

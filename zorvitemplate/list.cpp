@@ -93,7 +93,7 @@ bool list_device(const char *name)
     } else {
         print_string(PRINT_JSON, "pci_device_id", nullptr, nullptr);
     }
-    print_bool(PRINT_JSON, "template", nullptr, fetched == 0);
+    print_bool("template", fetched == 0);
     print_uint(PRINT_ANY, "card_status", fetched > 0 ? " no template (card status %u)" : nullptr,
                static_cast<uint32_t>(fetched > 0 ? fetched : 0));
     if (fetched == 0) {

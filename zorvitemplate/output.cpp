@@ -245,16 +245,11 @@ void print_uint(PrintKind kind, const char *key, const char *text_format, uint32
     }
 }
 
-void print_bool(PrintKind kind, const char *key, const char *text_format, bool value)
+void print_bool(const char *key, bool value)
 {
-    if (!prints(kind)) {
-        return;
-    }
     if (g_json) {
         json_key(key);
         out(value ? "true" : "false");
-    } else if (text_format != nullptr) {
-        out(text_format, value ? "true" : "false");
     }
 }
 

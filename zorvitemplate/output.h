@@ -51,7 +51,8 @@ void print_string(PrintKind kind, const char *key, const char *text_format, cons
 void print_bytes(PrintKind kind, const char *key, const char *text_format, const char *value,
                  size_t length);
 void print_uint(PrintKind kind, const char *key, const char *text_format, uint32_t value);
-void print_bool(PrintKind kind, const char *key, const char *text_format, bool value);
+// In JSON only: text says it in words.
+void print_bool(const char *key, bool value);
 // Text of our own, as it stands: no value in it comes from outside.
 void print_text(const char *format, ...) __attribute__((format(printf, 1, 2)));
 // Bytes as they are: a file's text.
