@@ -31,23 +31,19 @@ int32_t snprintf_s(char *dest, size_t destMax, size_t count, const char *format,
 int32_t vsnprintf_s(char *dest, size_t destMax, size_t count, const char *format, va_list args)
     __attribute__((format(printf, 4, 0)));
 
-// Formatted scan: fields assigned, or -1 (null format or destination, an
-// invalid conversion, or input that ended before any directive, literal
-// text included, matched and before any field was assigned). Conversions
-// follow the C library's fscanf, with these additions:
-// - %s, %c and %[ take a size argument (unsigned int) after the destination.
-//   Size 0 or above BOUNDED_MAX_LEN stops the scan before the field. A field
-//   longer than size - 1 characters (size for %c) empties the destination,
-//   stops the scan and is not counted; the rest of it stays unread. Wide
-//   characters (%ls, %lc, %l[) are refused as invalid.
-// - Conversions of up to 100 characters are always accepted; a longer one
-//   (a long scan set) may be refused as invalid.
-// - %u, %o, %x and %X without a length: a value that fits 32 bits is stored
-//   as is, one that fits 64 bits as its low 32 bits, a larger one as
-//   4294967295; '-' negates modulo 2^32 up to 4294967296 and gives
-//   4294967295 beyond.
+// Formatted scan: fields assigned, or -1 (null format or destination, a
+// directive other than %s, %u, %x and %n, or input that ended before any
+// field was assigned).
+// - %s takes a size argument (unsigned int) after the destination. Size 0 or
+//   above BOUNDED_MAX_LEN stops the scan before the field. A word longer
+//   than size - 1 characters empties the destination, stops the scan and is
+//   not counted; the rest of it stays unread.
+// - %u and %x: a value that fits 32 bits is stored as is, one that fits 64
+//   bits as its low 32 bits, a larger one as 4294967295; '-' negates modulo
+//   2^32 up to 4294967296 and gives 4294967295 beyond. %x takes a 0x prefix.
+// - %n stores, as an int, the characters consumed so far.
 // - sscanf_s on an empty text returns -1 and empties the destination of a
-//   first %s, %c or %[ whose size is not 0.
+//   first %s whose size is not 0.
 // scanf_s reads stdin as fgetc does and pushes back only the character that
 // ended a field, so the rest of the line is left for the next call.
 int32_t scanf_s(const char *format, ...);

@@ -1,24 +1,14 @@
-// Formatted scan of standard input and of a text. Each directive of the
-// format runs through the C library's own scanning; what is added here is
-// the size argument of %s, %c and %[, the 32-bit number rule and the
-// result rules.
+// Formatted scan of standard input and of a text, one character at a time,
+// for the conversions the program uses: %s with its size argument, %u and %x
+// with the 32-bit number rule, and %n.
 #include "bounded/bounded.h"
 
 #include <cctype>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-
-// The directives handed to the C library are built here from pieces of the
-// caller's format that next_directive has checked.
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
 
 namespace {
 
-// Room for one directive with the "%ln" that follows it.
-constexpr size_t DIRECTIVE_SIZE = 128;
-
-enum class Outcome { DONE, MATCH_FAIL, INPUT_END, ERROR };
+enum class Outcome { DONE, MATCH_FAIL, INPUT_END };
 
 // The text being scanned, or standard input when text is null.
 struct Source {
@@ -26,253 +16,133 @@ struct Source {
     size_t taken;  // characters consumed so far
 };
 
-// One directive of the format: white space (kind ' '), one literal
-// character (kind '\0') or one conversion, whose letter `tail` follows (a
-// scan set and its ']' for %[).
-struct Directive {
-    const char *start;
-    size_t length;
-    bool suppress;
-    size_t width;  // 0: none given
-    char modifier[3];
-    char kind;
-    const char *tail;
-};
-
-bool is_space(char c)
+int next_char(Source *in)
 {
-    return isspace(static_cast<unsigned char>(c)) != 0;
+    const int c = in->text == nullptr           ? getc(stdin)
+                  : in->text[in->taken] == '\0' ? EOF
+                                                : static_cast<unsigned char>(in->text[in->taken]);
+    in->taken += c == EOF ? 0 : 1;
+    return c;
 }
 
-// Whether c is one of the characters; the NUL that ends them is not.
-bool one_of(char c, const char *chars)
+// The one character that ended a field stays unread, for the next call too.
+void put_back(Source *in, int c)
 {
-    return c != '\0' && strchr(chars, c) != nullptr;
-}
-
-// Reads the directive at *f; false when its conversion is invalid.
-bool next_directive(const char **f, Directive *d)
-{
-    const char *p = *f;
-    *d = Directive{p, 0, false, 0, "", '\0', nullptr};
-    if (is_space(*p)) {
-        d->kind = ' ';
-        while (is_space(*p)) {
-            p++;
-        }
-    } else if (*p++ == '%') {
-        d->suppress = *p == '*';
-        p += d->suppress ? 1 : 0;
-        for (; *p >= '0' && *p <= '9'; p++) {
-            d->width = d->width * 10 + static_cast<size_t>(*p - '0');
-        }
-        const size_t modifierLength = (*p == 'h' || *p == 'l') && p[1] == *p ? 2
-                                      : one_of(*p, "hljztL")                 ? 1
-                                                                             : 0;
-        memcpy(d->modifier, p, modifierLength);
-        p += modifierLength;
-        d->kind = *p++;
-        d->tail = p;
-        if (!one_of(d->kind, "uxXoscdi[n%aAeEfFgGp") || (d->kind == '%' && p != d->start + 2)) {
-            return false;
-        }
-        if (d->kind == '[') {
-            p += *p == '^' ? 1 : 0;
-            p = strchr(*p == ']' ? p + 1 : p, ']');
-            if (p == nullptr) {
-                return false;
-            }
-            p++;
+    if (c != EOF) {
+        in->taken--;
+        if (in->text == nullptr) {
+            ungetc(c, stdin);
         }
     }
-    d->length = static_cast<size_t>(p - d->start);
-    *f = p;
-    return true;
 }
 
-// Runs one directive, built from `pattern` as printf would, on the source:
-// the C library reads it and stores into dest (if any), and the "%ln" added
-// after it tells whether and how far it matched.
-__attribute__((format(printf, 3, 4))) Outcome run(Source *in, void *dest, const char *pattern, ...)
+// The first character after white space, consumed.
+int skip_space(Source *in)
 {
-    char directive[DIRECTIVE_SIZE];
-    va_list parts;
-    va_start(parts, pattern);
-    int length = vsnprintf(directive, sizeof directive - 3, pattern, parts);
-    va_end(parts);
-    if (length < 0 || static_cast<size_t>(length) >= sizeof directive - 3) {
-        return Outcome::ERROR;
+    int c = next_char(in);
+    while (c != EOF && isspace(c) != 0) {
+        c = next_char(in);
     }
-    strcpy(directive + length, "%ln");
-    long taken = -1;
-    void *first = dest != nullptr ? dest : &taken;  // a directive without one takes only &taken
-    int result = in->text != nullptr ? sscanf(in->text + in->taken, directive, first, &taken)
-                                     : scanf(directive, first, &taken);
-    if (taken < 0) {
-        return result == EOF ? Outcome::INPUT_END : Outcome::MATCH_FAIL;
-    }
-    in->taken += static_cast<size_t>(taken);
-    return Outcome::DONE;
+    return c;
 }
 
-// %s, %c and %[: at most size - 1 characters and a NUL (size characters
-// for %c). A field that goes on past them empties the destination and
-// stops the scan; the rest of it stays unread.
-Outcome scan_field(Source *in, const Directive &d, char *dest, unsigned int size)
+// %s: at most size - 1 characters and a NUL. A longer word empties the
+// destination and stops the scan; the rest of it stays unread.
+Outcome scan_word(Source *in, char *dest, unsigned int size)
 {
     if (size == 0 || size > BOUNDED_MAX_LEN) {
         return Outcome::MATCH_FAIL;
     }
-    // %s is a run of non-space characters after the white space it skips:
-    // as a scan set, the look-ahead below skips nothing.
-    const bool word = d.kind == 's';
-    const char *set = word ? "^ \t\n\v\f\r]" : d.tail;
-    const auto setLength =
-        static_cast<int>(word ? strlen(set) : static_cast<size_t>(d.start + d.length - d.tail));
-    if (word) {
-        run(in, nullptr, " ");
+    int c = skip_space(in);
+    if (c == EOF) {
+        return Outcome::INPUT_END;
     }
-    const char kind = word ? '[' : d.kind;
-    const size_t room = d.kind == 'c' ? size : size - 1;
-    const size_t width = d.width != 0 ? d.width : d.kind == 'c' ? 1 : 0;
-    const bool bounded = width != 0 && width <= room;
-    const size_t wanted = bounded ? width : room;
-    if (wanted > 0) {
-        Outcome read = run(in, dest, "%%%zu%c%.*s", wanted, kind, setLength, set);
-        if (read != Outcome::DONE || bounded) {
-            return read;
+    size_t length = 0;
+    for (; c != EOF && isspace(c) == 0; c = next_char(in)) {
+        if (length == size - 1) {
+            put_back(in, c);
+            dest[0] = '\0';
+            return Outcome::MATCH_FAIL;
         }
+        dest[length++] = static_cast<char>(c);
     }
-    char one[2];
-    Outcome more = run(in, one, "%%1%c%.*s", kind, setLength, set);
-    if (more != Outcome::DONE) {
-        return wanted == 0 ? more : Outcome::DONE;
-    }
-    in->taken--;
-    if (in->text == nullptr) {
-        ungetc(static_cast<unsigned char>(one[0]), stdin);
-    }
-    dest[0] = '\0';
-    return Outcome::MATCH_FAIL;
+    put_back(in, c);
+    dest[length] = '\0';
+    return Outcome::DONE;
 }
 
-// %u, %o, %x and %X into 32 bits: the digits are gathered in 64 bits as the
-// C library's %llu does (all ones beyond them, '-' negating modulo 2^64); a
-// '-' before a value above 2^32 gives all ones, anything else keeps the low
-// 32 bits. A text without a width goes to strtoull, the conversion behind
-// %llu, without the set-up of a scan for each number.
-Outcome scan_number(Source *in, const Directive &d, uint32_t *dest)
+// %u and %x into 32 bits: the digits are gathered in 64 bits, all ones
+// beyond them; a value that fits 64 bits keeps its low 32 bits; '-' negates
+// modulo 2^32 up to 4294967296 and gives all ones beyond it. %x takes a 0x
+// after the sign, and its x even when no hex digit follows.
+Outcome scan_number(Source *in, bool hex, uint32_t *dest)
 {
-    unsigned long long value = 0;
-    char sign = '\0';
-    Outcome read = Outcome::DONE;
-    if (in->text != nullptr && d.width == 0) {
-        const char *start = in->text + in->taken;
-        while (is_space(*start)) {
-            start++;
-        }
-        sign = *start;
-        const bool hex = d.kind == 'x' || d.kind == 'X';
-        char *end = nullptr;
-        value = strtoull(start, &end, hex ? 16 : d.kind == 'o' ? 8 : 10);
-        // A "0x" that no hex digit follows: the scan takes the x too.
-        const char *digits = start + (sign == '-' || sign == '+' ? 1 : 0);
-        end += hex && end == digits + 1 && *digits == '0' && (*end == 'x' || *end == 'X') ? 1 : 0;
-        in->taken = static_cast<size_t>(end - in->text);
-        read = end != start   ? Outcome::DONE
-               : sign == '\0' ? Outcome::INPUT_END
-                              : Outcome::MATCH_FAIL;
-    } else {
-        run(in, nullptr, " ");
-        sign = static_cast<char>(in->text != nullptr ? in->text[in->taken]
-                                                     : ungetc(getc(stdin), stdin));
-        read = run(in, &value, "%.*sll%c", static_cast<int>(d.length - 1), d.start, d.kind);
+    int c = skip_space(in);
+    if (c == EOF) {
+        return Outcome::INPUT_END;
     }
-    if (read == Outcome::DONE) {
-        const bool beyond = sign == '-' && value != 0 && value < 0xFFFFFFFF00000000ULL;
-        *dest = beyond ? UINT32_MAX : static_cast<uint32_t>(value);
+    const bool minus = c == '-';
+    c = c == '-' || c == '+' ? next_char(in) : c;
+    bool digits = false;
+    if (hex && c == '0') {
+        digits = true;
+        c = next_char(in);
+        c = c == 'x' || c == 'X' ? next_char(in) : c;
     }
-    return read;
+    const uint64_t base = hex ? 16 : 10;
+    uint64_t value = 0;
+    bool beyond = false;
+    for (; c != EOF && (hex ? isxdigit(c) : isdigit(c)) != 0; c = next_char(in)) {
+        const auto digit = static_cast<uint64_t>(c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10);
+        beyond = beyond || value > (UINT64_MAX - digit) / base;
+        value = value * base + digit;
+        digits = true;
+    }
+    put_back(in, c);
+    if (!digits) {
+        return Outcome::MATCH_FAIL;
+    }
+    *dest = beyond || (minus && value > 0x100000000ULL)
+                ? UINT32_MAX
+                : static_cast<uint32_t>(minus ? 0 - value : value);
+    return Outcome::DONE;
 }
 
-// %n: the characters consumed so far, at the width its modifier names.
-void store_count(const Source *in, const Directive &d, void *dest)
-{
-    const auto n = static_cast<long long>(in->taken);
-    if (d.modifier[0] == 'h' && d.modifier[1] == 'h') {
-        *static_cast<signed char *>(dest) = static_cast<signed char>(n);
-    } else if (d.modifier[0] == 'h') {
-        *static_cast<short *>(dest) = static_cast<short>(n);
-    } else if (d.modifier[0] == '\0') {
-        *static_cast<int *>(dest) = static_cast<int>(n);
-    } else {
-        *static_cast<long long *>(dest) = n;
-    }
-}
-
-Outcome scan_directive(Source *in, const Directive &d, va_list *args, int32_t *assigned)
-{
-    const bool plain = d.modifier[0] == '\0', field = one_of(d.kind, "sc[");
-    if (field && !plain) {
-        return Outcome::ERROR;  // wide characters are not supported
-    }
-    const bool assigns = !d.suppress && one_of(d.kind, "uxXoscdi[naAeEfFgGp");
-    void *dest = assigns ? va_arg(*args, void *) : nullptr;
-    if (assigns && dest == nullptr) {
-        return Outcome::ERROR;
-    }
-    Outcome outcome = Outcome::DONE;
-    if (assigns && d.kind == 'n') {
-        store_count(in, d, dest);
-        return outcome;
-    }
-    if (assigns && field) {
-        outcome = scan_field(in, d, static_cast<char *>(dest), va_arg(*args, unsigned int));
-    } else if (assigns && plain && one_of(d.kind, "uoxX")) {
-        outcome = scan_number(in, d, static_cast<uint32_t *>(dest));
-    } else if (d.kind != 'n') {
-        // Anything else is the C library's as it stands.
-        outcome = run(in, dest, "%.*s", static_cast<int>(d.length), d.start);
-    }
-    *assigned += outcome == Outcome::DONE && assigns ? 1 : 0;
-    return outcome;
-}
-
-// Fields assigned; -1 when a conversion is invalid or the input ended
-// before any directive (white space and %n aside) matched. An empty text
-// only empties the destination of a first %s, %c or %[ whose size is not 0.
+// Fields assigned, or -1: a directive other than %s, %u, %x and %n, a null
+// destination, or input that ended before any field was assigned. An empty
+// text only empties the destination of a first %s whose size is not 0.
 int32_t scan(Source *in, const char *format, va_list *args)
 {
+    if (in->text != nullptr && in->text[0] == '\0') {
+        char *dest = format[0] == '%' && format[1] == 's' ? va_arg(*args, char *) : nullptr;
+        if (dest != nullptr && va_arg(*args, unsigned int) != 0) {
+            dest[0] = '\0';
+        }
+        return STATUS_FAILED;
+    }
     int32_t assigned = 0;
-    bool matched = false;
-    const bool empty = in->text != nullptr && in->text[0] == '\0';
-    Directive d{};
-    for (const char *f = format; *f != '\0';) {
-        if (!next_directive(&f, &d)) {
+    for (const char *f = format; *f != '\0'; f += 2) {
+        const char kind = f[0] == '%' ? f[1] : '\0';
+        if (kind != 's' && kind != 'u' && kind != 'x' && kind != 'n') {
             return STATUS_FAILED;
         }
-        if (empty && (d.kind == ' ' || d.kind == '\0' || d.kind == '%')) {
+        void *dest = va_arg(*args, void *);
+        if (dest == nullptr) {
+            return STATUS_FAILED;
+        }
+        if (kind == 'n') {
+            *static_cast<int *>(dest) = static_cast<int>(in->taken);
             continue;
         }
-        if (empty) {
-            char *dest = !d.suppress && one_of(d.kind, "sc[") && d.modifier[0] == '\0'
-                             ? va_arg(*args, char *)
-                             : nullptr;
-            if (dest != nullptr && va_arg(*args, unsigned int) != 0) {
-                dest[0] = '\0';
-            }
-            return STATUS_FAILED;
-        }
-        const Outcome outcome = scan_directive(in, d, args, &assigned);
-        if (outcome == Outcome::ERROR || (outcome == Outcome::INPUT_END && !matched)) {
-            return STATUS_FAILED;
-        }
+        const Outcome outcome =
+            kind == 's' ? scan_word(in, static_cast<char *>(dest), va_arg(*args, unsigned int))
+                        : scan_number(in, kind == 'x', static_cast<uint32_t *>(dest));
         if (outcome != Outcome::DONE) {
-            return assigned;
+            return outcome == Outcome::INPUT_END && assigned == 0 ? STATUS_FAILED : assigned;
         }
-        matched = matched || (d.kind != ' ' && d.kind != 'n');
+        assigned++;
     }
-    return empty ? STATUS_FAILED : assigned;
+    return assigned;
 }
 
 // The text, or standard input when it is null.

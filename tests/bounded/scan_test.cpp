@@ -107,9 +107,9 @@ TEST(Scan, MissingTextFormatOrDestinationIsMinusOne)
     EXPECT_EQ(sscanf_s(nullptr, "%u", &value), -1);
     EXPECT_EQ(sscanf_s("1", nullptr), -1);
     EXPECT_EQ(scanf_s(nullptr), -1);
-    EXPECT_EQ(sscanf_s("1 2", "%u %u", &value, static_cast<unsigned *>(nullptr)), -1);
+    EXPECT_EQ(sscanf_s("1 2", "%u%u", &value, static_cast<unsigned *>(nullptr)), -1);
     EXPECT_EQ(sscanf_s("ab", "%s", static_cast<char *>(nullptr), 8u), -1);
-    EXPECT_EQ(sscanf_s("ab", "%d", static_cast<int *>(nullptr)), -1);
+    EXPECT_EQ(sscanf_s("ab", "%n", static_cast<int *>(nullptr)), -1);
 }
 
 }  // namespace
