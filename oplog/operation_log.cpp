@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 
@@ -97,18 +98,13 @@ int32_t init_operation_log(const char *folder)
         return STATUS_BAD_ARGUMENT;
     }
     char rollback_record[OP_LOG_RECORD_SIZE] = {};
-    char removed_record[OP_LOG_RECORD_SIZE] = {};
-    ret = rollback_operation_log(backup, rollback_record, removed_record);
+    ret = rollback_operation_log(backup, rollback_record);
     return ret < 0 ? ret : 0;
 }
 
-// `removed_record` is kept for a removal record that the backup step would
-// announce through its flag; it never does, so no such record is written.
-int32_t rollback_operation_log(const char *backup_path, char *rollback_record, char *removed_record)
+int32_t rollback_operation_log(const char *backup_path, char *rollback_record)
 {
-    (void)removed_record;
-    int32_t removed = 0;
-    int32_t ret = backup_log_file(g_op_log, backup_path, OP_LOG_MAX_SIZE, &removed);
+    int32_t ret = backup_log_file(g_op_log, backup_path, OP_LOG_MAX_SIZE);
     if (ret < 0) {
         puts("Log file roolback failed.");
         return ret;
@@ -128,10 +124,8 @@ int32_t rollback_operation_log(const char *backup_path, char *rollback_record, c
     return 0;
 }
 
-int32_t backup_log_file(const char *log_path, const char *backup_path, uint32_t limit,
-                        int32_t *removed)
+int32_t backup_log_file(const char *log_path, const char *backup_path, uint32_t limit)
 {
-    (void)removed;
     if (log_path == nullptr || backup_path == nullptr || limit == 0) {
         return STATUS_BAD_ARGUMENT;
     }
@@ -162,9 +156,7 @@ int32_t get_rollback_log(const struct tm *now, const char *backup_path, char *re
     uint32_t offset = 0;
     int32_t ret = 0;
     if (now != nullptr) {
-        ret = snprintf_s(record, OP_LOG_RECORD_SIZE, OP_LOG_RECORD_SIZE - 1,
-                         "[%d-%02d-%02d %02d:%02d:%02d] ", now->tm_year + 1900, now->tm_mon + 1,
-                         now->tm_mday, now->tm_hour, now->tm_min, now->tm_sec);
+        ret = print_record_stamp(record, now);
         if (ret == STATUS_FAILED) {
             puts("Snprintf rollback_log time failed.");
             return STATUS_BAD_ARGUMENT;
@@ -174,8 +166,8 @@ int32_t get_rollback_log(const struct tm *now, const char *backup_path, char *re
     if (!offset_fits(offset)) {
         return STATUS_BAD_ARGUMENT;
     }
-    ret = snprintf_s(record + offset, OP_LOG_RECORD_SIZE - offset, OP_LOG_RECORD_SIZE - 1 - offset,
-                     "The old operation log has been backed up to %s.", backup_path);
+    ret = print_record_at(record, offset, "The old operation log has been backed up to %s.",
+                          backup_path);
     if (ret == STATUS_FAILED) {
         puts("Snprintf rollback log failed.");
         return STATUS_BAD_ARGUMENT;
@@ -184,13 +176,27 @@ int32_t get_rollback_log(const struct tm *now, const char *backup_path, char *re
     if (!offset_fits(offset)) {
         return STATUS_BAD_ARGUMENT;
     }
-    ret = snprintf_s(record + offset, OP_LOG_RECORD_SIZE - offset, OP_LOG_RECORD_SIZE - 1 - offset,
-                     "\r\n");
-    if (ret == STATUS_FAILED) {
+    if (print_record_at(record, offset, "\r\n") == STATUS_FAILED) {
         puts("Snprintf end of rollback log failed.");
         return STATUS_BAD_ARGUMENT;
     }
     return 0;
+}
+
+int32_t print_record_at(char *record, uint32_t offset, const char *format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    const int32_t ret = vsnprintf_s(record + offset, OP_LOG_RECORD_SIZE - offset,
+                                    OP_LOG_RECORD_SIZE - 1 - offset, format, args);
+    va_end(args);
+    return ret;
+}
+
+int32_t print_record_stamp(char *record, const struct tm *now)
+{
+    return print_record_at(record, 0, "[%d-%02d-%02d %02d:%02d:%02d] ", now->tm_year + 1900,
+                           now->tm_mon + 1, now->tm_mday, now->tm_hour, now->tm_min, now->tm_sec);
 }
 
 // A log that vanished after start-up is not made again: the record is

@@ -16,8 +16,13 @@ extern char g_op_log[OP_LOG_PATH_SIZE];
 
 int32_t init_operation_log(const char *folder);
 void append_operation_log(const char *record);
-int32_t rollback_operation_log(const char *backup_path, char *rollback_record,
-                               char *removed_record);
-int32_t backup_log_file(const char *log_path, const char *backup_path, uint32_t limit,
-                        int32_t *removed);
+int32_t rollback_operation_log(const char *backup_path, char *rollback_record);
+int32_t backup_log_file(const char *log_path, const char *backup_path, uint32_t limit);
 int32_t get_rollback_log(const struct tm *now, const char *backup_path, char *record);
+
+// snprintf_s at `offset` of a record of OP_LOG_RECORD_SIZE bytes, as every
+// record is composed: the room left as its size, one less as its count.
+int32_t print_record_at(char *record, uint32_t offset, const char *format, ...)
+    __attribute__((format(printf, 3, 4)));
+// The date and time that start a record: "[2024-03-05 14:07:09] ".
+int32_t print_record_stamp(char *record, const struct tm *now);

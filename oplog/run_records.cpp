@@ -3,7 +3,6 @@
 #include <syslog.h>
 #include <unistd.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -13,8 +12,8 @@
 #include "oplog/management.h"
 #include "oplog/operation_log.h"
 
-char g_input_buf[1024];
-char g_begin_log[1024];
+char g_input_buf[OP_LOG_RECORD_SIZE];
+char g_begin_log[OP_LOG_RECORD_SIZE];
 bool g_begin_logged = false;
 int64_t g_op_log_lock = 0;
 
@@ -34,18 +33,6 @@ constexpr ResultWord RESULT_WORDS[] = {
     {STATUS_CANCELED, "CANCELED"},
     {STATUS_KILLED, "KILLED"},
 };
-
-// snprintf_s at `offset` of a record, one character kept back.
-__attribute__((format(printf, 3, 4))) int32_t append_at(char *record, uint32_t offset,
-                                                        const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    int32_t ret =
-        vsnprintf_s(record + offset, RECORD_SIZE - offset, RECORD_SIZE - 1 - offset, format, args);
-    va_end(args);
-    return ret;
-}
 
 }  // namespace
 
@@ -84,10 +71,7 @@ void record_user_input(uint32_t argc, const char *const argv[])
     time_t now = time(nullptr);
     struct tm local = {};
     if (localtime_r(&now, &local) != nullptr) {
-        int32_t ret =
-            snprintf_s(g_input_buf, sizeof(g_input_buf), sizeof(g_input_buf) - 1,
-                       "[%d-%02d-%02d %02d:%02d:%02d] ", local.tm_year + 1900, local.tm_mon + 1,
-                       local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec);
+        int32_t ret = print_record_stamp(g_input_buf, &local);
         if (ret == STATUS_FAILED) {
             puts("Snprintf input operation log time failed.");
             return;
@@ -95,7 +79,7 @@ void record_user_input(uint32_t argc, const char *const argv[])
         offset = static_cast<uint32_t>(ret);
     }
     // A line too long for the rest is cut, and the cut text is kept.
-    if (append_at(g_input_buf, offset, "[%s] ", line) == STATUS_FAILED) {
+    if (print_record_at(g_input_buf, offset, "[%s] ", line) == STATUS_FAILED) {
         puts("Snprintf input operation log failed.");
     }
 }
@@ -112,8 +96,7 @@ int32_t write_begin_log()
                ret);
         return ret;
     }
-    ret = snprintf_s(g_begin_log, sizeof(g_begin_log), sizeof(g_begin_log) - 1, "%s%s%s",
-                     g_input_buf, "[Begin].", "\r\n");
+    ret = print_record_at(g_begin_log, 0, "%s%s%s", g_input_buf, "[Begin].", "\r\n");
     if (ret == STATUS_FAILED) {
         release_tool_lock(&g_op_log_lock);
         puts("Snprintf operation log failed.");
@@ -133,7 +116,7 @@ void write_result_log(int32_t status)
     g_begin_logged = false;
 
     char record[RECORD_SIZE] = {};
-    int32_t ret = snprintf_s(record, sizeof(record), sizeof(record) - 1, "%s", g_input_buf);
+    int32_t ret = print_record_at(record, 0, "%s", g_input_buf);
     if (ret == STATUS_FAILED) {
         puts("Snprintf result_str failed.");
         return;
@@ -148,8 +131,8 @@ void write_result_log(int32_t status)
                    static_cast<int>(offset), static_cast<int>(RECORD_SIZE));
             return;
         }
-        ret = append_at(record, offset, "[%02d:%02d:%02d] ", local.tm_hour, local.tm_min,
-                        local.tm_sec);
+        ret = print_record_at(record, offset, "[%02d:%02d:%02d] ", local.tm_hour, local.tm_min,
+                              local.tm_sec);
         if (ret == STATUS_FAILED) {
             puts("Snprintf result_str offset failed.");
             return;
@@ -171,7 +154,7 @@ void write_result_log(int32_t status)
                static_cast<int>(offset), static_cast<int>(RECORD_SIZE));
         return;
     }
-    if (append_at(record, offset, "\r\n") == STATUS_FAILED) {
+    if (print_record_at(record, offset, "\r\n") == STATUS_FAILED) {
         puts("Snprintf end of result log failed.");
         return;
     }
@@ -202,10 +185,10 @@ int32_t set_cmd_result_string(int32_t status, char *record, uint32_t offset)
     }
     for (const ResultWord &entry : RESULT_WORDS) {
         if (entry.status == status) {
-            return append_at(record, offset, "[%s].", entry.word);
+            return print_record_at(record, offset, "[%s].", entry.word);
         }
     }
-    return append_at(record, offset, "[%s<%d>].", "FAILED", status);
+    return print_record_at(record, offset, "[%s<%d>].", "FAILED", status);
 }
 
 // The message goes through "%s" so a percent sign in a command line is

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "bounded/status.h"
+#include "oplog/operation_log.h"
 
 // Name of the lock held while a record is appended to the operation log.
 constexpr const char *OP_LOG_LOCK_NAME = "op_log";
@@ -12,10 +12,10 @@ constexpr const char *SYSLOG_IDENTITY = "zorviadm";
 constexpr int RESULT_LOCK_TRIES = 3;
 
 // Module state of one run.
-extern char g_input_buf[1024];  // start time and command line of the run
-extern char g_begin_log[1024];  // the begin record
-extern bool g_begin_logged;     // a result record is owed
-extern int64_t g_op_log_lock;   // lock handle reused for every record
+extern char g_input_buf[OP_LOG_RECORD_SIZE];  // start time and command line of the run
+extern char g_begin_log[OP_LOG_RECORD_SIZE];  // the begin record
+extern bool g_begin_logged;                   // a result record is owed
+extern int64_t g_op_log_lock;                 // lock handle reused for every record
 
 void record_user_input(uint32_t argc, const char *const argv[]);
 int32_t write_begin_log();

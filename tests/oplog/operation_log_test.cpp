@@ -66,11 +66,10 @@ TEST(OperationLog, FailedRenameKeepsTheLog)
     ASSERT_LT(log.size(), sizeof(g_op_log));
     std::strcpy(g_op_log, log.c_str());
     char rollback[OP_LOG_RECORD_SIZE] = {};
-    char removed[OP_LOG_RECORD_SIZE] = {};
     int32_t status = 0;
     EXPECT_EQ(capture_stdout([&] {
                   status = rollback_operation_log(dir.file("missing/operations.log.old").c_str(),
-                                                  rollback, removed);
+                                                  rollback);
               }),
               "Log file roolback failed.\n");
     EXPECT_EQ(status, -9);
