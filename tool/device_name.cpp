@@ -14,9 +14,8 @@ bool has_prefix(const char *text, const char *prefix)
     return text != nullptr && prefix != nullptr && strncmp(text, prefix, strlen(prefix)) == 0;
 }
 
-int32_t init_device_id(const char *name, DeviceTarget *target)
+int32_t init_device_id(DeviceTarget *target)
 {
-    (void)name;
     target->id = 0;
     return 0;
 }
@@ -40,7 +39,7 @@ int32_t copy_device_name(const char *name, DeviceTarget *target, const char *cop
         printf("%s: %d.\n", copy_failed, ret);
         return STATUS_FAILED;
     }
-    return init_device_id(name, target);
+    return init_device_id(target);
 }
 
 }  // namespace
