@@ -48,9 +48,7 @@ int32_t parse_driver_version_text(char *text, uint32_t parts[DRIVER_VERSION_PART
 {
     char *rest = nullptr;
     const char *word = strtok_r(text, " ", &rest);
-    for (uint32_t i = 0; i < DRIVER_VERSION_PARTS; ++i) {
-        parts[i] = 0;
-    }
+    memset(parts, 0, DRIVER_VERSION_PARTS * sizeof(*parts));
     return (word == nullptr) ? STATUS_BAD_ARGUMENT : parse_version_string(word, parts);
 }
 

@@ -7,9 +7,6 @@
 
 int32_t format_load_message(const char *path, const ParseProblem *problem, char *text, size_t size)
 {
-    if (size == 0) {
-        return STATUS_BAD_ARGUMENT;
-    }
     if (problem->kind == PROBLEM_PATH_TOO_LONG) {
         return sprintf_s(text, size, "Copy data failed!") < 0 ? STATUS_BAD_ARGUMENT : 0;
     }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <string_view>
 #include <type_traits>
 
 #include "template/resource_template.h"
@@ -146,16 +147,6 @@ constexpr size_t key_slot(size_t row, uint32_t element)
     return FIRST_SLOTS[row] + element;
 }
 
-// The row of TEMPLATE_KEYS a slot belongs to.
-constexpr size_t key_row(size_t slot)
-{
-    size_t row = 0;
-    while (FIRST_SLOTS[row + 1] <= slot) {
-        ++row;
-    }
-    return row;
-}
-
 // "O256QVN15" and its NUL, with room to spare.
 constexpr size_t KEY_NAME_SIZE = 16;
 
@@ -193,19 +184,13 @@ size_t parse_key_name(const char *name, size_t length, size_t *row, uint32_t *el
 
 // Position of the key called `name` in the table (TEMPLATE_KEY_COUNT when
 // there is none), for code that walks a run of the table.
-constexpr size_t key_index(const char *name)
+constexpr size_t key_index(std::string_view name)
 {
-    for (size_t i = 0; i < TEMPLATE_KEY_COUNT; ++i) {
-        const char *key = TEMPLATE_KEYS[i].name;
-        size_t c = 0;
-        while (key[c] != '\0' && key[c] == name[c]) {
-            ++c;
-        }
-        if (key[c] == name[c]) {
-            return i;
-        }
+    size_t i = 0;
+    while (i < TEMPLATE_KEY_COUNT && TEMPLATE_KEYS[i].name != name) {
+        ++i;
     }
-    return TEMPLATE_KEY_COUNT;
+    return i;
 }
 
 // Element `index` of a number key, read or written at the key's width (at
@@ -231,42 +216,3 @@ inline void set_key_element(ResourceTemplate *record, const TemplateKey &key, ui
     memcpy(reinterpret_cast<unsigned char *>(record) + key.offset + index * key.width, &value,
            element_bytes(key));
 }
-
-// The table covers the body from offset 32 to 807 without gaps, every
-// per-PF table has one element per PF, and the mode blocks come in the order
-// the parser reads them, after the base block.
-constexpr bool template_keys_are_consistent()
-{
-    uint32_t base_end = 0;
-    uint32_t covered = 0;
-    uint32_t last_bit = 0;
-    for (const TemplateKey &key : TEMPLATE_KEYS) {
-        if (key.count != 1 && key.count != PF_COUNT) {
-            return false;
-        }
-        if (key.kind == KEY_VERSION || key.kind == KEY_CHECKSUM) {
-            continue;  // header fields, not the body
-        }
-        if (key.width != 1 && key.width != 2 && key.width != 4 &&
-            !(key.kind == KEY_TEXT && key.width == MODENAME_SIZE)) {
-            return false;
-        }
-        if (key.mode_bit == 0 && last_bit != 0) {
-            return false;
-        }
-        if (key.mode_bit == 0) {
-            base_end = key.offset + key.width * key.count > base_end
-                           ? key.offset + key.width * key.count
-                           : base_end;
-        } else if (key.kind != KEY_CARD_ID) {
-            if (key.mode_bit < last_bit) {
-                return false;
-            }
-            last_bit = key.mode_bit;
-        }
-        covered += key.width * key.count;
-    }
-    return base_end == TEMPLATE_BODY_OFFSET + TEMPLATE_BASE_LENGTH &&
-           covered == offsetof(ResourceTemplate, reserved_tail) - TEMPLATE_BODY_OFFSET;
-}
-static_assert(template_keys_are_consistent());

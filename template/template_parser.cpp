@@ -35,11 +35,6 @@ int32_t add_problem(const ParseRun &run, ParseProblem problem)
     return run.scope == PARSE_EVERY_KEY ? 0 : STATUS_FAILED;
 }
 
-const char *section_of(const TemplateKey &key)
-{
-    return section_name(key.section);
-}
-
 // Element `element` of the key at `row`, looked up as a number in its
 // section. 0 with `*read` set and the value; a lookup that fails, or a value
 // that is no number, is a problem.
@@ -49,7 +44,8 @@ int32_t look_up_number(const ParseRun &run, size_t row, uint32_t element, uint32
     const size_t slot = key_slot(row, element);
     IniWhere &where = run.report->places[slot];
     *read = false;
-    if (lookup_ini_key(run.path, section_of(TEMPLATE_KEYS[row]), key_name(slot), &where) != 0 ||
+    if (lookup_ini_key(run.path, section_name(TEMPLATE_KEYS[row].section), key_name(slot),
+                       &where) != 0 ||
         convert_uint_value(ini_value(where), value) != 0) {
         return add_problem(run, {.kind = PROBLEM_UNREADABLE,
                                  .row = static_cast<uint16_t>(row),
@@ -93,7 +89,7 @@ int32_t read_key(const ParseRun &run, size_t row)
     const TemplateKey &key = TEMPLATE_KEYS[row];
     if (key.kind == KEY_TEXT) {
         IniWhere &where = run.report->places[key_slot(row, 0)];
-        if (lookup_ini_key(run.path, section_of(key), key.name, &where) != 0) {
+        if (lookup_ini_key(run.path, section_name(key.section), key.name, &where) != 0) {
             return add_problem(run,
                                {.kind = PROBLEM_UNREADABLE, .row = static_cast<uint16_t>(row)});
         }

@@ -37,16 +37,6 @@ void put_line(TextOut *out, const char *format, ...)
     out->text[out->length] = '\0';
 }
 
-// Single values the display shows in hexadecimal keep their width there.
-void put_number(TextOut *out, const TemplateKey &key, const char *name, uint32_t value)
-{
-    if (key.format == SHOW_HEX) {
-        put_line(out, "%s = 0x%X", name, value);
-    } else {
-        put_line(out, "%s = %u", name, value);
-    }
-}
-
 }  // namespace
 
 int32_t write_template_text(const ResourceTemplate *record, const uint32_t *pci_device_id,
@@ -78,8 +68,10 @@ int32_t write_template_text(const ResourceTemplate *record, const uint32_t *pci_
         if (key.section != SECTION_CONFIG || !key_enabled(record->mode, key)) {
             continue;
         }
+        // A key the display shows in hexadecimal is written in hexadecimal.
         for (uint32_t pf = 0; pf < key.count; ++pf) {
-            put_number(&out, key, key_name(key_slot(row, pf)), key_element(record, key, pf));
+            put_line(&out, key.format == SHOW_HEX ? "%s = 0x%X" : "%s = %u",
+                     key_name(key_slot(row, pf)), key_element(record, key, pf));
         }
     }
     if (out.status != 0) {
