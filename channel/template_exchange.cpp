@@ -11,8 +11,6 @@ constexpr uint32_t CRC32_POLY = 0x04C11DB7;
 constexpr uint32_t CRC32_XOROUT = 0xFFFFFFFF;
 constexpr uint32_t FLAG_STORE = 0x1;
 constexpr char TEMPLATE_MAGIC[4] = {'Z', 'Z', 'Z', 'Z'};
-// Largest span from the body offset that still lies inside the record.
-constexpr uint32_t TEMPLATE_MAX_LENGTH = TEMPLATE_SIZE - TEMPLATE_BODY_OFFSET;
 
 // Entry i: the register after shifting byte i through the polynomial from
 // the top bit.
@@ -36,11 +34,8 @@ static_assert(CRC32_TABLE[255] == 0xB1F740B4);
 // One module 4 request; the reply overwrites `buffer` in place.
 int32_t exchange_template(const DeviceTarget &target, ResourceTemplate *buffer)
 {
-    ToolMessage message{};
-    fill_tool_message(&message, TEMPLATE_MODULE, TEMPLATE_CMD, TEMPLATE_IO_SIZE, TEMPLATE_IO_SIZE,
-                      target.name, target.id);
-    message.in_buf = buffer;
-    return send_tool_message(&message, buffer);
+    return send_request(target, TEMPLATE_MODULE, TEMPLATE_CMD, TEMPLATE_IO_SIZE, TEMPLATE_IO_SIZE,
+                        buffer);
 }
 
 }  // namespace
@@ -75,9 +70,6 @@ int32_t set_template_to_card(DeviceTarget target, const ResourceTemplate *record
     buffer.flags |= FLAG_STORE;
     memcpy(buffer.magic, TEMPLATE_MAGIC, sizeof(buffer.magic));
     buffer.length = template_length(record);
-    if (buffer.length > TEMPLATE_MAX_LENGTH) {
-        return STATUS_FAILED;
-    }
     buffer.crc = template_crc32(reinterpret_cast<const uint8_t *>(&buffer) + TEMPLATE_BODY_OFFSET,
                                 buffer.length);
 

@@ -61,6 +61,18 @@ int32_t send_tool_message(ToolMessage *message, void *reply)
     return result;
 }
 
+int32_t send_request(const DeviceTarget &target, uint32_t module, uint32_t command,
+                     uint32_t in_size, uint32_t out_size, void *buffer)
+{
+    if (buffer == nullptr) {
+        return STATUS_BAD_ARGUMENT;
+    }
+    ToolMessage message{};
+    fill_tool_message(&message, module, command, in_size, out_size, target.name, target.id);
+    message.in_buf = buffer;
+    return send_tool_message(&message, buffer);
+}
+
 int32_t open_tool_device()
 {
     const int fd = open(TOOL_DEVICE_PATH, O_RDWR);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "bounded/status.h"
+#include "channel/device_target.h"
 
 constexpr const char *TOOL_DEVICE_PATH = "/dev/nictool_dev";
 constexpr unsigned long TOOL_IOCTL_CMD = 0x7800 | 24;  // 0x7818
@@ -51,6 +52,10 @@ void fill_tool_message(ToolMessage *message, uint32_t module, uint32_t command, 
 // cannot be opened (errno tells why). Nothing here prints: the program
 // says what a failed request means.
 int32_t send_tool_message(ToolMessage *message, void *reply);
+// Every request of this tool: a zeroed message filled for `target`, with
+// `buffer` as both request data and reply. STATUS_BAD_ARGUMENT without one.
+int32_t send_request(const DeviceTarget &target, uint32_t module, uint32_t command,
+                     uint32_t in_size, uint32_t out_size, void *buffer);
 int32_t open_tool_device();
 void close_tool_device(int32_t fd);
 int32_t tool_ioctl(int32_t fd, ToolMessage *message);
