@@ -9,16 +9,11 @@ namespace {
 // count + 1 bytes always fit a valid destination.
 constexpr size_t PRINT_MAX_COUNT = BOUNDED_MAX_LEN - 1;
 
-bool destination_size_valid(size_t destMax)
-{
-    return destMax != 0 && destMax <= BOUNDED_MAX_LEN;
-}
-
 // A missing destination or a size out of range fails untouched; a missing
 // format empties the destination.
 bool arguments_valid(char *dest, size_t destMax, const char *format)
 {
-    if (dest == nullptr || !destination_size_valid(destMax)) {
+    if (dest == nullptr || destMax == 0 || destMax > BOUNDED_MAX_LEN) {
         return false;
     }
     if (format == nullptr) {

@@ -111,11 +111,11 @@ Outcome scan_number(Source *in, bool hex, uint32_t *dest)
 // Fields assigned, or -1: a directive other than %s, %u, %x and %n, a null
 // destination, or input that ended before any field was assigned. An empty
 // text only empties the destination of a first %s whose size is not 0.
-int32_t scan(Source *in, const char *format, va_list *args)
+int32_t scan(Source in, const char *format, va_list args)
 {
-    if (in->text != nullptr && in->text[0] == '\0') {
-        char *dest = format[0] == '%' && format[1] == 's' ? va_arg(*args, char *) : nullptr;
-        if (dest != nullptr && va_arg(*args, unsigned int) != 0) {
+    if (in.text != nullptr && in.text[0] == '\0') {
+        char *dest = format[0] == '%' && format[1] == 's' ? va_arg(args, char *) : nullptr;
+        if (dest != nullptr && va_arg(args, unsigned int) != 0) {
             dest[0] = '\0';
         }
         return STATUS_FAILED;
@@ -126,17 +126,17 @@ int32_t scan(Source *in, const char *format, va_list *args)
         if (kind != 's' && kind != 'u' && kind != 'x' && kind != 'n') {
             return STATUS_FAILED;
         }
-        void *dest = va_arg(*args, void *);
+        void *dest = va_arg(args, void *);
         if (dest == nullptr) {
             return STATUS_FAILED;
         }
         if (kind == 'n') {
-            *static_cast<int *>(dest) = static_cast<int>(in->taken);
+            *static_cast<int *>(dest) = static_cast<int>(in.taken);
             continue;
         }
         const Outcome outcome =
-            kind == 's' ? scan_word(in, static_cast<char *>(dest), va_arg(*args, unsigned int))
-                        : scan_number(in, kind == 'x', static_cast<uint32_t *>(dest));
+            kind == 's' ? scan_word(&in, static_cast<char *>(dest), va_arg(args, unsigned int))
+                        : scan_number(&in, kind == 'x', static_cast<uint32_t *>(dest));
         if (outcome != Outcome::DONE) {
             return outcome == Outcome::INPUT_END && assigned == 0 ? STATUS_FAILED : assigned;
         }
@@ -145,22 +145,11 @@ int32_t scan(Source *in, const char *format, va_list *args)
     return assigned;
 }
 
-// The text, or standard input when it is null.
-int32_t scan_source(const char *text, const char *format, va_list args)
-{
-    va_list local;
-    va_copy(local, args);
-    Source in{text, 0};
-    const int32_t result = scan(&in, format, &local);
-    va_end(local);
-    return result;
-}
-
 }  // namespace
 
 int32_t vscanf_s(const char *format, va_list args)
 {
-    return format == nullptr ? STATUS_FAILED : scan_source(nullptr, format, args);
+    return format == nullptr ? STATUS_FAILED : scan(Source{nullptr, 0}, format, args);
 }
 
 int32_t scanf_s(const char *format, ...)
@@ -175,7 +164,7 @@ int32_t scanf_s(const char *format, ...)
 int32_t vsscanf_s(const char *buffer, const char *format, va_list args)
 {
     return buffer == nullptr || format == nullptr ? STATUS_FAILED
-                                                  : scan_source(buffer, format, args);
+                                                  : scan(Source{buffer, 0}, format, args);
 }
 
 int32_t sscanf_s(const char *buffer, const char *format, ...)

@@ -6,16 +6,11 @@
 
 namespace {
 
-uintptr_t address_of(const char *p)
-{
-    return reinterpret_cast<uintptr_t>(p);
-}
-
 // True when [a, a + len] and [b, b + len] share a byte (both ends included).
 bool spans_overlap(const char *a, const char *b, size_t len)
 {
-    uintptr_t pa = address_of(a);
-    uintptr_t pb = address_of(b);
+    auto pa = reinterpret_cast<uintptr_t>(a);
+    auto pb = reinterpret_cast<uintptr_t>(b);
     return pa < pb ? pb - pa <= len : pa - pb <= len;
 }
 
@@ -50,8 +45,8 @@ int32_t concatenate(char *dest, size_t destMax, const char *src, size_t srcLimit
 {
     size_t destLen = strnlen(dest, destMax);
     size_t srcLen = strnlen(src, limitIsCount ? srcLimit : destMax - destLen);
-    uintptr_t d = address_of(dest);
-    uintptr_t s = address_of(src);
+    auto d = reinterpret_cast<uintptr_t>(dest);
+    auto s = reinterpret_cast<uintptr_t>(src);
     bool overlap = (s > d && d + destLen + srcLen >= s) || (s < d && d <= s + srcLen);
     if (overlap) {
         bool noTerminator = s >= d + destLen && destLen == destMax;

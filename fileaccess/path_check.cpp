@@ -10,24 +10,6 @@
 
 #include "bounded/bounded.h"
 
-namespace {
-
-// Appends "/" unless `resolved` is the root, then the last component as
-// written. The caller has checked that the slash fits.
-int32_t append_last_component(char *resolved, uint32_t size, const char *name)
-{
-    int32_t ret = strlen(resolved) == 1 ? 0 : strncat_s(resolved, size, "/", 1);
-    if (ret == 0) {
-        ret = strncat_s(resolved, size, name, strlen(name));
-    }
-    if (ret != 0) {
-        puts("Strncat_s file name string failed.");
-    }
-    return ret;
-}
-
-}  // namespace
-
 int32_t check_access(const char *path)
 {
     return access(path, F_OK) == 0 ? 0 : STATUS_MISSING;
@@ -122,7 +104,15 @@ int32_t get_absolute_path(const char *path, char *absolute, uint32_t size)
     if (strlen(absolute) >= size - 1) {
         return STATUS_BAD_ARGUMENT;
     }
-    return append_last_component(absolute, size, name);
+    // A slash unless the folder is the root, then the last component as written.
+    ret = strlen(absolute) == 1 ? 0 : strncat_s(absolute, size, "/", 1);
+    if (ret == 0) {
+        ret = strncat_s(absolute, size, name, strlen(name));
+    }
+    if (ret != 0) {
+        puts("Strncat_s file name string failed.");
+    }
+    return ret;
 }
 
 // 0 stands both for an empty file and for one whose size cannot be found.
