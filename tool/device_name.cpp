@@ -28,13 +28,11 @@ constexpr const char *DRIVER_PREFIX = "zorvi";
 // copy tells them apart.
 int32_t copy_device_name(const char *name, DeviceTarget *target, const char *copy_failed)
 {
-    // Looked at no further than one byte past the limit.
-    size_t length = strnlen(name, DEVICE_NAME_SIZE);
-    if (length >= DEVICE_NAME_SIZE) {
+    if (!device_name_fits(name)) {
         puts("Input parameter of device name is too long.");
         return STATUS_NAME_TOO_LONG;
     }
-    int32_t ret = strncpy_s(target->name, DEVICE_NAME_SIZE, name, length);
+    int32_t ret = strncpy_s(target->name, DEVICE_NAME_SIZE, name, strlen(name));
     if (ret != 0) {
         printf("%s: %d.\n", copy_failed, ret);
         return STATUS_FAILED;

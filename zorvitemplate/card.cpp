@@ -36,12 +36,11 @@ void explain_status(char (&why)[CARD_TROUBLE_SIZE], const char *asking, int32_t 
 
 bool select_device(const char *name)
 {
-    const size_t length = strnlen(name, DEVICE_NAME_SIZE);
-    if (length >= DEVICE_NAME_SIZE) {
+    if (!device_name_fits(name)) {
         return false;
     }
     g_device_target = DeviceTarget{};
-    memcpy(g_device_target.name, name, length);
+    memcpy(g_device_target.name, name, strlen(name));
     g_device_target.id = 0;
     return true;
 }

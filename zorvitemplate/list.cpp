@@ -54,7 +54,7 @@ int find_devices(size_t *count)
         return -1;
     }
     for (const dirent *entry = readdir(folder); entry != nullptr; entry = readdir(folder)) {
-        if (strlen(entry->d_name) >= DEVICE_NAME_SIZE || !runs_on_zorvi(entry->d_name)) {
+        if (!device_name_fits(entry->d_name) || !runs_on_zorvi(entry->d_name)) {
             continue;
         }
         if (*count == DEVICE_MOST) {
