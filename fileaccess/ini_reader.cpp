@@ -164,15 +164,6 @@ bool key_hidden_in(const char *piece, size_t length, const char *key)
     return false;
 }
 
-// A key line or the header of the section read: the section's last line
-// so far, after which a line added to it goes.
-void note_section_line(const IniLines &lines, const char *line, size_t length, IniWhere *where)
-{
-    where->section_end = line_offset(lines, line) + length;
-    where->section_end_feed = line[length - 1] == '\n';
-    where->section_crlf = length >= 2 && where->section_end_feed && line[length - 2] == '\r';
-}
-
 void note_found(const IniLines &lines, const char *line, const IniLineParts &parts,
                 uint32_t line_number, IniWhere *where)
 {
@@ -215,19 +206,15 @@ int32_t find_key(IniLines *lines, const char *section, const char *key, IniWhere
             if (in_section) {
                 where->answer = INI_NO_KEY;
                 where->section_line = line_number;
-                note_section_line(*lines, line, length, where);
             }
             continue;
         }
         if (!in_section) {
             continue;
         }
-        if (parts.kind == INI_LINE_KEY) {
-            note_section_line(*lines, line, length, where);
-            if (is_name(parts.name, parts.name_length, key)) {
-                note_found(*lines, line, parts, line_number, where);
-                return 0;
-            }
+        if (parts.kind == INI_LINE_KEY && is_name(parts.name, parts.name_length, key)) {
+            note_found(*lines, line, parts, line_number, where);
+            return 0;
         }
         if (long_piece && hidden_line == 0 && key_hidden_in(line, length, key)) {
             hidden_line = line_number;

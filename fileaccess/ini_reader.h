@@ -34,12 +34,6 @@ struct IniWhere {
     uint64_t value_start;
     size_t value_length;
     char value[INI_VALUE_SIZE];
-    // The end of the section's last key line, or of its header: where a
-    // line added to the section goes; whether that line ends in a line feed,
-    // and in CR LF.
-    uint64_t section_end;
-    bool section_end_feed;
-    bool section_crlf;
 };
 
 // The first header of `section` opens its keys; the next line that starts

@@ -221,11 +221,12 @@ void scan_key(LineScan *scan, const IniLineParts &parts, bool long_line)
                 key_name(slot), where.line);
 }
 
-void scan_piece(LineScan *scan, const char *piece, bool long_line)
+IniLineKind scan_piece(LineScan *scan, const char *piece, bool long_line)
 {
     IniLineParts parts;
     describe_ini_line(piece, &parts);
-    switch (parts.kind) {
+    const IniLineKind kind = parts.kind;
+    switch (kind) {
         case INI_LINE_BLANK:
             break;
         case INI_LINE_HEADER:
@@ -253,6 +254,7 @@ void scan_piece(LineScan *scan, const char *piece, bool long_line)
             }
             break;
     }
+    return kind;
 }
 
 // A number written past 32 bits, or below 0: a load reads another, as glibc
@@ -351,8 +353,12 @@ int32_t scan_lines(const CheckSetup *setup, CheckResult *result)
 {
     LineScan scan{setup, result, 0, 0, SEEN_BEFORE_HEADERS, false, {}};
     warn_about_values(&scan);
+    // Where the [INFO] a load reads ends: the walk for a key no line holds
+    // goes to that end.
+    IniWhere info;
+    (void)lookup_ini_key(setup->path, "INFO", "", &info);
     IniLines lines;
-    if (open_ini_lines(setup->path, &lines) != 0) {
+    if (info.answer == INI_NO_FILE || open_ini_lines(setup->path, &lines) != 0) {
         return -1;
     }
     char *piece = nullptr;
@@ -361,12 +367,15 @@ int32_t scan_lines(const CheckSetup *setup, CheckResult *result)
     uint64_t line_length = 0;
     uint32_t pieces = 0;
     bool nul_told = false;
+    bool keyed = false;  // the line is a key line, or the header of that [INFO]
+    char last = '\0';    // of the piece before
     scan.line = 1;
     while (next_ini_line(&lines, &piece, &length) == 0) {
         if (!line_open) {
             line_length = 0;
             pieces = 0;
             nul_told = false;
+            keyed = false;
         }
         const bool cut = piece == lines.cut;
         const bool long_line = line_open || cut;
@@ -376,11 +385,21 @@ int32_t scan_lines(const CheckSetup *setup, CheckResult *result)
                         "this line holds a NUL byte; a load reads each piece of it only up to the "
                         "first");
         }
-        scan_piece(&scan, piece, long_line);
+        const IniLineKind kind = scan_piece(&scan, piece, long_line);
+        keyed = keyed || kind == INI_LINE_KEY ||
+                (kind == INI_LINE_HEADER && scan.line == info.section_line);
         result->bytes += length;
         line_length += length - (piece[length - 1] == '\n' ? 1 : 0);
         ++pieces;
         line_open = cut;
+        const char before_end = length >= 2 ? piece[length - 2] : last;
+        last = piece[length - 1];
+        if (!line_open && keyed && scan.header_line == info.section_line &&
+            info.section_line != 0 && (info.line == 0 || scan.line < info.line)) {
+            result->info_end = result->bytes;
+            result->info_end_feed = last == '\n';
+            result->info_crlf = last == '\n' && before_end == '\r';
+        }
         if (!line_open) {
             if (pieces > 1) {
                 add_warning(&scan, KEY_SLOT_COUNT,

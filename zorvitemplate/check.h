@@ -51,9 +51,15 @@ struct CheckResult {
     uint32_t dropped;   // warnings beyond WARNING_MAX, only counted
     Finding error[PARSE_PROBLEM_MAX];
     Finding warning[WARNING_MAX];
-    int fd;                      // the file, open until the program ends
-    struct stat file_state;      // its fstat when the check began
-    uint64_t bytes;              // read by the pass over the lines
+    int fd;                  // the file, open until the program ends
+    struct stat file_state;  // its fstat when the check began
+    uint64_t bytes;          // read by the pass over the lines
+    // Where seal adds a METADATA line: after the last key line of the
+    // [INFO] a load reads, or after its header; whether that line ends in
+    // a line feed, and in CR LF.
+    uint64_t info_end;
+    bool info_end_feed;
+    bool info_crlf;
     char trouble[TROUBLE_SIZE];  // why the file could not be checked, empty when it was
 };
 

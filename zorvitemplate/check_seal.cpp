@@ -116,22 +116,10 @@ int32_t write_sealed(int fd, const CheckResult &check, ReplacedFile *file,
         cut_to = where.value_start + number_length(where);
         snprintf(added, sizeof(added), "%s", value);
     } else {
-        // After the whole of the section's last key line: a lookup reads a
-        // line longer than a piece in pieces, and may end it inside one.
-        cut_from = where.section_end;
-        bool feed = where.section_end_feed;
-        bool crlf = where.section_crlf;
-        for (char pair[2]; !feed && cut_from < check.bytes; ++cut_from) {
-            if (pread(fd, pair, sizeof(pair), static_cast<off_t>(cut_from - 1)) != 2) {
-                snprintf(why, sizeof(why), "%s: cannot be read again", file->target->path);
-                return -1;
-            }
-            feed = pair[1] == '\n';
-            crlf = feed && pair[0] == '\r';
-        }
-        const char *end = crlf ? "\r\n" : "\n";
-        cut_to = cut_from;
-        snprintf(added, sizeof(added), "%sMETADATA = %s%s", feed ? "" : end, value, end);
+        const char *end = check.info_crlf ? "\r\n" : "\n";
+        cut_from = cut_to = check.info_end;
+        snprintf(added, sizeof(added), "%sMETADATA = %s%s", check.info_end_feed ? "" : end, value,
+                 end);
     }
     if (copy_range(fd, 0, cut_from, file, why) != 0 ||
         write_replacing(file, added, strlen(added), why) != 0 ||

@@ -103,12 +103,7 @@ std::string shown(const IniWhere &where)
             out += " length=" + std::to_string(where.value_length);
         }
     }
-    if (where.section_line != 0) {
-        out += " end=" + std::to_string(where.section_end);
-        out += std::string(where.ended_by_bracket ? " bracket" : "") +
-               (where.section_end_feed ? "" : " nofeed") + (where.section_crlf ? " crlf" : "");
-    }
-    return out;
+    return out + (where.ended_by_bracket ? " bracket" : "");
 }
 
 TEST(IniReader, WhereEveryCaseOfTheTable)
