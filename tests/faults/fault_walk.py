@@ -11,30 +11,28 @@ send them. Prints every violation, then one line a series and the totals;
 exit status 1 when any run broke a rule.
 """
 
-import argparse, concurrent.futures, errno, os, re, signal, subprocess, sys, time
+import argparse, concurrent.futures, errno, os, pathlib, re, shlex, signal, sys, time
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 import run_cases  # noqa: E402  (the case tables' machine and .card fixtures)
 
-RUN_SECONDS = 30
 HERE = os.path.dirname(os.path.abspath(__file__))
 TESTS = os.path.dirname(HERE)
 EXAMPLES = os.path.join(os.path.dirname(TESTS), "examples")
 
 DATE = r"(?:\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] )?"
 LOAD_PREFIX = DATE + r"(?:\[zorviconfig zorvi0 -f t\.ini\] )?"
-BEGIN = re.compile(LOAD_PREFIX + r"\[Begin\]\.\r\n")
-RESULT = re.compile(LOAD_PREFIX + r"(?:\[\d\d:\d\d:\d\d\] )?\[(SUCCEED|FAILED<-?\d+>)\]\.\r\n")
+BEGIN = re.compile(LOAD_PREFIX + r"\[Begin\]\.")
+RESULT = re.compile(LOAD_PREFIX + r"(?:\[\d\d:\d\d:\d\d\] )?\[(SUCCEED|FAILED<-?\d+>)\]\.")
 ROLLBACK = re.compile(DATE + r"The old operation log has been backed up to "
-                      r"/opt/zorvi/operation_logs/operations\.log\.old\.\r\n")
+                      r"/opt/zorvi/operation_logs/operations\.log\.old\.")
 # A log one byte above the 4 MiB limit, kept sparse: every load moves it aside.
 OLD_LOG = b"[2020-01-01 00:00:00] [zorviconfig zorvi0 -f x] [Begin].\r\n"
 OLD_LOG_SIZE = 4194305
 
 
-def read(path):
-    with open(path, "rb") as f:
-        return f.read()
+def read(*parts):
+    return pathlib.Path(*parts).read_bytes()
 
 
 class Scenario:
@@ -46,20 +44,20 @@ class Scenario:
         self.old_log = OLD_LOG.ljust(OLD_LOG_SIZE, b"\0") if name == "rollover" else b""
         if self.load:
             self.argv, self.stdin = ["zorviconfig", "zorvi0", "-f", "t.ini"], b"yes\nagree\n"
-            self.files = {"t.ini": read(os.path.join(EXAMPLES, "full.ini"))}
+            self.files = {"t.ini": read(EXAMPLES, "full.ini")}
             if name == "rollover":
                 self.files[run_cases.LOG] = OLD_LOG
             self.record = run_cases.card_record(
                 os.path.join(TESTS, "template", "fixtures", "full-stored.card"))
         elif name == "seal":
             self.argv, self.target = ["zorvitemplate", "seal", "t.ini"], "t.ini"
-            self.old = read(os.path.join(EXAMPLES, "minimal.ini")).replace(b"HN = 1", b"HN = 2")
+            self.old = read(EXAMPLES, "minimal.ini").replace(b"HN = 1", b"HN = 2")
             self.new = self.old.replace(b"0x65232F5B", b"0x28BF5245")
             self.files = {"t.ini": self.old}
         elif name == "export":
             self.argv, self.target = ["zorvitemplate", "export", "-o", "e.ini", "zorvi0"], "e.ini"
             self.old = b"old\n"
-            self.new = read(os.path.join(TESTS, "zorvitemplate", "golden", "export-mode01.ini"))
+            self.new = read(TESTS, "zorvitemplate", "golden", "export-mode01.ini")
             self.files = {"e.ini": self.old, "cards/zorvi0/template.bin": run_cases.card_record(
                 os.path.join(TESTS, "zorvitemplate", "fixtures", "mode01.card"))}
         else:
@@ -97,73 +95,52 @@ class Scenario:
 
 
 def judge_log(log, status):
-    begins, results, text = 0, [], log.decode("latin-1")
-    m = ROLLBACK.match(text)
-    at = m.end() if m else 0
-    while at < len(text):
-        m = BEGIN.match(text, at) or RESULT.match(text, at)
-        if m is None:
-            return [f"a torn or unknown record in the log: {text[at:at + 80]!r}"]
-        if m.re is BEGIN:
-            begins += 1
-        else:
-            results.append(m.group(1))
-        at = m.end()
-    broken = [f"{begins} begin and {len(results)} result records"] if begins > 1 or len(
-        results) > 1 else []
+    *records, tail = log.decode("latin-1").split("\r\n")
+    records = records[1:] if records and ROLLBACK.fullmatch(records[0]) else records
+    torn = [r for r in records if not BEGIN.fullmatch(r) and not RESULT.fullmatch(r)]
+    if torn or tail:
+        return [f"a torn or unknown record in the log: {(torn + [tail])[0][:80]!r}"]
+    results = [RESULT.fullmatch(r).group(1) for r in records if RESULT.fullmatch(r)]
+    begins = len(records) - len(results)
+    broken = [f"{begins} begin and {len(results)} result records"] * (max(begins, len(results)) > 1)
     if results and (results[0] == "SUCCEED") != (status == 0):
         broken.append(f"result {results[0]} with exit {status}")
     return broken
 
 
-def run_once(args, scenario, title, env_extra=(), card_fault=None, signal_after=None):
-    """One run on a fresh machine: (exit status or None, calls, violations).
-    With `signal_after` (seconds, signal) the run is sent the signal then,
-    and dying of it is no fault."""
+def run_once(args, scenario, title, env_extra=(), card_fault=None, signal_at=None):
+    """One run on a fresh machine, by the case runner: (exit status, calls or
+    None, violations). With `signal_at` (seconds, name) the run is sent the
+    signal then, and dying of it is no fault; a run that does not end is
+    killed, and dies of SIGKILL."""
     machine = run_cases.Machine(args, HERE, copy_of=args.template)
     try:
         for name, data in scenario.files.items():
             machine.write(name, data, OLD_LOG_SIZE if name == run_cases.LOG else None)
         if card_fault is not None:
             machine.setup("fault", card_fault)
-        count = machine.path("fault-count")
-        env = dict(os.environ, PATH=":".join(args.path + [os.environ.get("PATH", "/usr/bin:/bin")]))
         preload = [os.path.join(os.path.dirname(args.sim), "libzorvisim.so"), args.fiu, args.faults]
-        fault_env = [f"LD_PRELOAD={' '.join(preload)}", "FIU_CTRL_FIFO=", "FIU_PRNG_SEED=1",
-                     f"ZORVI_FAULT_COUNT={count}"] + list(env_extra)
-        cmd = [args.sim, "--state", machine.dir, "--", "env"] + fault_env + scenario.argv
-        p = subprocess.Popen(cmd, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                             stderr=subprocess.STDOUT, cwd=machine.dir, env=env,
-                             start_new_session=True)
-        calls, status = None, None
-        try:
-            if signal_after is not None:
-                p.stdin.write(scenario.stdin)
-                p.stdin.close()
-                p.stdin = None  # written whole: communicate has none left to send
-                time.sleep(signal_after[0])
-                p.send_signal(signal_after[1])
-            out, _ = p.communicate(None if signal_after else scenario.stdin, timeout=RUN_SECONDS)
-            status = p.returncode
-            calls = machine.read("fault-count")
-            calls = int(calls) if calls else None
-            if status < 0 and (signal_after is None or -status != signal_after[1]):
-                broken = [f"died of signal {-status}"]
-            else:
-                broken = scenario.judge(machine, status, out)
-        except subprocess.TimeoutExpired:
-            os.killpg(p.pid, signal.SIGKILL)
-            out, _ = p.communicate()
-            broken = [f"did not end within {RUN_SECONDS} s"]
-        return status, calls, [f"{title}: {b} (exit {status}); output {out[-300:]!r}"
-                               for b in broken]
+        env = [f"LD_PRELOAD={' '.join(preload)}", "FIU_CTRL_FIFO=", "FIU_PRNG_SEED=1",
+               f"ZORVI_FAULT_COUNT={machine.path('fault-count')}"] + list(env_extra)
+        command = shlex.join(["env"] + env + scenario.argv)
+        run = run_cases.Run(0, command, 1, machine, scenario.stdin)
+        if signal_at is not None:
+            run.events = [("sleep", str(signal_at[0])), ("signal", signal_at[1])]
+        [(out, err, status)] = run_cases.execute(machine, run)
+        calls = machine.read("fault-count")
+        if status < 0 and (signal_at is None or -status != getattr(signal, "SIG" + signal_at[1])):
+            broken = [f"died of signal {-status}"]
+        else:
+            broken = scenario.judge(machine, status, out + err)
+        return status, int(calls) if calls else None, [
+            f"{title}: {b} (exit {status}); output {(out + err)[-300:]!r}" for b in broken]
     finally:
         machine.close()
 
 
 def walk_series(args, scenario, point, error, mode):
-    """Every N of one point in one mode: (runs, calls reached, what they are,
-    violations); the other kinds of row answer alike."""
+    """Every N of one point in one mode: (runs, what they reached, violations);
+    the other kinds of row answer alike."""
     runs, violations, n, reached = 0, [], 1, 0
     while True:
         env = [f"ZORVI_FAULT_POINT={point}", f"ZORVI_FAULT_AT={n}", f"ZORVI_FAULT_MODE={mode}",
@@ -179,18 +156,17 @@ def walk_series(args, scenario, point, error, mode):
         if n > calls:  # the Nth call never came: that was a run without a fault
             break
         n += 1 if n < args.stride else args.stride
-    return runs, reached, "calls", violations
+    return runs, f"{reached} calls", violations
 
 
 def run_card_fault(args, scenario, fault):
-    return 1, 1, "faulted", run_once(args, scenario, f"{scenario.name} card {fault}", (), fault)[2]
+    return 1, "faulted", run_once(args, scenario, f"{scenario.name} card {fault}", (), fault)[2]
 
 
 def run_signals(args, scenario, name, count):
     """`count` runs, each sent the signal a little later than the one before,
     from the start to the end of a whole run; with --stride, a quarter of
     them at most."""
-    number = getattr(signal, "SIG" + name)
     count //= min(args.stride, 4)
     start = time.monotonic()
     run_once(args, scenario, "")
@@ -199,10 +175,10 @@ def run_signals(args, scenario, name, count):
     for i in range(count):
         at = span * i / count
         status, _, broken = run_once(args, scenario, f"{scenario.name} signal {name} at {at:.4f} s",
-                                     signal_after=(at, number))
-        met += 1 if status == -number else 0
+                                     signal_at=(at, name))
+        met += 1 if status == -getattr(signal, "SIG" + name) else 0
         violations += broken
-    return count, met, "ended by it", violations
+    return count, f"{met} ended by it", violations
 
 
 def rows(table, only):
@@ -243,28 +219,22 @@ def main():
                          (run_card_fault, args, scenario, " ".join(words[2:]))))
         else:
             raise ValueError(f"{args.table}:{number}: unknown row kind {words[1]}")
-    total_runs = total_reached = total_signalled = 0
-    failed = []
+    total_runs, failed = 0, []
     template = run_cases.Machine(args, HERE)  # the fresh machine every run copies
     args.template = template.dir
     try:
         with concurrent.futures.ThreadPoolExecutor(max_workers=args.jobs) as pool:
             futures = [(title, pool.submit(job[0], *job[1:])) for title, job in work]
             for title, future in futures:
-                runs, reached, unit, violations = future.result()
+                runs, reached, violations = future.result()
                 total_runs += runs
-                if unit == "ended by it":
-                    total_signalled += reached
-                else:
-                    total_reached += reached
                 failed += violations
-                print(f"{title}: {runs} runs, {reached} {unit}, {len(violations)} violations")
+                print(f"{title}: {runs} runs, {reached}, {len(violations)} violations")
     finally:
         template.close()
     for v in failed:
         print("VIOLATION " + v)
-    print(f"{total_runs} runs, {total_reached} failure points reached, "
-          f"{total_signalled} runs ended by a signal, {len(failed)} violations")
+    print(f"{total_runs} runs, {len(failed)} violations")
     sys.exit(1 if failed or not work else 0)
 
 

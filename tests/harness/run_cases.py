@@ -197,9 +197,9 @@ class Machine:
 
 
 class Run:
-    def __init__(self, line, command, parallel, machine):
+    def __init__(self, line, command, parallel, machine, stdin=b""):
         self.line, self.command, self.parallel = line, command, parallel
-        self.stdin, self.events, self.out, self.err, self.status = b"", [], [], [], 0
+        self.stdin, self.events, self.out, self.err, self.status = stdin, [], [], [], 0
         self.any_out, self.optional, self.checks = False, set(), []
         self.before, self.started = machine.snapshot(), time.time()
 
