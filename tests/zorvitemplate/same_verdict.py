@@ -8,7 +8,7 @@ is the load_message of check's first error.
   same_verdict.py --sim ZORVISIM --path DIR... [--files N] [--seed S]
 """
 
-import argparse, json, os, random, subprocess, sys
+import argparse, json, os, random, sys
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "harness"))
 import run_cases  # noqa: E402  (the case tables' simulated machine)
@@ -55,24 +55,21 @@ def judge(args, number, text):
     machine = run_cases.Machine(args, EXAMPLES)
     try:
         machine.write("t.ini", text)
-        env = dict(os.environ, PATH=":".join(args.path + [os.environ.get("PATH", "")]))
-        check = subprocess.run([args.sim, "--state", machine.dir, "--", "zorvitemplate", "check",
-                                "--json", "--pci-id", "0x3310", "t.ini"], cwd=machine.dir,
-                               env=env, capture_output=True, timeout=60)
-        load = subprocess.run([args.sim, "--state", machine.dir, "--", "zorviconfig", "zorvi0",
-                               "-f", "t.ini"], input=b"yes\nagree\n", cwd=machine.dir, env=env,
-                              capture_output=True, timeout=60)
+        (check, _, _), = run_cases.execute(machine, run_cases.Run(
+            0, "zorvitemplate check --json --pci-id 0x3310 t.ini", 1, machine))
+        (load, _, status), = run_cases.execute(machine, run_cases.Run(
+            0, "zorviconfig zorvi0 -f t.ini", 1, machine, b"yes\nagree\n"))
     finally:
         machine.close()
-    report = json.loads(check.stdout)
+    report = json.loads(check)
     errors = [f for f in report["findings"] if f["severity"] == "error"]
-    lines = load.stdout.decode("latin-1").split("\n")
+    lines = load.decode("latin-1").split("\n")
     said = lines[lines.index("Operation failed.") - 1] if "Operation failed." in lines else None
     wanted = errors[0]["load_message"] if errors else None
     differ = None
-    if (load.returncode == 0) != report["accepted"] or said != wanted:
+    if (status == 0) != report["accepted"] or said != wanted:
         differ = (f"file {number}: check {'accepts' if report['accepted'] else 'refuses'} "
-                  f"({wanted!r}), the load exits {load.returncode} ({said!r})\n{text[:2000]!r}")
+                  f"({wanted!r}), the load exits {status} ({said!r})\n{text[:2000]!r}")
     return report["accepted"], said, differ
 
 
