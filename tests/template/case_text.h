@@ -5,8 +5,8 @@
 // short in the table.
 #pragma once
 
-#include <algorithm>
 #include <fstream>
+#include <regex>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -15,60 +15,48 @@ namespace zorvitest {
 
 inline std::string expand_repeats(const std::string &text)
 {
+    static const std::regex repeat(R"(\{([\s\S])\*(\d+)\})");
     std::string out;
-    for (size_t at = 0; at < text.size(); ++at) {
-        const size_t close = text.find('}', at);
-        const size_t digits = at + 3;
-        if (text[at] == '{' && close != std::string::npos && close > digits &&
-            text[at + 2] == '*' && text.find_first_not_of("0123456789", digits) == close) {
-            out.append(std::stoul(text.substr(digits, close - digits)), text[at + 1]);
-            at = close;
-        } else {
-            out += text[at];
-        }
+    auto at = text.cbegin();
+    for (std::sregex_iterator m(text.begin(), text.end(), repeat), end; m != end; ++m) {
+        out.append(at, (*m)[0].first).append(std::stoul((*m)[2]), *(*m)[1].first);
+        at = (*m)[0].second;
     }
-    return out;
+    return out.append(at, text.cend());
 }
 
 // The words of `line`; a bare "--" ends them (the rest is a note).
 inline std::vector<std::string> case_words(const std::string &line)
 {
     std::vector<std::string> words;
-    for (size_t at = 0; at < line.size();) {
-        if (line[at] == ' ' || line[at] == '\t') {
-            ++at;
-        } else if (line[at] != '"') {
+    for (size_t at = line.find_first_not_of(" \t"); at != std::string::npos;
+         at = line.find_first_not_of(" \t", at)) {
+        if (line[at] != '"') {
             const size_t end = std::min(line.find_first_of(" \t", at), line.size());
-            words.push_back(line.substr(at, end - at));
-            at = end;
-            if (words.back() == "--") {
-                words.pop_back();
+            if (line.compare(at, end - at, "--") == 0) {
                 break;
             }
-        } else {
-            std::string word;
-            for (++at; at < line.size() && line[at] != '"'; ++at) {
-                if (line[at] == '\\' && ++at < line.size()) {
-                    const char c = line[at];
-                    if (c == 'x' && at + 2 < line.size()) {
-                        word += static_cast<char>(std::stoul(line.substr(at + 1, 2), nullptr, 16));
-                        at += 2;
-                        continue;
-                    }
-                    word += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c;
-                } else {
-                    word += line[at];
-                }
-            }
-            if (at++ >= line.size()) {
-                throw std::runtime_error("unterminated quote: " + line);
-            }
-            words.push_back(expand_repeats(word));
+            words.push_back(line.substr(at, end - at));
+            at = end;
+            continue;
         }
+        std::string word;
+        for (++at; at < line.size() && line[at] != '"'; ++at) {
+            const char c = line[at] == '\\' && at + 1 < line.size() ? line[++at] : '\0';
+            if (c == 'x' && at + 2 < line.size()) {
+                word += static_cast<char>(std::stoul(line.substr(at + 1, 2), nullptr, 16));
+                at += 2;
+            } else {
+                word += c == 'n' ? '\n' : c == 'r' ? '\r' : c == 't' ? '\t' : c ? c : line[at];
+            }
+        }
+        if (at++ >= line.size()) {
+            throw std::runtime_error("unterminated quote: " + line);
+        }
+        words.push_back(expand_repeats(word));
     }
     return words;
 }
-
 inline std::vector<std::string> case_lines(const std::string &path)
 {
     std::ifstream file(path);
