@@ -202,8 +202,7 @@ def main():
     args = parser.parse_args()
     args.sim, args.faults = os.path.abspath(args.sim), os.path.abspath(args.faults)
     args.path = [os.path.abspath(p) for p in args.path]
-    scenarios = {}
-    work = []
+    scenarios, work = {}, []
     for number, words in rows(args.table, args.only):
         scenario = scenarios.setdefault(words[0], Scenario(words[0]))
         if words[1] == "point":
