@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <syslog.h>
 
-#include <climits>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -18,7 +17,9 @@ namespace {
 
 using zorvitest::capture_stdout;
 
-TEST(ResultWord, EveryStatusAndTheRecordBounds)
+// The words of a load's end and FAILED<status> are oplog.cases'; the two
+// statuses no load ends with and the record's bounds are only reached here.
+TEST(ResultWord, StatusesNoLoadEndsWithAndTheRecordBounds)
 {
     struct Case {
         int32_t status;
@@ -26,8 +27,6 @@ TEST(ResultWord, EveryStatusAndTheRecordBounds)
     } cases[] = {
         {STATUS_CANCELED, "[CANCELED]."},
         {STATUS_KILLED, "[KILLED]."},
-        {-253, "[FAILED<-253>]."},
-        {INT32_MIN, "[FAILED<-2147483648>]."},
     };
     for (const Case &c : cases) {
         char record[OP_LOG_RECORD_SIZE] = "prefix ";
