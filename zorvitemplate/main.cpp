@@ -12,12 +12,13 @@
 
 namespace {
 
-enum OperandKind : uint8_t { TAKES_FILE, TAKES_DEVICE, TAKES_DEVICE_AND_FILE, TAKES_NONE };
-
+// What a command takes: its options, and `operands` words after them, the
+// first a device when `device_first`, the last a file otherwise.
 struct Command {
     const char *name;
     int (*run)(const CommandOptions &);
-    OperandKind operands;
+    int operands;
+    bool device_first;
     const char *short_options;
     const option *long_options;
     const char *synopsis;
@@ -26,43 +27,39 @@ struct Command {
 
 enum LongOnly : int { OPT_PCI_ID = 256, OPT_DRIVER_VERSION, OPT_JSON };
 
-constexpr option CHECK_OPTIONS[] = {
-    {"pci-id", required_argument, nullptr, OPT_PCI_ID},
-    {"driver-version", required_argument, nullptr, OPT_DRIVER_VERSION},
-    {"json", no_argument, nullptr, OPT_JSON},
-    {"help", no_argument, nullptr, 'h'},
-    {nullptr, 0, nullptr, 0}};
-constexpr option SEAL_OPTIONS[] = {{"pci-id", required_argument, nullptr, OPT_PCI_ID},
-                                   {"help", no_argument, nullptr, 'h'},
-                                   {nullptr, 0, nullptr, 0}};
-constexpr option EXPORT_OPTIONS[] = {{"output", required_argument, nullptr, 'o'},
-                                     {"help", no_argument, nullptr, 'h'},
-                                     {nullptr, 0, nullptr, 0}};
-constexpr option JSON_OPTIONS[] = {{"json", no_argument, nullptr, OPT_JSON},
-                                   {"help", no_argument, nullptr, 'h'},
-                                   {nullptr, 0, nullptr, 0}};
+constexpr option PCI_ID = {"pci-id", required_argument, nullptr, OPT_PCI_ID};
+constexpr option DRIVER_VERSION = {"driver-version", required_argument, nullptr,
+                                   OPT_DRIVER_VERSION};
+constexpr option JSON = {"json", no_argument, nullptr, OPT_JSON};
+constexpr option OUTPUT = {"output", required_argument, nullptr, 'o'};
+constexpr option HELP = {"help", no_argument, nullptr, 'h'};
+constexpr option END = {nullptr, 0, nullptr, 0};
+constexpr option CHECK_OPTIONS[] = {PCI_ID, DRIVER_VERSION, JSON, HELP, END};
+constexpr option SEAL_OPTIONS[] = {PCI_ID, HELP, END};
+constexpr option EXPORT_OPTIONS[] = {OUTPUT, HELP, END};
+constexpr option JSON_OPTIONS[] = {JSON, HELP, END};
 
 constexpr Command COMMANDS[] = {
-    {"check", run_check, TAKES_FILE, ":h", CHECK_OPTIONS,
+    {"check", run_check, 1, false, ":h", CHECK_OPTIONS,
      "check [--pci-id ID] [--driver-version TEXT] [--json] FILE",
      "Report every problem a load of FILE would meet: FILE:LINE: error|warning: TEXT.\n"
      "  --pci-id ID            the card's PCI device id (default: the file's PCIDID)\n"
      "  --driver-version TEXT  the driver's version (default: 1.4.3.0)\n"
      "  --json                 one JSON document on standard output\n"
      "Exit status: 0 a load accepts FILE, 1 refuses it, 2 FILE unreadable or usage.\n"},
-    {"seal", run_seal, TAKES_FILE, ":h", SEAL_OPTIONS, "seal [--pci-id ID] FILE",
+    {"seal", run_seal, 1, false, ":h", SEAL_OPTIONS, "seal [--pci-id ID] FILE",
      "Print the METADATA of FILE and write it into FILE; no other byte changes.\n"
      "  --pci-id ID  the card's PCI device id (default: the file's PCIDID)\n"
      "Exit status: 0 sealed, 1 FILE has other errors, 2 nothing written.\n"},
-    {"export", run_export, TAKES_DEVICE, ":ho:", EXPORT_OPTIONS, "export [-o FILE] DEVICE",
+    {"export", run_export, 1, true, ":ho:", EXPORT_OPTIONS, "export [-o FILE] DEVICE",
      "Write the card's template as a file that a load on that card accepts.\n"
      "  -o, --output FILE  write to FILE (mode 0600) instead of standard output\n"
      "Exit status: 0 written, 1 written without all the card holds, 2 nothing written.\n"},
-    {"diff", run_diff, TAKES_DEVICE_AND_FILE, ":h", JSON_OPTIONS, "diff [--json] DEVICE FILE",
+    {"diff", run_diff, 2, true, ":h", JSON_OPTIONS, "diff [--json] DEVICE FILE",
      "Print what a load of FILE would change on the card: KEY: CARD -> FILE.\n"
      "  --json  one JSON document on standard output\n"
      "Exit status: 0 no change, 1 changes, 2 FILE refused, card unreadable or usage.\n"},
-    {"list", run_list, TAKES_NONE, ":h", JSON_OPTIONS, "list [--json]",
+    {"list", run_list, 0, false, ":h", JSON_OPTIONS, "list [--json]",
      "List every card of the zorvi driver with what its template holds.\n"
      "  --json  one JSON document on standard output\n"
      "Exit status: 0 every card answered, 1 some could not be asked, 2 usage.\n"},
@@ -146,22 +143,20 @@ int run_command(const Command &command, int argc, char *argv[])
                 return usage_error(&command, "unknown option '%s'", argv[optind - 1]);
         }
     }
-    const int wanted = command.operands == TAKES_DEVICE_AND_FILE ? 2
-                       : command.operands == TAKES_NONE          ? 0
-                                                                 : 1;
-    if (argc - optind != wanted) {
+    const int given = argc - optind;
+    if (given != command.operands) {
         return usage_error(&command, "%s",
-                           argc - optind < wanted ? "missing operand" : "too many operands");
+                           given < command.operands ? "missing operand" : "too many operands");
     }
-    if (command.operands == TAKES_FILE) {
-        options.file = argv[optind];
-    } else if (wanted != 0) {
+    if (command.device_first) {
         options.device = argv[optind];
-        options.file = (wanted == 2) ? argv[optind + 1] : nullptr;
         if (!select_device(options.device)) {
             return usage_error(&command, "device name '%s' is too long: at most 15 characters",
                                options.device);
         }
+    }
+    if (command.operands > (command.device_first ? 1 : 0)) {
+        options.file = argv[argc - 1];
     }
     return command.run(options);
 }
