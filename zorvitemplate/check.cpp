@@ -32,11 +32,9 @@ constexpr uint32_t MODE_BLOCKS = std::bit_width(MODE_BITS_KNOWN);
 constexpr size_t VERSION_SLOT = key_slot(key_index("VERSION"), 0);
 constexpr size_t PCIDID_SLOT = key_slot(key_index("PCIDID"), 0);
 
-void add_finding(CheckResult *result, bool error, uint32_t line, int16_t problem, size_t slot,
-                 const char *format, ...) __attribute__((format(printf, 6, 7)));
-
-void add_finding(CheckResult *result, bool error, uint32_t line, int16_t problem, size_t slot,
-                 const char *format, ...)
+__attribute__((format(printf, 6, 0))) void add_finding(CheckResult *result, bool error,
+                                                       uint32_t line, int16_t problem, size_t slot,
+                                                       const char *format, va_list args)
 {
     if (!error && result->warnings == WARNING_MAX) {
         ++result->dropped;
@@ -47,9 +45,16 @@ void add_finding(CheckResult *result, bool error, uint32_t line, int16_t problem
     finding.line = line;
     finding.problem = problem;
     finding.slot = static_cast<uint16_t>(slot);
+    vsnprintf(finding.text, sizeof(finding.text), format, args);
+}
+
+__attribute__((format(printf, 5, 6))) void add_error(CheckResult *result, uint32_t line,
+                                                     int16_t problem, size_t slot,
+                                                     const char *format, ...)
+{
     va_list args;
     va_start(args, format);
-    vsnprintf(finding.text, sizeof(finding.text), format, args);
+    add_finding(result, true, line, problem, slot, format, args);
     va_end(args);
 }
 
@@ -70,17 +75,13 @@ struct LineScan {
     uint32_t first_header[2];
 };
 
-void add_warning(LineScan *scan, size_t slot, const char *format, ...)
-    __attribute__((format(printf, 3, 4)));
-
-void add_warning(LineScan *scan, size_t slot, const char *format, ...)
+__attribute__((format(printf, 3, 4))) void add_warning(LineScan *scan, size_t slot,
+                                                       const char *format, ...)
 {
-    char text[FINDING_TEXT_SIZE];
     va_list args;
     va_start(args, format);
-    vsnprintf(text, sizeof(text), format, args);
+    add_finding(scan->result, false, scan->line, NO_PROBLEM, slot, format, args);
     va_end(args);
-    add_finding(scan->result, false, scan->line, NO_PROBLEM, slot, "%s", text);
 }
 
 bool same_name(const char *name, size_t length, const char *known)
@@ -522,23 +523,23 @@ void add_unread(CheckResult *result, uint32_t at, Reason reason, uint32_t others
                           : row.line == AT_READER ? where.line
                                                   : 0;
     const char *name = key_name(slot);
-    char text[FINDING_TEXT_SIZE];
+    const auto index = static_cast<int16_t>(at);
     if (reason == REASON_NOT_NUMBER) {
         char value[SHOWN_MOST];
         show_file_text(where.value, strlen(where.value), value);
-        snprintf(text, sizeof(text), row.text, name, value);
+        add_error(result, line, index, slot, row.text, name, value);
     } else if (reason == REASON_LONG_VALUE) {
-        snprintf(text, sizeof(text), row.text, name, where.value_length);
+        add_error(result, line, index, slot, row.text, name, where.value_length);
     } else {
-        snprintf(text, sizeof(text), row.text, name,
-                 section_name(TEMPLATE_KEYS[problem.row].section), where.line);
+        add_error(result, line, index, slot, row.text, name,
+                  section_name(TEMPLATE_KEYS[problem.row].section), where.line);
     }
     if (others != 0) {
+        char *text = result->error[result->errors - 1].text;
         const size_t used = strlen(text);
-        snprintf(text + used, sizeof(text) - used, "; so do %u more key%s a load asks for", others,
-                 others == 1 ? "" : "s");
+        snprintf(text + used, FINDING_TEXT_SIZE - used, "; so do %u more key%s a load asks for",
+                 others, others == 1 ? "" : "s");
     }
-    add_finding(result, true, line, static_cast<int16_t>(at), slot, "%s", text);
 }
 #pragma GCC diagnostic pop
 
@@ -559,28 +560,27 @@ void add_errors(const char *path, CheckResult *result)
         const ParseProblem &problem = report.problems[i];
         const auto index = static_cast<int16_t>(i);
         if (problem.kind == PROBLEM_PATH_TOO_LONG) {
-            add_finding(result, true, 0, index, KEY_SLOT_COUNT,
-                        "the path has %zu characters; a load takes at most 511", strlen(path));
+            add_error(result, 0, index, KEY_SLOT_COUNT,
+                      "the path has %zu characters; a load takes at most 511", strlen(path));
             continue;
         }
         const TemplateKey &key = TEMPLATE_KEYS[problem.row];
         const size_t slot = key_slot(problem.row, problem.element);
         const uint32_t line = problem.where.line;
         if (problem.kind == PROBLEM_OUT_OF_RANGE) {
-            add_finding(result, true, line, index, slot, "%s = %u is out of range 0 to %u",
-                        key_name(slot), problem.value, problem.expected);
+            add_error(result, line, index, slot, "%s = %u is out of range 0 to %u", key_name(slot),
+                      problem.value, problem.expected);
         } else if (problem.kind == PROBLEM_MISMATCH && key.kind == KEY_CARD_ID) {
-            add_finding(result, true, line, index, slot,
-                        "PCIDID 0x%X is not the card's PCI device id 0x%X", problem.value,
-                        problem.expected);
+            add_error(result, line, index, slot, "PCIDID 0x%X is not the card's PCI device id 0x%X",
+                      problem.value, problem.expected);
         } else if (problem.kind == PROBLEM_MISMATCH) {
-            add_finding(result, true, line, index, slot,
-                        "METADATA 0x%08X is not the checksum of the record the file describes, "
-                        "0x%08X",
-                        problem.value, problem.expected);
+            add_error(result, line, index, slot,
+                      "METADATA 0x%08X is not the checksum of the record the file describes, "
+                      "0x%08X",
+                      problem.value, problem.expected);
         } else if (whole_table_missing(result, i)) {
-            add_finding(result, true, 0, index, slot, "%s00 to %s15 are missing from [%s]",
-                        key.name, key.name, section_name(key.section));
+            add_error(result, 0, index, slot, "%s00 to %s15 are missing from [%s]", key.name,
+                      key.name, section_name(key.section));
             i += PF_COUNT - 1;
         } else {
             const Reason reason = reason_of(result, problem);
@@ -619,18 +619,9 @@ int32_t open_template(const char *path, CheckResult *result)
     return 0;
 }
 
-}  // namespace
-
-int32_t check_template_file(const char *path, const CardIdentity *card, ResourceTemplate *record,
-                            ParseReport *report)
+// The file read, parsed and passed over, or -1 with the trouble.
+int32_t read_template(const CheckSetup *setup, CheckResult *result)
 {
-    parse_template_keys(path, PARSE_EVERY_KEY, record, report);
-    return parse_identity_keys(path, PARSE_EVERY_KEY, card, record, report);
-}
-
-int32_t check_template(const CheckSetup *setup, CheckResult *result)
-{
-    *result = CheckResult{};
     const char *path = setup->path;
     if (open_template(path, result) != 0) {
         return -1;
@@ -654,26 +645,44 @@ int32_t check_template(const CheckSetup *setup, CheckResult *result)
         check_regular(path, after.st_mode, result->trouble, sizeof(result->trouble)) != 0) {
         return -1;
     }
-    if (parsed != 0) {
-        set_trouble(result, path, "the parse failed");
+    const ParseProblem *problems = result->report.problems;
+    const bool reopened = std::none_of(
+        problems, problems + result->report.count,
+        [](const ParseProblem &problem) { return problem.where.answer == INI_NO_FILE; });
+    const bool changed = !there || !same_file_state(result->file_state, after) ||
+                         result->bytes != static_cast<uint64_t>(after.st_size);
+    const char *what = parsed != 0    ? "the parse failed"
+                       : !reopened    ? "could not be opened again; nothing was decided"
+                       : scanned != 0 ? strerror(error)
+                       : changed      ? "changed while it was read; nothing was decided"
+                                      : nullptr;
+    if (what != nullptr) {
+        set_trouble(result, path, what);
         return -1;
     }
-    for (uint32_t i = 0; i < result->report.count; ++i) {
-        if (result->report.problems[i].where.answer == INI_NO_FILE) {
-            set_trouble(result, path, "could not be opened again; nothing was decided");
-            return -1;
-        }
-    }
-    if (scanned != 0) {
-        set_trouble(result, path, strerror(error));
+    return 0;
+}
+
+}  // namespace
+
+int32_t check_template_file(const char *path, const CardIdentity *card, ResourceTemplate *record,
+                            ParseReport *report)
+{
+    parse_template_keys(path, PARSE_EVERY_KEY, record, report);
+    return parse_identity_keys(path, PARSE_EVERY_KEY, card, record, report);
+}
+
+int32_t check_template(const CheckSetup *setup, CheckResult *result)
+{
+    *result = CheckResult{};
+    if (read_template(setup, result) != 0) {
+        char trouble[TROUBLE_SIZE];
+        memcpy(trouble, result->trouble, sizeof(trouble));
+        *result = CheckResult{};
+        memcpy(result->trouble, trouble, sizeof(trouble));
         return -1;
     }
-    if (!there || !same_file_state(result->file_state, after) ||
-        result->bytes != static_cast<uint64_t>(after.st_size)) {
-        set_trouble(result, path, "changed while it was read; nothing was decided");
-        return -1;
-    }
-    add_errors(path, result);
+    add_errors(setup->path, result);
     std::stable_sort(result->warning, result->warning + result->warnings,
                      [](const Finding &a, const Finding &b) { return a.line < b.line; });
     return 0;
@@ -681,7 +690,6 @@ int32_t check_template(const CheckSetup *setup, CheckResult *result)
 
 void print_findings(const char *path, const CheckResult *result)
 {
-    open_array("findings");
     for (uint32_t i = 0; i < result->errors + result->warnings; ++i) {
         const bool error = i < result->errors;
         const Finding &finding = error ? result->error[i] : result->warning[i - result->errors];
@@ -705,7 +713,6 @@ void print_findings(const char *path, const CheckResult *result)
         print_uint(PRINT_TEXT, nullptr, "0: warning: %u more warnings are not shown\n",
                    result->dropped);
     }
-    close_array();
 }
 
 void warn_errors(const char *path, const CheckResult *result)

@@ -69,7 +69,7 @@ int32_t check_template_file(const char *path, const CardIdentity *card, Resource
 
 // 0 when the file was checked (the findings tell the verdict); -1 when it
 // cannot be read, is no regular file or changed meanwhile: `trouble` says
-// which.
+// which, and the rest of the result is zero.
 int32_t check_template(const CheckSetup *setup, CheckResult *result);
 
 // True when a load on the card would take the file.
@@ -79,7 +79,7 @@ inline bool load_accepts(const CheckResult *result)
 }
 
 // The findings through the output layer: text lines FILE:LINE: error|warning:
-// TEXT, or the "findings" array of a JSON document.
+// TEXT, or the elements of a JSON array. A check that failed has none.
 void print_findings(const char *path, const CheckResult *result);
 // The errors alone, one line each on standard error (seal, diff).
 void warn_errors(const char *path, const CheckResult *result);

@@ -39,25 +39,22 @@ bool stand_in_card(const CommandOptions &options, CheckSetup *setup)
     return true;
 }
 
-void print_check(const char *path, const CheckResult *result, const char *trouble)
+void print_check(const char *path, const CheckResult *result)
 {
-    const bool checked = trouble == nullptr;
+    const bool checked = result->trouble[0] == '\0';
     open_object(nullptr);
     print_string(PRINT_JSON, "file", nullptr, path);
     print_bool("accepted", checked && load_accepts(result));
-    print_string(PRINT_JSON, "error", nullptr, trouble);
-    print_uint(PRINT_JSON, "errors", nullptr, checked ? result->errors : 0);
-    print_uint(PRINT_JSON, "warnings", nullptr, checked ? result->warnings + result->dropped : 0);
+    print_string(PRINT_JSON, "error", nullptr, checked ? nullptr : result->trouble);
+    print_uint(PRINT_JSON, "errors", nullptr, result->errors);
+    print_uint(PRINT_JSON, "warnings", nullptr, result->warnings + result->dropped);
     char metadata[METADATA_TEXT_SIZE];
     snprintf(metadata, sizeof(metadata), "0x%08X", result->report.checksum);
     const bool complete = checked && !report_has_errors_besides_metadata(&result->report);
     print_string(PRINT_JSON, "metadata", nullptr, complete ? metadata : nullptr);
-    if (checked) {
-        print_findings(path, result);
-    } else {
-        open_array("findings");
-        close_array();
-    }
+    open_array("findings");
+    print_findings(path, result);
+    close_array();
     close_object();
 }
 
@@ -129,6 +126,19 @@ int32_t write_sealed(int fd, const CheckResult &check, ReplacedFile *file,
     return 0;
 }
 
+int32_t recheck_sealed(const CommandOptions &options, const ReplacedFile *file,
+                       char (&why)[REPLACE_TROUBLE_SIZE])
+{
+    const int32_t status =
+        check_template_file(file->temp, &g_check.card, &g_recheck_record, &g_recheck);
+    if (status != 0 || g_recheck.count != 0) {
+        snprintf(why, sizeof(why),
+                 "%s: the sealed file does not pass the check; it was left as it is", options.file);
+        return -1;
+    }
+    return 0;
+}
+
 int seal_file(const CommandOptions &options, const ReplaceTarget *target)
 {
     const struct stat &state = g_check.file_state;
@@ -139,28 +149,17 @@ int seal_file(const CommandOptions &options, const ReplaceTarget *target)
     if (close_output(EXIT_GOOD) != EXIT_GOOD) {
         return EXIT_TROUBLE;
     }
-    ReplacedFile file{};
     // The copy is read from the descriptor the check judged; the target
-    // must still be that file when it is replaced.
-    if (start_replacing(target, &file, why) != 0) {
-        warn("%s", why);
-        return EXIT_TROUBLE;
-    }
-    if (write_sealed(g_check.fd, g_check, &file, why) != 0) {
-        abandon_replacing(&file);
-        warn("%s", why);
-        return EXIT_TROUBLE;
-    }
-    // The new file must pass the check it is sealed for before it replaces
-    // the old one.
-    const int32_t status =
-        check_template_file(file.temp, &g_check.card, &g_recheck_record, &g_recheck);
-    if (status != 0 || g_recheck.count != 0) {
-        abandon_replacing(&file);
-        warn("%s: the sealed file does not pass the check; it was left as it is", options.file);
-        return EXIT_TROUBLE;
-    }
-    if (finish_replacing(&file, state.st_mode & 07777, &state, &state, why) != 0) {
+    // must still be that file when it is replaced, and the new file must
+    // pass the check it is sealed for before it does.
+    ReplacedFile file{};
+    if (start_replacing(target, &file, why) != 0 ||
+        write_sealed(g_check.fd, g_check, &file, why) != 0 ||
+        recheck_sealed(options, &file, why) != 0 ||
+        finish_replacing(&file, state.st_mode & 07777, &state, &state, why) != 0) {
+        if (file.fd >= 0) {
+            abandon_replacing(&file);
+        }
         warn("%s", why);
         return EXIT_TROUBLE;
     }
@@ -177,12 +176,12 @@ int run_check(const CommandOptions &options)
         warn("check: '%s' is no driver version", options.driver_version);
         return EXIT_TROUBLE;
     }
-    if (check_template(&setup, &g_check) != 0) {
-        print_check(options.file, &g_check, g_check.trouble);
+    const bool checked = check_template(&setup, &g_check) == 0;
+    print_check(options.file, &g_check);
+    if (!checked) {
         warn("%s", g_check.trouble);
         return EXIT_TROUBLE;
     }
-    print_check(options.file, &g_check, nullptr);
     const bool accepted = load_accepts(&g_check);
     if (!printing_json()) {
         const uint32_t warnings = g_check.warnings + g_check.dropped;

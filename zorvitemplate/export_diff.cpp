@@ -245,9 +245,10 @@ uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &fil
     return count;
 }
 
-// The document of diff --json, or in text the changes alone.
+// The document of diff --json, or in text the changes alone; the findings
+// are those of a refused file.
 void print_diff(const CommandOptions &options, const char *status, const char *error,
-                int32_t card_status, const CheckResult *refused, const ResourceTemplate *card)
+                int32_t card_status, const ResourceTemplate *card)
 {
     open_object(nullptr);
     print_string(PRINT_JSON, "device", nullptr, options.device);
@@ -257,12 +258,11 @@ void print_diff(const CommandOptions &options, const char *status, const char *e
     print_bool("card_empty", card_status > 0);
     print_uint(PRINT_JSON, "card_status", nullptr,
                static_cast<uint32_t>(card_status > 0 ? card_status : 0));
-    if (refused != nullptr && printing_json()) {
-        print_findings(options.file, refused);
-    } else {
-        open_array("findings");
-        close_array();
+    open_array("findings");
+    if (!load_accepts(&g_check)) {
+        print_findings(options.file, &g_check);
     }
+    close_array();
     open_array("changes");
     if (card != nullptr) {
         (void)visit_changes(*card, g_check.record, true);
@@ -271,11 +271,13 @@ void print_diff(const CommandOptions &options, const char *status, const char *e
     close_object();
 }
 
-int diff_trouble(const CommandOptions &options, const char *why)
+// A file refused, its errors told first, or no answer to compare.
+int diff_trouble(const CommandOptions &options, const char *status, const char *why)
 {
     if (printing_json()) {
-        print_diff(options, "error", why, 0, nullptr, nullptr);
+        print_diff(options, status, why, 0, nullptr);
     }
+    warn_errors(options.file, &g_check);
     warn("%s", why);
     return EXIT_TROUBLE;
 }
@@ -341,26 +343,21 @@ int run_diff(const CommandOptions &options)
     char why[CARD_TROUBLE_SIZE];
     CheckSetup setup{options.file, {}, false};
     if (!ask_card_identity(&setup.card, why)) {
-        return diff_trouble(options, why);
+        return diff_trouble(options, "error", why);
     }
     if (check_template(&setup, &g_check) != 0) {
-        return diff_trouble(options, g_check.trouble);
+        return diff_trouble(options, "error", g_check.trouble);
     }
     if (!load_accepts(&g_check)) {
         char refused[TROUBLE_SIZE];
         snprintf(refused, sizeof(refused), "%s: a load on %s would refuse it", options.file,
                  g_device_target.name);
-        if (printing_json()) {
-            print_diff(options, "refused", refused, 0, &g_check, nullptr);
-        }
-        warn_errors(options.file, &g_check);
-        warn("%s", refused);
-        return EXIT_TROUBLE;
+        return diff_trouble(options, "refused", refused);
     }
     ResourceTemplate card_record{};
     const int32_t fetched = fetch_card_template(&card_record, why);
     if (fetched < 0) {
-        return diff_trouble(options, why);
+        return diff_trouble(options, "error", why);
     }
     if (fetched > 0) {
         // The display takes any status as an empty card, and so does diff;
@@ -369,6 +366,6 @@ int run_diff(const CommandOptions &options)
         card_record = ResourceTemplate{};
     }
     const uint32_t changes = visit_changes(card_record, g_check.record, false);
-    print_diff(options, changes == 0 ? "same" : "changes", nullptr, fetched, nullptr, &card_record);
+    print_diff(options, changes == 0 ? "same" : "changes", nullptr, fetched, &card_record);
     return changes == 0 ? EXIT_GOOD : EXIT_NO;
 }
