@@ -73,6 +73,7 @@ int32_t copy_range(int fd, uint64_t from, uint64_t to, ReplacedFile *file,
         if (got <= 0) {
             snprintf(why, sizeof(why), "%s: cannot be read again (%s)", file->target->path,
                      got < 0 ? strerror(errno) : "it became shorter");
+            abandon_replacing(file);
             return -1;
         }
         if (write_replacing(file, chunk, static_cast<size_t>(got), why) != 0) {
@@ -126,12 +127,13 @@ int32_t write_sealed(int fd, const CheckResult &check, ReplacedFile *file,
     return 0;
 }
 
-int32_t recheck_sealed(const CommandOptions &options, const ReplacedFile *file,
+int32_t recheck_sealed(const CommandOptions &options, ReplacedFile *file,
                        char (&why)[REPLACE_TROUBLE_SIZE])
 {
     const int32_t status =
         check_template_file(file->temp, &g_check.card, &g_recheck_record, &g_recheck);
     if (status != 0 || g_recheck.count != 0) {
+        abandon_replacing(file);
         snprintf(why, sizeof(why),
                  "%s: the sealed file does not pass the check; it was left as it is", options.file);
         return -1;
@@ -157,9 +159,6 @@ int seal_file(const CommandOptions &options, const ReplaceTarget *target)
         write_sealed(g_check.fd, g_check, &file, why) != 0 ||
         recheck_sealed(options, &file, why) != 0 ||
         finish_replacing(&file, state.st_mode & 07777, &state, &state, why) != 0) {
-        if (file.fd >= 0) {
-            abandon_replacing(&file);
-        }
         warn("%s", why);
         return EXIT_TROUBLE;
     }

@@ -181,9 +181,6 @@ int write_export(const ReplaceTarget *target, size_t length)
     if (start_replacing(target, &file, why) != 0 ||
         write_replacing(&file, g_text, length, why) != 0 ||
         finish_replacing(&file, EXPORT_MODE, nullptr, nullptr, why) != 0) {
-        if (file.fd >= 0) {
-            abandon_replacing(&file);
-        }
         warn("%s", why);
         return EXIT_TROUBLE;
     }

@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <utility>
 
 namespace {
 
@@ -57,10 +58,28 @@ void release_signals(const sigset_t &before)
     sigprocmask(SIG_SETMASK, &before, nullptr);
 }
 
+// No temporary file is left to remove: the held signals end the program
+// the ordinary way.
+void forget_pending(const sigset_t &before)
+{
+    g_pending = 0;
+    watch_signals(false);
+    release_signals(before);
+}
+
 void explain_errno(char (&why)[REPLACE_TROUBLE_SIZE], const char *what, const char *path)
 {
     const int error = errno;
     snprintf(why, sizeof(why), "%s %s: %s", what, path, strerror(error));
+}
+
+// A step failed: its message, told before the clean-up can change errno,
+// and the temporary file removed.
+int32_t give_up(ReplacedFile *file, char (&why)[REPLACE_TROUBLE_SIZE], const char *what)
+{
+    explain_errno(why, what, file->temp);
+    abandon_replacing(file);
+    return -1;
 }
 
 // Puts the text of the link that stands at path[*at, end) in its place,
@@ -210,8 +229,7 @@ int32_t start_replacing(const ReplaceTarget *target, ReplacedFile *file,
                       O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (file->fd < 0) {
         explain_errno(why, "cannot create a file beside", target->path);
-        watch_signals(false);
-        release_signals(before);
+        forget_pending(before);
         return -1;
     }
     g_pending_folder = target->folder;
@@ -234,8 +252,7 @@ int32_t write_replacing(ReplacedFile *file, const void *data, size_t size,
             if (written == 0) {
                 errno = EIO;
             }
-            explain_errno(why, "cannot write", file->temp);
-            return -1;
+            return give_up(file, why, "cannot write");
         }
         bytes += written;
         size -= static_cast<size_t>(written);
@@ -248,21 +265,11 @@ int32_t finish_replacing(ReplacedFile *file, mode_t mode, const struct stat *own
 {
     if ((owner != nullptr && fchown(file->fd, owner->st_uid, owner->st_gid) != 0) ||
         fchmod(file->fd, mode) != 0) {
-        explain_errno(why, "cannot give the mode and owner of the old file to", file->temp);
-        abandon_replacing(file);
-        return -1;
+        return give_up(file, why, "cannot give the mode and owner of the old file to");
     }
-    if (fsync(file->fd) != 0) {
-        explain_errno(why, "cannot write", file->temp);
-        abandon_replacing(file);
-        return -1;
-    }
-    const int closed = close(file->fd);
-    file->fd = -1;
-    if (closed != 0) {
-        explain_errno(why, "cannot write", file->temp);
-        abandon_replacing(file);
-        return -1;
+    // Once closed, the descriptor is gone whatever close answers.
+    if (fsync(file->fd) != 0 || close(std::exchange(file->fd, -1)) != 0) {
+        return give_up(file, why, "cannot write");
     }
     const ReplaceTarget *target = file->target;
     struct stat now {};
@@ -282,9 +289,7 @@ int32_t finish_replacing(ReplacedFile *file, mode_t mode, const struct stat *own
         abandon_replacing(file);
         return -1;
     }
-    g_pending = 0;
-    watch_signals(false);
-    release_signals(before);
+    forget_pending(before);
     // The rename lasts once the folder is on disk too.
     const int folder_fd = openat(target->folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder_fd >= 0) {
@@ -302,7 +307,5 @@ void abandon_replacing(ReplacedFile *file)
         file->fd = -1;
     }
     unlinkat(file->target->folder, file->temp_name, 0);
-    g_pending = 0;
-    watch_signals(false);
-    release_signals(before);
+    forget_pending(before);
 }

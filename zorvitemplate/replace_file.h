@@ -44,6 +44,7 @@ struct ReplacedFile {
 // Creates the temporary file next to the target (mode 0600), named after
 // it within NAME_MAX. On SIGINT, SIGTERM, SIGHUP or SIGQUIT it is removed
 // before the program ends: those signals wait while it is made and named.
+// A step that fails has removed it.
 int32_t start_replacing(const ReplaceTarget *target, ReplacedFile *file,
                         char (&why)[REPLACE_TROUBLE_SIZE]);
 int32_t write_replacing(ReplacedFile *file, const void *data, size_t size,
