@@ -39,9 +39,8 @@ bool select_device(const char *name)
     if (!device_name_fits(name)) {
         return false;
     }
-    g_device_target = DeviceTarget{};
+    g_device_target = DeviceTarget{0, {}};
     memcpy(g_device_target.name, name, strlen(name));
-    g_device_target.id = 0;
     return true;
 }
 

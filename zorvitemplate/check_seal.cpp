@@ -145,12 +145,6 @@ int seal_file(const CommandOptions &options, const ReplaceTarget *target)
 {
     const struct stat &state = g_check.file_state;
     char why[REPLACE_TROUBLE_SIZE];
-    // The report comes first: one that cannot be written (or a SIGPIPE)
-    // stops the seal before anything is written.
-    print_uint(PRINT_TEXT, nullptr, "0x%08X\n", g_check.report.checksum);
-    if (close_output(EXIT_GOOD) != EXIT_GOOD) {
-        return EXIT_TROUBLE;
-    }
     // The copy is read from the descriptor the check judged; the target
     // must still be that file when it is replaced, and the new file must
     // pass the check it is sealed for before it does.
@@ -214,15 +208,12 @@ int run_seal(const CommandOptions &options)
         warn("%s: not sealed: mend the errors besides METADATA first", options.file);
         return EXIT_NO;
     }
-    if (g_check.report.count == 0) {
-        print_uint(PRINT_TEXT, nullptr, "0x%08X\n", g_check.report.checksum);
-        return EXIT_GOOD;  // already sealed: not a byte changes
-    }
     // What follows the number stays, so the sealed value must still be one
     // a load reads whole.
+    const bool sealed = g_check.report.count == 0;
     const IniWhere &where = g_check.report.places[key_slot(METADATA_ROW, 0)];
     const size_t sealed_length = where.value_length - number_length(where) + METADATA_LENGTH;
-    if (where.answer == INI_FOUND && sealed_length >= INI_VALUE_SIZE) {
+    if (!sealed && where.answer == INI_FOUND && sealed_length >= INI_VALUE_SIZE) {
         warn_line(
             "%s:%u: error: METADATA's value would have %zu characters sealed, and a load "
             "reads at most 31: shorten what follows the number",
@@ -230,5 +221,11 @@ int run_seal(const CommandOptions &options)
         warn("%s: not sealed", options.file);
         return EXIT_NO;
     }
-    return seal_file(options, &target);
+    // The report comes first: one that cannot be written (or a SIGPIPE)
+    // stops the seal before anything is written.
+    print_uint(PRINT_TEXT, nullptr, "0x%08X\n", g_check.report.checksum);
+    if (close_output(EXIT_GOOD) != EXIT_GOOD) {
+        return EXIT_TROUBLE;
+    }
+    return sealed ? EXIT_GOOD : seal_file(options, &target);  // sealed: not a byte changes
 }

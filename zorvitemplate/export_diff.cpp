@@ -30,16 +30,12 @@ constexpr size_t SHOWN_TEXT_SIZE = MODENAME_SIZE * 4 + 4;
 CheckResult g_check;
 char g_text[TEMPLATE_TEXT_SIZE];
 
-const unsigned char *bytes_of(const ResourceTemplate *record)
-{
-    return reinterpret_cast<const unsigned char *>(record);
-}
-
 uint32_t count_nonzero(const ResourceTemplate *record, uint32_t from, uint32_t to)
 {
+    const auto *bytes = reinterpret_cast<const unsigned char *>(record);
     uint32_t count = 0;
     for (uint32_t i = from; i < to; ++i) {
-        count += bytes_of(record)[i] != 0 ? 1 : 0;
+        count += bytes[i] != 0 ? 1 : 0;
     }
     return count;
 }
@@ -296,12 +292,8 @@ int run_export(const CommandOptions &options)
     }
     char why[CARD_TROUBLE_SIZE];
     CardIdentity card{};
-    if (!ask_card_identity(&card, why)) {
-        warn("%s; nothing was written", why);
-        return EXIT_TROUBLE;
-    }
     ResourceTemplate card_record{};
-    if (fetch_card_template(&card_record, why) != 0) {
+    if (!ask_card_identity(&card, why) || fetch_card_template(&card_record, why) != 0) {
         warn("%s; nothing was written", why);
         return EXIT_TROUBLE;
     }

@@ -86,8 +86,7 @@ bool list_device(const char *name)
     snprintf(metadata, sizeof(metadata), "0x%08X", template_checksum(&record));
     open_object(nullptr);
     print_string(PRINT_ANY, "device", "%s", name);
-    print_string(PRINT_ANY, "driver_version", known ? " driver %s" : nullptr,
-                 known ? version : nullptr);
+    print_string(PRINT_ANY, "driver_version", " driver %s", known ? version : nullptr);
     if (known && driver_reports_pci_id(&card)) {
         print_uint(PRINT_ANY, "pci_device_id", " pci-id 0x%04X", card.pci_device_id);
     } else {
@@ -106,8 +105,7 @@ bool list_device(const char *name)
             print_string(PRINT_JSON, key, nullptr, nullptr);
         }
     }
-    print_string(PRINT_ANY, "error", fetched < 0 ? " unreadable" : nullptr,
-                 fetched < 0 ? why : nullptr);
+    print_string(PRINT_ANY, "error", " unreadable", fetched < 0 ? why : nullptr);
     print_text("\n");
     close_object();
     if (fetched < 0) {

@@ -217,11 +217,11 @@ void print_bytes(PrintKind kind, const char *key, const char *text_format, const
         }
         return;
     }
-    if (text_format == nullptr) {
+    if (text_format == nullptr || value == nullptr) {
         return;
     }
     char shown[SAID_TEXT_SIZE];
-    if (value == nullptr || show_text(value, length, shown, sizeof(shown), SHOW_C0_C1) < 0) {
+    if (show_text(value, length, shown, sizeof(shown), SHOW_C0_C1) < 0) {
         shown[0] = '\0';
     }
     out(text_format, shown);

@@ -43,7 +43,8 @@ void open_array(const char *key);
 void close_array();
 
 // `value` under `key` in JSON; in text, `text_format` with the value shown.
-// nullptr as the value is JSON's null; a null text format prints nothing.
+// nullptr as the value is JSON's null and no text; a null text format
+// prints nothing.
 // The text format takes the one value: "%s" for a string, "%u" or "%X" for
 // a number.
 void print_string(PrintKind kind, const char *key, const char *text_format, const char *value);
