@@ -41,8 +41,7 @@ void out(const char *format, ...)
 }
 #pragma GCC diagnostic pop
 
-__attribute__((format(printf, 2, 0))) void warn_shown(const char *prefix, const char *format,
-                                                      va_list args)
+__attribute__((format(printf, 2, 0))) void warn_shown(bool named, const char *format, va_list args)
 {
     char text[SAID_TEXT_SIZE];
     vsnprintf(text, sizeof(text), format, args);
@@ -50,7 +49,7 @@ __attribute__((format(printf, 2, 0))) void warn_shown(const char *prefix, const 
     if (show_text(text, strlen(text), shown, sizeof(shown), SHOW_C0_C1) < 0) {
         shown[0] = '\0';
     }
-    fprintf(stderr, "%s%s\n", prefix, shown);
+    fprintf(stderr, "%s%s%s\n", named ? PROGRAM_NAME : "", named ? ": " : "", shown);
 }
 
 // The separator and indent before a member or element of the level at
@@ -273,7 +272,7 @@ void warn(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    warn_shown("zorvitemplate: ", format, args);
+    warn_shown(true, format, args);
     va_end(args);
 }
 
@@ -281,6 +280,6 @@ void warn_line(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    warn_shown("", format, args);
+    warn_shown(false, format, args);
     va_end(args);
 }
