@@ -12,60 +12,14 @@
 
 namespace {
 
-// The temporary file of the run, for the signal handler to remove.
-int g_pending_folder = -1;
-char g_pending_temp[NAME_MAX + 1];
-volatile sig_atomic_t g_pending = 0;
-constexpr int CLEANUP_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+// Each may end the program while a temporary file exists; they wait until
+// it is renamed or removed, so that none is left behind.
+constexpr int HELD_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // Links followed from one name at most, as the kernel counts them.
 constexpr int LINK_HOPS_MAX = 40;
 constexpr const char *TEMP_SUFFIX = ".XXXXXX";
 constexpr size_t TEMP_EXTRA = 1 + 7;  // the leading '.' and the suffix
 constexpr int FOLDER_FLAGS = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
-void remove_pending_and_die(int signal_number)
-{
-    if (g_pending != 0) {
-        unlinkat(g_pending_folder, g_pending_temp, 0);
-    }
-    signal(signal_number, SIG_DFL);
-    raise(signal_number);
-}
-
-void watch_signals(bool on)
-{
-    for (int signal_number : CLEANUP_SIGNALS) {
-        signal(signal_number, on ? remove_pending_and_die : SIG_DFL);
-    }
-}
-
-// Holds the clean-up signals back while the pending name and the files
-// disagree; they are delivered once `release_signals` runs.
-sigset_t hold_signals()
-{
-    sigset_t held;
-    sigset_t before;
-    sigemptyset(&held);
-    for (int signal_number : CLEANUP_SIGNALS) {
-        sigaddset(&held, signal_number);
-    }
-    sigprocmask(SIG_BLOCK, &held, &before);
-    return before;
-}
-
-void release_signals(const sigset_t &before)
-{
-    sigprocmask(SIG_SETMASK, &before, nullptr);
-}
-
-// No temporary file is left to remove: the held signals end the program
-// the ordinary way.
-void forget_pending(const sigset_t &before)
-{
-    g_pending = 0;
-    watch_signals(false);
-    release_signals(before);
-}
 
 void explain_errno(char (&why)[REPLACE_TROUBLE_SIZE], const char *what, const char *path)
 {
@@ -218,8 +172,12 @@ int32_t start_replacing(const ReplaceTarget *target, ReplacedFile *file,
         return -1;
     }
     file->temp_name = file->temp + folder;
-    const sigset_t before = hold_signals();
-    watch_signals(true);
+    sigset_t held;
+    sigemptyset(&held);
+    for (int signal_number : HELD_SIGNALS) {
+        sigaddset(&held, signal_number);
+    }
+    sigprocmask(SIG_BLOCK, &held, &file->before);
     // O_EXCL and a name nobody can foresee: another user's file or link of
     // that name is never opened.
     uint32_t bits = 0;
@@ -229,13 +187,9 @@ int32_t start_replacing(const ReplaceTarget *target, ReplacedFile *file,
                       O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (file->fd < 0) {
         explain_errno(why, "cannot create a file beside", target->path);
-        forget_pending(before);
+        sigprocmask(SIG_SETMASK, &file->before, nullptr);
         return -1;
     }
-    g_pending_folder = target->folder;
-    snprintf(g_pending_temp, sizeof(g_pending_temp), "%s", file->temp_name);
-    g_pending = 1;
-    release_signals(before);
     return 0;
 }
 
@@ -282,30 +236,27 @@ int32_t finish_replacing(ReplacedFile *file, mode_t mode, const struct stat *own
         abandon_replacing(file);
         return -1;
     }
-    const sigset_t before = hold_signals();
     if (renameat(target->folder, file->temp_name, target->folder, target->name) != 0) {
         explain_errno(why, "cannot rename the new file to", target->path);
-        release_signals(before);
         abandon_replacing(file);
         return -1;
     }
-    forget_pending(before);
     // The rename lasts once the folder is on disk too.
     const int folder_fd = openat(target->folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder_fd >= 0) {
         fsync(folder_fd);
         close(folder_fd);
     }
+    sigprocmask(SIG_SETMASK, &file->before, nullptr);
     return 0;
 }
 
 void abandon_replacing(ReplacedFile *file)
 {
-    const sigset_t before = hold_signals();
     if (file->fd >= 0) {
         close(file->fd);
         file->fd = -1;
     }
     unlinkat(file->target->folder, file->temp_name, 0);
-    forget_pending(before);
+    sigprocmask(SIG_SETMASK, &file->before, nullptr);
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <climits>
+#include <csignal>
 #include <cstddef>
 #include <cstdint>
 
@@ -36,14 +37,15 @@ int32_t resolve_replace_target(const char *given, bool may_be_new, ReplaceTarget
 
 struct ReplacedFile {
     int fd;
+    sigset_t before;  // the signal mask to restore once the file is gone
     const ReplaceTarget *target;
     char temp[PATH_MAX];    // the temporary file, as shown
     const char *temp_name;  // its name in the target's folder, inside `temp`
 };
 
 // Creates the temporary file next to the target (mode 0600), named after
-// it within NAME_MAX. On SIGINT, SIGTERM, SIGHUP or SIGQUIT it is removed
-// before the program ends: those signals wait while it is made and named.
+// it within NAME_MAX. SIGINT, SIGTERM, SIGHUP and SIGQUIT wait until it is
+// renamed or removed, and end the program then: none is ever left behind.
 // A step that fails has removed it.
 int32_t start_replacing(const ReplaceTarget *target, ReplacedFile *file,
                         char (&why)[REPLACE_TROUBLE_SIZE]);
