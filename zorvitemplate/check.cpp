@@ -8,11 +8,11 @@
 #include "zorvitemplate/check.h"
 
 #include <fcntl.h>
-#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <bit>
+#include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
@@ -90,10 +90,14 @@ bool same_name(const char *name, size_t length, const char *known)
     return strlen(known) == length && strncmp(name, known, length) == 0;
 }
 
-// Optimal string alignment distance of two short names, transpositions
-// counting once.
+// Optimal string alignment distance of two short names, letters compared
+// without case, transpositions counting once.
 size_t name_distance(const char *a, size_t a_length, const char *b, size_t b_length)
 {
+    const auto same = [&](size_t i, size_t j) {
+        return toupper(static_cast<unsigned char>(a[i])) ==
+               toupper(static_cast<unsigned char>(b[j]));
+    };
     size_t d[KEY_NAME_SIZE * 2 + 1][KEY_NAME_SIZE + 1];
     for (size_t i = 0; i <= a_length; ++i) {
         d[i][0] = i;
@@ -103,9 +107,9 @@ size_t name_distance(const char *a, size_t a_length, const char *b, size_t b_len
     }
     for (size_t i = 1; i <= a_length; ++i) {
         for (size_t j = 1; j <= b_length; ++j) {
-            const size_t cost = (a[i - 1] == b[j - 1]) ? 0 : 1;
+            const size_t cost = same(i - 1, j - 1) ? 0 : 1;
             size_t best = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
-            if (i > 1 && j > 1 && a[i - 1] == b[j - 2] && a[i - 2] == b[j - 1]) {
+            if (i > 1 && j > 1 && same(i - 1, j - 2) && same(i - 2, j - 1)) {
                 best = std::min(best, d[i - 2][j - 2] + 1);
             }
             d[i][j] = best;
@@ -126,9 +130,7 @@ const char *nearest_key_name(const char *name, size_t length)
     const char *nearest = nullptr;
     for (size_t slot = 0; slot < KEY_SLOT_COUNT; ++slot) {
         const char *known = key_name(slot);
-        const size_t distance = strlen(known) == length && strncasecmp(name, known, length) == 0
-                                    ? 0
-                                    : name_distance(name, length, known, strlen(known));
+        const size_t distance = name_distance(name, length, known, strlen(known));
         if (distance < best) {
             best = distance;
             nearest = known;
