@@ -25,7 +25,7 @@ bool is_c1(unsigned char byte)
 size_t utf8_length(const unsigned char *text, size_t left)
 {
     // The smallest code point of each length, so that no longer form stands in.
-    constexpr uint32_t LEAST[] = {0, 0, 0x80, 0x800, 0x10000};
+    constexpr uint32_t LEAST[] = {0x80, 0x800, 0x10000};  // by length - 2
     const unsigned char lead = text[0];
     const size_t length = lead >= 0xC2 && lead <= 0xDF   ? 2
                           : lead >= 0xE0 && lead <= 0xEF ? 3
@@ -42,7 +42,7 @@ size_t utf8_length(const unsigned char *text, size_t left)
         code = (code << 6) | (text[i] & 0x3Fu);
     }
     const bool surrogate = code >= 0xD800 && code <= 0xDFFF;
-    return (code < LEAST[length] || code > 0x10FFFF || surrogate) ? 0 : length;
+    return (code < LEAST[length - 2] || code > 0x10FFFF || surrogate) ? 0 : length;
 }
 
 int32_t show_text(const char *text, size_t length, char *out, size_t size, ShownBytes which,

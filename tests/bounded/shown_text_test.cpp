@@ -29,7 +29,7 @@ TEST(ShownText, EveryCaseOfTheTable)
         EXPECT_EQ(std::string(out.data() + size, 8), std::string(8, 'Q'));  // nothing past it
         ++cases;
     }
-    EXPECT_EQ(cases, 26);
+    EXPECT_EQ(cases, 30);
 }
 
 TEST(ShownText, MissingTextOrBufferIsRefused)
