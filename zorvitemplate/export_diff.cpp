@@ -25,144 +25,64 @@ namespace {
 constexpr uint32_t RESERVED_WORD = offsetof(ResourceTemplate, reserved3);
 constexpr uint32_t RESERVED_TAIL = offsetof(ResourceTemplate, reserved_tail);
 constexpr mode_t EXPORT_MODE = 0600;
-constexpr size_t SHOWN_TEXT_SIZE = MODENAME_SIZE * 4 + 4;
+constexpr size_t SHOWN_NAME_SIZE = MODENAME_SIZE * 4 + 1;
 
 CheckResult g_check;
 char g_text[TEMPLATE_TEXT_SIZE];
 
-uint32_t count_nonzero(const ResourceTemplate *record, uint32_t from, uint32_t to)
+uint32_t reserved_nonzero(const ResourceTemplate *record)
 {
     const auto *bytes = reinterpret_cast<const unsigned char *>(record);
     uint32_t count = 0;
-    for (uint32_t i = from; i < to; ++i) {
-        count += bytes[i] != 0 ? 1 : 0;
+    for (uint32_t i = RESERVED_WORD; i < TEMPLATE_SIZE; ++i) {
+        const bool reserved = i < TEMPLATE_BODY_OFFSET || i >= RESERVED_TAIL;
+        count += reserved && bytes[i] != 0 ? 1 : 0;
     }
     return count;
 }
 
-uint32_t reserved_nonzero(const ResourceTemplate *record)
+// The name's bytes up to its last nonzero one: bytes after its end are
+// shown too (as \x00 for the end), or a name that only they change would
+// look the same on both sides.
+size_t name_length(const char (&name)[MODENAME_SIZE])
 {
-    return count_nonzero(record, RESERVED_WORD, TEMPLATE_BODY_OFFSET) +
-           count_nonzero(record, RESERVED_TAIL, TEMPLATE_SIZE);
+    size_t length = MODENAME_SIZE;
+    while (length > 0 && name[length - 1] == '\0') {
+        --length;
+    }
+    return length;
 }
 
-// The name as a load reads it back from "MODENAME = name", into `out`: the
-// reader's own cut of a key line's value (at a line end or "//", blanks
-// dropped). Returns the length kept.
-size_t read_back_name(const char *name, size_t length, char (&out)[MODENAME_SIZE])
+// The record a load of the exported file builds: the card's, less what no
+// file can carry.
+void copy_carried(const ResourceTemplate &card_record, const CardIdentity &card,
+                  ResourceTemplate *out)
 {
-    static constexpr char KEY[] = "MODENAME=";
-    char line[sizeof(KEY) + MODENAME_SIZE] = {};
-    memcpy(line, KEY, sizeof(KEY) - 1);
-    memcpy(line + sizeof(KEY) - 1, name, length);
-    IniLineParts parts;
-    describe_ini_line(line, &parts);
-    memset(out, 0, sizeof(out));
-    memcpy(out, parts.value, parts.value_length);
-    return parts.value_length;
-}
-
-uint32_t carry_modename(const ResourceTemplate &card_record, ResourceTemplate *out)
-{
-    const char *device = g_device_target.name;
-    const char *field = card_record.MODENAME;
-    uint32_t uncarried = 0;
-    size_t length = strnlen(field, MODENAME_SIZE);
-    if (length == MODENAME_SIZE) {
-        warn("%s: MODENAME fills all 32 bytes without an end; the file keeps its first 31", device);
-        length = MODENAME_SIZE - 1;
-        ++uncarried;
-    }
-    for (size_t i = length + 1; i < MODENAME_SIZE; ++i) {
-        if (field[i] != 0) {
-            warn("%s: MODENAME has bytes after its end, which no file carries", device);
-            ++uncarried;
-            break;
-        }
-    }
-    const size_t kept = read_back_name(field, length, out->MODENAME);
-    if (kept != length || memcmp(out->MODENAME, field, length) != 0) {
-        char shown[SHOWN_TEXT_SIZE];
-        (void)show_text(field, length, shown, sizeof(shown), SHOW_C0);
-        char kept_shown[SHOWN_TEXT_SIZE];
-        (void)show_text(out->MODENAME, kept, kept_shown, sizeof(kept_shown), SHOW_C0);
-        warn("%s: MODENAME \"%s\" cannot stand in a file as it is; the file has \"%s\"", device,
-             shown, kept_shown);
-        ++uncarried;
-    }
-    return uncarried;
-}
-
-// Copies into `out` the record a load of the exported file builds: the
-// card's, save what no file can carry, each of which is told. Returns how
-// many such items there are.
-uint32_t copy_carried(const ResourceTemplate &card_record, const CardIdentity &card,
-                      ResourceTemplate *out)
-{
-    const char *device = g_device_target.name;
-    uint32_t uncarried = 0;
     *out = ResourceTemplate{};
     out->mode = card_record.mode & MODE_BITS_KNOWN;
-    if (card_record.mode != out->mode) {
-        warn(
-            "%s: mode 0x%X has bits above 0x40 (0x%X), which select no block; the file has mode "
-            "0x%02X",
-            device, card_record.mode, card_record.mode & ~MODE_BITS_KNOWN, out->mode);
-        ++uncarried;
-    }
     for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
         const TemplateKey &key = TEMPLATE_KEYS[row];
-        const bool enabled = key_enabled(out->mode, key);
-        if (!is_record_key(key) && key.kind != KEY_CARD_ID) {
-            continue;  // VERSION and METADATA come from the mode and the record
-        }
-        if (key.kind == KEY_CARD_ID) {
-            // A load stores the card's own id, and only when the driver tells it.
-            const uint32_t held = key_element(&card_record, key, 0);
-            const bool stored = enabled && driver_reports_pci_id(&card);
-            if (stored) {
-                set_key_element(out, key, 0, card.pci_device_id);
-            }
-            if (stored && held != card.pci_device_id) {
-                warn("%s: PCIDID holds 0x%X, but a load stores the card's own id 0x%X", device,
-                     held, card.pci_device_id);
-                ++uncarried;
-            } else if (!stored && held != 0) {
-                warn("%s: PCIDID holds 0x%X, but a load on this card stores none (%s)", device,
-                     held, enabled ? "its driver is older than 1.4.3.0" : "the mode leaves it out");
-                ++uncarried;
-            }
-            continue;
-        }
-        if (!enabled) {
-            if (count_nonzero(&card_record, key.offset, key.offset + key.width * key.count) != 0) {
-                warn("%s: %s holds values, but mode 0x%02X leaves out its block 0x%02X", device,
-                     key.name, out->mode, key.mode_bit);
-                ++uncarried;
-            }
+        if (!key_enabled(out->mode, key)) {
             continue;
         }
         if (key.kind == KEY_TEXT) {
-            uncarried += carry_modename(card_record, out);
-            continue;
+            // As a load reads "MODENAME = name" back: 31 bytes at most, cut
+            // where the reader cuts a value (a line end, "//"), blanks dropped.
+            char line[sizeof("MODENAME=") + MODENAME_SIZE] = "MODENAME=";
+            memcpy(line + strlen(line), card_record.MODENAME,
+                   strnlen(card_record.MODENAME, MODENAME_SIZE - 1));
+            IniLineParts parts;
+            describe_ini_line(line, &parts);
+            memcpy(out->MODENAME, parts.value, parts.value_length);
+        } else if (key.kind == KEY_CARD_ID && driver_reports_pci_id(&card)) {
+            // A load stores the card's own id, and only when the driver tells it.
+            set_key_element(out, key, 0, card.pci_device_id);
         }
-        for (uint32_t pf = 0; pf < key.count; ++pf) {
+        for (uint32_t pf = 0; key.kind == KEY_NUMBER && pf < key.count; ++pf) {
             const uint32_t value = key_element(&card_record, key, pf);
-            if (value > key.bound) {
-                const char *name = key_name(key_slot(row, pf));
-                warn("%s: %s = %u is above its bound %u; the file has %u", device, name, value,
-                     key.bound, key.bound);
-                ++uncarried;
-            }
             set_key_element(out, key, pf, value > key.bound ? key.bound : value);
         }
     }
-    const uint32_t reserved = reserved_nonzero(&card_record);
-    if (reserved != 0) {
-        warn("%s: %u reserved bytes are not zero; no file sets them", device, reserved);
-        ++uncarried;
-    }
-    return uncarried;
 }
 
 // `target` is nullptr for standard output.
@@ -184,56 +104,81 @@ int write_export(const ReplaceTarget *target, size_t length)
     return EXIT_GOOD;
 }
 
-// What a load of `file` changes on a card that holds `card`, in the order
-// of the key table: the count and, when `print`, each change as a line
-// KEY: CARD -> FILE or an element of "changes".
-uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &file, bool print)
+// One side of a change as text, for a warning; the formats are diff's own.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wformat-nonliteral"
+void show_side(char (&text)[32], const char *format, uint32_t value)
 {
+    snprintf(text, sizeof(text), format, value);
+}
+#pragma GCC diagnostic pop
+
+// Where visit_changes puts each change: nowhere (diff counts first), on
+// standard output as diff's line or element of "changes", or on standard
+// error as what an exported file does not carry.
+enum ChangeSink : uint8_t { CHANGES_COUNTED, CHANGES_PRINTED, CHANGES_WARNED };
+
+// What a load of `file` changes on a card that holds `card`, in the order
+// of the key table, each change KEY: CARD -> FILE; returns the count.
+uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &file, ChangeSink sink)
+{
+    const char *device = g_device_target.name;
     uint32_t count = 0;
     const auto change = [&](const char *key, const char *card_format, uint32_t was,
                             const char *file_format, uint32_t will) {
         ++count;
-        if (print) {
+        if (sink == CHANGES_WARNED) {
+            char shown[2][32];
+            show_side(shown[0], card_format, was);
+            show_side(shown[1], file_format, will);
+            warn("%s: not carried: %s: %s -> %s", device, key, shown[0], shown[1]);
+        } else if (sink == CHANGES_PRINTED) {
             open_object(nullptr);
             print_string(PRINT_ANY, "key", "%s: ", key);
             print_uint(PRINT_ANY, "card", card_format, was);
+            print_text(" -> ");
             print_uint(PRINT_ANY, "file", file_format, will);
+            print_text("\n");
             close_object();
         }
     };
     if (card.mode != file.mode) {
-        change("mode", "0x%02X -> ", card.mode, "0x%02X\n", file.mode);
+        change("mode", "0x%02X", card.mode, "0x%02X", file.mode);
     }
     for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
         const TemplateKey &key = TEMPLATE_KEYS[row];
         if (key.kind == KEY_TEXT && memcmp(card.MODENAME, file.MODENAME, MODENAME_SIZE) != 0) {
             ++count;
-            if (print) {
+            const size_t was = name_length(card.MODENAME);
+            const size_t will = name_length(file.MODENAME);
+            if (sink == CHANGES_WARNED) {
+                char shown[2][SHOWN_NAME_SIZE];
+                (void)show_text(card.MODENAME, was, shown[0], sizeof(shown[0]), SHOW_C0);
+                (void)show_text(file.MODENAME, will, shown[1], sizeof(shown[1]), SHOW_C0);
+                warn("%s: not carried: %s: \"%s\" -> \"%s\"", device, key.name, shown[0], shown[1]);
+            } else if (sink == CHANGES_PRINTED) {
                 open_object(nullptr);
                 print_string(PRINT_ANY, "key", "%s: ", key.name);
-                print_bytes(PRINT_ANY, "card", "\"%s\" -> ", card.MODENAME,
-                            strnlen(card.MODENAME, MODENAME_SIZE));
-                print_bytes(PRINT_ANY, "file", "\"%s\"\n", file.MODENAME,
-                            strnlen(file.MODENAME, MODENAME_SIZE));
+                print_bytes(PRINT_ANY, "card", "\"%s\" -> ", card.MODENAME, was);
+                print_bytes(PRINT_ANY, "file", "\"%s\"\n", file.MODENAME, will);
                 close_object();
             }
         }
         if (key.kind != KEY_NUMBER && key.kind != KEY_CARD_ID) {
             continue;  // the mode is above; METADATA is no field
         }
-        const bool hex = key.format == SHOW_HEX || key.kind == KEY_CARD_ID;
+        const char *format = key.format == SHOW_HEX || key.kind == KEY_CARD_ID ? "0x%X" : "%u";
         for (uint32_t pf = 0; pf < key.count; ++pf) {
             const uint32_t was = key_element(&card, key, pf);
             const uint32_t will = key_element(&file, key, pf);
             if (was != will) {
-                change(key_name(key_slot(row, pf)), hex ? "0x%X -> " : "%u -> ", was,
-                       hex ? "0x%X\n" : "%u\n", will);
+                change(key_name(key_slot(row, pf)), format, was, format, will);
             }
         }
     }
     const uint32_t reserved = reserved_nonzero(&card);
     if (reserved != 0) {
-        change("reserved", "%u non-zero bytes -> ", reserved, "%u\n", 0);
+        change("reserved", "%u non-zero bytes", reserved, "%u", 0);
     }
     return count;
 }
@@ -258,7 +203,7 @@ void print_diff(const CommandOptions &options, const char *status, const char *e
     close_array();
     open_array("changes");
     if (card != nullptr) {
-        (void)visit_changes(*card, g_check.record, true);
+        (void)visit_changes(*card, g_check.record, CHANGES_PRINTED);
     }
     close_array();
     close_object();
@@ -298,7 +243,8 @@ int run_export(const CommandOptions &options)
         return EXIT_TROUBLE;
     }
     ResourceTemplate loadable{};
-    const uint32_t uncarried = copy_carried(card_record, card, &loadable);
+    copy_carried(card_record, card, &loadable);
+    const uint32_t uncarried = visit_changes(card_record, loadable, CHANGES_WARNED);
     // The comment is a line of the file: a line end in the device name
     // would end it and leave the rest to be read as keys.
     char device[DEVICE_NAME_SIZE * 4];
@@ -354,7 +300,7 @@ int run_diff(const CommandOptions &options)
         warn("%s; it counts as an empty card, all zeros", why);
         card_record = ResourceTemplate{};
     }
-    const uint32_t changes = visit_changes(card_record, g_check.record, false);
+    const uint32_t changes = visit_changes(card_record, g_check.record, CHANGES_COUNTED);
     print_diff(options, changes == 0 ? "same" : "changes", nullptr, fetched, &card_record);
     return changes == 0 ? EXIT_GOOD : EXIT_NO;
 }
