@@ -51,30 +51,22 @@ bool ask_card_identity(CardIdentity *card, char (&why)[CARD_TROUBLE_SIZE])
     errno = 0;
     int32_t status = get_driver_version(g_device_target, text);
     text[sizeof(text) - 1] = '\0';  // a full reply has no terminator of its own
-    if (status == 0 && text[0] == '\0') {
-        status = STATUS_FAILED;
-    } else if (status == 0) {
-        status = parse_driver_version_text(text, card->driver_version);
-    }
     const char *asking = "cannot read the driver's version";
+    if (status == 0 &&
+        (text[0] == '\0' || parse_driver_version_text(text, card->driver_version) != 0)) {
+        snprintf(why, sizeof(why), "%s: %s: %s", g_device_target.name, asking,
+                 text[0] == '\0' ? "the driver gave no version text"
+                                 : "the driver's answer is no version number");
+        return false;
+    }
     if (status == 0 && driver_reports_pci_id(card)) {
         asking = "cannot read the card's PCI device id";
         status = get_pci_device_id(g_device_target, &card->pci_device_id);
     }
-    const int error = errno;
-    if (status == 0) {
-        return true;
+    if (status != 0) {
+        explain_status(why, asking, status, errno);
     }
-    if (status == STATUS_BAD_ARGUMENT) {
-        snprintf(why, sizeof(why), "%s: %s: the driver's answer is no version number",
-                 g_device_target.name, asking);
-    } else if (status == STATUS_FAILED && error == 0) {
-        snprintf(why, sizeof(why), "%s: %s: the driver gave no version text", g_device_target.name,
-                 asking);
-    } else {
-        explain_status(why, asking, status, error);
-    }
-    return false;
+    return status == 0;
 }
 
 int32_t fetch_card_template(ResourceTemplate *record, char (&why)[CARD_TROUBLE_SIZE])
