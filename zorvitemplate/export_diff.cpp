@@ -22,10 +22,7 @@
 
 namespace {
 
-constexpr uint32_t RESERVED_WORD = offsetof(ResourceTemplate, reserved3);
-constexpr uint32_t RESERVED_TAIL = offsetof(ResourceTemplate, reserved_tail);
 constexpr mode_t EXPORT_MODE = 0600;
-constexpr size_t SHOWN_NAME_SIZE = MODENAME_SIZE * 4 + 1;
 
 CheckResult g_check;
 char g_text[TEMPLATE_TEXT_SIZE];
@@ -34,8 +31,9 @@ uint32_t reserved_nonzero(const ResourceTemplate *record)
 {
     const auto *bytes = reinterpret_cast<const unsigned char *>(record);
     uint32_t count = 0;
-    for (uint32_t i = RESERVED_WORD; i < TEMPLATE_SIZE; ++i) {
-        const bool reserved = i < TEMPLATE_BODY_OFFSET || i >= RESERVED_TAIL;
+    for (uint32_t i = offsetof(ResourceTemplate, reserved3); i < TEMPLATE_SIZE; ++i) {
+        const bool reserved =
+            i < TEMPLATE_BODY_OFFSET || i >= offsetof(ResourceTemplate, reserved_tail);
         count += reserved && bytes[i] != 0 ? 1 : 0;
     }
     return count;
@@ -62,10 +60,8 @@ void copy_carried(const ResourceTemplate &card_record, const CardIdentity &card,
     out->mode = card_record.mode & MODE_BITS_KNOWN;
     for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
         const TemplateKey &key = TEMPLATE_KEYS[row];
-        if (!key_enabled(out->mode, key)) {
-            continue;
-        }
-        if (key.kind == KEY_TEXT) {
+        const bool enabled = key_enabled(out->mode, key);
+        if (enabled && key.kind == KEY_TEXT) {
             // As a load reads "MODENAME = name" back: 31 bytes at most, cut
             // where the reader cuts a value (a line end, "//"), blanks dropped.
             char line[sizeof("MODENAME=") + MODENAME_SIZE] = "MODENAME=";
@@ -74,11 +70,11 @@ void copy_carried(const ResourceTemplate &card_record, const CardIdentity &card,
             IniLineParts parts;
             describe_ini_line(line, &parts);
             memcpy(out->MODENAME, parts.value, parts.value_length);
-        } else if (key.kind == KEY_CARD_ID && driver_reports_pci_id(&card)) {
+        } else if (enabled && key.kind == KEY_CARD_ID && driver_reports_pci_id(&card)) {
             // A load stores the card's own id, and only when the driver tells it.
             set_key_element(out, key, 0, card.pci_device_id);
         }
-        for (uint32_t pf = 0; key.kind == KEY_NUMBER && pf < key.count; ++pf) {
+        for (uint32_t pf = 0; enabled && key.kind == KEY_NUMBER && pf < key.count; ++pf) {
             const uint32_t value = key_element(&card_record, key, pf);
             set_key_element(out, key, pf, value > key.bound ? key.bound : value);
         }
@@ -152,7 +148,7 @@ uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &fil
             const size_t was = name_length(card.MODENAME);
             const size_t will = name_length(file.MODENAME);
             if (sink == CHANGES_WARNED) {
-                char shown[2][SHOWN_NAME_SIZE];
+                char shown[2][MODENAME_SIZE * 4 + 1];  // a byte is at most \xHH
                 (void)show_text(card.MODENAME, was, shown[0], sizeof(shown[0]), SHOW_C0);
                 (void)show_text(file.MODENAME, will, shown[1], sizeof(shown[1]), SHOW_C0);
                 warn("%s: not carried: %s: \"%s\" -> \"%s\"", device, key.name, shown[0], shown[1]);
@@ -184,7 +180,7 @@ uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &fil
 }
 
 // The document of diff --json, or in text the changes alone; the findings
-// are those of a refused file.
+// are those of a refused file, which text tells on standard error.
 void print_diff(const CommandOptions &options, const char *status, const char *error,
                 int32_t card_status, const ResourceTemplate *card)
 {
@@ -194,10 +190,9 @@ void print_diff(const CommandOptions &options, const char *status, const char *e
     print_string(PRINT_JSON, "status", nullptr, status);
     print_string(PRINT_JSON, "error", nullptr, error);
     print_bool("card_empty", card_status > 0);
-    print_uint(PRINT_JSON, "card_status", nullptr,
-               static_cast<uint32_t>(card_status > 0 ? card_status : 0));
+    print_uint(PRINT_JSON, "card_status", nullptr, static_cast<uint32_t>(card_status));
     open_array("findings");
-    if (!load_accepts(&g_check)) {
+    if (printing_json() && !load_accepts(&g_check)) {
         print_findings(options.file, &g_check);
     }
     close_array();
@@ -212,9 +207,7 @@ void print_diff(const CommandOptions &options, const char *status, const char *e
 // A file refused, its errors told first, or no answer to compare.
 int diff_trouble(const CommandOptions &options, const char *status, const char *why)
 {
-    if (printing_json()) {
-        print_diff(options, status, why, 0, nullptr);
-    }
+    print_diff(options, status, why, 0, nullptr);
     warn_errors(options.file, &g_check);
     warn("%s", why);
     return EXIT_TROUBLE;
@@ -261,15 +254,12 @@ int run_export(const CommandOptions &options)
         return EXIT_TROUBLE;
     }
     const int status = write_export(options.output != nullptr ? &target : nullptr, length);
-    if (status != EXIT_GOOD) {
-        return status;
-    }
-    if (uncarried != 0) {
+    if (status == EXIT_GOOD && uncarried != 0) {
         warn("%s: the file does not carry all the card holds (%u item%s above)",
              g_device_target.name, uncarried, uncarried == 1 ? "" : "s");
         return EXIT_NO;
     }
-    return EXIT_GOOD;
+    return status;
 }
 
 int run_diff(const CommandOptions &options)
@@ -295,10 +285,10 @@ int run_diff(const CommandOptions &options)
         return diff_trouble(options, "error", why);
     }
     if (fetched > 0) {
-        // The display takes any status as an empty card, and so does diff;
-        // the status goes with it, for a caller to whom that is no answer.
+        // The display takes any status as an empty card, and so does diff
+        // (a fetch that failed left the record all zeros); the status goes
+        // with it, for a caller to whom that is no answer.
         warn("%s; it counts as an empty card, all zeros", why);
-        card_record = ResourceTemplate{};
     }
     const uint32_t changes = visit_changes(card_record, g_check.record, CHANGES_COUNTED);
     print_diff(options, changes == 0 ? "same" : "changes", nullptr, fetched, &card_record);
