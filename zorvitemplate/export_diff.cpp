@@ -2,10 +2,8 @@
 // card. Neither writes to the card.
 #include <unistd.h>
 
-#include <cerrno>
-#include <climits>
 #include <cstddef>
-#include <cstdlib>
+#include <cstdio>
 #include <cstring>
 
 #include "bounded/shown_text.h"
@@ -27,6 +25,8 @@ constexpr mode_t EXPORT_MODE = 0600;
 CheckResult g_check;
 char g_text[TEMPLATE_TEXT_SIZE];
 
+// The nonzero bytes where a record has no field (the word after the mode,
+// the tail): a load leaves them zero.
 uint32_t reserved_nonzero(const ResourceTemplate *record)
 {
     const auto *bytes = reinterpret_cast<const unsigned char *>(record);
