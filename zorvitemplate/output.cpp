@@ -263,11 +263,6 @@ void print_text(const char *format, ...)
     va_end(args);
 }
 
-void print_raw(const void *data, size_t length)
-{
-    fwrite(data, 1, length, stdout);
-}
-
 void warn(const char *format, ...)
 {
     va_list args;

@@ -56,8 +56,6 @@ void print_uint(PrintKind kind, const char *key, const char *text_format, uint32
 void print_bool(const char *key, bool value);
 // Text of our own, as it stands: no value in it comes from outside.
 void print_text(const char *format, ...) __attribute__((format(printf, 1, 2)));
-// Bytes as they are: a file's text.
-void print_raw(const void *data, size_t length);
 
 // "zorvitemplate: " and the message, on standard error, shown.
 void warn(const char *format, ...) __attribute__((format(printf, 1, 2)));
