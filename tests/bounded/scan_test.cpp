@@ -51,18 +51,11 @@ int32_t call(const char *text, const char *format, Dests &d)
 TEST(Scan, EveryCaseOfTheTable)
 {
     const std::string table = std::string(ZORVI_SCAN_CASES);
-    const std::vector<std::string> lines = zorvitest::case_lines(table);
-    std::string group;
     FILE *const console = stdin;
-    for (size_t n = 0; n < lines.size(); ++n) {
-        const std::vector<std::string> words = zorvitest::case_words(lines[n]);
-        if (words.empty() || lines[n][0] == '#') {
-            continue;
-        }
-        SCOPED_TRACE(table + ":" + std::to_string(n + 1) + " (" + group + ")");
-        if (words[0] == "==") {
-            group = lines[n].substr(3);
-        } else if (words[0] == "stdin") {
+    for (const zorvitest::CaseLine &line : zorvitest::case_table(table)) {
+        const std::vector<std::string> &words = line.words;
+        SCOPED_TRACE(zorvitest::trace(table, line));
+        if (words[0] == "stdin") {
             if (stdin != console) {
                 fclose(stdin);
             }

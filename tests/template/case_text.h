@@ -57,18 +57,6 @@ inline std::vector<std::string> case_words(const std::string &line)
     }
     return words;
 }
-inline std::vector<std::string> case_lines(const std::string &path)
-{
-    std::ifstream file(path);
-    if (!file) {
-        throw std::runtime_error("cannot read " + path);
-    }
-    std::vector<std::string> lines;
-    for (std::string line; std::getline(file, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
 
 // One line of a case table: its words, its line number and the title of
 // the "== title" group it stands in.
@@ -82,19 +70,24 @@ struct CaseLine {
 // titles left out; a test's SCOPED_TRACE names a line by `trace`.
 inline std::vector<CaseLine> case_table(const std::string &path)
 {
+    std::ifstream file(path);
+    if (!file) {
+        throw std::runtime_error("cannot read " + path);
+    }
     std::vector<CaseLine> table;
     std::string group;
-    const std::vector<std::string> lines = case_lines(path);
-    for (size_t n = 0; n < lines.size(); ++n) {
-        std::vector<std::string> words = case_words(lines[n]);
-        if (words.empty() || lines[n][0] == '#') {
+    size_t number = 0;
+    for (std::string line; std::getline(file, line);) {
+        std::vector<std::string> words = case_words(line);
+        ++number;
+        if (words.empty() || line[0] == '#') {
             continue;
         }
         if (words[0] == "==") {
-            group = lines[n].substr(3);
+            group = line.substr(3);
             continue;
         }
-        table.push_back({std::move(words), n + 1, group});
+        table.push_back({std::move(words), number, group});
     }
     return table;
 }
