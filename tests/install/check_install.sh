@@ -23,6 +23,14 @@ fail() {
     failures=$((failures + 1))
 }
 pass() { echo "ok: $*"; }
+holds() {  # name command...: the command succeeds; its output shows when it fails
+    local name=$1 out
+    shift
+    out=$("$@" 2>&1) && pass "$name" && return
+    fail "$name"
+    printf '%s\n' "$out"
+    return 1
+}
 expect_eq() {  # name expected actual
     if [ "$2" == "$3" ]; then
         pass "$1"
@@ -39,9 +47,8 @@ mkdir -p "$work"
 installed_files_ok() {  # root label
     local root=$1 label=$2 f program
     for program in zorviconfig zorvitemplate; do
-        if [ ! -f "$root/sbin/$program" ] || [ ! -x "$root/sbin/$program" ]; then
+        [[ -f $root/sbin/$program && -x $root/sbin/$program ]] ||
             fail "$label: sbin/$program is an executable file"
-        fi
         for f in share/man/man8/$program.8.gz share/bash-completion/completions/$program; do
             [ -f "$root/$f" ] || fail "$label: $f installed"
         done
@@ -75,11 +82,7 @@ check_files() {
         expect_eq "completion is loaded on demand" "complete -F _$program $program" "$found"
 
         # man finds the page by its section and name under the prefix.
-        if MANPATH=$prefix/share/man man -w 8 "$program" >/dev/null 2>&1; then
-            pass "man finds $program(8)"
-        else
-            fail "man finds $program(8)"
-        fi
+        holds "man finds $program(8)" env MANPATH="$prefix/share/man" man -w 8 "$program"
     done
 }
 
@@ -158,10 +161,8 @@ check_completion() {
 }
 
 build_package() {
-    cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/pkg" >"$work/cpack.log" 2>&1 && return
-    cat "$work/cpack.log"
-    fail "cpack -G DEB builds the package"
-    return 1
+    holds "cpack -G DEB builds the package" cpack -G DEB --config "$build/CPackConfig.cmake" \
+        -B "$work/pkg"
 }
 
 check_package() {
@@ -192,12 +193,10 @@ check_package() {
 
     # The simulator and the tests are development tools, not part of the
     # package; everything lives under /usr.
-    local contents
+    local contents tools
     contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
-    if grep -Eqi 'zorvisim|preload|/tests?/|_test|harness' <<<"$contents"; then
-        fail "the package holds no development tools:"
-        grep -Ei 'zorvisim|preload|/tests?/|_test|harness' <<<"$contents" | sed 's/^/    /'
-    fi
+    tools=$(grep -Ei 'zorvisim|preload|/tests?/|_test|harness' <<<"$contents")
+    [ -z "$tools" ] || fail "the package holds no development tools:"$'\n'"$tools"
     if grep -qv '^\./usr/' <<<"$contents"; then
         fail "every file lives under /usr"
     fi
@@ -223,12 +222,9 @@ check_package() {
         return
     fi
 
-    if python3 "$src/tests/harness/run_cases.py" --sim "$zorvisim" --path "$work/root/usr/sbin" \
-        "$src/tests/install/package.cases"; then
-        pass "the packaged programs on the simulated card (package.cases)"
-    else
-        fail "the packaged programs on the simulated card (package.cases)"
-    fi
+    holds "the packaged programs on the simulated card (package.cases)" python3 \
+        "$src/tests/harness/run_cases.py" --sim "$zorvisim" --path "$work/root/usr/sbin" \
+        "$src/tests/install/package.cases"
 }
 
 # The package of a hardened build as Debian's checkers see it: lintian finds
@@ -246,12 +242,8 @@ check_debian() {
         command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
     done
     build_package || return
-    if lintian --fail-on error,warning --tag-display-limit 0 -I -E --pedantic \
-        "$work"/pkg/*.deb "$work"/pkg/*.ddeb; then
-        pass "lintian finds no error and no warning"
-    else
-        fail "lintian finds no error and no warning"
-    fi
+    holds "lintian finds no error and no warning" lintian --fail-on error,warning \
+        --tag-display-limit 0 -I -E --pedantic "$work"/pkg/*.deb "$work"/pkg/*.ddeb
 
     if ! dpkg -x "$work"/pkg/zorviconfig_*.deb "$work/root" ||
         ! dpkg -x "$work"/pkg/zorviconfig-dbgsym_*.ddeb "$work/root"; then
