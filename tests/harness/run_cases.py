@@ -7,7 +7,7 @@ The table format is described in tests/README.md. Prints each failing case with
 what differed, then "N passed, N failed"; exit status 1 when any case failed.
 """
 
-import argparse, difflib, fcntl, os, re, shlex, shutil, signal, subprocess, sys, tempfile, time
+import argparse, contextlib, difflib, fcntl, os, re, shlex, shutil, signal, subprocess, sys, tempfile, time
 
 STAMP = re.compile(r"\[(\d{4}-\d\d-\d\d \d\d:\d\d:\d\d)\]|\[(\d\d:\d\d:\d\d)\]")
 LOG = "opt/zorvi/operation_logs/operations.log"
@@ -85,22 +85,19 @@ def edit(m, name, old, new, every=False):
 
 
 def fill(m):
-    fd = os.open(m.path("opt/filler"), os.O_WRONLY | os.O_CREAT, 0o600)
-    try:
-        while os.write(fd, b"x" * 4096):
+    with open(m.path("opt/filler"), "wb", buffering=0) as f, contextlib.suppress(OSError):
+        while f.write(b"x" * 4096):
             pass
-    except OSError:
-        os.close(fd)
-
-
-def remove(m, name):
-    os.unlink(m.path(name)) if os.path.isfile(m.path(name)) else shutil.rmtree(m.path(name))
 
 
 def mount_opt(m, size):
     subprocess.run(["mount", "-t", "tmpfs", "-o", f"size={size},mode=0755", "zorvicase",
                     m.path("opt")], check=True)
     m.mounted = True
+
+
+def remove(m, name):
+    os.unlink(m.path(name)) if os.path.isfile(m.path(name)) else shutil.rmtree(m.path(name))
 
 
 # What each setup line does, given the machine, its words and the line's text.
