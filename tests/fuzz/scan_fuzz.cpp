@@ -1,15 +1,13 @@
-// sscanf_s and scanf_s with arbitrary formats whose arguments are worked out
-// here first, so every pointer handed over is real and sized: the scan must
-// stay inside them whatever the text says, and reading the same text from
-// standard input must give the same result and the same bytes.
+// sscanf_s and scanf_s on any text, with a format of up to six %s, %u, %x and
+// %n directives picked by the input, each handed a real destination of its own
+// size, then any bytes: the scan must stay inside the destinations whatever
+// the text says, and reading the same text from standard input must give the
+// same result and the same bytes.
 #include <fuzzer/FuzzedDataProvider.h>
 
 #include <cstdint>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
-#include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -20,77 +18,43 @@ using zorvifuzz::require;
 
 namespace {
 
-// A destination worked out from the format: a 32-bit number or count, or a
-// text field with its size argument.
-struct Dest {
-    bool text;
-    uint32_t size_arg;
-    size_t bytes;
-};
-
 constexpr size_t MAX_DESTS = 6;
 
-// The destinations the format consumes, in order, up to its first directive
-// that is refused (the scan stops there and takes no more arguments), or
-// nothing when there are too many.
-std::optional<std::vector<Dest>> plan_arguments(const std::string &format,
-                                                FuzzedDataProvider &input)
-{
-    std::vector<Dest> dests;
-    for (const char *f = format.c_str(); f[0] == '%' && memchr("suxn", f[1], 4) != nullptr;
-         f += 2) {
-        if (dests.size() == MAX_DESTS) {
-            return std::nullopt;
-        }
-        Dest dest{f[1] == 's', 0, sizeof(uint32_t)};
-        if (dest.text) {
-            // A real size, 0, or one the scan must refuse without writing.
-            uint8_t pick = input.ConsumeIntegral<uint8_t>();
-            dest.size_arg = pick == 255 ? 0xFFFFFFFFu : pick == 254 ? 0x80000000u : pick % 48;
-            dest.bytes = dest.size_arg == 0 || dest.size_arg > BOUNDED_MAX_LEN ? 1 : dest.size_arg;
-        }
-        dests.push_back(dest);
-    }
-    return dests;
-}
+// One destination: its kind, the size argument of a %s, and its bytes.
+struct Dest {
+    char kind;
+    unsigned int size_arg;
+    std::vector<uint8_t> bytes;
+};
 
-// Calls the scan with exactly the arguments the plan lists, each with its
-// own type: a pointer, and for text fields the size as unsigned int.
+// Calls the scan with every destination's arguments in order: a pointer, and
+// for a %s its size as unsigned int.
 template <size_t Left, typename Scan, typename... Args>
-int32_t scan_with_plan(Scan scan, const std::vector<Dest> &dests, uint8_t *const *memory, size_t i,
-                       Args... args)
+int32_t call(Scan scan, std::vector<Dest> &dests, size_t i, Args... args)
 {
-    if (i == dests.size()) {
-        return scan(args...);
-    }
     if constexpr (Left == 0) {
-        abort();
+        return scan(args...);
     } else {
-        if (dests[i].text) {
-            return scan_with_plan<Left - 1>(scan, dests, memory, i + 1, args...,
-                                            reinterpret_cast<char *>(memory[i]),
-                                            static_cast<unsigned int>(dests[i].size_arg));
+        if (i == dests.size()) {
+            return scan(args...);
         }
-        return scan_with_plan<Left - 1>(scan, dests, memory, i + 1, args...,
-                                        static_cast<void *>(memory[i]));
+        uint8_t *bytes = dests[i].bytes.data();
+        if (dests[i].kind == 's') {
+            return call<Left - 1>(scan, dests, i + 1, args..., reinterpret_cast<char *>(bytes),
+                                  dests[i].size_arg);
+        }
+        return call<Left - 1>(scan, dests, i + 1, args..., static_cast<void *>(bytes));
     }
 }
 
-// One scan into fresh destinations; returns the result and their bytes.
+// One scan into fresh copies of the destinations; the result and their bytes.
 template <typename Scan>
-std::pair<int32_t, std::string> run(Scan scan, const std::vector<Dest> &dests)
+std::pair<int32_t, std::string> run(Scan scan, std::vector<Dest> dests)
 {
-    std::vector<std::unique_ptr<uint8_t[]>> owned;
-    uint8_t *memory[MAX_DESTS] = {};
-    for (size_t i = 0; i < dests.size(); ++i) {
-        owned.push_back(std::make_unique<uint8_t[]>(dests[i].bytes));
-        memory[i] = owned.back().get();
-        memset(memory[i], 0xA5, dests[i].bytes);
-    }
-    int32_t result = scan_with_plan<MAX_DESTS>(scan, dests, memory, 0);
+    const int32_t result = call<MAX_DESTS>(scan, dests, 0);
     std::string bytes;
-    for (size_t i = 0; i < dests.size(); ++i) {
-        bytes.append(reinterpret_cast<const char *>(memory[i]), dests[i].bytes);
+    for (const Dest &dest : dests) {
+        bytes.append(dest.bytes.begin(), dest.bytes.end());
     }
     return {result, bytes};
 }
@@ -100,17 +64,26 @@ std::pair<int32_t, std::string> run(Scan scan, const std::vector<Dest> &dests)
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     FuzzedDataProvider input(data, size);
-    std::string format = input.ConsumeRandomLengthString(64);
-    auto dests = plan_arguments(format, input);
-    if (!dests) {
-        return 0;
+    std::vector<Dest> dests(input.ConsumeIntegralInRange<size_t>(0, MAX_DESTS));
+    std::string format;
+    for (Dest &dest : dests) {
+        dest.kind = "suxn"[input.ConsumeIntegralInRange(0, 3)];
+        // A real size, 0, or one the scan must refuse without writing.
+        const uint8_t pick = input.ConsumeIntegral<uint8_t>();
+        dest.size_arg = pick == 255 ? 0xFFFFFFFFu : pick == 254 ? 0x80000000u : pick % 48;
+        const bool empty = dest.size_arg == 0 || dest.size_arg > BOUNDED_MAX_LEN;
+        dest.bytes.assign(dest.kind != 's' ? sizeof(uint32_t) : empty ? 1 : dest.size_arg, 0xA5);
+        format += std::string("%") + dest.kind;
     }
+    // Whatever follows is no directive of the four, so the scan takes no
+    // argument past the last destination.
+    format += "?" + input.ConsumeRandomLengthString(16);
     std::string text = input.ConsumeRemainingBytesAsString();
     text.resize(strlen(text.c_str()));  // what a C string of it holds
     const char *f = format.c_str();
     auto [result, bytes] =
-        run([&](auto... args) { return sscanf_s(text.c_str(), f, args...); }, *dests);
-    require(result >= -1 && result <= static_cast<int32_t>(dests->size()),
+        run([&](auto... args) { return sscanf_s(text.c_str(), f, args...); }, dests);
+    require(result >= -1 && result <= static_cast<int32_t>(dests.size()),
             "more fields assigned than destinations");
     if (text.empty()) {
         return 0;  // an empty text has its own rule
@@ -121,7 +94,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     rewind(file);
     FILE *const saved = stdin;
     stdin = file;
-    auto [stdinResult, stdinBytes] = run([&](auto... args) { return scanf_s(f, args...); }, *dests);
+    auto [stdinResult, stdinBytes] = run([&](auto... args) { return scanf_s(f, args...); }, dests);
     stdin = saved;
     fclose(file);
     require(stdinResult == result && stdinBytes == bytes, "standard input and text differ");
