@@ -159,10 +159,6 @@ def walk_series(args, scenario, point, error, mode):
     return runs, f"{reached} calls", violations
 
 
-def run_card_fault(args, scenario, fault):
-    return 1, "faulted", run_once(args, scenario, f"{scenario.name} card {fault}", (), fault)[2]
-
-
 def run_signals(args, scenario, name, count):
     """`count` runs, each sent the signal a little later than the one before,
     from the start to the end of a whole run; with --stride, a quarter of
@@ -204,18 +200,17 @@ def main():
     args.path = [os.path.abspath(p) for p in args.path]
     scenarios, work = {}, []
     for number, words in rows(args.table, args.only):
-        scenario = scenarios.setdefault(words[0], Scenario(words[0]))
+        scenario, title = scenarios.setdefault(words[0], Scenario(words[0])), " ".join(words)
         if words[1] == "point":
             code = words[3] if words[3].isdigit() else str(getattr(errno, words[3]))
-            for mode in ("once", "on"):
-                work.append((f"{words[0]} {words[2]} {mode}",
-                             (walk_series, args, scenario, words[2], code, mode)))
+            work += [(f"{title} {mode}", (walk_series, args, scenario, words[2], code, mode))
+                     for mode in ("once", "on")]
         elif words[1] == "signal":
-            work.append((f"{words[0]} signal {words[2]} x{words[3]}",
-                         (run_signals, args, scenario, words[2], int(words[3]))))
+            work.append((title, (run_signals, args, scenario, words[2], int(words[3]))))
         elif words[1] == "card":
-            work.append((f"{words[0]} card {' '.join(words[2:])}",
-                         (run_card_fault, args, scenario, " ".join(words[2:]))))
+            fault = " ".join(words[2:])
+            work.append((title, (lambda *a: (1, "faulted", run_once(*a)[2]),
+                                 args, scenario, title, (), fault)))
         else:
             raise ValueError(f"{args.table}:{number}: unknown row kind {words[1]}")
     total_runs, failed = 0, []

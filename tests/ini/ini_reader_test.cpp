@@ -2,12 +2,13 @@
 // case is a file, a lookup, its answer and the value a load takes.
 #include "fileaccess/ini_reader.h"
 
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -40,15 +41,9 @@ std::string look_up(const std::string &path, const Lookup &lookup, std::string *
     return ANSWERS[where.answer];
 }
 
-int open_descriptors()
+auto open_descriptors()
 {
-    int count = 0;
-    DIR *fds = opendir("/proc/self/fd");
-    while (readdir(fds) != nullptr) {
-        ++count;
-    }
-    closedir(fds);
-    return count;
+    return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {});
 }
 
 // Every answer of the table, each lookup closing its file.
