@@ -1,7 +1,14 @@
-// Small helpers shared by the unit and end-to-end tests.
+// Small helpers shared by the unit tests.
 #pragma once
 
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <filesystem>
+#include <fstream>
 #include <functional>
+#include <sstream>
+#include <stdexcept>
 #include <string>
 
 namespace zorvitest {
@@ -9,8 +16,19 @@ namespace zorvitest {
 // A scratch folder under /tmp, removed with everything in it on destruction.
 class TempDir {
 public:
-    TempDir();
-    ~TempDir();
+    TempDir()
+    {
+        char pattern[] = "/tmp/zorvitest-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) {
+            throw std::runtime_error("mkdtemp failed");
+        }
+        path_ = pattern;
+    }
+    ~TempDir()
+    {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
     TempDir(const TempDir &) = delete;
     TempDir &operator=(const TempDir &) = delete;
     const std::string &path() const { return path_; }
@@ -20,10 +38,26 @@ private:
     std::string path_;
 };
 
-void write_file(const std::string &path, const std::string &bytes);
-std::string read_file(const std::string &path);
+inline void write_file(const std::string &path, const std::string &bytes)
+{
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+inline std::string read_file(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
 
 // Runs `body` and returns what it printed to standard output.
-std::string capture_stdout(const std::function<void()> &body);
+inline std::string capture_stdout(const std::function<void()> &body)
+{
+    testing::internal::CaptureStdout();
+    body();
+    fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
 
 }  // namespace zorvitest
