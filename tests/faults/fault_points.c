@@ -78,14 +78,10 @@ __attribute__((destructor)) static void finish(void)
     if (g_count_file == NULL) {
         return;
     }
-    char text[32];
-    const int length = snprintf(text, sizeof(text), "%ld\n", g_calls);
-    const int fd = open(g_count_file, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-    if (fd >= 0) {
-        if (write(fd, text, (size_t)length) != length) {
-            unlink(g_count_file);
-        }
-        close(fd);
+    FILE *count = fopen(g_count_file, "we");
+    const int written = count != NULL && fprintf(count, "%ld\n", g_calls) > 0;
+    if (count != NULL && (fclose(count) != 0 || !written)) {
+        unlink(g_count_file);
     }
 }
 
