@@ -16,6 +16,9 @@ using zorvifuzz::require;
 
 namespace {
 
+// The two prints, each given the source, the number and the number again.
+const char *const PRINTS[] = {"%s|%d|%x", "%.5s%08u%-4c"};
+
 // One call of the chosen function on a destination of `size` bytes.
 int32_t call(int op, char *dest, size_t size, size_t count, const std::string &src, int number)
 {
@@ -33,9 +36,9 @@ int32_t call(int op, char *dest, size_t size, size_t count, const std::string &s
         case 5:
             return strncat_s(dest, size, src.c_str(), count);
         case 6:
-            return sprintf_s(dest, size, "%s|%d|%x", src.c_str(), number, number);
+            return sprintf_s(dest, size, PRINTS[0], src.c_str(), number, number);
         default:
-            return snprintf_s(dest, size, count, "%.5s%08u%-4c", src.c_str(), number, 'z');
+            return snprintf_s(dest, size, count, PRINTS[1], src.c_str(), number, number);
     }
 }
 
@@ -70,9 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     if (op >= 6 && done) {
         char expected[512];
         const int length =
-            op == 6
-                ? snprintf(expected, sizeof(expected), "%s|%d|%x", src.c_str(), number, number)
-                : snprintf(expected, sizeof(expected), "%.5s%08u%-4c", src.c_str(), number, 'z');
+            snprintf(expected, sizeof(expected), PRINTS[op - 6], src.c_str(), number, number);
         require(length == status && strcmp(expected, first.get()) == 0, "print differs from glibc");
     }
     return 0;
