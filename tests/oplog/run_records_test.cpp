@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "oplog/management.h"
@@ -21,17 +22,11 @@ using zorvitest::capture_stdout;
 // statuses no load ends with and the record's bounds are only reached here.
 TEST(ResultWord, StatusesNoLoadEndsWithAndTheRecordBounds)
 {
-    struct Case {
-        int32_t status;
-        const char *word;
-    } cases[] = {
-        {STATUS_CANCELED, "[CANCELED]."},
-        {STATUS_KILLED, "[KILLED]."},
-    };
-    for (const Case &c : cases) {
+    for (const auto &[status, word] :
+         {std::pair{STATUS_CANCELED, "[CANCELED]."}, std::pair{STATUS_KILLED, "[KILLED]."}}) {
         char record[OP_LOG_RECORD_SIZE] = "prefix ";
-        EXPECT_EQ(set_cmd_result_string(c.status, record, 7), static_cast<int32_t>(strlen(c.word)));
-        EXPECT_EQ(std::string(record), std::string("prefix ") + c.word);
+        EXPECT_EQ(set_cmd_result_string(status, record, 7), static_cast<int32_t>(strlen(word)));
+        EXPECT_EQ(std::string(record), std::string("prefix ") + word);
     }
 
     // The word must fit before the record's last byte.
