@@ -13,6 +13,7 @@
 #include "oplog/management.h"
 #include "oplog/operation_log.h"
 #include "tests/harness/test_util.h"
+#include "tests/template/case_text.h"
 
 namespace {
 
@@ -75,30 +76,18 @@ TEST(OperationLog, FailedRenameKeepsTheLog)
 // and at the edges of its buffer it is only reached here.
 TEST(RollbackRecord, WithoutATimeAndAtItsBounds)
 {
-    const std::string backed_up = "The old operation log has been backed up to ";
-    const size_t room = OP_LOG_RECORD_SIZE - backed_up.size() - 1;  // less the closing "."
-    struct Case {
-        size_t path_length;
-        int32_t status;
-        std::string out;
-    } cases[] = {
-        {2, 0, ""},
-        {room - 3, 0, ""},  // 1021 characters, CR LF and the NUL
-        {room - 2, -6, "Snprintf end of rollback log failed.\n"},
-        {room - 1, -6, "Snprintf end of rollback log failed.\n"},
-        {room, -6, "Snprintf rollback log failed.\n"},
-    };
-    for (const Case &c : cases) {
-        SCOPED_TRACE(c.path_length);
-        const std::string path(c.path_length, 'p');
+    for (const zorvitest::CaseLine &line : zorvitest::case_table(ZORVI_ROLLBACK_CASES)) {
+        SCOPED_TRACE(zorvitest::trace(ZORVI_ROLLBACK_CASES, line));
+        const std::string path(std::stoul(line.words.at(0)), 'p');
         char record[OP_LOG_RECORD_SIZE + 8];
         std::memset(record, 'Q', sizeof(record));
         int32_t status = 0;
         EXPECT_EQ(capture_stdout([&] { status = get_rollback_log(nullptr, path.c_str(), record); }),
-                  c.out);
-        EXPECT_EQ(status, c.status);
+                  line.words.at(2));
+        EXPECT_EQ(status, std::stoi(line.words[1]));
         if (status == 0) {
-            EXPECT_EQ(std::string(record), backed_up + path + ".\r\n");
+            EXPECT_EQ(std::string(record),
+                      "The old operation log has been backed up to " + path + ".\r\n");
         }
         EXPECT_EQ(std::string(record + OP_LOG_RECORD_SIZE, 8), std::string(8, 'Q'));
     }

@@ -13,6 +13,7 @@
 #include "oplog/operation_log.h"
 #include "oplog/run_records.h"
 #include "tests/harness/test_util.h"
+#include "tests/template/case_text.h"
 
 namespace {
 
@@ -52,32 +53,19 @@ TEST(Syslog, AMissingIdentityOrMessageIsNamedAndNothingSent)
 
 TEST(InputPrefix, CommandLinesBeyondTheBuffer)
 {
-    struct Case {
-        std::vector<std::string> args;
-        std::string out;
-        size_t prefix_length;
-    } cases[] = {
-        // A command line that does not fit its 1024-byte buffer: no prefix.
-        {{std::string(400, 'a'), std::string(400, 'b'), std::string(400, 'c')},
-         "Snprintf user input string failed.\n",
-         0},
-        // One that fits the line but not the prefix is kept, cut.
-        {{std::string(500, 'a'), std::string(499, 'b')},
-         "Snprintf input operation log failed.\n",
-         1023},
-        {{}, "", 0},
-    };
-    for (const Case &c : cases) {
+    for (const zorvitest::CaseLine &line : zorvitest::case_table(ZORVI_INPUT_CASES)) {
+        SCOPED_TRACE(zorvitest::trace(ZORVI_INPUT_CASES, line));
         std::vector<const char *> argv;
-        for (const std::string &a : c.args) {
-            argv.push_back(a.c_str());
+        for (size_t i = 2; i < line.words.size(); ++i) {
+            argv.push_back(line.words[i].c_str());
         }
         EXPECT_EQ(capture_stdout(
                       [&] { record_user_input(static_cast<uint32_t>(argv.size()), argv.data()); }),
-                  c.out);
-        EXPECT_EQ(strlen(g_input_buf), c.prefix_length);
-        if (c.prefix_length > 0) {
-            EXPECT_EQ(g_input_buf[c.prefix_length - 1], 'b');
+                  line.words.at(0));
+        const size_t length = std::stoul(line.words.at(1));
+        EXPECT_EQ(strlen(g_input_buf), length);
+        if (length > 0) {
+            EXPECT_EQ(g_input_buf[length - 1], 'b');
         }
     }
     record_user_input(1, nullptr);
