@@ -66,11 +66,7 @@ installed_files_ok() {  # root label
 
 check_files() {
     local prefix=$work/prefix
-    if ! cmake --install "$build" --prefix "$prefix" >"$work/install.log" 2>&1; then
-        cat "$work/install.log"
-        fail "cmake --install succeeds"
-        return
-    fi
+    holds "cmake --install succeeds" cmake --install "$build" --prefix "$prefix" || return
     installed_files_ok "$prefix" "cmake --install"
 
     # bash-completion finds the file by the command's name on its own.
