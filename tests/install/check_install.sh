@@ -100,7 +100,7 @@ check_manpage() {
         "NAME|SYNOPSIS|DESCRIPTION|OPTIONS|TEMPLATE FILE|CONFIRMATION|FILES|SYSTEM LOG|EXIT STATUS|DIAGNOSTICS|EXAMPLES|SEE ALSO|" \
         "$sections"
 
-    # The page's key list against the one written out from the design
+    # The page's key list against the one written out by hand
     # (tests/template/keys.txt): every key with its range and its mode bit,
     # per-function keys written KEYnn.
     local from_list from_page
