@@ -11,13 +11,11 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <bit>
 #include <cctype>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
-#include <iterator>
 
 #include "bounded/shown_text.h"
 #include "fileaccess/ini_reader.h"
@@ -29,33 +27,25 @@ namespace {
 
 constexpr size_t SHOWN_MOST = 44;  // a name or value of the file, shown
 constexpr uint32_t MODE_BITS_ABOVE = ~MODE_BITS_KNOWN;
-constexpr uint32_t MODE_BLOCKS = std::bit_width(MODE_BITS_KNOWN);
 constexpr size_t VERSION_SLOT = key_slot(key_index("VERSION"), 0);
 constexpr size_t PCIDID_SLOT = key_slot(key_index("PCIDID"), 0);
 
-__attribute__((format(printf, 6, 0))) void add_finding(CheckResult *result, bool error,
-                                                       uint32_t line, int16_t problem, size_t slot,
-                                                       const char *format, va_list args)
+// An error stands for a problem of the report; a warning for none.
+__attribute__((format(printf, 5, 6))) void add_finding(CheckResult *result, uint32_t line,
+                                                       int16_t problem, size_t slot,
+                                                       const char *format, ...)
 {
+    const bool error = problem != NO_PROBLEM;
     if (!error && result->warnings == WARNING_MAX) {
         ++result->dropped;
         return;
     }
     Finding &finding =
         error ? result->error[result->errors++] : result->warning[result->warnings++];
-    finding.line = line;
-    finding.problem = problem;
-    finding.slot = static_cast<uint16_t>(slot);
-    vsnprintf(finding.text, sizeof(finding.text), format, args);
-}
-
-__attribute__((format(printf, 5, 6))) void add_error(CheckResult *result, uint32_t line,
-                                                     int16_t problem, size_t slot,
-                                                     const char *format, ...)
-{
+    finding = Finding{line, problem, static_cast<uint16_t>(slot), {}};
     va_list args;
     va_start(args, format);
-    add_finding(result, true, line, problem, slot, format, args);
+    vsnprintf(finding.text, sizeof(finding.text), format, args);
     va_end(args);
 }
 
@@ -67,23 +57,14 @@ void show_file_text(const char *text, size_t length, char (&out)[SHOWN_MOST])
 
 // The pass over the lines.
 struct LineScan {
-    const CheckSetup *setup;
     CheckResult *result;
     uint32_t line;         // of the piece at hand
     uint32_t header_line;  // of the header in force, 0 before any
     SeenIn section;
     bool unread_section;  // the header in force names a section no load reads
     uint32_t first_header[2];
+    uint32_t blocks_told;  // mode bits of the blocks warned about
 };
-
-__attribute__((format(printf, 3, 4))) void add_warning(LineScan *scan, size_t slot,
-                                                       const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    add_finding(scan->result, false, scan->line, NO_PROBLEM, slot, format, args);
-    va_end(args);
-}
 
 bool same_name(const char *name, size_t length, const char *known)
 {
@@ -149,7 +130,8 @@ void scan_header(LineScan *scan, const IniLineParts &parts)
         scan->unread_section = true;
         char shown[SHOWN_MOST];
         show_file_text(parts.name, parts.name_length, shown);
-        add_warning(scan, KEY_SLOT_COUNT, "section [%s] is not read by a load", shown);
+        add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
+                    "section [%s] is not read by a load", shown);
         return;
     }
     scan->section = info ? SEEN_INFO : SEEN_CONFIG;
@@ -159,7 +141,7 @@ void scan_header(LineScan *scan, const IniLineParts &parts)
         return;
     }
     scan->unread_section = true;
-    add_warning(scan, KEY_SLOT_COUNT,
+    add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
                 "a second [%s] section: a load reads only the first, at line %u",
                 info ? "INFO" : "CONFIG", first);
 }
@@ -174,7 +156,7 @@ void scan_bracket(LineScan *scan)
             const IniWhere &where = report.places[key_slot(row, element)];
             if (where.answer == INI_NO_KEY && where.ended_by_bracket && where.line == scan->line) {
                 const char *section = section_name(TEMPLATE_KEYS[row].section);
-                add_warning(scan, KEY_SLOT_COUNT,
+                add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
                             "this line starts with '[' but is no section header; it ends [%s], "
                             "and a load reads no key of [%s] after it",
                             section, section);
@@ -182,7 +164,25 @@ void scan_bracket(LineScan *scan)
             }
         }
     }
-    add_warning(scan, KEY_SLOT_COUNT, "this line starts with '[' but is no section header");
+    add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
+                "this line starts with '[' but is no section header");
+}
+
+// The first key line of a block the mode leaves out: one warning a block.
+// Only when the walk read VERSION, so that the mode is the file's; PCIDID
+// is read whatever the mode, its bit only stores it.
+void warn_if_block_off(LineScan *scan, size_t row, size_t slot)
+{
+    const TemplateKey &key = TEMPLATE_KEYS[row];
+    const uint32_t mode = scan->result->record.mode;
+    if (scan->result->report.places[VERSION_SLOT].answer != INI_FOUND || key_enabled(mode, key) ||
+        key.mode_bit == MODE_PCIDID || (scan->blocks_told & key.mode_bit) != 0) {
+        return;
+    }
+    scan->blocks_told |= key.mode_bit;
+    add_finding(scan->result, scan->line, NO_PROBLEM, slot,
+                "block 0x%02X is not read, from %s on: mode 0x%02X leaves it out", key.mode_bit,
+                key_name(slot), mode);
 }
 
 // A key line: where a known key stands, and what a load does with it. An
@@ -205,7 +205,8 @@ void scan_key(LineScan *scan, const IniLineParts &parts, bool long_line)
         char shown[SHOWN_MOST];
         show_file_text(parts.name, parts.name_length, shown);
         const char *nearest = nearest_key_name(parts.name, parts.name_length);
-        add_warning(scan, KEY_SLOT_COUNT, "%s is not a key a load reads%s%s%s", shown,
+        add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
+                    "%s is not a key a load reads%s%s%s", shown,
                     nearest != nullptr ? "; did you mean " : "", nearest != nullptr ? nearest : "",
                     nearest != nullptr ? "?" : "");
         return;
@@ -213,12 +214,13 @@ void scan_key(LineScan *scan, const IniLineParts &parts, bool long_line)
     KeySeen &seen = result->seen[slot];
     if (seen.line == 0) {
         seen = KeySeen{scan->line, scan->header_line, scan->section};
+        warn_if_block_off(scan, row, slot);
     }
     const IniWhere &where = result->report.places[slot];
     if (where.answer != INI_FOUND || where.line == scan->line) {
         return;  // read here, or not read at all: an error tells that
     }
-    add_warning(scan, slot,
+    add_finding(scan->result, scan->line, NO_PROBLEM, slot,
                 scan->header_line == where.section_line
                     ? "%s is given again; a load takes the one at line %u"
                     : "%s here is not read; a load takes the one at line %u",
@@ -247,12 +249,12 @@ IniLineKind scan_piece(LineScan *scan, const char *piece, bool long_line)
                 describe_ini_line(piece + 3, &parts);
             }
             if (parts.kind == INI_LINE_HEADER) {
-                add_warning(scan, KEY_SLOT_COUNT,
+                add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
                             "the file starts with a UTF-8 byte order mark; a load reads "
                             "\\xEF\\xBB\\xBF[%.*s] as no header",
                             static_cast<int>(parts.name_length), parts.name);
             } else if (!long_line && !scan->unread_section) {
-                add_warning(scan, KEY_SLOT_COUNT,
+                add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
                             "this line is no key, section header or comment; a load passes "
                             "over it");
             }
@@ -273,81 +275,43 @@ bool wraps(const char *text)
 }
 
 // Warnings about what the walk read: values, the mode, the card's id.
-void warn_about_values(LineScan *scan)
+void warn_about_values(const CheckSetup *setup, CheckResult *result)
 {
-    const CheckResult *result = scan->result;
     const ParseReport &report = result->report;
     for (size_t slot = 0; slot < KEY_SLOT_COUNT; ++slot) {
         const IniWhere &where = report.places[slot];
         const bool text = slot == key_slot(key_index("MODENAME"), 0);
-        scan->line = where.line;
+        const char *name = key_name(slot);
         if (where.answer != INI_FOUND) {
             continue;
         }
-        const char *name = key_name(slot);
         if (text && where.value_length >= INI_VALUE_SIZE) {
-            add_warning(
-                scan, slot,
+            add_finding(
+                result, where.line, NO_PROBLEM, slot,
                 "%s has %zu characters; a load keeps at most 31 and reads this one as empty", name,
                 where.value_length);
         } else if (text && strchr(where.value, '#') != nullptr) {
-            add_warning(scan, slot, "%s holds a '#'; a load keeps it and what follows in the name",
-                        name);
+            add_finding(result, where.line, NO_PROBLEM, slot,
+                        "%s holds a '#'; a load keeps it and what follows in the name", name);
         } else if (!text && where.value_length < INI_VALUE_SIZE && wraps(where.value)) {
-            add_warning(scan, slot, "%s = %s does not fit in 32 bits; a load reads it as %u", name,
-                        where.value, report.values[slot]);
+            add_finding(result, where.line, NO_PROBLEM, slot,
+                        "%s = %s does not fit in 32 bits; a load reads it as %u", name, where.value,
+                        report.values[slot]);
         }
     }
-    scan->line = report.places[VERSION_SLOT].line;
     if (report.places[VERSION_SLOT].answer == INI_FOUND &&
         (result->record.mode & MODE_BITS_ABOVE) != 0) {
-        add_warning(scan, VERSION_SLOT,
+        add_finding(result, report.places[VERSION_SLOT].line, NO_PROBLEM, VERSION_SLOT,
                     "mode 0x%X has bits above 0x40, which add no block; the checksum then covers "
                     "the basic keys only",
                     result->record.mode);
     }
-    const CardIdentity &card = scan->setup->card;
-    scan->line = report.places[PCIDID_SLOT].line;
-    if (scan->setup->pci_id_from_file && driver_reports_pci_id(&card) &&
+    const CardIdentity &card = setup->card;
+    if (setup->pci_id_from_file && driver_reports_pci_id(&card) &&
         card.pci_device_id > PCI_ID_MAX) {
-        add_warning(scan, PCIDID_SLOT, "PCIDID 0x%X is wider than a PCI device id: no card has it",
+        add_finding(result, report.places[PCIDID_SLOT].line, NO_PROBLEM, PCIDID_SLOT,
+                    "PCIDID 0x%X is wider than a PCI device id: no card has it",
                     card.pci_device_id);
-    }
-}
-
-// Keys of a block the mode leaves out: one warning a block, at its first
-// line. Only when the walk read VERSION, so that the mode is the file's.
-void warn_about_blocks(LineScan *scan)
-{
-    const CheckResult *result = scan->result;
-    if (result->report.places[VERSION_SLOT].answer != INI_FOUND) {
-        return;
-    }
-    const uint32_t mode = result->record.mode;
-    size_t first[MODE_BLOCKS];  // by the block's bit
-    std::fill(std::begin(first), std::end(first), KEY_SLOT_COUNT);
-    for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
-        const TemplateKey &key = TEMPLATE_KEYS[row];
-        // PCIDID is read whatever the mode; its bit only stores it.
-        if (key_enabled(mode, key) || key.mode_bit == MODE_PCIDID) {
-            continue;
-        }
-        size_t &at = first[std::countr_zero(key.mode_bit)];
-        for (uint32_t element = 0; element < key.count; ++element) {
-            const size_t slot = key_slot(row, element);
-            const uint32_t line = result->seen[slot].line;
-            if (line != 0 && (at == KEY_SLOT_COUNT || line < result->seen[at].line)) {
-                at = slot;
-            }
-        }
-    }
-    for (uint32_t block = 0; block < MODE_BLOCKS; ++block) {
-        if (first[block] != KEY_SLOT_COUNT) {
-            scan->line = result->seen[first[block]].line;
-            add_warning(scan, first[block],
-                        "block 0x%02X is not read, from %s on: mode 0x%02X leaves it out",
-                        1u << block, key_name(first[block]), mode);
-        }
     }
 }
 
@@ -355,8 +319,8 @@ void warn_about_blocks(LineScan *scan)
 // cannot be read.
 int32_t scan_lines(const CheckSetup *setup, CheckResult *result)
 {
-    LineScan scan{setup, result, 0, 0, SEEN_BEFORE_HEADERS, false, {}};
-    warn_about_values(&scan);
+    LineScan scan{result, 0, 0, SEEN_BEFORE_HEADERS, false, {}, 0};
+    warn_about_values(setup, result);
     // Where the [INFO] a load reads ends: the walk for a key no line holds
     // goes to that end.
     IniWhere info;
@@ -385,7 +349,7 @@ int32_t scan_lines(const CheckSetup *setup, CheckResult *result)
         const bool long_line = line_open || cut;
         if (!nul_told && memchr(piece, '\0', length) != nullptr) {
             nul_told = true;
-            add_warning(&scan, KEY_SLOT_COUNT,
+            add_finding(result, scan.line, NO_PROBLEM, KEY_SLOT_COUNT,
                         "this line holds a NUL byte; a load reads each piece of it only up to the "
                         "first");
         }
@@ -406,7 +370,7 @@ int32_t scan_lines(const CheckSetup *setup, CheckResult *result)
         }
         if (!line_open) {
             if (pieces > 1) {
-                add_warning(&scan, KEY_SLOT_COUNT,
+                add_finding(result, scan.line, NO_PROBLEM, KEY_SLOT_COUNT,
                             "this line has %llu characters; a load reads it in pieces of 511, "
                             "each as a line of its own",
                             static_cast<unsigned long long>(line_length));
@@ -415,7 +379,6 @@ int32_t scan_lines(const CheckSetup *setup, CheckResult *result)
         }
     }
     close_ini_lines(&lines);
-    warn_about_blocks(&scan);
     return 0;
 }
 
@@ -530,12 +493,12 @@ void add_unread(CheckResult *result, uint32_t at, Reason reason, uint32_t others
     if (reason == REASON_NOT_NUMBER) {
         char value[SHOWN_MOST];
         show_file_text(where.value, strlen(where.value), value);
-        add_error(result, line, index, slot, row.text, name, value);
+        add_finding(result, line, index, slot, row.text, name, value);
     } else if (reason == REASON_LONG_VALUE) {
-        add_error(result, line, index, slot, row.text, name, where.value_length);
+        add_finding(result, line, index, slot, row.text, name, where.value_length);
     } else {
-        add_error(result, line, index, slot, row.text, name,
-                  section_name(TEMPLATE_KEYS[problem.row].section), where.line);
+        add_finding(result, line, index, slot, row.text, name,
+                    section_name(TEMPLATE_KEYS[problem.row].section), where.line);
     }
     if (others != 0) {
         char *text = result->error[result->errors - 1].text;
@@ -563,27 +526,28 @@ void add_errors(const char *path, CheckResult *result)
         const ParseProblem &problem = report.problems[i];
         const auto index = static_cast<int16_t>(i);
         if (problem.kind == PROBLEM_PATH_TOO_LONG) {
-            add_error(result, 0, index, KEY_SLOT_COUNT,
-                      "the path has %zu characters; a load takes at most 511", strlen(path));
+            add_finding(result, 0, index, KEY_SLOT_COUNT,
+                        "the path has %zu characters; a load takes at most 511", strlen(path));
             continue;
         }
         const TemplateKey &key = TEMPLATE_KEYS[problem.row];
         const size_t slot = key_slot(problem.row, problem.element);
         const uint32_t line = problem.where.line;
         if (problem.kind == PROBLEM_OUT_OF_RANGE) {
-            add_error(result, line, index, slot, "%s = %u is out of range 0 to %u", key_name(slot),
-                      problem.value, problem.expected);
+            add_finding(result, line, index, slot, "%s = %u is out of range 0 to %u",
+                        key_name(slot), problem.value, problem.expected);
         } else if (problem.kind == PROBLEM_MISMATCH && key.kind == KEY_CARD_ID) {
-            add_error(result, line, index, slot, "PCIDID 0x%X is not the card's PCI device id 0x%X",
-                      problem.value, problem.expected);
+            add_finding(result, line, index, slot,
+                        "PCIDID 0x%X is not the card's PCI device id 0x%X", problem.value,
+                        problem.expected);
         } else if (problem.kind == PROBLEM_MISMATCH) {
-            add_error(result, line, index, slot,
-                      "METADATA 0x%08X is not the checksum of the record the file describes, "
-                      "0x%08X",
-                      problem.value, problem.expected);
+            add_finding(result, line, index, slot,
+                        "METADATA 0x%08X is not the checksum of the record the file describes, "
+                        "0x%08X",
+                        problem.value, problem.expected);
         } else if (whole_table_missing(result, i)) {
-            add_error(result, 0, index, slot, "%s00 to %s15 are missing from [%s]", key.name,
-                      key.name, section_name(key.section));
+            add_finding(result, 0, index, slot, "%s00 to %s15 are missing from [%s]", key.name,
+                        key.name, section_name(key.section));
             i += PF_COUNT - 1;
         } else {
             const Reason reason = reason_of(result, problem);
