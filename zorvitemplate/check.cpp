@@ -400,8 +400,9 @@ enum Reason : uint8_t {
 // The line an error about an unread key names.
 enum LineOf : uint8_t { AT_NO_LINE, AT_KEY, AT_READER };
 
-// Each reason's error. The text takes the key's name, its section and the
-// line where the reader met it, in that order. The keys of a section left
+// Each reason's error. The text takes the key's name, its section (the
+// value a load read, for a value that is no number) and a number: the line
+// where the reader met it, or the length of a value too long. The keys of a section left
 // unread for a grouped reason are told at the first, with a count of the
 // others.
 struct ReasonText {
@@ -422,26 +423,22 @@ constexpr ReasonText REASON_TEXTS[REASON_COUNT] = {
      "pieces and does not find it"},
     {AT_READER, false, "%s = \"%s\" is not a number"},
     {AT_READER, false,
-     "%s has a value of %zu characters; a load reads at most 31 and takes this "
-     "one as empty"},
+     "%s of [%s] has a value of %u characters; a load reads at most 31 and takes this one as "
+     "empty"},
 };
 
 Reason reason_of(const CheckResult *result, const ParseProblem &problem)
 {
     const IniWhere &where = problem.where;
     const KeySeen &seen = result->seen[key_slot(problem.row, problem.element)];
-    switch (where.answer) {
-        case INI_FOUND:
-            return where.value_length >= INI_VALUE_SIZE ? REASON_LONG_VALUE : REASON_NOT_NUMBER;
-        case INI_NO_SECTION:
-            return REASON_NO_SECTION;
-        case INI_LONG_LINE:
-            return REASON_LONG_LINE;
-        case INI_NO_KEY:
-        case INI_NO_FILE:  // check_template sees to it that none is left
-        case INI_UNASKED:
-            break;
+    if (where.answer == INI_FOUND) {
+        return where.value_length >= INI_VALUE_SIZE ? REASON_LONG_VALUE : REASON_NOT_NUMBER;
     }
+    if (where.answer == INI_NO_SECTION || where.answer == INI_LONG_LINE) {
+        return where.answer == INI_NO_SECTION ? REASON_NO_SECTION : REASON_LONG_LINE;
+    }
+    // No key where the reader looked (check_template leaves no INI_NO_FILE):
+    // the place the pass saw it at tells why.
     const SeenIn own = TEMPLATE_KEYS[problem.row].section == SECTION_INFO ? SEEN_INFO : SEEN_CONFIG;
     if (seen.line == 0) {
         return REASON_MISSING;
@@ -475,8 +472,7 @@ bool whole_table_missing(const CheckResult *result, uint32_t at)
 }
 
 // An unread key's error; `others` more keys of its section share a grouped
-// reason. Each text is a literal of REASON_TEXTS, given the arguments its
-// reason takes.
+// reason. Each text is a literal of REASON_TEXTS.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
 void add_unread(CheckResult *result, uint32_t at, Reason reason, uint32_t others)
@@ -488,18 +484,14 @@ void add_unread(CheckResult *result, uint32_t at, Reason reason, uint32_t others
     const uint32_t line = row.line == AT_KEY      ? result->seen[slot].line
                           : row.line == AT_READER ? where.line
                                                   : 0;
-    const char *name = key_name(slot);
-    const auto index = static_cast<int16_t>(at);
-    if (reason == REASON_NOT_NUMBER) {
-        char value[SHOWN_MOST];
-        show_file_text(where.value, strlen(where.value), value);
-        add_finding(result, line, index, slot, row.text, name, value);
-    } else if (reason == REASON_LONG_VALUE) {
-        add_finding(result, line, index, slot, row.text, name, where.value_length);
-    } else {
-        add_finding(result, line, index, slot, row.text, name,
-                    section_name(TEMPLATE_KEYS[problem.row].section), where.line);
-    }
+    char value[SHOWN_MOST];
+    show_file_text(where.value, strlen(where.value), value);
+    const auto number =
+        static_cast<uint32_t>(reason == REASON_LONG_VALUE ? where.value_length : where.line);
+    add_finding(
+        result, line, static_cast<int16_t>(at), slot, row.text, key_name(slot),
+        reason == REASON_NOT_NUMBER ? value : section_name(TEMPLATE_KEYS[problem.row].section),
+        number);
     if (others != 0) {
         char *text = result->error[result->errors - 1].text;
         const size_t used = strlen(text);
@@ -514,8 +506,7 @@ void add_unread(CheckResult *result, uint32_t at, Reason reason, uint32_t others
 void add_errors(const char *path, CheckResult *result)
 {
     const ParseReport &report = result->report;
-    uint32_t unread[REASON_COUNT][2] = {};  // keys by reason and section
-    bool told[REASON_COUNT][2] = {};
+    uint32_t unread[REASON_COUNT][2] = {};  // keys by reason and section, 0 once told
     for (uint32_t i = 0; i < report.count; ++i) {
         const ParseProblem &problem = report.problems[i];
         if (problem.kind == PROBLEM_UNREADABLE) {
@@ -551,11 +542,12 @@ void add_errors(const char *path, CheckResult *result)
             i += PF_COUNT - 1;
         } else {
             const Reason reason = reason_of(result, problem);
-            const bool grouped = REASON_TEXTS[reason].grouped;
-            if (!grouped || !told[reason][key.section]) {
-                told[reason][key.section] = true;
-                const bool counted = grouped && reason != REASON_NO_SECTION;
-                add_unread(result, i, reason, counted ? unread[reason][key.section] - 1 : 0);
+            uint32_t &keys = unread[reason][key.section];
+            if (!REASON_TEXTS[reason].grouped) {
+                add_unread(result, i, reason, 0);
+            } else if (keys != 0) {
+                add_unread(result, i, reason, reason != REASON_NO_SECTION ? keys - 1 : 0);
+                keys = 0;
             }
         }
     }
