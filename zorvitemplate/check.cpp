@@ -333,22 +333,20 @@ int32_t scan_lines(const CheckSetup *setup, CheckResult *result)
     size_t length = 0;
     bool line_open = false;  // the last piece was cut from a longer line
     uint64_t line_length = 0;
-    uint32_t pieces = 0;
-    bool nul_told = false;
-    bool keyed = false;  // the line is a key line, or the header of that [INFO]
-    char last = '\0';    // of the piece before
+    uint32_t nul_line = 0;  // the last line told to hold a NUL byte
+    bool keyed = false;     // the line is a key line, or the header of that [INFO]
+    char last = '\0';       // of the piece before
     scan.line = 1;
+    result->info_eol = "";
     while (next_ini_line(&lines, &piece, &length) == 0) {
         if (!line_open) {
             line_length = 0;
-            pieces = 0;
-            nul_told = false;
             keyed = false;
         }
         const bool cut = piece == lines.cut;
         const bool long_line = line_open || cut;
-        if (!nul_told && memchr(piece, '\0', length) != nullptr) {
-            nul_told = true;
+        if (nul_line != scan.line && memchr(piece, '\0', length) != nullptr) {
+            nul_line = scan.line;
             add_finding(result, scan.line, NO_PROBLEM, KEY_SLOT_COUNT,
                         "this line holds a NUL byte; a load reads each piece of it only up to the "
                         "first");
@@ -358,18 +356,16 @@ int32_t scan_lines(const CheckSetup *setup, CheckResult *result)
                 (kind == INI_LINE_HEADER && scan.line == info.section_line);
         result->bytes += length;
         line_length += length - (piece[length - 1] == '\n' ? 1 : 0);
-        ++pieces;
         line_open = cut;
         const char before_end = length >= 2 ? piece[length - 2] : last;
         last = piece[length - 1];
         if (!line_open && keyed && scan.header_line == info.section_line &&
             info.section_line != 0 && (info.line == 0 || scan.line < info.line)) {
             result->info_end = result->bytes;
-            result->info_end_feed = last == '\n';
-            result->info_crlf = last == '\n' && before_end == '\r';
+            result->info_eol = last != '\n' ? "" : before_end == '\r' ? "\r\n" : "\n";
         }
         if (!line_open) {
-            if (pieces > 1) {
+            if (long_line) {
                 add_finding(result, scan.line, NO_PROBLEM, KEY_SLOT_COUNT,
                             "this line has %llu characters; a load reads it in pieces of 511, "
                             "each as a line of its own",

@@ -55,11 +55,10 @@ struct CheckResult {
     struct stat file_state;  // its fstat when the check began
     uint64_t bytes;          // read by the pass over the lines
     // Where seal adds a METADATA line: after the last key line of the
-    // [INFO] a load reads, or after its header; whether that line ends in
-    // a line feed, and in CR LF.
+    // [INFO] a load reads, or after its header; the line end there, "" for
+    // none.
     uint64_t info_end;
-    bool info_end_feed;
-    bool info_crlf;
+    const char *info_eol;
     char trouble[TROUBLE_SIZE];  // why the file could not be checked, empty when it was
 };
 

@@ -114,10 +114,11 @@ int32_t write_sealed(int fd, const CheckResult &check, ReplacedFile *file,
         cut_to = where.value_start + number_length(where);
         snprintf(added, sizeof(added), "%s", value);
     } else {
-        const char *end = check.info_crlf ? "\r\n" : "\n";
+        // A last line without its line end gets one, and the new line too.
+        const bool ended = check.info_eol[0] != '\0';
         cut_from = cut_to = check.info_end;
-        snprintf(added, sizeof(added), "%sMETADATA = %s%s", check.info_end_feed ? "" : end, value,
-                 end);
+        snprintf(added, sizeof(added), "%sMETADATA = %s%s", ended ? "" : "\n", value,
+                 ended ? check.info_eol : "\n");
     }
     if (copy_range(fd, 0, cut_from, file, why) != 0 ||
         write_replacing(file, added, strlen(added), why) != 0 ||
