@@ -448,25 +448,6 @@ Reason reason_of(const CheckResult *result, const ParseProblem &problem)
     return seen.section == SEEN_INFO || seen.section == SEEN_CONFIG ? REASON_OTHER : REASON_OUTSIDE;
 }
 
-// A per-PF key whose sixteen elements are all simply missing, from `at` on.
-bool whole_table_missing(const CheckResult *result, uint32_t at)
-{
-    const ParseReport &report = result->report;
-    const ParseProblem &first = report.problems[at];
-    if (first.kind != PROBLEM_UNREADABLE || TEMPLATE_KEYS[first.row].count != PF_COUNT ||
-        first.element != 0 || at + PF_COUNT > report.count) {
-        return false;
-    }
-    for (uint32_t pf = 0; pf < PF_COUNT; ++pf) {
-        const ParseProblem &problem = report.problems[at + pf];
-        if (problem.kind != PROBLEM_UNREADABLE || problem.row != first.row ||
-            problem.element != pf || reason_of(result, problem) != REASON_MISSING) {
-            return false;
-        }
-    }
-    return true;
-}
-
 // An unread key's error; `others` more keys of its section share a grouped
 // reason. Each text is a literal of REASON_TEXTS.
 #pragma GCC diagnostic push
@@ -502,11 +483,14 @@ void add_unread(CheckResult *result, uint32_t at, Reason reason, uint32_t others
 void add_errors(const char *path, CheckResult *result)
 {
     const ParseReport &report = result->report;
-    uint32_t unread[REASON_COUNT][2] = {};  // keys by reason and section, 0 once told
+    uint32_t unread[REASON_COUNT][2] = {};      // keys by reason and section, 0 once told
+    uint32_t missing[TEMPLATE_KEY_COUNT] = {};  // elements by key; a table when PF_COUNT
     for (uint32_t i = 0; i < report.count; ++i) {
         const ParseProblem &problem = report.problems[i];
         if (problem.kind == PROBLEM_UNREADABLE) {
-            ++unread[reason_of(result, problem)][TEMPLATE_KEYS[problem.row].section];
+            const Reason reason = reason_of(result, problem);
+            ++unread[reason][TEMPLATE_KEYS[problem.row].section];
+            missing[problem.row] += reason == REASON_MISSING ? 1 : 0;
         }
     }
     for (uint32_t i = 0; i < report.count; ++i) {
@@ -532,10 +516,11 @@ void add_errors(const char *path, CheckResult *result)
                         "METADATA 0x%08X is not the checksum of the record the file describes, "
                         "0x%08X",
                         problem.value, problem.expected);
-        } else if (whole_table_missing(result, i)) {
-            add_finding(result, 0, index, slot, "%s00 to %s15 are missing from [%s]", key.name,
-                        key.name, section_name(key.section));
-            i += PF_COUNT - 1;
+        } else if (missing[problem.row] == PF_COUNT) {
+            if (problem.element == 0) {
+                add_finding(result, 0, index, slot, "%s00 to %s15 are missing from [%s]", key.name,
+                            key.name, section_name(key.section));
+            }
         } else {
             const Reason reason = reason_of(result, problem);
             uint32_t &keys = unread[reason][key.section];
