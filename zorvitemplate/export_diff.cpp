@@ -92,7 +92,7 @@ int write_export(const ReplaceTarget *target, size_t length)
     ReplacedFile file{};
     if (start_replacing(target, &file, why) != 0 ||
         write_replacing(&file, g_text, length, why) != 0 ||
-        finish_replacing(&file, EXPORT_MODE, nullptr, nullptr, why) != 0) {
+        finish_replacing(&file, EXPORT_MODE, nullptr, why) != 0) {
         warn("%s", why);
         return EXIT_TROUBLE;
     }

@@ -17,21 +17,15 @@ namespace {
 constexpr int HELD_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // Links followed from one name at most, as the kernel counts them.
 constexpr int LINK_HOPS_MAX = 40;
-constexpr const char *TEMP_SUFFIX = ".XXXXXX";
-constexpr size_t TEMP_EXTRA = 1 + 7;  // the leading '.' and the suffix
+constexpr size_t TEMP_EXTRA = 1 + 7;  // the leading '.' and ".XXXXXX"
 constexpr int FOLDER_FLAGS = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
-void explain_errno(char (&why)[REPLACE_TROUBLE_SIZE], const char *what, const char *path)
-{
-    const int error = errno;
-    snprintf(why, sizeof(why), "%s %s: %s", what, path, strerror(error));
-}
 
 // A step failed: its message, told before the clean-up can change errno,
 // and the temporary file removed.
-int32_t give_up(ReplacedFile *file, char (&why)[REPLACE_TROUBLE_SIZE], const char *what)
+int32_t give_up(ReplacedFile *file, char (&why)[REPLACE_TROUBLE_SIZE], const char *what,
+                const char *path)
 {
-    explain_errno(why, what, file->temp);
+    snprintf(why, sizeof(why), "%s %s: %s", what, path, strerror(errno));
     abandon_replacing(file);
     return -1;
 }
@@ -112,7 +106,7 @@ int32_t resolve_replace_target(const char *given, bool may_be_new, ReplaceTarget
     target->folder = open(path[0] == '/' ? "/" : ".", FOLDER_FLAGS);
     size_t at = 0;
     int hops = 0;
-    while (target->folder >= 0 && hops <= LINK_HOPS_MAX) {
+    while (target->folder >= 0) {
         at += strspn(path + at, "/");
         const size_t length = strcspn(path + at, "/");
         const size_t end = at + length;
@@ -127,8 +121,8 @@ int32_t resolve_replace_target(const char *given, bool may_be_new, ReplaceTarget
             break;
         }
         if (S_ISLNK(target->state.st_mode)) {
-            ++hops;
-            if (follow_link(target, &at, end, why) != 0) {
+            errno = ELOOP;  // what too many links are told as
+            if (++hops > LINK_HOPS_MAX || follow_link(target, &at, end, why) != 0) {
                 break;
             }
             continue;
@@ -142,8 +136,7 @@ int32_t resolve_replace_target(const char *given, bool may_be_new, ReplaceTarget
         at = end;
     }
     if (why[0] == '\0') {
-        const int error = target->folder >= 0 && hops > LINK_HOPS_MAX ? ELOOP : errno;
-        snprintf(why, sizeof(why), "%s: %s", path, strerror(error));
+        snprintf(why, sizeof(why), "%s: %s", path, strerror(errno));
     }
     return -1;
 }
@@ -162,12 +155,16 @@ int32_t start_replacing(const ReplaceTarget *target, ReplacedFile *file,
 {
     file->fd = -1;
     file->target = target;
-    // ".NAME.XXXXXX" in place of the name, cut so that it fits NAME_MAX.
+    // ".NAME.XXXXXX" in place of the name, cut so that it fits NAME_MAX, X
+    // being hexadecimal digits nobody can foresee: with O_EXCL, another
+    // user's file or link of that name is never opened.
+    uint32_t bits = 0;
+    bits = getrandom(&bits, sizeof(bits), GRND_NONBLOCK) == sizeof(bits) ? bits : 0;
     const int folder = static_cast<int>(strlen(target->path) - strlen(target->name));
     const int kept = static_cast<int>(strnlen(target->name, NAME_MAX - TEMP_EXTRA));
-    const int length = snprintf(file->temp, sizeof(file->temp), "%.*s.%.*s%s", folder, target->path,
-                                kept, target->name, TEMP_SUFFIX);
-    if (length < 0 || static_cast<size_t>(length) >= sizeof(file->temp)) {
+    const int length = snprintf(file->temp, sizeof(file->temp), "%.*s.%.*s.%06x", folder,
+                                target->path, kept, target->name, bits & 0xFFFFFFu);
+    if (static_cast<size_t>(length) >= sizeof(file->temp)) {
         snprintf(why, sizeof(why), "%s: the path is too long", target->path);
         return -1;
     }
@@ -178,15 +175,11 @@ int32_t start_replacing(const ReplaceTarget *target, ReplacedFile *file,
         sigaddset(&held, signal_number);
     }
     sigprocmask(SIG_BLOCK, &held, &file->before);
-    // O_EXCL and a name nobody can foresee: another user's file or link of
-    // that name is never opened.
-    uint32_t bits = 0;
-    bits = getrandom(&bits, sizeof(bits), GRND_NONBLOCK) == sizeof(bits) ? bits : 0;
-    snprintf(file->temp + length - 6, 7, "%06x", bits & 0xFFFFFFu);
     file->fd = openat(target->folder, file->temp_name,
                       O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (file->fd < 0) {
-        explain_errno(why, "cannot create a file beside", target->path);
+        snprintf(why, sizeof(why), "cannot create a file beside %s: %s", target->path,
+                 strerror(errno));
         sigprocmask(SIG_SETMASK, &file->before, nullptr);
         return -1;
     }
@@ -196,17 +189,14 @@ int32_t start_replacing(const ReplaceTarget *target, ReplacedFile *file,
 int32_t write_replacing(ReplacedFile *file, const void *data, size_t size,
                         char (&why)[REPLACE_TROUBLE_SIZE])
 {
+    // No signal has a handler, so none interrupts a write: it stops short
+    // only on trouble, which the next one tells.
     const auto *bytes = static_cast<const char *>(data);
     while (size > 0) {
         const ssize_t written = write(file->fd, bytes, size);
-        if (written < 0 && errno == EINTR) {
-            continue;
-        }
         if (written <= 0) {
-            if (written == 0) {
-                errno = EIO;
-            }
-            return give_up(file, why, "cannot write");
+            errno = written == 0 ? EIO : errno;
+            return give_up(file, why, "cannot write", file->temp);
         }
         bytes += written;
         size -= static_cast<size_t>(written);
@@ -214,22 +204,21 @@ int32_t write_replacing(ReplacedFile *file, const void *data, size_t size,
     return 0;
 }
 
-int32_t finish_replacing(ReplacedFile *file, mode_t mode, const struct stat *owner,
-                         const struct stat *unchanged, char (&why)[REPLACE_TROUBLE_SIZE])
+int32_t finish_replacing(ReplacedFile *file, mode_t mode, const struct stat *old,
+                         char (&why)[REPLACE_TROUBLE_SIZE])
 {
-    if ((owner != nullptr && fchown(file->fd, owner->st_uid, owner->st_gid) != 0) ||
+    if ((old != nullptr && fchown(file->fd, old->st_uid, old->st_gid) != 0) ||
         fchmod(file->fd, mode) != 0) {
-        return give_up(file, why, "cannot give the mode and owner of the old file to");
+        return give_up(file, why, "cannot give the mode and owner of the old file to", file->temp);
     }
     // Once closed, the descriptor is gone whatever close answers.
     if (fsync(file->fd) != 0 || close(std::exchange(file->fd, -1)) != 0) {
-        return give_up(file, why, "cannot write");
+        return give_up(file, why, "cannot write", file->temp);
     }
     const ReplaceTarget *target = file->target;
     struct stat now {};
-    if (unchanged != nullptr &&
-        (fstatat(target->folder, target->name, &now, AT_SYMLINK_NOFOLLOW) != 0 ||
-         !same_file_state(*unchanged, now))) {
+    if (old != nullptr && (fstatat(target->folder, target->name, &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+                           !same_file_state(*old, now))) {
         if (check_regular(target->path, now.st_mode, why, sizeof(why)) == 0) {
             snprintf(why, sizeof(why), "%s changed meanwhile; it was left as it is", target->path);
         }
@@ -237,9 +226,7 @@ int32_t finish_replacing(ReplacedFile *file, mode_t mode, const struct stat *own
         return -1;
     }
     if (renameat(target->folder, file->temp_name, target->folder, target->name) != 0) {
-        explain_errno(why, "cannot rename the new file to", target->path);
-        abandon_replacing(file);
-        return -1;
+        return give_up(file, why, "cannot rename the new file to", target->path);
     }
     // The rename lasts once the folder is on disk too.
     const int folder_fd = openat(target->folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -254,8 +241,7 @@ int32_t finish_replacing(ReplacedFile *file, mode_t mode, const struct stat *own
 void abandon_replacing(ReplacedFile *file)
 {
     if (file->fd >= 0) {
-        close(file->fd);
-        file->fd = -1;
+        close(std::exchange(file->fd, -1));
     }
     unlinkat(file->target->folder, file->temp_name, 0);
     sigprocmask(SIG_SETMASK, &file->before, nullptr);

@@ -51,12 +51,13 @@ int32_t start_replacing(const ReplaceTarget *target, ReplacedFile *file,
                         char (&why)[REPLACE_TROUBLE_SIZE]);
 int32_t write_replacing(ReplacedFile *file, const void *data, size_t size,
                         char (&why)[REPLACE_TROUBLE_SIZE]);
-// With `owner`, gives the file its owner and group, then `mode` (in that
-// order, since a change of owner clears the set-id bits); syncs it and
-// renames it over the target, unless `unchanged` is given and the target
-// no longer matches it. The temporary file is gone either way.
-int32_t finish_replacing(ReplacedFile *file, mode_t mode, const struct stat *owner,
-                         const struct stat *unchanged, char (&why)[REPLACE_TROUBLE_SIZE]);
+// With `old`, the target's state when it was read, gives the file the old
+// owner and group, then `mode` (in that order, since a change of owner
+// clears the set-id bits); syncs it and renames it over the target, unless
+// `old` is given and the target no longer matches it. The temporary file
+// is gone either way.
+int32_t finish_replacing(ReplacedFile *file, mode_t mode, const struct stat *old,
+                         char (&why)[REPLACE_TROUBLE_SIZE]);
 void abandon_replacing(ReplacedFile *file);
 
 // The same file, untouched since `before` was taken.
