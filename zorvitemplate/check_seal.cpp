@@ -1,6 +1,7 @@
 // check and seal: a template file against a stand-in card.
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -26,12 +27,14 @@ constexpr size_t COPY_CHUNK = 65536;
 constexpr size_t METADATA_ROW = key_index("METADATA");
 
 // The stand-in card of a check: the driver version given (a load's rules
-// read it) and the PCI device id given or the file's own.
+// read it) and the PCI device id given or the file's own. Only check takes
+// a version other than the default.
 bool stand_in_card(const CommandOptions &options, CheckSetup *setup)
 {
     char text[128];
     snprintf(text, sizeof(text), "%s", options.driver_version);
     if (parse_driver_version_text(text, setup->card.driver_version) != 0) {
+        warn("check: '%s' is no driver version", options.driver_version);
         return false;
     }
     setup->card.pci_device_id = options.pci_id;
@@ -58,18 +61,15 @@ void print_check(const char *path, const CheckResult *result)
     close_object();
 }
 
-// Copies bytes [from, to) of `fd` into the new file.
+// Copies bytes [from, to) of `fd` into the new file. No signal has a
+// handler, so none interrupts a read.
 int32_t copy_range(int fd, uint64_t from, uint64_t to, ReplacedFile *file,
                    char (&why)[REPLACE_TROUBLE_SIZE])
 {
     static char chunk[COPY_CHUNK];
     while (from < to) {
-        const size_t want =
-            (to - from < sizeof(chunk)) ? static_cast<size_t>(to - from) : sizeof(chunk);
+        const size_t want = static_cast<size_t>(std::min<uint64_t>(to - from, sizeof(chunk)));
         const ssize_t got = pread(fd, chunk, want, static_cast<off_t>(from));
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
         if (got <= 0) {
             snprintf(why, sizeof(why), "%s: cannot be read again (%s)", file->target->path,
                      got < 0 ? strerror(errno) : "it became shorter");
@@ -91,41 +91,9 @@ size_t number_length(const IniWhere &where)
 {
     uint32_t number = 0;
     size_t length = 0;
-    if (where.value_length >= INI_VALUE_SIZE ||
-        convert_uint_value(where.value, &number, &length) != 0) {
-        return where.value_length;
-    }
-    return length;
-}
-
-// The file with the number of its METADATA replaced, or a METADATA line
-// added at the end of [INFO] as a load reads it; every other byte as it was.
-int32_t write_sealed(int fd, const CheckResult &check, ReplacedFile *file,
-                     char (&why)[REPLACE_TROUBLE_SIZE])
-{
-    const IniWhere &where = check.report.places[key_slot(METADATA_ROW, 0)];
-    char value[METADATA_TEXT_SIZE];
-    snprintf(value, sizeof(value), "0x%08X", check.report.checksum);
-    uint64_t cut_from = 0;
-    uint64_t cut_to = 0;
-    char added[64];
-    if (where.answer == INI_FOUND) {
-        cut_from = where.value_start;
-        cut_to = where.value_start + number_length(where);
-        snprintf(added, sizeof(added), "%s", value);
-    } else {
-        // A last line without its line end gets one, and the new line too.
-        const bool ended = check.info_eol[0] != '\0';
-        cut_from = cut_to = check.info_end;
-        snprintf(added, sizeof(added), "%sMETADATA = %s%s", ended ? "" : "\n", value,
-                 ended ? check.info_eol : "\n");
-    }
-    if (copy_range(fd, 0, cut_from, file, why) != 0 ||
-        write_replacing(file, added, strlen(added), why) != 0 ||
-        copy_range(fd, cut_to, check.bytes, file, why) != 0) {
-        return -1;
-    }
-    return 0;
+    const bool read = where.value_length < INI_VALUE_SIZE &&
+                      convert_uint_value(where.value, &number, &length) == 0;
+    return read ? length : where.value_length;
 }
 
 int32_t recheck_sealed(const CommandOptions &options, ReplacedFile *file,
@@ -142,18 +110,36 @@ int32_t recheck_sealed(const CommandOptions &options, ReplacedFile *file,
     return 0;
 }
 
-int seal_file(const CommandOptions &options, const ReplaceTarget *target)
+// The file with the number of its METADATA replaced, or a METADATA line
+// added at the end of [INFO] as a load reads it; every other byte as it
+// was. The copy is read from the descriptor the check judged; the target
+// must still be that file when it is replaced, and the new file must pass
+// the check it is sealed for before it does.
+int seal_file(const CommandOptions &options, const ReplaceTarget *target, const IniWhere &where)
 {
+    const uint32_t value = g_check.report.checksum;
+    uint64_t cut_from = g_check.info_end;
+    uint64_t cut_to = cut_from;
+    char added[64];
+    if (where.answer == INI_FOUND) {
+        cut_from = where.value_start;
+        cut_to = where.value_start + number_length(where);
+        snprintf(added, sizeof(added), "0x%08X", value);
+    } else {
+        // A last line without its line end gets one, and the new line too.
+        const bool ended = g_check.info_eol[0] != '\0';
+        snprintf(added, sizeof(added), "%sMETADATA = 0x%08X%s", ended ? "" : "\n", value,
+                 ended ? g_check.info_eol : "\n");
+    }
     const struct stat &state = g_check.file_state;
     char why[REPLACE_TROUBLE_SIZE];
-    // The copy is read from the descriptor the check judged; the target
-    // must still be that file when it is replaced, and the new file must
-    // pass the check it is sealed for before it does.
     ReplacedFile file{};
     if (start_replacing(target, &file, why) != 0 ||
-        write_sealed(g_check.fd, g_check, &file, why) != 0 ||
+        copy_range(g_check.fd, 0, cut_from, &file, why) != 0 ||
+        write_replacing(&file, added, strlen(added), why) != 0 ||
+        copy_range(g_check.fd, cut_to, g_check.bytes, &file, why) != 0 ||
         recheck_sealed(options, &file, why) != 0 ||
-        finish_replacing(&file, state.st_mode & 07777, &state, &state, why) != 0) {
+        finish_replacing(&file, state.st_mode & 07777, &state, why) != 0) {
         warn("%s", why);
         return EXIT_TROUBLE;
     }
@@ -167,7 +153,6 @@ int run_check(const CommandOptions &options)
     print_json(options.json);
     CheckSetup setup{options.file, {}, false};
     if (!stand_in_card(options, &setup)) {
-        warn("check: '%s' is no driver version", options.driver_version);
         return EXIT_TROUBLE;
     }
     const bool checked = check_template(&setup, &g_check) == 0;
@@ -228,5 +213,5 @@ int run_seal(const CommandOptions &options)
     if (close_output(EXIT_GOOD) != EXIT_GOOD) {
         return EXIT_TROUBLE;
     }
-    return sealed ? EXIT_GOOD : seal_file(options, &target);  // sealed: not a byte changes
+    return sealed ? EXIT_GOOD : seal_file(options, &target, where);  // sealed: not a byte changes
 }
