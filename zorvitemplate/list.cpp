@@ -36,13 +36,7 @@ bool runs_on_zorvi(const char *name)
         return false;  // no driver: a virtual device such as lo
     }
     target[length] = '\0';
-    const char *slash = strrchr(target, '/');
-    return strcmp(slash != nullptr ? slash + 1 : target, DRIVER) == 0;
-}
-
-int by_name(const void *left, const void *right)
-{
-    return strcmp(static_cast<const char *>(left), static_cast<const char *>(right));
+    return strcmp(basename(target), DRIVER) == 0;
 }
 
 // The zorvi driver's devices, by name; -1 with errno when the kernel's
@@ -65,7 +59,9 @@ int find_devices(size_t *count)
         memcpy(g_names[(*count)++], entry->d_name, DEVICE_NAME_SIZE);
     }
     closedir(folder);
-    qsort(g_names, *count, sizeof(g_names[0]), by_name);
+    qsort(g_names, *count, sizeof(g_names[0]), [](const void *left, const void *right) {
+        return strcmp(static_cast<const char *>(left), static_cast<const char *>(right));
+    });
     return 0;
 }
 
@@ -97,14 +93,12 @@ bool list_device(const char *name)
                static_cast<uint32_t>(fetched > 0 ? fetched : 0));
     if (fetched == 0) {
         print_uint(PRINT_ANY, "mode", " mode 0x%02X", record.mode);
-        print_string(PRINT_ANY, "metadata", " metadata %s", metadata);
-        print_bytes(PRINT_ANY, "modename", " modename \"%s\"", record.MODENAME,
-                    strnlen(record.MODENAME, MODENAME_SIZE));
     } else {
-        for (const char *key : {"mode", "metadata", "modename"}) {
-            print_string(PRINT_JSON, key, nullptr, nullptr);
-        }
+        print_string(PRINT_JSON, "mode", nullptr, nullptr);
     }
+    print_string(PRINT_ANY, "metadata", " metadata %s", fetched == 0 ? metadata : nullptr);
+    print_bytes(PRINT_ANY, "modename", " modename \"%s\"", fetched == 0 ? record.MODENAME : nullptr,
+                strnlen(record.MODENAME, MODENAME_SIZE));
     print_string(PRINT_ANY, "error", " unreadable", fetched < 0 ? why : nullptr);
     print_text("\n");
     close_object();
