@@ -99,9 +99,8 @@ size_t number_length(const IniWhere &where)
 int32_t recheck_sealed(const CommandOptions &options, ReplacedFile *file,
                        char (&why)[REPLACE_TROUBLE_SIZE])
 {
-    const int32_t status =
-        check_template_file(file->temp, &g_check.card, &g_recheck_record, &g_recheck);
-    if (status != 0 || g_recheck.count != 0) {
+    if (check_template_file(file->temp, &g_check.card, &g_recheck_record, &g_recheck) != 0 ||
+        g_recheck.count != 0) {
         abandon_replacing(file);
         snprintf(why, sizeof(why),
                  "%s: the sealed file does not pass the check; it was left as it is", options.file);
