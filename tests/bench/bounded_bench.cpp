@@ -25,26 +25,24 @@ void bytes_loop(benchmark::State &state, Op op)
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
 }
 
-void BM_memcpy(benchmark::State &state)
+// A key's value, a template record, and far beyond it.
+void sizes(benchmark::internal::Benchmark *bench)
 {
-    bytes_loop(state, [](char *d, const char *s, size_t n) { return memcpy(d, s, n); });
+    bench->Arg(16)->Arg(1024)->Arg(64 * 1024);
 }
-void BM_memcpy_s(benchmark::State &state)
-{
-    bytes_loop(state, [](char *d, const char *s, size_t n) { return memcpy_s(d, n, s, n); });
-}
-void BM_memset(benchmark::State &state)
-{
-    bytes_loop(state, [](char *d, const char *, size_t n) { return memset(d, 0, n); });
-}
-void BM_memset_s(benchmark::State &state)
-{
-    bytes_loop(state, [](char *d, const char *, size_t n) { return memset_s(d, n, 0, n); });
-}
-BENCHMARK(BM_memcpy)->Arg(16)->Arg(1024)->Arg(64 * 1024);
-BENCHMARK(BM_memcpy_s)->Arg(16)->Arg(1024)->Arg(64 * 1024);
-BENCHMARK(BM_memset)->Arg(16)->Arg(1024)->Arg(64 * 1024);
-BENCHMARK(BM_memset_s)->Arg(16)->Arg(1024)->Arg(64 * 1024);
+
+BENCHMARK_CAPTURE(bytes_loop, memcpy, [](char *d, const char *s, size_t n) {
+    return memcpy(d, s, n);
+})->Apply(sizes);
+BENCHMARK_CAPTURE(bytes_loop, memcpy_s, [](char *d, const char *s, size_t n) {
+    return memcpy_s(d, n, s, n);
+})->Apply(sizes);
+BENCHMARK_CAPTURE(bytes_loop, memset, [](char *d, const char *, size_t n) {
+    return memset(d, 0, n);
+})->Apply(sizes);
+BENCHMARK_CAPTURE(bytes_loop, memset_s, [](char *d, const char *, size_t n) {
+    return memset_s(d, n, 0, n);
+})->Apply(sizes);
 
 // Values as template files carry them: small, large and the 32-bit maximum.
 template <typename Scan>
@@ -59,16 +57,10 @@ void scan_loop(benchmark::State &state, Scan scan)
     }
 }
 
-void BM_sscanf_u(benchmark::State &state)
-{
-    scan_loop(state, [](const char *text, unsigned *v) { return sscanf(text, "%u", v); });
-}
-void BM_sscanf_s_u(benchmark::State &state)
-{
-    scan_loop(state, [](const char *text, unsigned *v) { return sscanf_s(text, "%u", v); });
-}
-BENCHMARK(BM_sscanf_u);
-BENCHMARK(BM_sscanf_s_u);
+BENCHMARK_CAPTURE(scan_loop, sscanf_u,
+                  [](const char *text, unsigned *v) { return sscanf(text, "%u", v); });
+BENCHMARK_CAPTURE(scan_loop, sscanf_s_u,
+                  [](const char *text, unsigned *v) { return sscanf_s(text, "%u", v); });
 
 }  // namespace
 
