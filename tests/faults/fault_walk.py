@@ -186,18 +186,15 @@ def rows(table, only):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--sim", required=True)
     parser.add_argument("--faults", required=True)
     parser.add_argument("--fiu", required=True)
-    parser.add_argument("--path", action="append", default=[])
     parser.add_argument("--jobs", type=int, default=os.cpu_count())
     parser.add_argument("--stride", type=int, default=1,
                         help="walk N = 1 to STRIDE, then every STRIDE-th N only")
     parser.add_argument("table")
     parser.add_argument("only", nargs="*")
-    args = parser.parse_args()
-    args.sim, args.faults = os.path.abspath(args.sim), os.path.abspath(args.faults)
-    args.path = [os.path.abspath(p) for p in args.path]
+    args = run_cases.parse_args(parser)
+    args.faults = os.path.abspath(args.faults)
     scenarios, work = {}, []
     for number, words in rows(args.table, args.only):
         scenario, title = scenarios.setdefault(words[0], Scenario(words[0])), " ".join(words)

@@ -417,14 +417,20 @@ def cases(table):
     return found
 
 
-def main():
-    parser = argparse.ArgumentParser()
+def parse_args(parser):
+    """Adds --sim and --path, parses, and makes both absolute: runs work elsewhere."""
     parser.add_argument("--sim", required=True)
     parser.add_argument("--path", action="append", default=[])
-    parser.add_argument("table")
-    parser.add_argument("only", nargs="*")
     args = parser.parse_args()
     args.sim, args.path = os.path.abspath(args.sim), [os.path.abspath(p) for p in args.path]
+    return args
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("table")
+    parser.add_argument("only", nargs="*")
+    args = parse_args(parser)
     table_dir = os.path.dirname(os.path.abspath(args.table))
     passed = failed = 0
     for title, number, lines in cases(args.table):

@@ -75,12 +75,9 @@ def judge(args, number, text):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--sim", required=True)
-    parser.add_argument("--path", action="append", default=[])
     parser.add_argument("--files", type=int, default=300)
     parser.add_argument("--seed", type=int, default=22)
-    args = parser.parse_args()
-    args.sim, args.path = os.path.abspath(args.sim), [os.path.abspath(p) for p in args.path]
+    args = run_cases.parse_args(parser)
     rng = random.Random(args.seed)
     failed, accepted, messages = 0, 0, set()
     for number in range(args.files):
