@@ -8,34 +8,20 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
-#include <stdexcept>
 #include <string>
 
 namespace zorvitest {
 
 // A scratch folder under /tmp, removed with everything in it on destruction.
-class TempDir {
-public:
-    TempDir()
-    {
-        char pattern[] = "/tmp/zorvitest-XXXXXX";
-        if (mkdtemp(pattern) == nullptr) {
-            throw std::runtime_error("mkdtemp failed");
-        }
-        path_ = pattern;
-    }
+struct TempDir {
+    char path[32] = "/tmp/zorvitest-XXXXXX";
+    TempDir() { EXPECT_NE(mkdtemp(path), nullptr); }
     ~TempDir()
     {
         std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
+        std::filesystem::remove_all(path, ignored);
     }
-    TempDir(const TempDir &) = delete;
-    TempDir &operator=(const TempDir &) = delete;
-    const std::string &path() const { return path_; }
-    std::string file(const std::string &name) const { return path_ + "/" + name; }
-
-private:
-    std::string path_;
+    std::string file(const std::string &name) const { return std::string(path) + "/" + name; }
 };
 
 inline void write_file(const std::string &path, const std::string &bytes)

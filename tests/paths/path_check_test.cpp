@@ -38,7 +38,7 @@ TEST(PathCheck, EveryStepOfTheTable)
 {
     const zorvitest::TempDir scratch;
     char root[PATH_MAX];
-    ASSERT_NE(realpath(scratch.path().c_str(), root), nullptr);
+    ASSERT_NE(realpath(scratch.path, root), nullptr);
     const int cwd = open(".", O_RDONLY | O_DIRECTORY);
     int steps = 0;
     for (const zorvitest::CaseLine &line : zorvitest::case_table(ZORVI_PATH_CASES)) {
