@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 namespace zorvitest {
@@ -32,9 +32,7 @@ inline void write_file(const std::string &path, const std::string &bytes)
 inline std::string read_file(const std::string &path)
 {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 // Runs `body` and returns what it printed to standard output.
@@ -44,6 +42,16 @@ inline std::string capture_stdout(const std::function<void()> &body)
     body();
     fflush(stdout);
     return testing::internal::GetCapturedStdout();
+}
+
+// Runs `body` and returns the status it returned and what it printed to
+// standard output, as "STATUS|PRINTED".
+template <typename Body>
+std::string status_and_output(const Body &body)
+{
+    std::string status;
+    const std::string out = capture_stdout([&] { status = std::to_string(body()); });
+    return status + "|" + out;
 }
 
 }  // namespace zorvitest

@@ -17,7 +17,7 @@
 
 namespace {
 
-using zorvitest::capture_stdout;
+using zorvitest::status_and_output;
 using zorvitest::TempDir;
 
 TEST(FileLock, StaleAndEmptyHandles)
@@ -26,10 +26,8 @@ TEST(FileLock, StaleAndEmptyHandles)
     const int fd = 1000;
     ASSERT_EQ(fcntl(fd, F_GETFD), -1);
     int64_t stale = fd;
-    int32_t status = 0;
-    EXPECT_EQ(capture_stdout([&] { status = release_file_lock(&stale); }),
-              "Can not release file [1000] lock.\n");
-    EXPECT_EQ(status, -1);
+    EXPECT_EQ(status_and_output([&] { return release_file_lock(&stale); }),
+              "-1|Can not release file [1000] lock.\n");
 
     // A handle of 0 means no lock was taken: standard input stays open.
     int64_t none = 0;
@@ -43,10 +41,8 @@ TEST(OperationLog, AFolderBeyondItsBufferIsRefused)
 {
     const std::string folder = "/" + std::string(255, 'a');
     g_op_log[0] = '\0';
-    int32_t status = 0;
-    EXPECT_EQ(capture_stdout([&] { status = init_operation_log(folder.c_str()); }),
-              "Sprintf_s operation log_dir failed.\n");
-    EXPECT_EQ(status, -6);
+    EXPECT_EQ(status_and_output([&] { return init_operation_log(folder.c_str()); }),
+              "-6|Sprintf_s operation log_dir failed.\n");
     EXPECT_EQ(g_op_log[0], '\0');  // appends stay off
 }
 
@@ -59,13 +55,9 @@ TEST(OperationLog, FailedRenameKeepsTheLog)
     ASSERT_LT(log.size(), sizeof(g_op_log));
     std::strcpy(g_op_log, log.c_str());
     char rollback[OP_LOG_RECORD_SIZE] = {};
-    int32_t status = 0;
-    EXPECT_EQ(capture_stdout([&] {
-                  status = rollback_operation_log(dir.file("missing/operations.log.old").c_str(),
-                                                  rollback);
-              }),
-              "Log file roolback failed.\n");
-    EXPECT_EQ(status, -9);
+    const std::string moved = dir.file("missing/operations.log.old");
+    EXPECT_EQ(status_and_output([&] { return rollback_operation_log(moved.c_str(), rollback); }),
+              "-9|Log file roolback failed.\n");
     struct stat info = {};
     ASSERT_EQ(stat(log.c_str(), &info), 0);
     EXPECT_EQ(static_cast<uint64_t>(info.st_size), OP_LOG_MAX_SIZE + 1ULL);
@@ -81,11 +73,10 @@ TEST(RollbackRecord, WithoutATimeAndAtItsBounds)
         const std::string path(std::stoul(line.words.at(0)), 'p');
         char record[OP_LOG_RECORD_SIZE + 8];
         std::memset(record, 'Q', sizeof(record));
-        int32_t status = 0;
-        EXPECT_EQ(capture_stdout([&] { status = get_rollback_log(nullptr, path.c_str(), record); }),
-                  line.words.at(2));
-        EXPECT_EQ(status, std::stoi(line.words[1]));
-        if (status == 0) {
+        EXPECT_EQ(
+            status_and_output([&] { return get_rollback_log(nullptr, path.c_str(), record); }),
+            line.words.at(1) + "|" + line.words.at(2));
+        if (line.words[1] == "0") {
             EXPECT_EQ(std::string(record),
                       "The old operation log has been backed up to " + path + ".\r\n");
         }

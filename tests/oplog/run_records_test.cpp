@@ -18,6 +18,7 @@
 namespace {
 
 using zorvitest::capture_stdout;
+using zorvitest::status_and_output;
 
 // The words of a load's end and FAILED<status> are oplog.cases'; the two
 // statuses no load ends with and the record's bounds are only reached here.
@@ -37,10 +38,8 @@ TEST(ResultWord, StatusesNoLoadEndsWithAndTheRecordBounds)
     EXPECT_EQ(std::string(record + 1013), "[SUCCEED].");
     EXPECT_EQ(set_cmd_result_string(0, record, 1014), -1);
     EXPECT_EQ(set_cmd_result_string(0, record, 1023), -1);
-    int32_t status = 0;
-    EXPECT_EQ(capture_stdout([&] { status = set_cmd_result_string(0, record, 1024); }),
-              "The offset(1024) is more than result string max length(1024).\n");
-    EXPECT_EQ(status, -6);
+    EXPECT_EQ(status_and_output([&] { return set_cmd_result_string(0, record, 1024); }),
+              "-6|The offset(1024) is more than result string max length(1024).\n");
     EXPECT_EQ(std::string(record + OP_LOG_RECORD_SIZE, 8), std::string(8, 'Q'));
 }
 
@@ -75,12 +74,11 @@ TEST(InputPrefix, CommandLinesBeyondTheBuffer)
 TEST(ToolLock, NameThatDoesNotFitTheLockPath)
 {
     int64_t handle = 0;
-    int32_t status = 0;
     // A name that makes the path 512 characters long.
     std::string name(512 - strlen("/opt/zorvi/locks/"), 'n');
-    EXPECT_EQ(capture_stdout([&] { status = get_tool_lock(name.c_str(), 1, &handle); }),
-              "Strcat_s lock file name failed.\n");
-    EXPECT_EQ(status, -6);
+    EXPECT_EQ(status_and_output([&] { return get_tool_lock(name.c_str(), 1, &handle); }),
+              "-6|Strcat_s lock file name failed.\n");
+    int32_t status = 0;
     name.pop_back();  // 511 fits the buffer (the file system may refuse the name)
     EXPECT_EQ(capture_stdout([&] { status = get_tool_lock(name.c_str(), 1, &handle); }), "");
     EXPECT_NE(status, -6);

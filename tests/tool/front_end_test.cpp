@@ -8,15 +8,13 @@
 
 namespace {
 
-using zorvitest::capture_stdout;
+using zorvitest::status_and_output;
 
 TEST(FrontEnd, NullInputsAreRefusedWithoutACrash)
 {
     DeviceTarget target{};
     target.id = -1;
-    int32_t status = 0;
-    EXPECT_EQ(capture_stdout([&] { status = parse_device_name(nullptr, &target); }), "");
-    EXPECT_EQ(status, -6);
+    EXPECT_EQ(status_and_output([&] { return parse_device_name(nullptr, &target); }), "-6|");
     EXPECT_EQ(target.id, -1);
 
     EXPECT_FALSE(str_equal("", nullptr));
@@ -26,8 +24,7 @@ TEST(FrontEnd, NullInputsAreRefusedWithoutACrash)
 
     const char *empty[] = {nullptr};  // argc 0 from a bare execve
     const std::string usage = zorvitest::read_file(std::string(ZORVI_GOLDEN_DIR) + "/usage.txt");
-    EXPECT_EQ(capture_stdout([&] { status = check_args(0, empty); }), usage);
-    EXPECT_EQ(status, -1);
+    EXPECT_EQ(status_and_output([&] { return check_args(0, empty); }), "-1|" + usage);
 }
 
 }  // namespace
