@@ -84,34 +84,29 @@ TEST(ToolLock, NameThatDoesNotFitTheLockPath)
     EXPECT_NE(status, -6);
 }
 
+// Prefix = 22 (time) + 3 + the line; the line is "a... b...". A begin record
+// of 1023 characters leaves no room for the end time, and the result record
+// is given up; one character more and the begin record is too.
 TEST(RunRecords, LongestPrefixes)
 {
     EXPECT_EQ(init_operation_log("/opt/zorvi/"), 0);
     const std::string log_path = "/opt/zorvi/operation_logs/operations.log";
-    // Prefix = 22 (time) + 3 + the line; the line is "a... b...".
-    for (size_t line : {988u, 989u}) {
+    for (const auto &[line, begun] : {std::pair{988u, "0|Snprintf result_str offset failed.\n"},
+                                      std::pair{989u, "-1|Snprintf operation log failed.\n"}}) {
         const std::string a500(500, 'a');
         const std::string rest(line - 501, 'b');
         const char *argv[] = {a500.c_str(), rest.c_str()};
-        int32_t status = 0;
-        const std::string out = capture_stdout([&] {
-            record_user_input(2, argv);
-            status = write_begin_log();
-            write_result_log(7);
-        });
+        const size_t before = zorvitest::read_file(log_path).size();
+        EXPECT_EQ(status_and_output([&] {
+                      record_user_input(2, argv);
+                      const int32_t status = write_begin_log();
+                      write_result_log(7);
+                      return status;
+                  }),
+                  begun);
         EXPECT_EQ(strlen(g_input_buf), line + 25);
-        const std::string log = zorvitest::read_file(log_path);
-        if (line == 988) {  // a begin record of 1023 characters
-            EXPECT_EQ(status, 0);
-            EXPECT_EQ(log, std::string(g_input_buf) + "[Begin].\r\n");
-            EXPECT_EQ(log.size(), 1023u);
-            // No room for the end time: the result record is given up.
-            EXPECT_EQ(out, "Snprintf result_str offset failed.\n");
-        } else {
-            EXPECT_EQ(status, -1);
-            EXPECT_EQ(out, "Snprintf operation log failed.\n");
-            EXPECT_EQ(log.find(std::string(g_input_buf)), std::string::npos);
-        }
+        EXPECT_EQ(zorvitest::read_file(log_path).substr(before),
+                  line == 988 ? std::string(g_input_buf) + "[Begin].\r\n" : "");
         // The lock is free again (a second open file would conflict with it).
         int64_t handle = 0;
         EXPECT_EQ(get_file_lock("/opt/zorvi/locks/op_log", 0, &handle), 0);
