@@ -49,14 +49,11 @@ installed_files_ok() {  # root label
     for program in zorviconfig zorvitemplate; do
         [[ -f $root/sbin/$program && -x $root/sbin/$program ]] ||
             fail "$label: sbin/$program is an executable file"
-        for f in share/man/man8/$program.8.gz share/bash-completion/completions/$program; do
-            [ -f "$root/$f" ] || fail "$label: $f installed"
-        done
-        if ! gzip -dc "$root/share/man/man8/$program.8.gz" | cmp -s - "$src/packaging/$program.8"; then
-            fail "$label: the installed manual page $program.8 is the source page"
-        fi
+        gzip -dc "$root/share/man/man8/$program.8.gz" | cmp -s - "$src/packaging/$program.8" ||
+            fail "$label: share/man/man8/$program.8.gz installed, the source page"
     done
-    for f in share/doc/zorviconfig/copyright share/doc/zorviconfig/changelog.Debian.gz; do
+    for f in share/bash-completion/completions/zorvi{config,template} \
+        share/doc/zorviconfig/{copyright,changelog.Debian.gz}; do
         [ -f "$root/$f" ] || fail "$label: $f installed"
     done
     # The examples folder of the source tree, file for file.
@@ -179,11 +176,8 @@ check_package() {
     done
     local depends
     depends=$(dpkg-deb -f "$deb" Depends)
-    if [[ $depends =~ (^|, )libc6\ \(\>=\ [0-9.]+\) ]]; then
-        pass "Depends comes from the binary's shared libraries: $depends"
-    else
-        fail "Depends names libc6 with a version: '$depends'"
-    fi
+    holds "Depends comes from the binary's shared libraries, libc6 with a version: '$depends'" \
+        grep -Eq '(^|, )libc6 \(>= [0-9.]+\)' <<<"$depends"
     [ -n "$(dpkg-deb -f "$deb" Maintainer)" ] || fail "Maintainer is set"
     [ -n "$(dpkg-deb -f "$deb" Description)" ] || fail "Description is set"
 
