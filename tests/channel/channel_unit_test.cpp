@@ -2,6 +2,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <iterator>
+#include <numeric>
 #include <string>
 
 #include "channel/template_exchange.h"
@@ -16,9 +18,7 @@ TEST(TemplateCrc32, PublishedValues)
     EXPECT_EQ(template_crc32("123456789", 9), 0x765E7680u);
     EXPECT_EQ(template_crc32("a", 1), 0x579B24DFu);
     uint8_t counting[1024];
-    for (size_t i = 0; i < sizeof(counting); ++i) {
-        counting[i] = static_cast<uint8_t>(i);
-    }
+    std::iota(std::begin(counting), std::end(counting), uint8_t{0});  // 0 to 255, four times
     EXPECT_EQ(template_crc32(counting, sizeof(counting)), 0x6EA993E4u);
     const std::string ones(776, '\xff');
     EXPECT_EQ(template_crc32(ones.data(), 776), 0x7F56FF3Cu);

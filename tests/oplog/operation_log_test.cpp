@@ -2,10 +2,10 @@
 // cannot reach: stale handles, paths too long, a failed rename, records that
 // must never spill past their 1024 bytes.
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -58,9 +58,7 @@ TEST(OperationLog, FailedRenameKeepsTheLog)
     const std::string moved = dir.file("missing/operations.log.old");
     EXPECT_EQ(status_and_output([&] { return rollback_operation_log(moved.c_str(), rollback); }),
               "-9|Log file roolback failed.\n");
-    struct stat info = {};
-    ASSERT_EQ(stat(log.c_str(), &info), 0);
-    EXPECT_EQ(static_cast<uint64_t>(info.st_size), OP_LOG_MAX_SIZE + 1ULL);
+    EXPECT_EQ(std::filesystem::file_size(log), OP_LOG_MAX_SIZE + 1ULL);
     g_op_log[0] = '\0';
 }
 
