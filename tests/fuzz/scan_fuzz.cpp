@@ -32,19 +32,17 @@ struct Dest {
 template <size_t Left, typename Scan, typename... Args>
 int32_t call(Scan scan, std::vector<Dest> &dests, size_t i, Args... args)
 {
-    if constexpr (Left == 0) {
-        return scan(args...);
-    } else {
-        if (i == dests.size()) {
-            return scan(args...);
+    if constexpr (Left > 0) {
+        if (i < dests.size()) {
+            uint8_t *bytes = dests[i].bytes.data();
+            if (dests[i].kind == 's') {
+                return call<Left - 1>(scan, dests, i + 1, args..., reinterpret_cast<char *>(bytes),
+                                      dests[i].size_arg);
+            }
+            return call<Left - 1>(scan, dests, i + 1, args..., static_cast<void *>(bytes));
         }
-        uint8_t *bytes = dests[i].bytes.data();
-        if (dests[i].kind == 's') {
-            return call<Left - 1>(scan, dests, i + 1, args..., reinterpret_cast<char *>(bytes),
-                                  dests[i].size_arg);
-        }
-        return call<Left - 1>(scan, dests, i + 1, args..., static_cast<void *>(bytes));
     }
+    return scan(args...);
 }
 
 // One scan into fresh copies of the destinations; the result and their bytes.
