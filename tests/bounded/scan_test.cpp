@@ -75,11 +75,9 @@ TEST(Scan, EveryCaseOfTheTable)
             Dests d;
             std::string expected;
             for (size_t i = first; i < words.size(); ++i) {
-                const size_t colon = words[i].find(':');
-                d.kinds += colon == std::string::npos ? 'N' : 'W';
-                if (colon != std::string::npos) {
-                    d.size[i - first] = static_cast<unsigned>(std::stoul(words[i]));
-                }
+                const bool word = words[i].find(':') != std::string::npos;  // SIZE:TEXT
+                d.kinds += word ? 'W' : 'N';
+                d.size[i - first] = word ? static_cast<unsigned>(std::stoul(words[i])) : 0;
                 expected += words[i] + ' ';
             }
             const int32_t result =

@@ -18,7 +18,6 @@
 namespace {
 
 using zorvitest::status_and_output;
-using zorvitest::TempDir;
 
 TEST(FileLock, StaleAndEmptyHandles)
 {
@@ -48,7 +47,7 @@ TEST(OperationLog, AFolderBeyondItsBufferIsRefused)
 
 TEST(OperationLog, FailedRenameKeepsTheLog)
 {
-    TempDir dir;
+    const zorvitest::TempDir dir;
     const std::string log = dir.file("operations.log");
     zorvitest::write_file(log, "");
     ASSERT_EQ(truncate(log.c_str(), OP_LOG_MAX_SIZE + 1LL), 0);
