@@ -306,7 +306,7 @@ void warn_about_values(const CheckSetup *setup, CheckResult *result)
                     "the basic keys only",
                     result->record.mode);
     }
-    const CardIdentity &card = setup->card;
+    const CardIdentity &card = result->card;
     if (setup->pci_id_from_file && driver_reports_pci_id(&card) &&
         card.pci_device_id > PCI_ID_MAX) {
         add_finding(result, report.places[PCIDID_SLOT].line, NO_PROBLEM, PCIDID_SLOT,
@@ -534,73 +534,64 @@ void add_errors(const char *path, CheckResult *result)
     }
 }
 
-void set_trouble(CheckResult *result, const char *path, const char *what)
+// 0 for a regular file (`state`, when known, tells) and nothing gone wrong
+// (`what` null); else -1, and the result is zero but for the trouble: what
+// stands in the file's place, or `what`.
+int32_t judge_file(const char *path, const struct stat *state, const char *what,
+                   CheckResult *result)
 {
-    snprintf(result->trouble, sizeof(result->trouble), "%s: %s", path, what);
+    char trouble[TROUBLE_SIZE];
+    if (state == nullptr || check_regular(path, state->st_mode, trouble, sizeof(trouble)) == 0) {
+        if (what == nullptr) {
+            return 0;
+        }
+        snprintf(trouble, sizeof(trouble), "%s: %s", path, what);
+    }
+    *result = CheckResult{};
+    memcpy(result->trouble, trouble, sizeof(trouble));
+    return -1;
 }
 
-// The file, opened without waiting for anything (a FIFO, a device, a
-// lease) and judged by the descriptor itself; one that cannot be opened
-// still says what it is.
-int32_t open_template(const char *path, CheckResult *result)
-{
-    result->fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    const int error = result->fd < 0 ? errno : 0;
-    struct stat &state = result->file_state;
-    const bool known = (result->fd < 0 ? stat(path, &state) : fstat(result->fd, &state)) == 0;
-    if (known &&
-        check_regular(path, state.st_mode, result->trouble, sizeof(result->trouble)) != 0) {
-        return -1;
-    }
-    if (!known || error != 0) {
-        set_trouble(result, path, strerror(error != 0 ? error : errno));
-        return -1;
-    }
-    return 0;
-}
-
-// The file read, parsed and passed over, or -1 with the trouble.
+// The file read, parsed and passed over, or -1 with the trouble. It is
+// opened without waiting for anything (a FIFO, a device, a lease) and judged
+// by the descriptor itself; one that cannot be opened still says what it is.
 int32_t read_template(const CheckSetup *setup, CheckResult *result)
 {
     const char *path = setup->path;
-    if (open_template(path, result) != 0) {
+    result->fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    const int open_error = errno;
+    struct stat &state = result->file_state;
+    const bool known = (result->fd < 0 ? stat(path, &state) : fstat(result->fd, &state)) == 0;
+    const char *why = result->fd < 0 ? strerror(open_error) : !known ? strerror(errno) : nullptr;
+    if (judge_file(path, known ? &state : nullptr, why, result) != 0) {
         return -1;
     }
-    CheckSetup used = *setup;
-    if (used.pci_id_from_file) {
-        IniWhere where;
-        if (lookup_ini_key(path, "INFO", "PCIDID", &where) == 0) {
-            (void)convert_uint_value(ini_value(where), &used.card.pci_device_id);
-        }
+    result->card = setup->card;
+    IniWhere where;
+    if (setup->pci_id_from_file && lookup_ini_key(path, "INFO", "PCIDID", &where) == 0) {
+        (void)convert_uint_value(ini_value(where), &result->card.pci_device_id);
     }
-    result->card = used.card;
-    const int32_t parsed = check_template_file(path, &used.card, &result->record, &result->report);
-    const int32_t scanned = parsed != 0 ? 0 : scan_lines(&used, result);
+    // Both read the file: errno tells why either failed.
+    const int32_t read =
+        check_template_file(path, &result->card, &result->record, &result->report) != 0
+            ? -1
+            : scan_lines(setup, result);
     const int error = errno;
     // Whatever went wrong, a FIFO, device or socket put in the file's place
     // meanwhile is told as one that stood there from the start.
     struct stat after {};
     const bool there = stat(path, &after) == 0;
-    if (there &&
-        check_regular(path, after.st_mode, result->trouble, sizeof(result->trouble)) != 0) {
-        return -1;
-    }
     const ParseProblem *problems = result->report.problems;
     const bool reopened = std::none_of(
         problems, problems + result->report.count,
         [](const ParseProblem &problem) { return problem.where.answer == INI_NO_FILE; });
     const bool changed = !there || !same_file_state(result->file_state, after) ||
                          result->bytes != static_cast<uint64_t>(after.st_size);
-    const char *what = parsed != 0    ? "the parse failed"
-                       : !reopened    ? "could not be opened again; nothing was decided"
-                       : scanned != 0 ? strerror(error)
-                       : changed      ? "changed while it was read; nothing was decided"
-                                      : nullptr;
-    if (what != nullptr) {
-        set_trouble(result, path, what);
-        return -1;
-    }
-    return 0;
+    const char *what = !reopened   ? "could not be opened again; nothing was decided"
+                       : read != 0 ? strerror(error)
+                       : changed   ? "changed while it was read; nothing was decided"
+                                   : nullptr;
+    return judge_file(path, there ? &after : nullptr, what, result);
 }
 
 }  // namespace
@@ -616,10 +607,6 @@ int32_t check_template(const CheckSetup *setup, CheckResult *result)
 {
     *result = CheckResult{};
     if (read_template(setup, result) != 0) {
-        char trouble[TROUBLE_SIZE];
-        memcpy(trouble, result->trouble, sizeof(trouble));
-        *result = CheckResult{};
-        memcpy(result->trouble, trouble, sizeof(trouble));
         return -1;
     }
     add_errors(setup->path, result);
