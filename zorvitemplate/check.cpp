@@ -319,7 +319,7 @@ void warn_about_values(const CheckSetup *setup, CheckResult *result)
 // cannot be read.
 int32_t scan_lines(const CheckSetup *setup, CheckResult *result)
 {
-    LineScan scan{result, 0, 0, SEEN_BEFORE_HEADERS, false, {}, 0};
+    LineScan scan{result, 1, 0, SEEN_BEFORE_HEADERS, false, {}, 0};
     warn_about_values(setup, result);
     // Where the [INFO] a load reads ends: the walk for a key no line holds
     // goes to that end.
@@ -331,48 +331,43 @@ int32_t scan_lines(const CheckSetup *setup, CheckResult *result)
     }
     char *piece = nullptr;
     size_t length = 0;
-    bool line_open = false;  // the last piece was cut from a longer line
-    uint64_t line_length = 0;
-    uint32_t nul_line = 0;  // the last line told to hold a NUL byte
-    bool keyed = false;     // the line is a key line, or the header of that [INFO]
-    char last = '\0';       // of the piece before
-    scan.line = 1;
+    uint64_t line_length = 0;  // so far: a line read in more than one piece is long
+    uint32_t nul_line = 0;     // the last line told to hold a NUL byte
+    bool keyed = false;        // the line is a key line, or the header of that [INFO]
+    char last = '\0';          // of the piece before
     result->info_eol = "";
     while (next_ini_line(&lines, &piece, &length) == 0) {
-        if (!line_open) {
-            line_length = 0;
-            keyed = false;
-        }
         const bool cut = piece == lines.cut;
-        const bool long_line = line_open || cut;
+        const bool long_line = cut || line_length != 0;
         if (nul_line != scan.line && memchr(piece, '\0', length) != nullptr) {
             nul_line = scan.line;
             add_finding(result, scan.line, NO_PROBLEM, KEY_SLOT_COUNT,
                         "this line holds a NUL byte; a load reads each piece of it only up to the "
                         "first");
         }
-        const IniLineKind kind = scan_piece(&scan, piece, long_line);
-        keyed = keyed || kind == INI_LINE_KEY ||
-                (kind == INI_LINE_HEADER && scan.line == info.section_line);
+        keyed = scan_piece(&scan, piece, long_line) == INI_LINE_KEY || keyed ||
+                scan.line == info.section_line;
         result->bytes += length;
         line_length += length - (piece[length - 1] == '\n' ? 1 : 0);
-        line_open = cut;
         const char before_end = length >= 2 ? piece[length - 2] : last;
         last = piece[length - 1];
-        if (!line_open && keyed && scan.header_line == info.section_line &&
-            info.section_line != 0 && (info.line == 0 || scan.line < info.line)) {
+        if (cut) {
+            continue;
+        }
+        if (keyed && info.section_line != 0 && scan.line >= info.section_line &&
+            (info.line == 0 || scan.line < info.line)) {
             result->info_end = result->bytes;
             result->info_eol = last != '\n' ? "" : before_end == '\r' ? "\r\n" : "\n";
         }
-        if (!line_open) {
-            if (long_line) {
-                add_finding(result, scan.line, NO_PROBLEM, KEY_SLOT_COUNT,
-                            "this line has %llu characters; a load reads it in pieces of 511, "
-                            "each as a line of its own",
-                            static_cast<unsigned long long>(line_length));
-            }
-            ++scan.line;
+        if (long_line) {
+            add_finding(result, scan.line, NO_PROBLEM, KEY_SLOT_COUNT,
+                        "this line has %llu characters; a load reads it in pieces of 511, "
+                        "each as a line of its own",
+                        static_cast<unsigned long long>(line_length));
         }
+        ++scan.line;
+        line_length = 0;
+        keyed = false;
     }
     close_ini_lines(&lines);
     return 0;
