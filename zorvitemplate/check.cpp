@@ -16,6 +16,7 @@
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
+#include <span>
 
 #include "bounded/shown_text.h"
 #include "fileaccess/ini_reader.h"
@@ -388,32 +389,28 @@ enum Reason : uint8_t {
     REASON_COUNT,
 };
 
-// The line an error about an unread key names.
-enum LineOf : uint8_t { AT_NO_LINE, AT_KEY, AT_READER };
-
 // Each reason's error. The text takes the key's name, its section (the
 // value a load read, for a value that is no number) and a number: the line
-// where the reader met it, or the length of a value too long. The keys of a section left
-// unread for a grouped reason are told at the first, with a count of the
-// others.
+// where the reader met it, or the length of a value too long. The keys of a
+// section left unread for a grouped reason are told at the first, with a
+// count of the others.
 struct ReasonText {
-    LineOf line;
     bool grouped;
     const char *text;
 };
 
 constexpr ReasonText REASON_TEXTS[REASON_COUNT] = {
-    {AT_NO_LINE, false, "%s is missing from [%s]"},
-    {AT_NO_LINE, true, "%s is not read: there is no [%s] section"},
-    {AT_KEY, true, "%s stands in [%s] after line %u, which ended it, so a load does not find it"},
-    {AT_KEY, true, "%s stands in a second [%s] section, but a load reads only the first"},
-    {AT_KEY, false, "%s stands in the other section, but a load reads it from [%s]"},
-    {AT_KEY, true, "%s stands outside any section a load reads; it belongs in [%s]"},
-    {AT_READER, false,
+    {false, "%s is missing from [%s]"},
+    {true, "%s is not read: there is no [%s] section"},
+    {true, "%s stands in [%s] after line %u, which ended it, so a load does not find it"},
+    {true, "%s stands in a second [%s] section, but a load reads only the first"},
+    {false, "%s stands in the other section, but a load reads it from [%s]"},
+    {true, "%s stands outside any section a load reads; it belongs in [%s]"},
+    {false,
      "%s of [%s] stands inside line %u, which is longer than 511 characters: a load reads it in "
      "pieces and does not find it"},
-    {AT_READER, false, "%s = \"%s\" is not a number"},
-    {AT_READER, false,
+    {false, "%s = \"%s\" is not a number"},
+    {false,
      "%s of [%s] has a value of %u characters; a load reads at most 31 and takes this one as "
      "empty"},
 };
@@ -452,16 +449,14 @@ void add_unread(CheckResult *result, uint32_t at, Reason reason, uint32_t others
     const ParseProblem &problem = result->report.problems[at];
     const IniWhere &where = problem.where;
     const size_t slot = key_slot(problem.row, problem.element);
-    const ReasonText &row = REASON_TEXTS[reason];
-    const uint32_t line = row.line == AT_KEY      ? result->seen[slot].line
-                          : row.line == AT_READER ? where.line
-                                                  : 0;
+    // The reader's line; where it met no key in the section, the key's own.
+    const uint32_t line = where.answer == INI_NO_KEY ? result->seen[slot].line : where.line;
     char value[SHOWN_MOST];
     show_file_text(where.value, strlen(where.value), value);
     const auto number =
         static_cast<uint32_t>(reason == REASON_LONG_VALUE ? where.value_length : where.line);
     add_finding(
-        result, line, static_cast<int16_t>(at), slot, row.text, key_name(slot),
+        result, line, static_cast<int16_t>(at), slot, REASON_TEXTS[reason].text, key_name(slot),
         reason == REASON_NOT_NUMBER ? value : section_name(TEMPLATE_KEYS[problem.row].section),
         number);
     if (others != 0) {
@@ -480,8 +475,7 @@ void add_errors(const char *path, CheckResult *result)
     const ParseReport &report = result->report;
     uint32_t unread[REASON_COUNT][2] = {};      // keys by reason and section, 0 once told
     uint32_t missing[TEMPLATE_KEY_COUNT] = {};  // elements by key; a table when PF_COUNT
-    for (uint32_t i = 0; i < report.count; ++i) {
-        const ParseProblem &problem = report.problems[i];
+    for (const ParseProblem &problem : std::span(report.problems, report.count)) {
         if (problem.kind == PROBLEM_UNREADABLE) {
             const Reason reason = reason_of(result, problem);
             ++unread[reason][TEMPLATE_KEYS[problem.row].section];
