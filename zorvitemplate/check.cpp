@@ -72,8 +72,9 @@ bool same_name(const char *name, size_t length, const char *known)
     return strlen(known) == length && strncmp(name, known, length) == 0;
 }
 
-// Optimal string alignment distance of two short names, letters compared
-// without case, transpositions counting once.
+// Optimal string alignment distance of a name and a key's, letters compared
+// without case, transpositions counting once; SIZE_MAX for a name too long
+// to be compared, which is near no key.
 size_t name_distance(const char *a, size_t a_length, const char *b, size_t b_length)
 {
     const auto same = [&](size_t i, size_t j) {
@@ -81,13 +82,14 @@ size_t name_distance(const char *a, size_t a_length, const char *b, size_t b_len
                toupper(static_cast<unsigned char>(b[j]));
     };
     size_t d[KEY_NAME_SIZE * 2 + 1][KEY_NAME_SIZE + 1];
-    for (size_t i = 0; i <= a_length; ++i) {
-        d[i][0] = i;
+    if (a_length >= std::size(d)) {
+        return SIZE_MAX;
     }
     for (size_t j = 0; j <= b_length; ++j) {
         d[0][j] = j;
     }
     for (size_t i = 1; i <= a_length; ++i) {
+        d[i][0] = i;
         for (size_t j = 1; j <= b_length; ++j) {
             const size_t cost = same(i - 1, j - 1) ? 0 : 1;
             size_t best = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
@@ -104,11 +106,7 @@ size_t name_distance(const char *a, size_t a_length, const char *b, size_t b_len
 // short names one edit away, longer ones two; nullptr when none is.
 const char *nearest_key_name(const char *name, size_t length)
 {
-    if (length > KEY_NAME_SIZE * 2) {
-        return nullptr;
-    }
-    const size_t limit = (length <= 4) ? 2 : 3;
-    size_t best = limit;
+    size_t best = (length <= 4) ? 2 : 3;
     const char *nearest = nullptr;
     for (size_t slot = 0; slot < KEY_SLOT_COUNT; ++slot) {
         const char *known = key_name(slot);
@@ -207,9 +205,9 @@ void scan_key(LineScan *scan, const IniLineParts &parts, bool long_line)
         show_file_text(parts.name, parts.name_length, shown);
         const char *nearest = nearest_key_name(parts.name, parts.name_length);
         add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
-                    "%s is not a key a load reads%s%s%s", shown,
-                    nearest != nullptr ? "; did you mean " : "", nearest != nullptr ? nearest : "",
-                    nearest != nullptr ? "?" : "");
+                    nearest != nullptr ? "%s is not a key a load reads; did you mean %s?"
+                                       : "%s is not a key a load reads",
+                    shown, nearest);
         return;
     }
     KeySeen &seen = result->seen[slot];
