@@ -17,6 +17,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <span>
+#include <string_view>
 
 #include "bounded/shown_text.h"
 #include "fileaccess/ini_reader.h"
@@ -67,11 +68,6 @@ struct LineScan {
     uint32_t blocks_told;  // mode bits of the blocks warned about
 };
 
-bool same_name(const char *name, size_t length, const char *known)
-{
-    return strlen(known) == length && strncmp(name, known, length) == 0;
-}
-
 // Optimal string alignment distance of a name and a key's, letters compared
 // without case, transpositions counting once; SIZE_MAX for a name too long
 // to be compared, which is near no key.
@@ -121,11 +117,11 @@ const char *nearest_key_name(const char *name, size_t length)
 
 void scan_header(LineScan *scan, const IniLineParts &parts)
 {
+    const std::string_view name(parts.name, parts.name_length);
+    const bool info = name == "INFO";
     scan->header_line = scan->line;
-    scan->unread_section = false;
-    const bool info = same_name(parts.name, parts.name_length, "INFO");
-    if (!info && !same_name(parts.name, parts.name_length, "CONFIG")) {
-        scan->section = SEEN_OTHER;
+    scan->section = info ? SEEN_INFO : name == "CONFIG" ? SEEN_CONFIG : SEEN_OUTSIDE;
+    if (scan->section == SEEN_OUTSIDE) {
         scan->unread_section = true;
         char shown[SHOWN_MOST];
         show_file_text(parts.name, parts.name_length, shown);
@@ -133,34 +129,31 @@ void scan_header(LineScan *scan, const IniLineParts &parts)
                     "section [%s] is not read by a load", shown);
         return;
     }
-    scan->section = info ? SEEN_INFO : SEEN_CONFIG;
     uint32_t &first = scan->first_header[info ? SECTION_INFO : SECTION_CONFIG];
+    scan->unread_section = first != 0;
     if (first == 0) {
         first = scan->line;
         return;
     }
-    scan->unread_section = true;
     add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
                 "a second [%s] section: a load reads only the first, at line %u",
                 info ? "INFO" : "CONFIG", first);
 }
 
 // A '[' line that is no header ends the section a load reads there; the
-// lookups that met it say which.
+// lookups that met it, each a problem, say which.
 void scan_bracket(LineScan *scan)
 {
     const ParseReport &report = scan->result->report;
-    for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
-        for (uint32_t element = 0; element < TEMPLATE_KEYS[row].count; ++element) {
-            const IniWhere &where = report.places[key_slot(row, element)];
-            if (where.answer == INI_NO_KEY && where.ended_by_bracket && where.line == scan->line) {
-                const char *section = section_name(TEMPLATE_KEYS[row].section);
-                add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
-                            "this line starts with '[' but is no section header; it ends [%s], "
-                            "and a load reads no key of [%s] after it",
-                            section, section);
-                return;
-            }
+    for (const ParseProblem &problem : std::span(report.problems, report.count)) {
+        const IniWhere &where = problem.where;
+        if (where.answer == INI_NO_KEY && where.ended_by_bracket && where.line == scan->line) {
+            const char *section = section_name(TEMPLATE_KEYS[problem.row].section);
+            add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
+                        "this line starts with '[' but is no section header; it ends [%s], "
+                        "and a load reads no key of [%s] after it",
+                        section, section);
+            return;
         }
     }
     add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
@@ -318,7 +311,7 @@ void warn_about_values(const CheckSetup *setup, CheckResult *result)
 // cannot be read.
 int32_t scan_lines(const CheckSetup *setup, CheckResult *result)
 {
-    LineScan scan{result, 1, 0, SEEN_BEFORE_HEADERS, false, {}, 0};
+    LineScan scan{result, 1, 0, SEEN_OUTSIDE, false, {}, 0};
     warn_about_values(setup, result);
     // Where the [INFO] a load reads ends: the walk for a key no line holds
     // goes to that end.
@@ -435,7 +428,7 @@ Reason reason_of(const CheckResult *result, const ParseProblem &problem)
     if (seen.section == own) {
         return REASON_SECOND;
     }
-    return seen.section == SEEN_INFO || seen.section == SEEN_CONFIG ? REASON_OTHER : REASON_OUTSIDE;
+    return seen.section != SEEN_OUTSIDE ? REASON_OTHER : REASON_OUTSIDE;
 }
 
 // An unread key's error; `others` more keys of its section share a grouped

@@ -33,8 +33,9 @@ struct Finding {
 };
 
 // Where a key a load asks for stands first, as the pass over the lines saw
-// it: the line, and the section header in force there.
-enum SeenIn : uint8_t { SEEN_NOWHERE, SEEN_BEFORE_HEADERS, SEEN_INFO, SEEN_CONFIG, SEEN_OTHER };
+// it: the line, and the section header in force there (outside: none yet,
+// or one of a name no load reads).
+enum SeenIn : uint8_t { SEEN_OUTSIDE, SEEN_INFO, SEEN_CONFIG };
 struct KeySeen {
     uint32_t line;
     uint32_t header_line;
