@@ -605,7 +605,7 @@ void print_findings(const char *path, const CheckResult *result)
             finding.problem != NO_PROBLEM &&
             format_load_message(path, &result->report.problems[finding.problem], load_message,
                                 sizeof(load_message)) == 0;
-        open_object(nullptr);
+        open_json(nullptr, JSON_OBJECT);
         print_string(PRINT_TEXT, nullptr, "%s:", path);
         print_uint(PRINT_ANY, "line", "%u: ", finding.line);
         print_string(PRINT_ANY, "severity", "%s: ", error ? "error" : "warning");
@@ -613,7 +613,7 @@ void print_findings(const char *path, const CheckResult *result)
                      finding.slot < KEY_SLOT_COUNT ? key_name(finding.slot) : nullptr);
         print_string(PRINT_ANY, "message", "%s\n", finding.text);
         print_string(PRINT_JSON, "load_message", nullptr, has_message ? load_message : nullptr);
-        close_object();
+        close_json();
     }
     if (result->dropped != 0) {
         print_string(PRINT_TEXT, nullptr, "%s:", path);

@@ -45,7 +45,7 @@ bool stand_in_card(const CommandOptions &options, CheckSetup *setup)
 void print_check(const char *path, const CheckResult *result)
 {
     const bool checked = result->trouble[0] == '\0';
-    open_object(nullptr);
+    open_json(nullptr, JSON_OBJECT);
     print_string(PRINT_JSON, "file", nullptr, path);
     print_bool("accepted", checked && load_accepts(result));
     print_string(PRINT_JSON, "error", nullptr, checked ? nullptr : result->trouble);
@@ -55,10 +55,10 @@ void print_check(const char *path, const CheckResult *result)
     snprintf(metadata, sizeof(metadata), "0x%08X", result->report.checksum);
     const bool complete = checked && !report_has_errors_besides_metadata(&result->report);
     print_string(PRINT_JSON, "metadata", nullptr, complete ? metadata : nullptr);
-    open_array("findings");
+    open_json("findings", JSON_ARRAY);
     print_findings(path, result);
-    close_array();
-    close_object();
+    close_json();
+    close_json();
 }
 
 // Copies bytes [from, to) of `fd` into the new file. No signal has a

@@ -129,13 +129,13 @@ uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &fil
             show_side(shown[1], file_format, will);
             warn("%s: not carried: %s: %s -> %s", device, key, shown[0], shown[1]);
         } else if (sink == CHANGES_PRINTED) {
-            open_object(nullptr);
+            open_json(nullptr, JSON_OBJECT);
             print_string(PRINT_ANY, "key", "%s: ", key);
             print_uint(PRINT_ANY, "card", card_format, was);
             print_text(" -> ");
             print_uint(PRINT_ANY, "file", file_format, will);
             print_text("\n");
-            close_object();
+            close_json();
         }
     };
     if (card.mode != file.mode) {
@@ -153,11 +153,11 @@ uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &fil
                 (void)show_text(file.MODENAME, will, shown[1], sizeof(shown[1]), SHOW_C0);
                 warn("%s: not carried: %s: \"%s\" -> \"%s\"", device, key.name, shown[0], shown[1]);
             } else if (sink == CHANGES_PRINTED) {
-                open_object(nullptr);
+                open_json(nullptr, JSON_OBJECT);
                 print_string(PRINT_ANY, "key", "%s: ", key.name);
                 print_bytes(PRINT_ANY, "card", "\"%s\" -> ", card.MODENAME, was);
                 print_bytes(PRINT_ANY, "file", "\"%s\"\n", file.MODENAME, will);
-                close_object();
+                close_json();
             }
         }
         if (key.kind != KEY_NUMBER && key.kind != KEY_CARD_ID) {
@@ -184,24 +184,24 @@ uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &fil
 void print_diff(const CommandOptions &options, const char *status, const char *error,
                 int32_t card_status, const ResourceTemplate *card)
 {
-    open_object(nullptr);
+    open_json(nullptr, JSON_OBJECT);
     print_string(PRINT_JSON, "device", nullptr, options.device);
     print_string(PRINT_JSON, "file", nullptr, options.file);
     print_string(PRINT_JSON, "status", nullptr, status);
     print_string(PRINT_JSON, "error", nullptr, error);
     print_bool("card_empty", card_status > 0);
     print_uint(PRINT_JSON, "card_status", nullptr, static_cast<uint32_t>(card_status));
-    open_array("findings");
+    open_json("findings", JSON_ARRAY);
     if (printing_json() && !load_accepts(&g_check)) {
         print_findings(options.file, &g_check);
     }
-    close_array();
-    open_array("changes");
+    close_json();
+    open_json("changes", JSON_ARRAY);
     if (card != nullptr) {
         (void)visit_changes(*card, g_check.record, CHANGES_PRINTED);
     }
-    close_array();
-    close_object();
+    close_json();
+    close_json();
 }
 
 // A file refused, its errors told first, or no answer to compare.

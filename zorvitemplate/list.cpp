@@ -80,7 +80,7 @@ bool list_device(const char *name)
              card.driver_version[1], card.driver_version[2], card.driver_version[3]);
     char metadata[12];
     snprintf(metadata, sizeof(metadata), "0x%08X", template_checksum(&record));
-    open_object(nullptr);
+    open_json(nullptr, JSON_OBJECT);
     print_string(PRINT_ANY, "device", "%s", name);
     print_string(PRINT_ANY, "driver_version", " driver %s", known ? version : nullptr);
     if (known && driver_reports_pci_id(&card)) {
@@ -101,7 +101,7 @@ bool list_device(const char *name)
                 strnlen(record.MODENAME, MODENAME_SIZE));
     print_string(PRINT_ANY, "error", " unreadable", fetched < 0 ? why : nullptr);
     print_text("\n");
-    close_object();
+    close_json();
     if (fetched < 0) {
         warn("%s", why);
     }
@@ -119,12 +119,12 @@ int run_list(const CommandOptions &options)
         return EXIT_TROUBLE;
     }
     bool whole = true;
-    open_object(nullptr);
-    open_array("devices");
+    open_json(nullptr, JSON_OBJECT);
+    open_json("devices", JSON_ARRAY);
     for (size_t i = 0; i < count; ++i) {
         whole = list_device(g_names[i]) && whole;
     }
-    close_array();
-    close_object();
+    close_json();
+    close_json();
     return whole ? EXIT_GOOD : EXIT_NO;
 }

@@ -103,35 +103,6 @@ void json_string(const char *text, size_t length)
     out("\"");
 }
 
-void open_level(const char *key, bool array)
-{
-    if (!g_json || g_depth >= DEPTH_MOST) {
-        return;
-    }
-    json_key(key);
-    // Objects inside arrays stand on one line; the rest one member a line.
-    const bool in_array = g_depth > 0 && g_levels[g_depth - 1].array;
-    out(array ? "[" : "{");
-    g_levels[g_depth++] = Level{array, !array && in_array, false};
-}
-
-void close_level()
-{
-    if (!g_json || g_depth == 0) {
-        return;
-    }
-    const Level level = g_levels[--g_depth];
-    const char *end = level.array ? "]" : "}";
-    if (level.inline_ || !level.any) {
-        out(end);
-    } else {
-        out("\n%*s%s", 2 * g_depth, "", end);
-    }
-    if (g_depth == 0) {
-        out("\n");
-    }
-}
-
 bool prints(PrintKind kind)
 {
     return kind == PRINT_ANY || (kind == PRINT_JSON) == g_json;
@@ -181,24 +152,34 @@ bool printing_json()
     return g_json;
 }
 
-void open_object(const char *key)
+void open_json(const char *key, JsonKind kind)
 {
-    open_level(key, false);
+    if (!g_json || g_depth >= DEPTH_MOST) {
+        return;
+    }
+    json_key(key);
+    // Objects inside arrays stand on one line; the rest one member a line.
+    const bool array = kind == JSON_ARRAY;
+    const bool in_array = g_depth > 0 && g_levels[g_depth - 1].array;
+    out(array ? "[" : "{");
+    g_levels[g_depth++] = Level{array, !array && in_array, false};
 }
 
-void close_object()
+void close_json()
 {
-    close_level();
-}
-
-void open_array(const char *key)
-{
-    open_level(key, true);
-}
-
-void close_array()
-{
-    close_level();
+    if (!g_json || g_depth == 0) {
+        return;
+    }
+    const Level level = g_levels[--g_depth];
+    const char *end = level.array ? "]" : "}";
+    if (level.inline_ || !level.any) {
+        out(end);
+    } else {
+        out("\n%*s%s", 2 * g_depth, "", end);
+    }
+    if (g_depth == 0) {
+        out("\n");
+    }
 }
 
 void print_bytes(PrintKind kind, const char *key, const char *text_format, const char *value,

@@ -35,12 +35,11 @@ void print_json(bool on);
 bool printing_json();
 
 // A JSON object or array, `key` naming it inside an object (nullptr in an
-// array or at the top). An object inside an array stands on one line.
-// Nothing in text.
-void open_object(const char *key);
-void close_object();
-void open_array(const char *key);
-void close_array();
+// array or at the top), closed by close_json. An object inside an array
+// stands on one line. Nothing in text.
+enum JsonKind : uint8_t { JSON_OBJECT, JSON_ARRAY };
+void open_json(const char *key, JsonKind kind);
+void close_json();
 
 // `value` under `key` in JSON; in text, `text_format` with the value shown.
 // nullptr as the value is JSON's null and no text; a null text format
