@@ -3,6 +3,7 @@
 #include <getopt.h>
 
 #include <cstdarg>
+#include <cstdio>
 #include <cstring>
 
 #include "fileaccess/ini_reader.h"
@@ -67,15 +68,15 @@ constexpr Command COMMANDS[] = {
 
 void print_program_help()
 {
-    print_text(
+    printf(
         "Usage: %s COMMAND [OPTION]... ARGUMENT...\n"
         "Check, seal, back up, compare and list the resource templates of Kx3310 cards.\n\n"
         "Commands:\n",
         PROGRAM_NAME);
     for (const Command &command : COMMANDS) {
-        print_text("  %s %s\n", PROGRAM_NAME, command.synopsis);
+        printf("  %s %s\n", PROGRAM_NAME, command.synopsis);
     }
-    print_text(
+    printf(
         "\n"
         "  -h, --help     this help\n"
         "      --version  the program's version\n\n"
@@ -83,10 +84,8 @@ void print_program_help()
         PROGRAM_NAME);
 }
 
-int usage_error(const Command *command, const char *format, ...)
-    __attribute__((format(printf, 2, 3)));
-
-int usage_error(const Command *command, const char *format, ...)
+__attribute__((format(printf, 2, 3))) int usage_error(const Command *command, const char *format,
+                                                      ...)
 {
     char text[SAID_TEXT_SIZE];
     va_list args;
@@ -120,7 +119,7 @@ int run_command(const Command &command, int argc, char *argv[])
         }
         switch (got) {
             case 'h':
-                print_text("Usage: %s %s\n%s", PROGRAM_NAME, command.synopsis, command.help);
+                printf("Usage: %s %s\n%s", PROGRAM_NAME, command.synopsis, command.help);
                 return EXIT_GOOD;
             case 'o':
                 options.output = optarg;
@@ -172,7 +171,7 @@ int run(int argc, char *argv[])
         return EXIT_GOOD;
     }
     if (strcmp(word, "--version") == 0) {
-        print_text("%s %s\n", PROGRAM_NAME, ZORVI_VERSION);
+        printf("%s %s\n", PROGRAM_NAME, ZORVI_VERSION);
         return EXIT_GOOD;
     }
     for (const Command &command : COMMANDS) {

@@ -233,15 +233,11 @@ void print_bool(const char *key, bool value)
     }
 }
 
-void print_text(const char *format, ...)
+void print_text(const char *text)
 {
-    if (g_json) {
-        return;
+    if (!g_json) {
+        fputs(text, stdout);
     }
-    va_list args;
-    va_start(args, format);
-    vprintf(format, args);
-    va_end(args);
 }
 
 void warn(const char *format, ...)

@@ -53,8 +53,8 @@ void print_bytes(PrintKind kind, const char *key, const char *text_format, const
 void print_uint(PrintKind kind, const char *key, const char *text_format, uint32_t value);
 // In JSON only: text says it in words.
 void print_bool(const char *key, bool value);
-// Text of our own, as it stands: no value in it comes from outside.
-void print_text(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// Text of our own, as it stands, in the text form alone.
+void print_text(const char *text);
 
 // "zorvitemplate: " and the message, on standard error, shown.
 void warn(const char *format, ...) __attribute__((format(printf, 1, 2)));
