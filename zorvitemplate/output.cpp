@@ -46,9 +46,7 @@ __attribute__((format(printf, 2, 0))) void warn_shown(bool named, const char *fo
     char text[SAID_TEXT_SIZE];
     vsnprintf(text, sizeof(text), format, args);
     char shown[sizeof(text) * 4];
-    if (show_text(text, strlen(text), shown, sizeof(shown), SHOW_C0_C1) < 0) {
-        shown[0] = '\0';
-    }
+    (void)show_text(text, strlen(text), shown, sizeof(shown), SHOW_C0_C1);
     fprintf(stderr, "%s%s%s\n", named ? PROGRAM_NAME : "", named ? ": " : "", shown);
 }
 
@@ -201,9 +199,7 @@ void print_bytes(PrintKind kind, const char *key, const char *text_format, const
         return;
     }
     char shown[SAID_TEXT_SIZE];
-    if (show_text(value, length, shown, sizeof(shown), SHOW_C0_C1) < 0) {
-        shown[0] = '\0';
-    }
+    (void)show_text(value, length, shown, sizeof(shown), SHOW_C0_C1);  // empty when too long
     out(text_format, shown);
 }
 
