@@ -161,7 +161,7 @@ int run_check(const CommandOptions &options)
         return EXIT_TROUBLE;
     }
     const bool accepted = load_accepts(&g_check);
-    if (!printing_json()) {
+    if (!options.json) {
         const uint32_t warnings = g_check.warnings + g_check.dropped;
         warn("%s: a load would %s it (%u error%s, %u warning%s)", options.file,
              accepted ? "accept" : "refuse", g_check.errors, g_check.errors == 1 ? "" : "s",

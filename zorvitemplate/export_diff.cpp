@@ -192,7 +192,7 @@ void print_diff(const CommandOptions &options, const char *status, const char *e
     print_bool("card_empty", card_status > 0);
     print_uint(PRINT_JSON, "card_status", nullptr, static_cast<uint32_t>(card_status));
     open_json("findings", JSON_ARRAY);
-    if (printing_json() && !load_accepts(&g_check)) {
+    if (options.json && !load_accepts(&g_check)) {
         print_findings(options.file, &g_check);
     }
     close_json();

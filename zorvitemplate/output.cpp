@@ -145,11 +145,6 @@ void print_json(bool on)
     g_json = on;
 }
 
-bool printing_json()
-{
-    return g_json;
-}
-
 void open_json(const char *key, JsonKind kind)
 {
     if (!g_json || g_depth >= DEPTH_MOST) {

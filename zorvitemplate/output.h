@@ -32,7 +32,6 @@ enum PrintKind : uint8_t { PRINT_TEXT, PRINT_JSON, PRINT_ANY };
 
 // JSON from now on instead of text.
 void print_json(bool on);
-bool printing_json();
 
 // A JSON object or array, `key` naming it inside an object (nullptr in an
 // array or at the top), closed by close_json. An object inside an array
