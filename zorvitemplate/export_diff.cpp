@@ -100,37 +100,34 @@ int write_export(const ReplaceTarget *target, size_t length)
     return EXIT_GOOD;
 }
 
-// One side of a change as text, for a warning; the formats are diff's own.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-void show_side(char (&text)[32], const char *format, uint32_t value)
-{
-    snprintf(text, sizeof(text), format, value);
-}
-#pragma GCC diagnostic pop
-
-// Where visit_changes puts each change: nowhere (diff counts first), on
-// standard output as diff's line or element of "changes", or on standard
-// error as what an exported file does not carry.
+// Where visit_changes puts each change: nowhere (diff counts first), or
+// through the print calls as diff's line or element of "changes", or as
+// export's line of what its file does not carry.
 enum ChangeSink : uint8_t { CHANGES_COUNTED, CHANGES_PRINTED, CHANGES_WARNED };
 
 // What a load of `file` changes on a card that holds `card`, in the order
 // of the key table, each change KEY: CARD -> FILE; returns the count.
 uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &file, ChangeSink sink)
 {
-    const char *device = g_device_target.name;
     uint32_t count = 0;
+    // Counts a change and, unless it is only counted, opens its element
+    // with the key; the caller prints the two sides and closes it.
+    const auto open_change = [&](const char *key) {
+        ++count;
+        if (sink == CHANGES_COUNTED) {
+            return false;
+        }
+        open_json(nullptr, JSON_OBJECT);
+        if (sink == CHANGES_WARNED) {
+            print_text(PROGRAM_NAME);
+            print_string(PRINT_TEXT, nullptr, ": %s: not carried: ", g_device_target.name);
+        }
+        print_string(PRINT_ANY, "key", "%s: ", key);
+        return true;
+    };
     const auto change = [&](const char *key, const char *card_format, uint32_t was,
                             const char *file_format, uint32_t will) {
-        ++count;
-        if (sink == CHANGES_WARNED) {
-            char shown[2][32];
-            show_side(shown[0], card_format, was);
-            show_side(shown[1], file_format, will);
-            warn("%s: not carried: %s: %s -> %s", device, key, shown[0], shown[1]);
-        } else if (sink == CHANGES_PRINTED) {
-            open_json(nullptr, JSON_OBJECT);
-            print_string(PRINT_ANY, "key", "%s: ", key);
+        if (open_change(key)) {
             print_uint(PRINT_ANY, "card", card_format, was);
             print_text(" -> ");
             print_uint(PRINT_ANY, "file", file_format, will);
@@ -143,22 +140,11 @@ uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &fil
     }
     for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
         const TemplateKey &key = TEMPLATE_KEYS[row];
-        if (key.kind == KEY_TEXT && memcmp(card.MODENAME, file.MODENAME, MODENAME_SIZE) != 0) {
-            ++count;
-            const size_t was = name_length(card.MODENAME);
-            const size_t will = name_length(file.MODENAME);
-            if (sink == CHANGES_WARNED) {
-                char shown[2][MODENAME_SIZE * 4 + 1];  // a byte is at most \xHH
-                (void)show_text(card.MODENAME, was, shown[0], sizeof(shown[0]), SHOW_C0);
-                (void)show_text(file.MODENAME, will, shown[1], sizeof(shown[1]), SHOW_C0);
-                warn("%s: not carried: %s: \"%s\" -> \"%s\"", device, key.name, shown[0], shown[1]);
-            } else if (sink == CHANGES_PRINTED) {
-                open_json(nullptr, JSON_OBJECT);
-                print_string(PRINT_ANY, "key", "%s: ", key.name);
-                print_bytes(PRINT_ANY, "card", "\"%s\" -> ", card.MODENAME, was);
-                print_bytes(PRINT_ANY, "file", "\"%s\"\n", file.MODENAME, will);
-                close_json();
-            }
+        if (key.kind == KEY_TEXT && memcmp(card.MODENAME, file.MODENAME, MODENAME_SIZE) != 0 &&
+            open_change(key.name)) {
+            print_bytes(PRINT_ANY, "card", "\"%s\" -> ", card.MODENAME, name_length(card.MODENAME));
+            print_bytes(PRINT_ANY, "file", "\"%s\"\n", file.MODENAME, name_length(file.MODENAME));
+            close_json();
         }
         if (key.kind != KEY_NUMBER && key.kind != KEY_CARD_ID) {
             continue;  // the mode is above; METADATA is no field
@@ -237,6 +223,8 @@ int run_export(const CommandOptions &options)
     }
     ResourceTemplate loadable{};
     copy_carried(card_record, card, &loadable);
+    // What the file does not carry is told in diff's words, to the person.
+    print_to(stderr);
     const uint32_t uncarried = visit_changes(card_record, loadable, CHANGES_WARNED);
     // The comment is a line of the file: a line end in the device name
     // would end it and leave the rest to be read as keys.

@@ -16,6 +16,7 @@ namespace {
 bool g_closed = false;          // standard output was closed when the program started
 char g_written[PATH_MAX + 32];  // "; FILE was written" once it was
 bool g_json = false;
+FILE *g_results = stdout;
 
 // The JSON nesting: per level, whether a member came already and whether
 // the level stands on one line.
@@ -36,7 +37,7 @@ void out(const char *format, ...)
 {
     va_list args;
     va_start(args, format);
-    vprintf(format, args);
+    vfprintf(g_results, format, args);
     va_end(args);
 }
 #pragma GCC diagnostic pop
@@ -91,10 +92,10 @@ void json_string(const char *text, size_t length)
             } else if (byte == 0xC2 && bytes[i + 1] <= 0x9F) {
                 out("\\u%04x", bytes[i + 1]);  // a C1 control
             } else {
-                fwrite(bytes + i, 1, taken, stdout);
+                fwrite(bytes + i, 1, taken, g_results);
             }
         } else {
-            putchar(byte);
+            putc(byte, g_results);
         }
         i += taken;
     }
@@ -143,6 +144,11 @@ void note_written(const char *file)
 void print_json(bool on)
 {
     g_json = on;
+}
+
+void print_to(FILE *stream)
+{
+    g_results = stream;
 }
 
 void open_json(const char *key, JsonKind kind)
@@ -227,7 +233,7 @@ void print_bool(const char *key, bool value)
 void print_text(const char *text)
 {
     if (!g_json) {
-        fputs(text, stdout);
+        fputs(text, g_results);
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 
 constexpr const char *PROGRAM_NAME = "zorvitemplate";
 
@@ -32,6 +33,8 @@ enum PrintKind : uint8_t { PRINT_TEXT, PRINT_JSON, PRINT_ANY };
 
 // JSON from now on instead of text.
 void print_json(bool on);
+// The print calls write to `stream` from now on, standard output at first.
+void print_to(FILE *stream);
 
 // A JSON object or array, `key` naming it inside an object (nullptr in an
 // array or at the top), closed by close_json. An object inside an array
