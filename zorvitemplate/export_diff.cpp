@@ -81,25 +81,6 @@ void copy_carried(const ResourceTemplate &card_record, const CardIdentity &card,
     }
 }
 
-// `target` is nullptr for standard output.
-int write_export(const ReplaceTarget *target, size_t length)
-{
-    if (target == nullptr) {
-        fwrite(g_text, 1, length, stdout);  // the program's end checks that it got there
-        return EXIT_GOOD;
-    }
-    char why[REPLACE_TROUBLE_SIZE];
-    ReplacedFile file{};
-    if (start_replacing(target, &file, why) != 0 ||
-        write_replacing(&file, g_text, length, why) != 0 ||
-        finish_replacing(&file, EXPORT_MODE, nullptr, why) != 0) {
-        warn("%s", why);
-        return EXIT_TROUBLE;
-    }
-    note_written(target->path);
-    return EXIT_GOOD;
-}
-
 // Where visit_changes puts each change: nowhere (diff counts first), or
 // through the print calls as diff's line or element of "changes", or as
 // export's line of what its file does not carry.
@@ -207,12 +188,11 @@ int run_export(const CommandOptions &options)
     // link, and only a regular file is; this is settled before the card is
     // asked anything.
     ReplaceTarget target{};
-    if (options.output != nullptr) {
-        char trouble[REPLACE_TROUBLE_SIZE];
-        if (resolve_replace_target(options.output, true, &target, trouble) != 0) {
-            warn("%s; nothing was written", trouble);
-            return EXIT_TROUBLE;
-        }
+    char trouble[REPLACE_TROUBLE_SIZE];
+    if (options.output != nullptr &&
+        resolve_replace_target(options.output, true, &target, trouble) != 0) {
+        warn("%s; nothing was written", trouble);
+        return EXIT_TROUBLE;
     }
     char why[CARD_TROUBLE_SIZE];
     CardIdentity card{};
@@ -241,13 +221,24 @@ int run_export(const CommandOptions &options)
              g_device_target.name);
         return EXIT_TROUBLE;
     }
-    const int status = write_export(options.output != nullptr ? &target : nullptr, length);
-    if (status == EXIT_GOOD && uncarried != 0) {
+    if (options.output == nullptr) {
+        fwrite(g_text, 1, length, stdout);  // the program's end checks that it got there
+    } else {
+        ReplacedFile file{};
+        if (start_replacing(&target, &file, trouble) != 0 ||
+            write_replacing(&file, g_text, length, trouble) != 0 ||
+            finish_replacing(&file, EXPORT_MODE, nullptr, trouble) != 0) {
+            warn("%s", trouble);
+            return EXIT_TROUBLE;
+        }
+        note_written(target.path);
+    }
+    if (uncarried != 0) {
         warn("%s: the file does not carry all the card holds (%u item%s above)",
              g_device_target.name, uncarried, uncarried == 1 ? "" : "s");
         return EXIT_NO;
     }
-    return status;
+    return EXIT_GOOD;
 }
 
 int run_diff(const CommandOptions &options)
