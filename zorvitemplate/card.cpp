@@ -8,7 +8,6 @@
 #include "channel/device_target.h"
 #include "channel/template_exchange.h"
 #include "channel/tool_message.h"
-#include "zorvitemplate/output.h"
 
 DeviceTarget g_device_target{-1, {}};
 
@@ -73,9 +72,8 @@ int32_t fetch_card_template(ResourceTemplate *record, char (&why)[CARD_TROUBLE_S
 {
     errno = 0;
     const int32_t status = get_template_from_card(g_device_target, record);
-    const int error = errno;
     if (status != 0) {
-        explain_status(why, "cannot fetch the card's template", status, error);
+        explain_status(why, "cannot fetch the card's template", status, errno);
     }
     return status;
 }
