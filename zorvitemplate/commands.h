@@ -9,7 +9,6 @@ struct CommandOptions {
     uint32_t pci_id;
     const char *driver_version;  // the stand-in driver's version text
     const char *output;          // export -o FILE, nullptr for standard output
-    const char *device;
     const char *file;
 };
 

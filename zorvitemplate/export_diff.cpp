@@ -152,7 +152,7 @@ void print_diff(const CommandOptions &options, const char *status, const char *e
                 int32_t card_status, const ResourceTemplate *card)
 {
     open_json(nullptr, JSON_OBJECT);
-    print_string(PRINT_JSON, "device", nullptr, options.device);
+    print_string(PRINT_JSON, "device", nullptr, g_device_target.name);
     print_string(PRINT_JSON, "file", nullptr, options.file);
     print_string(PRINT_JSON, "status", nullptr, status);
     print_string(PRINT_JSON, "error", nullptr, error);

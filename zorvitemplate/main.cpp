@@ -147,12 +147,9 @@ int run_command(const Command &command, int argc, char *argv[])
         return usage_error(&command, "%s",
                            given < command.operands ? "missing operand" : "too many operands");
     }
-    if (command.device_first) {
-        options.device = argv[optind];
-        if (!select_device(options.device)) {
-            return usage_error(&command, "device name '%s' is too long: at most 15 characters",
-                               options.device);
-        }
+    if (command.device_first && !select_device(argv[optind])) {
+        return usage_error(&command, "device name '%s' is too long: at most 15 characters",
+                           argv[optind]);
     }
     if (command.operands > (command.device_first ? 1 : 0)) {
         options.file = argv[argc - 1];
