@@ -149,7 +149,7 @@ int seal_file(const CommandOptions &options, const ReplaceTarget *target, const 
 
 int run_check(const CommandOptions &options)
 {
-    print_json(options.json);
+    print_to(stdout, options.json);
     CheckSetup setup{options.file, {}, false};
     if (!stand_in_card(options, &setup)) {
         return EXIT_TROUBLE;

@@ -204,7 +204,7 @@ int run_export(const CommandOptions &options)
     ResourceTemplate loadable{};
     copy_carried(card_record, card, &loadable);
     // What the file does not carry is told in diff's words, to the person.
-    print_to(stderr);
+    print_to(stderr, false);
     const uint32_t uncarried = visit_changes(card_record, loadable, CHANGES_WARNED);
     // The comment is a line of the file: a line end in the device name
     // would end it and leave the rest to be read as keys.
@@ -243,7 +243,7 @@ int run_export(const CommandOptions &options)
 
 int run_diff(const CommandOptions &options)
 {
-    print_json(options.json);
+    print_to(stdout, options.json);
     char why[CARD_TROUBLE_SIZE];
     CheckSetup setup{options.file, {}, false};
     if (!ask_card_identity(&setup.card, why)) {

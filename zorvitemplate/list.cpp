@@ -112,7 +112,7 @@ bool list_device(const char *name)
 
 int run_list(const CommandOptions &options)
 {
-    print_json(options.json);
+    print_to(stdout, options.json);
     size_t count = 0;
     if (find_devices(&count) != 0) {
         warn("cannot read %s: %s", NET_DEVICES, strerror(errno));

@@ -141,14 +141,10 @@ void note_written(const char *file)
     snprintf(g_written, sizeof(g_written), "; %s was written", file);
 }
 
-void print_json(bool on)
-{
-    g_json = on;
-}
-
-void print_to(FILE *stream)
+void print_to(FILE *stream, bool json)
 {
     g_results = stream;
+    g_json = json;
 }
 
 void open_json(const char *key, JsonKind kind)

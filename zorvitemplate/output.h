@@ -31,10 +31,9 @@ void note_written(const char *file);
 // What a print call adds to: the text form, the JSON document, or both.
 enum PrintKind : uint8_t { PRINT_TEXT, PRINT_JSON, PRINT_ANY };
 
-// JSON from now on instead of text.
-void print_json(bool on);
-// The print calls write to `stream` from now on, standard output at first.
-void print_to(FILE *stream);
+// The print calls write to `stream` from now on, as JSON or as text;
+// standard output and text at first.
+void print_to(FILE *stream, bool json);
 
 // A JSON object or array, `key` naming it inside an object (nullptr in an
 // array or at the top), closed by close_json. An object inside an array
