@@ -27,7 +27,7 @@
 
 namespace {
 
-constexpr size_t SHOWN_MOST = 44;  // a name or value of the file, shown
+constexpr size_t SHOWN_MOST = 44;  // a name or value of the file, shown, cut when long
 constexpr uint32_t MODE_BITS_ABOVE = ~MODE_BITS_KNOWN;
 constexpr size_t VERSION_SLOT = key_slot(key_index("VERSION"), 0);
 constexpr size_t PCIDID_SLOT = key_slot(key_index("PCIDID"), 0);
@@ -49,12 +49,6 @@ __attribute__((format(printf, 5, 6))) void add_finding(CheckResult *result, uint
     va_start(args, format);
     vsnprintf(finding.text, sizeof(finding.text), format, args);
     va_end(args);
-}
-
-// Text of the file in a finding, cut and marked when long.
-void show_file_text(const char *text, size_t length, char (&out)[SHOWN_MOST])
-{
-    (void)show_text(text, length, out, sizeof(out), SHOW_C0, SHOW_CUT);
 }
 
 // The pass over the lines.
@@ -124,7 +118,7 @@ void scan_header(LineScan *scan, const IniLineParts &parts)
     if (scan->section == SEEN_OUTSIDE) {
         scan->unread_section = true;
         char shown[SHOWN_MOST];
-        show_file_text(parts.name, parts.name_length, shown);
+        (void)show_text(parts.name, parts.name_length, shown, sizeof(shown), SHOW_C0, SHOW_CUT);
         add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
                     "section [%s] is not read by a load", shown);
         return;
@@ -195,7 +189,7 @@ void scan_key(LineScan *scan, const IniLineParts &parts, bool long_line)
             return;
         }
         char shown[SHOWN_MOST];
-        show_file_text(parts.name, parts.name_length, shown);
+        (void)show_text(parts.name, parts.name_length, shown, sizeof(shown), SHOW_C0, SHOW_CUT);
         const char *nearest = nearest_key_name(parts.name, parts.name_length);
         add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
                     nearest != nullptr ? "%s is not a key a load reads; did you mean %s?"
@@ -443,7 +437,7 @@ void add_unread(CheckResult *result, uint32_t at, Reason reason, uint32_t others
     // The reader's line; where it met no key in the section, the key's own.
     const uint32_t line = where.answer == INI_NO_KEY ? result->seen[slot].line : where.line;
     char value[SHOWN_MOST];
-    show_file_text(where.value, strlen(where.value), value);
+    (void)show_text(where.value, strlen(where.value), value, sizeof(value), SHOW_C0, SHOW_CUT);
     const auto number =
         static_cast<uint32_t>(reason == REASON_LONG_VALUE ? where.value_length : where.line);
     add_finding(
@@ -595,9 +589,10 @@ int32_t check_template(const CheckSetup *setup, CheckResult *result)
     return 0;
 }
 
-void print_findings(const char *path, const CheckResult *result)
+void print_findings(const char *path, const CheckResult *result, bool errors_only)
 {
-    for (uint32_t i = 0; i < result->errors + result->warnings; ++i) {
+    const uint32_t shown = result->errors + (errors_only ? 0 : result->warnings);
+    for (uint32_t i = 0; i < shown; ++i) {
         const bool error = i < result->errors;
         const Finding &finding = error ? result->error[i] : result->warning[i - result->errors];
         char load_message[LOAD_MESSAGE_SIZE];
@@ -615,16 +610,9 @@ void print_findings(const char *path, const CheckResult *result)
         print_string(PRINT_JSON, "load_message", nullptr, has_message ? load_message : nullptr);
         close_json();
     }
-    if (result->dropped != 0) {
+    if (!errors_only && result->dropped != 0) {
         print_string(PRINT_TEXT, nullptr, "%s:", path);
         print_uint(PRINT_TEXT, nullptr, "0: warning: %u more warnings are not shown\n",
                    result->dropped);
-    }
-}
-
-void warn_errors(const char *path, const CheckResult *result)
-{
-    for (uint32_t i = 0; i < result->errors; ++i) {
-        warn_line("%s:%u: error: %s", path, result->error[i].line, result->error[i].text);
     }
 }

@@ -78,8 +78,7 @@ inline bool load_accepts(const CheckResult *result)
     return result->report.count == 0;
 }
 
-// The findings through the output layer: text lines FILE:LINE: error|warning:
-// TEXT, or the elements of a JSON array. A check that failed has none.
-void print_findings(const char *path, const CheckResult *result);
-// The errors alone, one line each on standard error (seal, diff).
-void warn_errors(const char *path, const CheckResult *result);
+// The findings through the output layer, or the errors alone: text lines
+// FILE:LINE: error|warning: TEXT, or the elements of a JSON array. A check
+// that failed has none.
+void print_findings(const char *path, const CheckResult *result, bool errors_only = false);

@@ -189,7 +189,8 @@ int run_seal(const CommandOptions &options)
         return EXIT_TROUBLE;
     }
     if (report_has_errors_besides_metadata(&g_check.report)) {
-        warn_errors(options.file, &g_check);
+        print_to(stderr, false);
+        print_findings(options.file, &g_check, true);
         warn("%s: not sealed: mend the errors besides METADATA first", options.file);
         return EXIT_NO;
     }

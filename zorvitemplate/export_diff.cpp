@@ -175,7 +175,8 @@ void print_diff(const CommandOptions &options, const char *status, const char *e
 int diff_trouble(const CommandOptions &options, const char *status, const char *why)
 {
     print_diff(options, status, why, 0, nullptr);
-    warn_errors(options.file, &g_check);
+    print_to(stderr, false);
+    print_findings(options.file, &g_check, true);
     warn("%s", why);
     return EXIT_TROUBLE;
 }
