@@ -117,16 +117,14 @@ check_completion() {
     touch "$files/basic.ini" "$files/full.ini" "$files/notes.txt"
     # The rows of completion.txt see these interfaces, in a mount namespace of
     # their own: the zorvi cards are the ones whose driver is zorvi, and the
-    # last name runs a command wherever a completion expands it.
-    mkdir -p "$net"/{eth0,lo}
+    # third name runs a command wherever a completion expands it.
+    mkdir -p "$net/lo"
     local card
     # shellcheck disable=SC2016
-    for card in zorvi0 zorvi1 'zorvi$(id>x)'; do
-        mkdir -p "$net/$card/device"
-        ln -s ../../../../bus/pci/drivers/zorvi "$net/$card/device/driver"
+    for card in zorvi0/zorvi zorvi1/zorvi 'zorvi$(id>x)/zorvi' eth0/other; do
+        mkdir -p "$net/${card%/*}/device"
+        ln -s "../../../../bus/pci/drivers/${card#*/}" "$net/${card%/*}/device/driver"
     done
-    mkdir -p "$net/eth0/device"
-    ln -s ../../../../bus/pci/drivers/other "$net/eth0/device/driver"
     local expected typed cursor got
     while IFS='|' read -r expected typed cursor; do
         [[ $expected == "#"* ]] && continue
