@@ -146,9 +146,7 @@ check_completion() {
             "$typed" "$cursor" 2>&1)
         expect_eq "completion of '$typed $cursor'" "$expected" "${got% }"
     done <"$src/tests/install/completion.txt"
-    if [ -e "$files/x" ]; then
-        fail "no completion runs a command held in an interface name"
-    fi
+    [ ! -e "$files/x" ] || fail "no completion runs a command held in an interface name"
 }
 
 build_package() {
@@ -185,9 +183,7 @@ check_package() {
     contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
     tools=$(grep -Ei 'zorvisim|preload|/tests?/|_test|harness' <<<"$contents")
     [ -z "$tools" ] || fail "the package holds no development tools:"$'\n'"$tools"
-    if grep -qv '^\./usr/' <<<"$contents"; then
-        fail "every file lives under /usr"
-    fi
+    grep -qv '^\./usr/' <<<"$contents" && fail "every file lives under /usr"
 
     dpkg -x "$deb" "$work/root" || { fail "dpkg -x unpacks the package"; return; }
     installed_files_ok "$work/root/usr" "package"
