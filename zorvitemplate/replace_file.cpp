@@ -59,7 +59,7 @@ int32_t follow_link(ReplaceTarget *target, size_t *at, size_t end,
     const int written =
         snprintf(next, sizeof(next), "%.*s%s%s%s", absolute ? 0 : static_cast<int>(*at), path,
                  !absolute && *at == 0 ? "./" : "", text, path + end);
-    if (written < 0 || static_cast<size_t>(written) >= sizeof(next)) {
+    if (static_cast<size_t>(written) >= sizeof(next)) {  // below 0 too
         errno = ENAMETOOLONG;
         return -1;
     }
