@@ -63,20 +63,19 @@ void print_check(const char *path, const CheckResult *result)
 
 // Copies bytes [from, to) of `fd` into the new file. No signal has a
 // handler, so none interrupts a read.
-int32_t copy_range(int fd, uint64_t from, uint64_t to, ReplacedFile *file,
-                   char (&why)[REPLACE_TROUBLE_SIZE])
+int32_t copy_range(int fd, uint64_t from, uint64_t to, ReplacedFile *file)
 {
     static char chunk[COPY_CHUNK];
     while (from < to) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(to - from, sizeof(chunk)));
         const ssize_t got = pread(fd, chunk, want, static_cast<off_t>(from));
         if (got <= 0) {
-            snprintf(why, sizeof(why), "%s: cannot be read again (%s)", file->target->path,
+            snprintf(file->why, sizeof(file->why), "%s: cannot be read again (%s)", file->path,
                      got < 0 ? strerror(errno) : "it became shorter");
             abandon_replacing(file);
             return -1;
         }
-        if (write_replacing(file, chunk, static_cast<size_t>(got), why) != 0) {
+        if (write_replacing(file, chunk, static_cast<size_t>(got)) != 0) {
             return -1;
         }
         from += static_cast<uint64_t>(got);
@@ -96,13 +95,12 @@ size_t number_length(const IniWhere &where)
     return read ? length : where.value_length;
 }
 
-int32_t recheck_sealed(const CommandOptions &options, ReplacedFile *file,
-                       char (&why)[REPLACE_TROUBLE_SIZE])
+int32_t recheck_sealed(const CommandOptions &options, ReplacedFile *file)
 {
     if (check_template_file(file->temp, &g_check.card, &g_recheck_record, &g_recheck) != 0 ||
         g_recheck.count != 0) {
         abandon_replacing(file);
-        snprintf(why, sizeof(why),
+        snprintf(file->why, sizeof(file->why),
                  "%s: the sealed file does not pass the check; it was left as it is", options.file);
         return -1;
     }
@@ -114,7 +112,7 @@ int32_t recheck_sealed(const CommandOptions &options, ReplacedFile *file,
 // was. The copy is read from the descriptor the check judged; the target
 // must still be that file when it is replaced, and the new file must pass
 // the check it is sealed for before it does.
-int seal_file(const CommandOptions &options, const ReplaceTarget *target, const IniWhere &where)
+int seal_file(const CommandOptions &options, ReplacedFile *file, const IniWhere &where)
 {
     const uint32_t value = g_check.report.checksum;
     uint64_t cut_from = g_check.info_end;
@@ -131,15 +129,12 @@ int seal_file(const CommandOptions &options, const ReplaceTarget *target, const 
                  ended ? g_check.info_eol : "\n");
     }
     const struct stat &state = g_check.file_state;
-    char why[REPLACE_TROUBLE_SIZE];
-    ReplacedFile file{};
-    if (start_replacing(target, &file, why) != 0 ||
-        copy_range(g_check.fd, 0, cut_from, &file, why) != 0 ||
-        write_replacing(&file, added, strlen(added), why) != 0 ||
-        copy_range(g_check.fd, cut_to, g_check.bytes, &file, why) != 0 ||
-        recheck_sealed(options, &file, why) != 0 ||
-        finish_replacing(&file, state.st_mode & 07777, &state, why) != 0) {
-        warn("%s", why);
+    if (start_replacing(file) != 0 || copy_range(g_check.fd, 0, cut_from, file) != 0 ||
+        write_replacing(file, added, strlen(added)) != 0 ||
+        copy_range(g_check.fd, cut_to, g_check.bytes, file) != 0 ||
+        recheck_sealed(options, file) != 0 ||
+        finish_replacing(file, state.st_mode & 07777, &state) != 0) {
+        warn("%s", file->why);
         return EXIT_TROUBLE;
     }
     return EXIT_GOOD;
@@ -178,10 +173,9 @@ int run_seal(const CommandOptions &options)
     }
     // The file itself is rewritten, not a link to it, and only a regular
     // file is.
-    ReplaceTarget target{};
-    char why[REPLACE_TROUBLE_SIZE];
-    if (resolve_replace_target(options.file, false, &target, why) != 0) {
-        warn("%s", why);
+    ReplacedFile file{};
+    if (resolve_replace_target(options.file, false, &file) != 0) {
+        warn("%s", file.why);
         return EXIT_TROUBLE;
     }
     if (check_template(&setup, &g_check) != 0) {
@@ -213,5 +207,5 @@ int run_seal(const CommandOptions &options)
     if (close_output(EXIT_GOOD) != EXIT_GOOD) {
         return EXIT_TROUBLE;
     }
-    return sealed ? EXIT_GOOD : seal_file(options, &target, where);  // sealed: not a byte changes
+    return sealed ? EXIT_GOOD : seal_file(options, &file, where);  // sealed: not a byte changes
 }

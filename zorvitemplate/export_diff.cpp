@@ -188,11 +188,9 @@ int run_export(const CommandOptions &options)
     // An existing file is replaced where it really lies, not through a
     // link, and only a regular file is; this is settled before the card is
     // asked anything.
-    ReplaceTarget target{};
-    char trouble[REPLACE_TROUBLE_SIZE];
-    if (options.output != nullptr &&
-        resolve_replace_target(options.output, true, &target, trouble) != 0) {
-        warn("%s; nothing was written", trouble);
+    ReplacedFile file{};
+    if (options.output != nullptr && resolve_replace_target(options.output, true, &file) != 0) {
+        warn("%s; nothing was written", file.why);
         return EXIT_TROUBLE;
     }
     char why[CARD_TROUBLE_SIZE];
@@ -225,14 +223,12 @@ int run_export(const CommandOptions &options)
     if (options.output == nullptr) {
         fwrite(g_text, 1, length, stdout);  // the program's end checks that it got there
     } else {
-        ReplacedFile file{};
-        if (start_replacing(&target, &file, trouble) != 0 ||
-            write_replacing(&file, g_text, length, trouble) != 0 ||
-            finish_replacing(&file, EXPORT_MODE, nullptr, trouble) != 0) {
-            warn("%s", trouble);
+        if (start_replacing(&file) != 0 || write_replacing(&file, g_text, length) != 0 ||
+            finish_replacing(&file, EXPORT_MODE, nullptr) != 0) {
+            warn("%s", file.why);
             return EXIT_TROUBLE;
         }
-        note_written(target.path);
+        note_written(file.path);
     }
     if (uncarried != 0) {
         warn("%s: the file does not carry all the card holds (%u item%s above)",

@@ -22,33 +22,31 @@ constexpr int FOLDER_FLAGS = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 // A step failed: its message, told before the clean-up can change errno,
 // and the temporary file removed.
-int32_t give_up(ReplacedFile *file, char (&why)[REPLACE_TROUBLE_SIZE], const char *what,
-                const char *path)
+int32_t give_up(ReplacedFile *file, const char *what, const char *path)
 {
-    snprintf(why, sizeof(why), "%s %s: %s", what, path, strerror(errno));
+    snprintf(file->why, sizeof(file->why), "%s %s: %s", what, path, strerror(errno));
     abandon_replacing(file);
     return -1;
 }
 
 // Puts the text of the link that stands at path[*at, end) in its place,
 // when the kernel's rule for a link in that folder lets it be followed.
-int32_t follow_link(ReplaceTarget *target, size_t *at, size_t end,
-                    char (&why)[REPLACE_TROUBLE_SIZE])
+int32_t follow_link(ReplacedFile *file, size_t *at, size_t end)
 {
-    char *path = target->path;
+    char *path = file->path;
     struct stat place {};
-    const bool open_to_all = fstat(target->folder, &place) != 0 ||
+    const bool open_to_all = fstat(file->folder, &place) != 0 ||
                              ((place.st_mode & S_ISVTX) != 0 && (place.st_mode & S_IWOTH) != 0);
-    const uid_t owner = target->state.st_uid;
+    const uid_t owner = file->state.st_uid;
     if (open_to_all && owner != geteuid() && owner != place.st_uid) {
-        snprintf(why, sizeof(why),
+        snprintf(file->why, sizeof(file->why),
                  "%.*s is a symbolic link in a sticky folder that anyone may write to, owned "
                  "by neither you nor the folder's owner; it is not followed",
                  static_cast<int>(end), path);
         return -1;
     }
     char text[PATH_MAX];
-    const ssize_t length = readlinkat(target->folder, target->name, text, sizeof(text) - 1);
+    const ssize_t length = readlinkat(file->folder, file->name, text, sizeof(text) - 1);
     if (length < 0) {
         return -1;
     }
@@ -65,8 +63,8 @@ int32_t follow_link(ReplaceTarget *target, size_t *at, size_t end,
     }
     memcpy(path, next, sizeof(next));
     if (absolute) {
-        close(target->folder);
-        target->folder = open("/", FOLDER_FLAGS);
+        close(file->folder);
+        file->folder = open("/", FOLDER_FLAGS);
         *at = 0;
     }
     return 0;
@@ -91,52 +89,51 @@ int32_t check_regular(const char *path, mode_t mode, char *why, size_t size)
     return 0;
 }
 
-int32_t resolve_replace_target(const char *given, bool may_be_new, ReplaceTarget *target,
-                               char (&why)[REPLACE_TROUBLE_SIZE])
+int32_t resolve_replace_target(const char *given, bool may_be_new, ReplacedFile *file)
 {
-    char *path = target->path;
-    why[0] = '\0';
-    if (strlen(given) >= sizeof(target->path)) {
-        snprintf(why, sizeof(why), "%s: the path is too long", given);
+    char *path = file->path;
+    file->why[0] = '\0';
+    if (strlen(given) >= sizeof(file->path)) {
+        snprintf(file->why, sizeof(file->why), "%s: the path is too long", given);
         return -1;
     }
-    snprintf(path, sizeof(target->path), "%s", given);
+    snprintf(path, sizeof(file->path), "%s", given);
     // One component at a time, each looked at without following it, from
     // the folder before it held open.
-    target->folder = open(path[0] == '/' ? "/" : ".", FOLDER_FLAGS);
+    file->folder = open(path[0] == '/' ? "/" : ".", FOLDER_FLAGS);
     size_t at = 0;
     int hops = 0;
-    while (target->folder >= 0) {
+    while (file->folder >= 0) {
         at += strspn(path + at, "/");
         const size_t length = strcspn(path + at, "/");
         const size_t end = at + length;
         const bool last = path[end] == '\0';
         // An empty last component ("/", "dir/") is the folder itself.
-        snprintf(target->name, sizeof(target->name), "%.*s%s", static_cast<int>(length), path + at,
+        snprintf(file->name, sizeof(file->name), "%.*s%s", static_cast<int>(length), path + at,
                  length == 0 ? "." : "");
-        if (fstatat(target->folder, target->name, &target->state, AT_SYMLINK_NOFOLLOW) != 0) {
+        if (fstatat(file->folder, file->name, &file->state, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno == ENOENT && last && may_be_new) {
                 return 0;
             }
             break;
         }
-        if (S_ISLNK(target->state.st_mode)) {
+        if (S_ISLNK(file->state.st_mode)) {
             errno = ELOOP;  // what too many links are told as
-            if (++hops > LINK_HOPS_MAX || follow_link(target, &at, end, why) != 0) {
+            if (++hops > LINK_HOPS_MAX || follow_link(file, &at, end) != 0) {
                 break;
             }
             continue;
         }
         if (last) {
-            return check_regular(path, target->state.st_mode, why, sizeof(why));
+            return check_regular(path, file->state.st_mode, file->why, sizeof(file->why));
         }
-        const int next = openat(target->folder, target->name, FOLDER_FLAGS);
-        close(target->folder);
-        target->folder = next;
+        const int next = openat(file->folder, file->name, FOLDER_FLAGS);
+        close(file->folder);
+        file->folder = next;
         at = end;
     }
-    if (why[0] == '\0') {
-        snprintf(why, sizeof(why), "%s: %s", path, strerror(errno));
+    if (file->why[0] == '\0') {
+        snprintf(file->why, sizeof(file->why), "%s: %s", path, strerror(errno));
     }
     return -1;
 }
@@ -150,22 +147,20 @@ bool same_file_state(const struct stat &before, const struct stat &now)
            before.st_ctim.tv_nsec == now.st_ctim.tv_nsec;
 }
 
-int32_t start_replacing(const ReplaceTarget *target, ReplacedFile *file,
-                        char (&why)[REPLACE_TROUBLE_SIZE])
+int32_t start_replacing(ReplacedFile *file)
 {
     file->fd = -1;
-    file->target = target;
     // ".NAME.XXXXXX" in place of the name, cut so that it fits NAME_MAX, X
     // being hexadecimal digits nobody can foresee: with O_EXCL, another
     // user's file or link of that name is never opened.
     uint32_t bits = 0;
     bits = getrandom(&bits, sizeof(bits), GRND_NONBLOCK) == sizeof(bits) ? bits : 0;
-    const int folder = static_cast<int>(strlen(target->path) - strlen(target->name));
-    const int kept = static_cast<int>(strnlen(target->name, NAME_MAX - TEMP_EXTRA));
+    const int folder = static_cast<int>(strlen(file->path) - strlen(file->name));
+    const int kept = static_cast<int>(strnlen(file->name, NAME_MAX - TEMP_EXTRA));
     const int length = snprintf(file->temp, sizeof(file->temp), "%.*s.%.*s.%06x", folder,
-                                target->path, kept, target->name, bits & 0xFFFFFFu);
+                                file->path, kept, file->name, bits & 0xFFFFFFu);
     if (static_cast<size_t>(length) >= sizeof(file->temp)) {
-        snprintf(why, sizeof(why), "%s: the path is too long", target->path);
+        snprintf(file->why, sizeof(file->why), "%s: the path is too long", file->path);
         return -1;
     }
     file->temp_name = file->temp + folder;
@@ -175,10 +170,10 @@ int32_t start_replacing(const ReplaceTarget *target, ReplacedFile *file,
         sigaddset(&held, signal_number);
     }
     sigprocmask(SIG_BLOCK, &held, &file->before);
-    file->fd = openat(target->folder, file->temp_name,
+    file->fd = openat(file->folder, file->temp_name,
                       O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (file->fd < 0) {
-        snprintf(why, sizeof(why), "cannot create a file beside %s: %s", target->path,
+        snprintf(file->why, sizeof(file->why), "cannot create a file beside %s: %s", file->path,
                  strerror(errno));
         sigprocmask(SIG_SETMASK, &file->before, nullptr);
         return -1;
@@ -186,8 +181,7 @@ int32_t start_replacing(const ReplaceTarget *target, ReplacedFile *file,
     return 0;
 }
 
-int32_t write_replacing(ReplacedFile *file, const void *data, size_t size,
-                        char (&why)[REPLACE_TROUBLE_SIZE])
+int32_t write_replacing(ReplacedFile *file, const void *data, size_t size)
 {
     // No signal has a handler, so none interrupts a write: it stops short
     // only on trouble, which the next one tells.
@@ -196,7 +190,7 @@ int32_t write_replacing(ReplacedFile *file, const void *data, size_t size,
         const ssize_t written = write(file->fd, bytes, size);
         if (written <= 0) {
             errno = written == 0 ? EIO : errno;
-            return give_up(file, why, "cannot write", file->temp);
+            return give_up(file, "cannot write", file->temp);
         }
         bytes += written;
         size -= static_cast<size_t>(written);
@@ -204,32 +198,31 @@ int32_t write_replacing(ReplacedFile *file, const void *data, size_t size,
     return 0;
 }
 
-int32_t finish_replacing(ReplacedFile *file, mode_t mode, const struct stat *old,
-                         char (&why)[REPLACE_TROUBLE_SIZE])
+int32_t finish_replacing(ReplacedFile *file, mode_t mode, const struct stat *old)
 {
     if ((old != nullptr && fchown(file->fd, old->st_uid, old->st_gid) != 0) ||
         fchmod(file->fd, mode) != 0) {
-        return give_up(file, why, "cannot give the mode and owner of the old file to", file->temp);
+        return give_up(file, "cannot give the mode and owner of the old file to", file->temp);
     }
     // Once closed, the descriptor is gone whatever close answers.
     if (fsync(file->fd) != 0 || close(std::exchange(file->fd, -1)) != 0) {
-        return give_up(file, why, "cannot write", file->temp);
+        return give_up(file, "cannot write", file->temp);
     }
-    const ReplaceTarget *target = file->target;
     struct stat now {};
-    if (old != nullptr && (fstatat(target->folder, target->name, &now, AT_SYMLINK_NOFOLLOW) != 0 ||
+    if (old != nullptr && (fstatat(file->folder, file->name, &now, AT_SYMLINK_NOFOLLOW) != 0 ||
                            !same_file_state(*old, now))) {
-        if (check_regular(target->path, now.st_mode, why, sizeof(why)) == 0) {
-            snprintf(why, sizeof(why), "%s changed meanwhile; it was left as it is", target->path);
+        if (check_regular(file->path, now.st_mode, file->why, sizeof(file->why)) == 0) {
+            snprintf(file->why, sizeof(file->why), "%s changed meanwhile; it was left as it is",
+                     file->path);
         }
         abandon_replacing(file);
         return -1;
     }
-    if (renameat(target->folder, file->temp_name, target->folder, target->name) != 0) {
-        return give_up(file, why, "cannot rename the new file to", target->path);
+    if (renameat(file->folder, file->temp_name, file->folder, file->name) != 0) {
+        return give_up(file, "cannot rename the new file to", file->path);
     }
     // The rename lasts once the folder is on disk too.
-    const int folder_fd = openat(target->folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    const int folder_fd = openat(file->folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folder_fd >= 0) {
         fsync(folder_fd);
         close(folder_fd);
@@ -243,6 +236,6 @@ void abandon_replacing(ReplacedFile *file)
     if (file->fd >= 0) {
         close(std::exchange(file->fd, -1));
     }
-    unlinkat(file->target->folder, file->temp_name, 0);
+    unlinkat(file->folder, file->temp_name, 0);
     sigprocmask(SIG_SETMASK, &file->before, nullptr);
 }
