@@ -21,7 +21,6 @@ CheckResult g_check;
 ParseReport g_recheck;
 ResourceTemplate g_recheck_record;
 
-constexpr size_t METADATA_TEXT_SIZE = 16;
 constexpr size_t METADATA_LENGTH = 10;  // "0x" and eight hex digits
 constexpr size_t COPY_CHUNK = 65536;
 constexpr size_t METADATA_ROW = key_index("METADATA");
@@ -51,7 +50,7 @@ void print_check(const char *path, const CheckResult *result)
     print_string(PRINT_JSON, "error", nullptr, checked ? nullptr : result->trouble);
     print_uint(PRINT_JSON, "errors", nullptr, result->errors);
     print_uint(PRINT_JSON, "warnings", nullptr, result->warnings + result->dropped);
-    char metadata[METADATA_TEXT_SIZE];
+    char metadata[METADATA_LENGTH + 1];
     snprintf(metadata, sizeof(metadata), "0x%08X", result->report.checksum);
     const bool complete = checked && !report_has_errors_besides_metadata(&result->report);
     print_string(PRINT_JSON, "metadata", nullptr, complete ? metadata : nullptr);
