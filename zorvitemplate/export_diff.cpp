@@ -106,9 +106,10 @@ uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &fil
         print_string(PRINT_ANY, "key", "%s: ", key);
         return true;
     };
+    // Nothing when the two sides agree.
     const auto change = [&](const char *key, const char *card_format, uint32_t was,
                             const char *file_format, uint32_t will) {
-        if (open_change(key)) {
+        if (was != will && open_change(key)) {
             print_uint(PRINT_ANY, "card", card_format, was);
             print_text(" -> ");
             print_uint(PRINT_ANY, "file", file_format, will);
@@ -116,9 +117,7 @@ uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &fil
             close_json();
         }
     };
-    if (card.mode != file.mode) {
-        change("mode", "0x%02X", card.mode, "0x%02X", file.mode);
-    }
+    change("mode", "0x%02X", card.mode, "0x%02X", file.mode);
     for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
         const TemplateKey &key = TEMPLATE_KEYS[row];
         if (key.kind == KEY_TEXT && memcmp(card.MODENAME, file.MODENAME, MODENAME_SIZE) != 0 &&
@@ -132,17 +131,11 @@ uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &fil
         }
         const char *format = key.format == SHOW_HEX || key.kind == KEY_CARD_ID ? "0x%X" : "%u";
         for (uint32_t pf = 0; pf < key.count; ++pf) {
-            const uint32_t was = key_element(&card, key, pf);
-            const uint32_t will = key_element(&file, key, pf);
-            if (was != will) {
-                change(key_name(key_slot(row, pf)), format, was, format, will);
-            }
+            change(key_name(key_slot(row, pf)), format, key_element(&card, key, pf), format,
+                   key_element(&file, key, pf));
         }
     }
-    const uint32_t reserved = reserved_nonzero(&card);
-    if (reserved != 0) {
-        change("reserved", "%u non-zero bytes", reserved, "%u", 0);
-    }
+    change("reserved", "%u non-zero bytes", reserved_nonzero(&card), "%u", 0);
     return count;
 }
 
@@ -189,15 +182,13 @@ int run_export(const CommandOptions &options)
     // link, and only a regular file is; this is settled before the card is
     // asked anything.
     ReplacedFile file{};
-    if (options.output != nullptr && resolve_replace_target(options.output, true, &file) != 0) {
-        warn("%s; nothing was written", file.why);
-        return EXIT_TROUBLE;
-    }
+    const bool placed =
+        options.output == nullptr || resolve_replace_target(options.output, true, &file) == 0;
     char why[CARD_TROUBLE_SIZE];
     CardIdentity card{};
     ResourceTemplate card_record{};
-    if (!ask_card_identity(&card, why) || fetch_card_template(&card_record, why) != 0) {
-        warn("%s; nothing was written", why);
+    if (!placed || !ask_card_identity(&card, why) || fetch_card_template(&card_record, why) != 0) {
+        warn("%s; nothing was written", placed ? why : file.why);
         return EXIT_TROUBLE;
     }
     ResourceTemplate loadable{};
