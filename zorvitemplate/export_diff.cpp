@@ -213,12 +213,11 @@ int run_export(const CommandOptions &options)
     }
     if (options.output == nullptr) {
         fwrite(g_text, 1, length, stdout);  // the program's end checks that it got there
+    } else if (start_replacing(&file) != 0 || write_replacing(&file, g_text, length) != 0 ||
+               finish_replacing(&file, EXPORT_MODE, nullptr) != 0) {
+        warn("%s", file.why);
+        return EXIT_TROUBLE;
     } else {
-        if (start_replacing(&file) != 0 || write_replacing(&file, g_text, length) != 0 ||
-            finish_replacing(&file, EXPORT_MODE, nullptr) != 0) {
-            warn("%s", file.why);
-            return EXIT_TROUBLE;
-        }
         note_written(file.path);
     }
     if (uncarried != 0) {
