@@ -193,10 +193,12 @@ int run_seal(const CommandOptions &options)
     const IniWhere &where = g_check.report.places[key_slot(METADATA_ROW, 0)];
     const size_t sealed_length = where.value_length - number_length(where) + METADATA_LENGTH;
     if (!sealed && where.answer == INI_FOUND && sealed_length >= INI_VALUE_SIZE) {
-        warn_line(
-            "%s:%u: error: METADATA's value would have %zu characters sealed, and a load "
-            "reads at most 31: shorten what follows the number",
-            options.file, where.line, sealed_length);
+        print_to(stderr, false);
+        print_string(PRINT_TEXT, nullptr, "%s:", options.file);
+        fprintf(stderr,
+                "%u: error: METADATA's value would have %zu characters sealed, and a load reads "
+                "at most 31: shorten what follows the number\n",
+                where.line, sealed_length);
         warn("%s: not sealed", options.file);
         return EXIT_NO;
     }

@@ -42,15 +42,6 @@ void out(const char *format, ...)
 }
 #pragma GCC diagnostic pop
 
-__attribute__((format(printf, 2, 0))) void warn_shown(bool named, const char *format, va_list args)
-{
-    char text[SAID_TEXT_SIZE];
-    vsnprintf(text, sizeof(text), format, args);
-    char shown[sizeof(text) * 4];
-    (void)show_text(text, strlen(text), shown, sizeof(shown), SHOW_C0_C1);
-    fprintf(stderr, "%s%s%s\n", named ? PROGRAM_NAME : "", named ? ": " : "", shown);
-}
-
 // The separator and indent before a member or element of the level at
 // hand, then its key.
 void json_key(const char *key)
@@ -235,16 +226,12 @@ void print_text(const char *text)
 
 void warn(const char *format, ...)
 {
+    char text[SAID_TEXT_SIZE];
     va_list args;
     va_start(args, format);
-    warn_shown(true, format, args);
+    vsnprintf(text, sizeof(text), format, args);
     va_end(args);
-}
-
-void warn_line(const char *format, ...)
-{
-    va_list args;
-    va_start(args, format);
-    warn_shown(false, format, args);
-    va_end(args);
+    char shown[sizeof(text) * 4];
+    (void)show_text(text, strlen(text), shown, sizeof(shown), SHOW_C0_C1);
+    fprintf(stderr, "%s: %s\n", PROGRAM_NAME, shown);
 }

@@ -59,5 +59,3 @@ void print_text(const char *text);
 
 // "zorvitemplate: " and the message, on standard error, shown.
 void warn(const char *format, ...) __attribute__((format(printf, 1, 2)));
-// One line on standard error without the program's name (a finding), shown.
-void warn_line(const char *format, ...) __attribute__((format(printf, 1, 2)));
