@@ -83,19 +83,12 @@ bool list_device(const char *name)
     open_json(nullptr, JSON_OBJECT);
     print_string(PRINT_ANY, "device", "%s", name);
     print_string(PRINT_ANY, "driver_version", " driver %s", known ? version : nullptr);
-    if (known && driver_reports_pci_id(&card)) {
-        print_uint(PRINT_ANY, "pci_device_id", " pci-id 0x%04X", card.pci_device_id);
-    } else {
-        print_string(PRINT_JSON, "pci_device_id", nullptr, nullptr);
-    }
+    print_uint(PRINT_ANY, "pci_device_id", " pci-id 0x%04X", card.pci_device_id,
+               known && driver_reports_pci_id(&card));
     print_bool("template", fetched == 0);
     print_uint(PRINT_ANY, "card_status", fetched > 0 ? " no template (card status %u)" : nullptr,
                static_cast<uint32_t>(fetched > 0 ? fetched : 0));
-    if (fetched == 0) {
-        print_uint(PRINT_ANY, "mode", " mode 0x%02X", record.mode);
-    } else {
-        print_string(PRINT_JSON, "mode", nullptr, nullptr);
-    }
+    print_uint(PRINT_ANY, "mode", " mode 0x%02X", record.mode, fetched == 0);
     print_string(PRINT_ANY, "metadata", " metadata %s", fetched == 0 ? metadata : nullptr);
     print_bytes(PRINT_ANY, "modename", " modename \"%s\"", fetched == 0 ? record.MODENAME : nullptr,
                 strnlen(record.MODENAME, MODENAME_SIZE));

@@ -66,29 +66,21 @@ void json_string(const char *text, size_t length)
     out("\"");
     for (size_t i = 0; i < length;) {
         const unsigned char byte = bytes[i];
-        size_t taken = 1;
+        const size_t taken = byte >= 0x80 ? utf8_length(bytes + i, length - i) : 1;
         if (byte == '"' || byte == '\\') {
             out("\\%c", byte);
-        } else if (byte == '\n') {
-            out("\\n");
-        } else if (byte == '\t') {
-            out("\\t");
+        } else if (byte == '\n' || byte == '\t') {
+            out(byte == '\n' ? "\\n" : "\\t");
         } else if (byte < 0x20 || byte == 0x7F) {
             out("\\u%04x", byte);
-        } else if (byte >= 0x80) {
-            taken = utf8_length(bytes + i, length - i);
-            if (taken == 0) {
-                out("\\ufffd");  // no UTF-8: JSON cannot carry the byte
-                taken = 1;
-            } else if (byte == 0xC2 && bytes[i + 1] <= 0x9F) {
-                out("\\u%04x", bytes[i + 1]);  // a C1 control
-            } else {
-                fwrite(bytes + i, 1, taken, g_results);
-            }
+        } else if (taken == 0) {
+            out("\\ufffd");  // no UTF-8: JSON cannot carry the byte
+        } else if (byte == 0xC2 && bytes[i + 1] <= 0x9F) {
+            out("\\u%04x", bytes[i + 1]);  // a C1 control
         } else {
-            putc(byte, g_results);
+            fwrite(bytes + i, 1, taken, g_results);
         }
-        i += taken;
+        i += taken == 0 ? 1 : taken;
     }
     out("\"");
 }
@@ -157,12 +149,9 @@ void close_json()
         return;
     }
     const Level level = g_levels[--g_depth];
-    const char *end = level.array ? "]" : "}";
-    if (level.inline_ || !level.any) {
-        out(end);
-    } else {
-        out("\n%*s%s", 2 * g_depth, "", end);
-    }
+    // A level of members one a line ends on a line of its own.
+    const bool own_line = !level.inline_ && level.any;
+    out("%s%*s%s", own_line ? "\n" : "", own_line ? 2 * g_depth : 0, "", level.array ? "]" : "}");
     if (g_depth == 0) {
         out("\n");
     }
@@ -196,15 +185,16 @@ void print_string(PrintKind kind, const char *key, const char *text_format, cons
     print_bytes(kind, key, text_format, value, value == nullptr ? 0 : strlen(value));
 }
 
-void print_uint(PrintKind kind, const char *key, const char *text_format, uint32_t value)
+void print_uint(PrintKind kind, const char *key, const char *text_format, uint32_t value,
+                bool known)
 {
     if (!prints(kind)) {
         return;
     }
     if (g_json) {
         json_key(key);
-        out("%u", value);
-    } else if (text_format != nullptr) {
+        out(known ? "%u" : "null", value);  // "null" leaves the value unused
+    } else if (known && text_format != nullptr) {
         out(text_format, value);
     }
 }

@@ -51,7 +51,9 @@ void print_string(PrintKind kind, const char *key, const char *text_format, cons
 // The same for `length` bytes that need not end in a NUL.
 void print_bytes(PrintKind kind, const char *key, const char *text_format, const char *value,
                  size_t length);
-void print_uint(PrintKind kind, const char *key, const char *text_format, uint32_t value);
+// A value not `known` is JSON's null and no text.
+void print_uint(PrintKind kind, const char *key, const char *text_format, uint32_t value,
+                bool known = true);
 // In JSON only: text says it in words.
 void print_bool(const char *key, bool value);
 // Text of our own, as it stands, in the text form alone.
