@@ -3,16 +3,16 @@
 
 #include <cstdint>
 
+constexpr const char *DEFAULT_DRIVER_VERSION = "1.4.3.0";
+
 struct CommandOptions {
     bool json;
     bool pci_id_given;
     uint32_t pci_id;
-    const char *driver_version;  // the stand-in driver's version text
-    const char *output;          // export -o FILE, nullptr for standard output
+    const char *driver_version = DEFAULT_DRIVER_VERSION;  // the stand-in driver's version text
+    const char *output;  // export -o FILE, nullptr for standard output
     const char *file;
 };
-
-constexpr const char *DEFAULT_DRIVER_VERSION = "1.4.3.0";
 
 int run_check(const CommandOptions &options);
 int run_seal(const CommandOptions &options);

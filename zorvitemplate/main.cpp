@@ -98,25 +98,14 @@ __attribute__((format(printf, 2, 3))) int usage_error(const Command *command, co
     return EXIT_TROUBLE;
 }
 
-// A PCI device id as a template writes numbers, and nothing after it.
-bool parse_pci_id(const char *text, uint32_t *id)
-{
-    size_t length = 0;
-    return convert_uint_value(text, id, &length) == 0 && text[length] == '\0' && *id <= PCI_ID_MAX;
-}
-
 int run_command(const Command &command, int argc, char *argv[])
 {
     CommandOptions options{};
-    options.driver_version = DEFAULT_DRIVER_VERSION;
+    size_t length = 0;
     opterr = 0;
-    optind = 1;
-    for (;;) {
-        const int got =
-            getopt_long(argc, argv, command.short_options, command.long_options, nullptr);
-        if (got == -1) {
-            break;
-        }
+    int got = 0;
+    while ((got = getopt_long(argc, argv, command.short_options, command.long_options, nullptr)) !=
+           -1) {
         switch (got) {
             case 'h':
                 printf("Usage: %s %s\n%s", PROGRAM_NAME, command.synopsis, command.help);
@@ -125,7 +114,9 @@ int run_command(const Command &command, int argc, char *argv[])
                 options.output = optarg;
                 break;
             case OPT_PCI_ID:
-                if (!parse_pci_id(optarg, &options.pci_id)) {
+                // A PCI device id as a template writes numbers, and nothing after it.
+                if (convert_uint_value(optarg, &options.pci_id, &length) != 0 ||
+                    optarg[length] != '\0' || options.pci_id > PCI_ID_MAX) {
                     return usage_error(&command, "'%s' is no PCI device id (0 to 0xFFFF)", optarg);
                 }
                 options.pci_id_given = true;
