@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cinttypes>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
@@ -31,6 +32,7 @@ constexpr size_t SHOWN_MOST = 44;  // a name or value of the file, shown, cut wh
 constexpr uint32_t MODE_BITS_ABOVE = ~MODE_BITS_KNOWN;
 constexpr size_t VERSION_SLOT = key_slot(key_index("VERSION"), 0);
 constexpr size_t PCIDID_SLOT = key_slot(key_index("PCIDID"), 0);
+constexpr size_t MODENAME_SLOT = key_slot(key_index("MODENAME"), 0);
 
 // An error stands for a problem of the report; a warning for none.
 __attribute__((format(printf, 5, 6))) void add_finding(CheckResult *result, uint32_t line,
@@ -99,11 +101,10 @@ const char *nearest_key_name(const char *name, size_t length)
     size_t best = (length <= 4) ? 2 : 3;
     const char *nearest = nullptr;
     for (size_t slot = 0; slot < KEY_SLOT_COUNT; ++slot) {
-        const char *known = key_name(slot);
-        const size_t distance = name_distance(name, length, known, strlen(known));
+        const size_t distance = name_distance(name, length, key_name(slot), strlen(key_name(slot)));
         if (distance < best) {
             best = distance;
-            nearest = known;
+            nearest = key_name(slot);
         }
     }
     return nearest;
@@ -125,13 +126,12 @@ void scan_header(LineScan *scan, const IniLineParts &parts)
     }
     uint32_t &first = scan->first_header[info ? SECTION_INFO : SECTION_CONFIG];
     scan->unread_section = first != 0;
-    if (first == 0) {
-        first = scan->line;
-        return;
+    if (first != 0) {
+        add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
+                    "a second [%s] section: a load reads only the first, at line %u",
+                    info ? "INFO" : "CONFIG", first);
     }
-    add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
-                "a second [%s] section: a load reads only the first, at line %u",
-                info ? "INFO" : "CONFIG", first);
+    first = first != 0 ? first : scan->line;
 }
 
 // A '[' line that is no header ends the section a load reads there; the
@@ -152,23 +152,6 @@ void scan_bracket(LineScan *scan)
     }
     add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
                 "this line starts with '[' but is no section header");
-}
-
-// The first key line of a block the mode leaves out: one warning a block.
-// Only when the walk read VERSION, so that the mode is the file's; PCIDID
-// is read whatever the mode, its bit only stores it.
-void warn_if_block_off(LineScan *scan, size_t row, size_t slot)
-{
-    const TemplateKey &key = TEMPLATE_KEYS[row];
-    const uint32_t mode = scan->result->record.mode;
-    if (scan->result->report.places[VERSION_SLOT].answer != INI_FOUND || key_enabled(mode, key) ||
-        key.mode_bit == MODE_PCIDID || (scan->blocks_told & key.mode_bit) != 0) {
-        return;
-    }
-    scan->blocks_told |= key.mode_bit;
-    add_finding(scan->result, scan->line, NO_PROBLEM, slot,
-                "block 0x%02X is not read, from %s on: mode 0x%02X leaves it out", key.mode_bit,
-                key_name(slot), mode);
 }
 
 // A key line: where a known key stands, and what a load does with it. An
@@ -197,10 +180,22 @@ void scan_key(LineScan *scan, const IniLineParts &parts, bool long_line)
                     shown, nearest);
         return;
     }
+    // The first key line of a block the mode leaves out: one warning a
+    // block. Only when the walk read VERSION, so that the mode is the file's;
+    // PCIDID is read whatever the mode, its bit only stores it.
     KeySeen &seen = result->seen[slot];
+    const TemplateKey &key = TEMPLATE_KEYS[row];
+    const uint32_t mode = result->record.mode;
+    if (seen.line == 0 && result->report.places[VERSION_SLOT].answer == INI_FOUND &&
+        !key_enabled(mode, key) && key.mode_bit != MODE_PCIDID &&
+        (scan->blocks_told & key.mode_bit) == 0) {
+        scan->blocks_told |= key.mode_bit;
+        add_finding(result, scan->line, NO_PROBLEM, slot,
+                    "block 0x%02X is not read, from %s on: mode 0x%02X leaves it out", key.mode_bit,
+                    key_name(slot), mode);
+    }
     if (seen.line == 0) {
         seen = KeySeen{scan->line, scan->header_line, scan->section};
-        warn_if_block_off(scan, row, slot);
     }
     const IniWhere &where = result->report.places[slot];
     if (where.answer != INI_FOUND || where.line == scan->line) {
@@ -218,33 +213,26 @@ IniLineKind scan_piece(LineScan *scan, const char *piece, bool long_line)
     IniLineParts parts;
     describe_ini_line(piece, &parts);
     const IniLineKind kind = parts.kind;
-    switch (kind) {
-        case INI_LINE_BLANK:
-            break;
-        case INI_LINE_HEADER:
-            scan_header(scan, parts);
-            break;
-        case INI_LINE_BRACKET:
-            scan_bracket(scan);
-            break;
-        case INI_LINE_KEY:
-            scan_key(scan, parts, long_line);
-            break;
-        case INI_LINE_OTHER:
-            if (scan->line == 1 && strncmp(piece, "\xEF\xBB\xBF", 3) == 0) {
-                describe_ini_line(piece + 3, &parts);
-            }
-            if (parts.kind == INI_LINE_HEADER) {
-                add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
-                            "the file starts with a UTF-8 byte order mark; a load reads "
-                            "\\xEF\\xBB\\xBF[%.*s] as no header",
-                            static_cast<int>(parts.name_length), parts.name);
-            } else if (!long_line && !scan->unread_section) {
-                add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
-                            "this line is no key, section header or comment; a load passes "
-                            "over it");
-            }
-            break;
+    if (kind == INI_LINE_HEADER) {
+        scan_header(scan, parts);
+    } else if (kind == INI_LINE_BRACKET) {
+        scan_bracket(scan);
+    } else if (kind == INI_LINE_KEY) {
+        scan_key(scan, parts, long_line);
+    } else if (kind == INI_LINE_OTHER) {
+        if (scan->line == 1 && strncmp(piece, "\xEF\xBB\xBF", 3) == 0) {
+            describe_ini_line(piece + 3, &parts);
+        }
+        if (parts.kind == INI_LINE_HEADER) {
+            add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
+                        "the file starts with a UTF-8 byte order mark; a load reads "
+                        "\\xEF\\xBB\\xBF[%.*s] as no header",
+                        static_cast<int>(parts.name_length), parts.name);
+        } else if (!long_line && !scan->unread_section) {
+            add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
+                        "this line is no key, section header or comment; a load passes "
+                        "over it");
+        }
     }
     return kind;
 }
@@ -261,28 +249,26 @@ bool wraps(const char *text)
 }
 
 // Warnings about what the walk read: values, the mode, the card's id.
-void warn_about_values(const CheckSetup *setup, CheckResult *result)
+void warn_about_values(bool pci_id_from_file, CheckResult *result)
 {
     const ParseReport &report = result->report;
     for (size_t slot = 0; slot < KEY_SLOT_COUNT; ++slot) {
         const IniWhere &where = report.places[slot];
-        const bool text = slot == key_slot(key_index("MODENAME"), 0);
-        const char *name = key_name(slot);
-        if (where.answer != INI_FOUND) {
-            continue;
-        }
+        const bool text = where.answer == INI_FOUND && slot == MODENAME_SLOT;
+        const bool number = where.answer == INI_FOUND && slot != MODENAME_SLOT;
         if (text && where.value_length >= INI_VALUE_SIZE) {
             add_finding(
                 result, where.line, NO_PROBLEM, slot,
-                "%s has %zu characters; a load keeps at most 31 and reads this one as empty", name,
-                where.value_length);
+                "%s has %zu characters; a load keeps at most 31 and reads this one as empty",
+                key_name(slot), where.value_length);
         } else if (text && strchr(where.value, '#') != nullptr) {
             add_finding(result, where.line, NO_PROBLEM, slot,
-                        "%s holds a '#'; a load keeps it and what follows in the name", name);
-        } else if (!text && where.value_length < INI_VALUE_SIZE && wraps(where.value)) {
+                        "%s holds a '#'; a load keeps it and what follows in the name",
+                        key_name(slot));
+        } else if (number && where.value_length < INI_VALUE_SIZE && wraps(where.value)) {
             add_finding(result, where.line, NO_PROBLEM, slot,
-                        "%s = %s does not fit in 32 bits; a load reads it as %u", name, where.value,
-                        report.values[slot]);
+                        "%s = %s does not fit in 32 bits; a load reads it as %u", key_name(slot),
+                        where.value, report.values[slot]);
         }
     }
     if (report.places[VERSION_SLOT].answer == INI_FOUND &&
@@ -293,8 +279,7 @@ void warn_about_values(const CheckSetup *setup, CheckResult *result)
                     result->record.mode);
     }
     const CardIdentity &card = result->card;
-    if (setup->pci_id_from_file && driver_reports_pci_id(&card) &&
-        card.pci_device_id > PCI_ID_MAX) {
+    if (pci_id_from_file && driver_reports_pci_id(&card) && card.pci_device_id > PCI_ID_MAX) {
         add_finding(result, report.places[PCIDID_SLOT].line, NO_PROBLEM, PCIDID_SLOT,
                     "PCIDID 0x%X is wider than a PCI device id: no card has it",
                     card.pci_device_id);
@@ -303,28 +288,28 @@ void warn_about_values(const CheckSetup *setup, CheckResult *result)
 
 // The warnings, and where each key stands (`seen`). 0, or -1 when the file
 // cannot be read.
-int32_t scan_lines(const CheckSetup *setup, CheckResult *result)
+int32_t scan_lines(const char *path, bool pci_id_from_file, CheckResult *result)
 {
     LineScan scan{result, 1, 0, SEEN_OUTSIDE, false, {}, 0};
-    warn_about_values(setup, result);
+    warn_about_values(pci_id_from_file, result);
     // Where the [INFO] a load reads ends: the walk for a key no line holds
     // goes to that end.
     IniWhere info;
-    (void)lookup_ini_key(setup->path, "INFO", "", &info);
+    (void)lookup_ini_key(path, "INFO", "", &info);
     IniLines lines;
-    if (info.answer == INI_NO_FILE || open_ini_lines(setup->path, &lines) != 0) {
+    if (info.answer == INI_NO_FILE || open_ini_lines(path, &lines) != 0) {
         return -1;
     }
     char *piece = nullptr;
     size_t length = 0;
-    uint64_t line_length = 0;  // so far: a line read in more than one piece is long
-    uint32_t nul_line = 0;     // the last line told to hold a NUL byte
-    bool keyed = false;        // the line is a key line, or the header of that [INFO]
-    char last = '\0';          // of the piece before
+    uint64_t line_start = 0;  // a line read in more than one piece is long
+    uint32_t nul_line = 0;    // the last line told to hold a NUL byte
+    bool keyed = false;       // the line is a key line, or the header of that [INFO]
+    char last = '\0';         // of the piece before
     result->info_eol = "";
     while (next_ini_line(&lines, &piece, &length) == 0) {
         const bool cut = piece == lines.cut;
-        const bool long_line = cut || line_length != 0;
+        const bool long_line = cut || result->bytes != line_start;
         if (nul_line != scan.line && memchr(piece, '\0', length) != nullptr) {
             nul_line = scan.line;
             add_finding(result, scan.line, NO_PROBLEM, KEY_SLOT_COUNT,
@@ -334,7 +319,6 @@ int32_t scan_lines(const CheckSetup *setup, CheckResult *result)
         keyed = scan_piece(&scan, piece, long_line) == INI_LINE_KEY || keyed ||
                 scan.line == info.section_line;
         result->bytes += length;
-        line_length += length - (piece[length - 1] == '\n' ? 1 : 0);
         const char before_end = length >= 2 ? piece[length - 2] : last;
         last = piece[length - 1];
         if (cut) {
@@ -347,12 +331,12 @@ int32_t scan_lines(const CheckSetup *setup, CheckResult *result)
         }
         if (long_line) {
             add_finding(result, scan.line, NO_PROBLEM, KEY_SLOT_COUNT,
-                        "this line has %llu characters; a load reads it in pieces of 511, "
-                        "each as a line of its own",
-                        static_cast<unsigned long long>(line_length));
+                        "this line has %" PRIu64
+                        " characters; a load reads it in pieces of 511, each as a line of its own",
+                        result->bytes - line_start - (last == '\n' ? 1 : 0));
         }
         ++scan.line;
-        line_length = 0;
+        line_start = result->bytes;
         keyed = false;
     }
     close_ini_lines(&lines);
@@ -360,14 +344,16 @@ int32_t scan_lines(const CheckSetup *setup, CheckResult *result)
 }
 
 // Why a key a load asks for was not read, as the reader's answer and the
-// place the key stands in the file (if anywhere) tell it.
+// place the key stands in the file (if anywhere) tell it. The keys of a
+// section left unread for a reason up to REASON_OUTSIDE are told at the
+// first, with a count of the others but for REASON_NO_SECTION.
 enum Reason : uint8_t {
-    REASON_MISSING,
     REASON_NO_SECTION,
     REASON_AFTER_END,  // after the line that ended its section
     REASON_SECOND,     // in a later section of its name
-    REASON_OTHER,      // in the other section a load reads
     REASON_OUTSIDE,    // before any header, or in a section no load reads
+    REASON_MISSING,
+    REASON_OTHER,  // in the other section a load reads
     REASON_LONG_LINE,
     REASON_NOT_NUMBER,
     REASON_LONG_VALUE,
@@ -376,53 +362,36 @@ enum Reason : uint8_t {
 
 // Each reason's error. The text takes the key's name, its section (the
 // value a load read, for a value that is no number) and a number: the line
-// where the reader met it, or the length of a value too long. The keys of a
-// section left unread for a grouped reason are told at the first, with a
-// count of the others.
-struct ReasonText {
-    bool grouped;
-    const char *text;
-};
-
-constexpr ReasonText REASON_TEXTS[REASON_COUNT] = {
-    {false, "%s is missing from [%s]"},
-    {true, "%s is not read: there is no [%s] section"},
-    {true, "%s stands in [%s] after line %u, which ended it, so a load does not find it"},
-    {true, "%s stands in a second [%s] section, but a load reads only the first"},
-    {false, "%s stands in the other section, but a load reads it from [%s]"},
-    {true, "%s stands outside any section a load reads; it belongs in [%s]"},
-    {false,
-     "%s of [%s] stands inside line %u, which is longer than 511 characters: a load reads it in "
-     "pieces and does not find it"},
-    {false, "%s = \"%s\" is not a number"},
-    {false,
-     "%s of [%s] has a value of %u characters; a load reads at most 31 and takes this one as "
-     "empty"},
+// where the reader met it, or the length of a value too long.
+constexpr const char *REASON_TEXTS[REASON_COUNT] = {
+    "%s is not read: there is no [%s] section",
+    "%s stands in [%s] after line %u, which ended it, so a load does not find it",
+    "%s stands in a second [%s] section, but a load reads only the first",
+    "%s stands outside any section a load reads; it belongs in [%s]",
+    "%s is missing from [%s]",
+    "%s stands in the other section, but a load reads it from [%s]",
+    ("%s of [%s] stands inside line %u, which is longer than 511 characters: a load reads it in "
+     "pieces and does not find it"),
+    "%s = \"%s\" is not a number",
+    "%s of [%s] has a value of %u characters; a load reads at most 31 and takes this one as empty",
 };
 
 Reason reason_of(const CheckResult *result, const ParseProblem &problem)
 {
     const IniWhere &where = problem.where;
     const KeySeen &seen = result->seen[key_slot(problem.row, problem.element)];
-    if (where.answer == INI_FOUND) {
-        return where.value_length >= INI_VALUE_SIZE ? REASON_LONG_VALUE : REASON_NOT_NUMBER;
-    }
-    if (where.answer == INI_NO_SECTION || where.answer == INI_LONG_LINE) {
-        return where.answer == INI_NO_SECTION ? REASON_NO_SECTION : REASON_LONG_LINE;
-    }
-    // No key where the reader looked (check_template leaves no INI_NO_FILE):
-    // the place the pass saw it at tells why.
     const SeenIn own = TEMPLATE_KEYS[problem.row].section == SECTION_INFO ? SEEN_INFO : SEEN_CONFIG;
-    if (seen.line == 0) {
-        return REASON_MISSING;
-    }
-    if (seen.header_line == where.section_line) {
-        return REASON_AFTER_END;
-    }
-    if (seen.section == own) {
-        return REASON_SECOND;
-    }
-    return seen.section != SEEN_OUTSIDE ? REASON_OTHER : REASON_OUTSIDE;
+    // Past the reader's own answers, no key where it looked (check_template
+    // leaves no INI_NO_FILE): the place the pass saw it at tells why.
+    return where.answer == INI_FOUND && where.value_length >= INI_VALUE_SIZE ? REASON_LONG_VALUE
+           : where.answer == INI_FOUND                                       ? REASON_NOT_NUMBER
+           : where.answer == INI_NO_SECTION                                  ? REASON_NO_SECTION
+           : where.answer == INI_LONG_LINE                                   ? REASON_LONG_LINE
+           : seen.line == 0                                                  ? REASON_MISSING
+           : seen.header_line == where.section_line                          ? REASON_AFTER_END
+           : seen.section == own                                             ? REASON_SECOND
+           : seen.section != SEEN_OUTSIDE                                    ? REASON_OTHER
+                                                                             : REASON_OUTSIDE;
 }
 
 // An unread key's error; `others` more keys of its section share a grouped
@@ -438,18 +407,13 @@ void add_unread(CheckResult *result, uint32_t at, Reason reason, uint32_t others
     const uint32_t line = where.answer == INI_NO_KEY ? result->seen[slot].line : where.line;
     char value[SHOWN_MOST];
     (void)show_text(where.value, strlen(where.value), value, sizeof(value), SHOW_C0, SHOW_CUT);
-    const auto number =
-        static_cast<uint32_t>(reason == REASON_LONG_VALUE ? where.value_length : where.line);
-    add_finding(
-        result, line, static_cast<int16_t>(at), slot, REASON_TEXTS[reason].text, key_name(slot),
-        reason == REASON_NOT_NUMBER ? value : section_name(TEMPLATE_KEYS[problem.row].section),
-        number);
-    if (others != 0) {
-        char *text = result->error[result->errors - 1].text;
-        const size_t used = strlen(text);
-        snprintf(text + used, FINDING_TEXT_SIZE - used, "; so do %u more key%s a load asks for",
-                 others, others == 1 ? "" : "s");
-    }
+    char text[FINDING_TEXT_SIZE];
+    snprintf(text, sizeof(text), REASON_TEXTS[reason], key_name(slot),
+             reason == REASON_NOT_NUMBER ? value : section_name(TEMPLATE_KEYS[problem.row].section),
+             static_cast<uint32_t>(reason == REASON_LONG_VALUE ? where.value_length : where.line));
+    add_finding(result, line, static_cast<int16_t>(at), slot,
+                others != 0 ? "%s; so do %u more key%s a load asks for" : "%s", text, others,
+                others == 1 ? "" : "s");
 }
 #pragma GCC diagnostic pop
 
@@ -497,12 +461,13 @@ void add_errors(const char *path, CheckResult *result)
             }
         } else {
             const Reason reason = reason_of(result, problem);
+            // Every one of a reason not grouped is told; of a grouped one,
+            // only the first.
             uint32_t &keys = unread[reason][key.section];
-            if (!REASON_TEXTS[reason].grouped) {
-                add_unread(result, i, reason, 0);
-            } else if (keys != 0) {
-                add_unread(result, i, reason, reason != REASON_NO_SECTION ? keys - 1 : 0);
-                keys = 0;
+            if (keys != 0) {
+                const bool counted = reason > REASON_NO_SECTION && reason <= REASON_OUTSIDE;
+                add_unread(result, i, reason, counted ? keys - 1 : 0);
+                keys = reason > REASON_OUTSIDE ? keys : 0;
             }
         }
     }
@@ -529,9 +494,9 @@ int32_t judge_file(const char *path, const struct stat *state, const char *what,
 // The file read, parsed and passed over, or -1 with the trouble. It is
 // opened without waiting for anything (a FIFO, a device, a lease) and judged
 // by the descriptor itself; one that cannot be opened still says what it is.
-int32_t read_template(const CheckSetup *setup, CheckResult *result)
+int32_t read_template(const char *path, const CardIdentity *card, bool pci_id_from_file,
+                      CheckResult *result)
 {
-    const char *path = setup->path;
     result->fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     const int open_error = errno;
     struct stat &state = result->file_state;
@@ -540,24 +505,23 @@ int32_t read_template(const CheckSetup *setup, CheckResult *result)
     if (judge_file(path, known ? &state : nullptr, why, result) != 0) {
         return -1;
     }
-    result->card = setup->card;
+    result->card = *card;
     IniWhere where;
-    if (setup->pci_id_from_file && lookup_ini_key(path, "INFO", "PCIDID", &where) == 0) {
+    if (pci_id_from_file && lookup_ini_key(path, "INFO", "PCIDID", &where) == 0) {
         (void)convert_uint_value(ini_value(where), &result->card.pci_device_id);
     }
     // Both read the file: errno tells why either failed.
     const int32_t read =
         check_template_file(path, &result->card, &result->record, &result->report) != 0
             ? -1
-            : scan_lines(setup, result);
+            : scan_lines(path, pci_id_from_file, result);
     const int error = errno;
     // Whatever went wrong, a FIFO, device or socket put in the file's place
     // meanwhile is told as one that stood there from the start.
     struct stat after {};
     const bool there = stat(path, &after) == 0;
-    const ParseProblem *problems = result->report.problems;
-    const bool reopened = std::none_of(
-        problems, problems + result->report.count,
+    const bool reopened = std::ranges::none_of(
+        std::span(result->report.problems, result->report.count),
         [](const ParseProblem &problem) { return problem.where.answer == INI_NO_FILE; });
     const bool changed = !there || !same_file_state(result->file_state, after) ||
                          result->bytes != static_cast<uint64_t>(after.st_size);
@@ -577,13 +541,14 @@ int32_t check_template_file(const char *path, const CardIdentity *card, Resource
     return parse_identity_keys(path, PARSE_EVERY_KEY, card, record, report);
 }
 
-int32_t check_template(const CheckSetup *setup, CheckResult *result)
+int32_t check_template(const char *path, const CardIdentity *card, bool pci_id_from_file,
+                       CheckResult *result)
 {
     *result = CheckResult{};
-    if (read_template(setup, result) != 0) {
+    if (read_template(path, card, pci_id_from_file, result) != 0) {
         return -1;
     }
-    add_errors(setup->path, result);
+    add_errors(path, result);
     std::stable_sort(result->warning, result->warning + result->warnings,
                      [](const Finding &a, const Finding &b) { return a.line < b.line; });
     return 0;

@@ -19,12 +19,6 @@ constexpr int16_t NO_PROBLEM = -1;
 // Warnings kept; more are only counted.
 constexpr uint32_t WARNING_MAX = 256;
 
-struct CheckSetup {
-    const char *path;
-    CardIdentity card;
-    bool pci_id_from_file;  // the card's id is the file's own PCIDID
-};
-
 struct Finding {
     uint32_t line;    // 0 where no line applies
     int16_t problem;  // the report's problem an error stands for, else NO_PROBLEM
@@ -67,10 +61,12 @@ struct CheckResult {
 int32_t check_template_file(const char *path, const CardIdentity *card, ResourceTemplate *record,
                             ParseReport *report);
 
-// 0 when the file was checked (the findings tell the verdict); -1 when it
-// cannot be read, is no regular file or changed meanwhile: `trouble` says
-// which, and the rest of the result is zero.
-int32_t check_template(const CheckSetup *setup, CheckResult *result);
+// `path` against `card`, whose id is the file's own PCIDID when
+// `pci_id_from_file`. 0 when the file was checked (the findings tell the
+// verdict); -1 when it cannot be read, is no regular file or changed
+// meanwhile: `trouble` says which, and the rest of the result is zero.
+int32_t check_template(const char *path, const CardIdentity *card, bool pci_id_from_file,
+                       CheckResult *result);
 
 // True when a load on the card would take the file.
 inline bool load_accepts(const CheckResult *result)

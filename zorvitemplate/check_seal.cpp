@@ -26,18 +26,17 @@ constexpr size_t COPY_CHUNK = 65536;
 constexpr size_t METADATA_ROW = key_index("METADATA");
 
 // The stand-in card of a check: the driver version given (a load's rules
-// read it) and the PCI device id given or the file's own. Only check takes
-// a version other than the default.
-bool stand_in_card(const CommandOptions &options, CheckSetup *setup)
+// read it) and the PCI device id given; with none given, the check takes
+// the file's own. Only check takes a version other than the default.
+bool stand_in_card(const CommandOptions &options, CardIdentity *card)
 {
     char text[128];
     snprintf(text, sizeof(text), "%s", options.driver_version);
-    if (parse_driver_version_text(text, setup->card.driver_version) != 0) {
+    if (parse_driver_version_text(text, card->driver_version) != 0) {
         warn("check: '%s' is no driver version", options.driver_version);
         return false;
     }
-    setup->card.pci_device_id = options.pci_id;
-    setup->pci_id_from_file = !options.pci_id_given;
+    card->pci_device_id = options.pci_id;
     return true;
 }
 
@@ -144,11 +143,11 @@ int seal_file(const CommandOptions &options, ReplacedFile *file, const IniWhere 
 int run_check(const CommandOptions &options)
 {
     print_to(stdout, options.json);
-    CheckSetup setup{options.file, {}, false};
-    if (!stand_in_card(options, &setup)) {
+    CardIdentity card{};
+    if (!stand_in_card(options, &card)) {
         return EXIT_TROUBLE;
     }
-    const bool checked = check_template(&setup, &g_check) == 0;
+    const bool checked = check_template(options.file, &card, !options.pci_id_given, &g_check) == 0;
     print_check(options.file, &g_check);
     if (!checked) {
         warn("%s", g_check.trouble);
@@ -166,8 +165,8 @@ int run_check(const CommandOptions &options)
 
 int run_seal(const CommandOptions &options)
 {
-    CheckSetup setup{options.file, {}, false};
-    if (!stand_in_card(options, &setup)) {
+    CardIdentity card{};
+    if (!stand_in_card(options, &card)) {
         return EXIT_TROUBLE;
     }
     // The file itself is rewritten, not a link to it, and only a regular
@@ -177,7 +176,7 @@ int run_seal(const CommandOptions &options)
         warn("%s", file.why);
         return EXIT_TROUBLE;
     }
-    if (check_template(&setup, &g_check) != 0) {
+    if (check_template(options.file, &card, !options.pci_id_given, &g_check) != 0) {
         warn("%s", g_check.trouble);
         return EXIT_TROUBLE;
     }

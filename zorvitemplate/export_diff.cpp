@@ -232,11 +232,11 @@ int run_diff(const CommandOptions &options)
 {
     print_to(stdout, options.json);
     char why[CARD_TROUBLE_SIZE];
-    CheckSetup setup{options.file, {}, false};
-    if (!ask_card_identity(&setup.card, why)) {
+    CardIdentity card{};
+    if (!ask_card_identity(&card, why)) {
         return diff_trouble(options, "error", why);
     }
-    if (check_template(&setup, &g_check) != 0) {
+    if (check_template(options.file, &card, false, &g_check) != 0) {
         return diff_trouble(options, "error", g_check.trouble);
     }
     if (!load_accepts(&g_check)) {
