@@ -193,7 +193,7 @@ void print_uint(PrintKind kind, const char *key, const char *text_format, uint32
     }
     if (g_json) {
         json_key(key);
-        out(known ? "%u" : "null", value);  // "null" leaves the value unused
+        known ? out("%u", value) : out("null");
     } else if (known && text_format != nullptr) {
         out(text_format, value);
     }
