@@ -74,19 +74,17 @@ int32_t follow_link(ReplacedFile *file, size_t *at, size_t end)
 
 int32_t check_regular(const char *path, mode_t mode, char *why, size_t size)
 {
-    static constexpr struct {
-        mode_t type;
-        const char *kind;
-    } KINDS[] = {{S_IFDIR, "a folder"},       {S_IFCHR, "a character device"},
-                 {S_IFBLK, "a block device"}, {S_IFIFO, "a FIFO"},
-                 {S_IFSOCK, "a socket"},      {S_IFLNK, "a symbolic link"}};
-    for (const auto &kind : KINDS) {
-        if ((mode & S_IFMT) == kind.type) {
-            snprintf(why, size, "%s is %s, not a regular file", path, kind.kind);
-            return -1;
-        }
+    const char *kind = S_ISDIR(mode)    ? "a folder"
+                       : S_ISCHR(mode)  ? "a character device"
+                       : S_ISBLK(mode)  ? "a block device"
+                       : S_ISFIFO(mode) ? "a FIFO"
+                       : S_ISSOCK(mode) ? "a socket"
+                       : S_ISLNK(mode)  ? "a symbolic link"
+                                        : nullptr;
+    if (kind != nullptr) {
+        snprintf(why, size, "%s is %s, not a regular file", path, kind);
     }
-    return 0;
+    return kind != nullptr ? -1 : 0;
 }
 
 int32_t resolve_replace_target(const char *given, bool may_be_new, ReplacedFile *file)
