@@ -48,11 +48,8 @@ void json_key(const char *key)
 {
     if (g_depth > 0) {
         Level &level = g_levels[g_depth - 1];
-        if (level.inline_) {
-            out(level.any ? ", " : "");
-        } else {
-            out("%s\n%*s", level.any ? "," : "", 2 * g_depth, "");
-        }
+        level.inline_ ? out(level.any ? ", " : "")
+                      : out("%s\n%*s", level.any ? "," : "", 2 * g_depth, "");
         level.any = true;
     }
     if (key != nullptr) {
@@ -165,11 +162,7 @@ void print_bytes(PrintKind kind, const char *key, const char *text_format, const
     }
     if (g_json) {
         json_key(key);
-        if (value == nullptr) {
-            out("null");
-        } else {
-            json_string(value, length);
-        }
+        value == nullptr ? out("null") : json_string(value, length);
         return;
     }
     if (text_format == nullptr || value == nullptr) {
