@@ -8,10 +8,10 @@
 #include "zorvitemplate/check.h"
 
 #include <fcntl.h>
+#include <strings.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdarg>
@@ -69,10 +69,7 @@ struct LineScan {
 // to be compared, which is near no key.
 size_t name_distance(const char *a, size_t a_length, const char *b, size_t b_length)
 {
-    const auto same = [&](size_t i, size_t j) {
-        return toupper(static_cast<unsigned char>(a[i])) ==
-               toupper(static_cast<unsigned char>(b[j]));
-    };
+    const auto same = [&](size_t i, size_t j) { return strncasecmp(a + i, b + j, 1) == 0; };
     size_t d[KEY_NAME_SIZE * 2 + 1][KEY_NAME_SIZE + 1];
     if (a_length >= std::size(d)) {
         return SIZE_MAX;
@@ -194,9 +191,7 @@ void scan_key(LineScan *scan, const IniLineParts &parts, bool long_line)
                     "block 0x%02X is not read, from %s on: mode 0x%02X leaves it out", key.mode_bit,
                     key_name(slot), mode);
     }
-    if (seen.line == 0) {
-        seen = KeySeen{scan->line, scan->header_line, scan->section};
-    }
+    seen = seen.line == 0 ? KeySeen{scan->line, scan->header_line, scan->section} : seen;
     const IniWhere &where = result->report.places[slot];
     if (where.answer != INI_FOUND || where.line == scan->line) {
         return;  // read here, or not read at all: an error tells that
@@ -510,11 +505,13 @@ int32_t read_template(const char *path, const CardIdentity *card, bool pci_id_fr
     if (pci_id_from_file && lookup_ini_key(path, "INFO", "PCIDID", &where) == 0) {
         (void)convert_uint_value(ini_value(where), &result->card.pci_device_id);
     }
-    // Both read the file: errno tells why either failed.
-    const int32_t read =
-        check_template_file(path, &result->card, &result->record, &result->report) != 0
-            ? -1
-            : scan_lines(path, pci_id_from_file, result);
+    // The load's parse, every problem noted, and the pass over the lines
+    // both read the file: errno tells why either failed.
+    parse_template_keys(path, PARSE_EVERY_KEY, &result->record, &result->report);
+    const int32_t read = parse_identity_keys(path, PARSE_EVERY_KEY, &result->card, &result->record,
+                                             &result->report) != 0
+                             ? -1
+                             : scan_lines(path, pci_id_from_file, result);
     const int error = errno;
     // Whatever went wrong, a FIFO, device or socket put in the file's place
     // meanwhile is told as one that stood there from the start.
@@ -533,13 +530,6 @@ int32_t read_template(const char *path, const CardIdentity *card, bool pci_id_fr
 }
 
 }  // namespace
-
-int32_t check_template_file(const char *path, const CardIdentity *card, ResourceTemplate *record,
-                            ParseReport *report)
-{
-    parse_template_keys(path, PARSE_EVERY_KEY, record, report);
-    return parse_identity_keys(path, PARSE_EVERY_KEY, card, record, report);
-}
 
 int32_t check_template(const char *path, const CardIdentity *card, bool pci_id_from_file,
                        CheckResult *result)

@@ -57,10 +57,6 @@ struct CheckResult {
     char trouble[TROUBLE_SIZE];  // why the file could not be checked, empty when it was
 };
 
-// The load's parse of `path` against `card`, every problem noted.
-int32_t check_template_file(const char *path, const CardIdentity *card, ResourceTemplate *record,
-                            ParseReport *report);
-
 // `path` against `card`, whose id is the file's own PCIDID when
 // `pci_id_from_file`. 0 when the file was checked (the findings tell the
 // verdict); -1 when it cannot be read, is no regular file or changed

@@ -17,9 +17,8 @@
 namespace {
 
 CheckResult g_check;
-// The parse of a sealed file before it replaces the old one.
-ParseReport g_recheck;
-ResourceTemplate g_recheck_record;
+// The check of a sealed file before it replaces the old one.
+CheckResult g_recheck;
 
 constexpr size_t METADATA_LENGTH = 10;  // "0x" and eight hex digits
 constexpr size_t COPY_CHUNK = 65536;
@@ -95,8 +94,8 @@ size_t number_length(const IniWhere &where)
 
 int32_t recheck_sealed(const CommandOptions &options, ReplacedFile *file)
 {
-    if (check_template_file(file->temp, &g_check.card, &g_recheck_record, &g_recheck) != 0 ||
-        g_recheck.count != 0) {
+    if (check_template(file->temp, &g_check.card, false, &g_recheck) != 0 ||
+        !load_accepts(&g_recheck)) {
         abandon_replacing(file);
         snprintf(file->why, sizeof(file->why),
                  "%s: the sealed file does not pass the check; it was left as it is", options.file);
