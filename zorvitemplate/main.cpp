@@ -66,24 +66,6 @@ constexpr Command COMMANDS[] = {
      "Exit status: 0 every card answered, 1 some could not be asked, 2 usage.\n"},
 };
 
-void print_program_help()
-{
-    printf(
-        "Usage: %s COMMAND [OPTION]... ARGUMENT...\n"
-        "Check, seal, back up, compare and list the resource templates of Kx3310 cards.\n\n"
-        "Commands:\n",
-        PROGRAM_NAME);
-    for (const Command &command : COMMANDS) {
-        printf("  %s %s\n", PROGRAM_NAME, command.synopsis);
-    }
-    printf(
-        "\n"
-        "  -h, --help     this help\n"
-        "      --version  the program's version\n\n"
-        "'%s COMMAND --help' tells more of each command; zorvitemplate(8) all.\n",
-        PROGRAM_NAME);
-}
-
 __attribute__((format(printf, 2, 3))) int usage_error(const Command *command, const char *format,
                                                       ...)
 {
@@ -142,9 +124,7 @@ int run_command(const Command &command, int argc, char *argv[])
         return usage_error(&command, "device name '%s' is too long: at most 15 characters",
                            argv[optind]);
     }
-    if (command.operands > (command.device_first ? 1 : 0)) {
-        options.file = argv[argc - 1];
-    }
+    options.file = command.operands > (command.device_first ? 1 : 0) ? argv[argc - 1] : nullptr;
     return command.run(options);
 }
 
@@ -155,7 +135,20 @@ int run(int argc, char *argv[])
     }
     const char *word = argv[1];
     if (strcmp(word, "-h") == 0 || strcmp(word, "--help") == 0) {
-        print_program_help();
+        printf(
+            "Usage: %s COMMAND [OPTION]... ARGUMENT...\n"
+            "Check, seal, back up, compare and list the resource templates of Kx3310 cards.\n\n"
+            "Commands:\n",
+            PROGRAM_NAME);
+        for (const Command &command : COMMANDS) {
+            printf("  %s %s\n", PROGRAM_NAME, command.synopsis);
+        }
+        printf(
+            "\n"
+            "  -h, --help     this help\n"
+            "      --version  the program's version\n\n"
+            "'%s COMMAND --help' tells more of each command; zorvitemplate(8) all.\n",
+            PROGRAM_NAME);
         return EXIT_GOOD;
     }
     if (strcmp(word, "--version") == 0) {
