@@ -157,13 +157,9 @@ build_package() {
 check_package() {
     build_package || return
     local debs=("$work"/pkg/zorviconfig_*.deb)
-    if [ ! -f "${debs[0]}" ]; then
-        fail "the package is named zorviconfig_VERSION-RELEASE_ARCH.deb"
-        ls "$work/pkg"
-        return
-    fi
     local deb=${debs[0]}
-    pass "built $(basename "$deb")"
+    holds "the package is named zorviconfig_VERSION-RELEASE_ARCH.deb" test -f "$deb" ||
+        { ls "$work/pkg"; return; }
 
     local field
     for field in Package=zorviconfig Section=admin Priority=optional \
@@ -192,13 +188,10 @@ check_package() {
     local build_id debug_file program
     for program in zorviconfig zorvitemplate; do
         build_id=$(readelf -n "$work/root/usr/sbin/$program" | awk '/Build ID:/ { print $3 }')
+        # Without a build id the path is .build-id//.debug, which no package holds.
         debug_file=./usr/lib/debug/.build-id/${build_id:0:2}/${build_id:2}.debug
-        if [ -n "$build_id" ] &&
-            dpkg-deb -c "$work"/pkg/zorviconfig-dbgsym_*.ddeb | awk '{ print $6 }' | grep -qxF "$debug_file"; then
-            pass "zorviconfig-dbgsym holds $debug_file of $program"
-        else
-            fail "zorviconfig-dbgsym holds the debug symbols of $program, build id '$build_id'"
-        fi
+        holds "zorviconfig-dbgsym holds $debug_file of $program (build id '$build_id')" \
+            grep -qxF "$debug_file" <(dpkg-deb -c "$work"/pkg/zorviconfig-dbgsym_*.ddeb | awk '{ print $6 }')
     done
 
     if [ -z "$zorvisim" ]; then
