@@ -1,22 +1,30 @@
-// Failures of the lock files and the log file that the tool's fixed paths
-// cannot reach: stale handles, paths too long, a failed rename, records that
-// must never spill past their 1024 bytes.
+// Failures of the lock files, the log file and the run records that the
+// tool's fixed paths cannot reach: stale handles, paths too long, a failed
+// rename, records at the edges of their 1024-byte buffers (the result word,
+// the command-line prefix, the lock file name, the longest begin records).
+// Run on the simulated machine (see CMakeLists.txt), whose /opt is the
+// test's own.
 #include <fcntl.h>
+#include <syslog.h>
 #include <unistd.h>
 
 #include <cstring>
 #include <filesystem>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "oplog/management.h"
 #include "oplog/operation_log.h"
+#include "oplog/run_records.h"
 #include "tests/harness/test_util.h"
 #include "tests/template/case_text.h"
 
 namespace {
 
+using zorvitest::capture_stdout;
 using zorvitest::status_and_output;
 
 TEST(FileLock, StaleAndEmptyHandles)
@@ -78,6 +86,101 @@ TEST(RollbackRecord, WithoutATimeAndAtItsBounds)
                       "The old operation log has been backed up to " + path + ".\r\n");
         }
         EXPECT_EQ(std::string(record + OP_LOG_RECORD_SIZE, 8), std::string(8, 'Q'));
+    }
+}
+
+// The words of a load's end and FAILED<status> are oplog.cases'; the two
+// statuses no load ends with and the record's bounds are only reached here.
+TEST(ResultWord, StatusesNoLoadEndsWithAndTheRecordBounds)
+{
+    // The codes as the log's readers know them, not the program's names for them.
+    for (const auto &[status, word] :
+         {std::pair{-254, "[CANCELED]."}, std::pair{-255, "[KILLED]."}}) {
+        char record[OP_LOG_RECORD_SIZE] = "prefix ";
+        EXPECT_EQ(set_cmd_result_string(status, record, 7), static_cast<int32_t>(strlen(word)));
+        EXPECT_EQ(std::string(record), std::string("prefix ") + word);
+    }
+
+    // The word must fit before the record's last byte.
+    char record[OP_LOG_RECORD_SIZE + 8];
+    memset(record, 'Q', sizeof(record));
+    EXPECT_EQ(set_cmd_result_string(0, record, 1013), 10);
+    EXPECT_EQ(std::string(record + 1013), "[SUCCEED].");
+    EXPECT_EQ(set_cmd_result_string(0, record, 1014), -1);
+    EXPECT_EQ(set_cmd_result_string(0, record, 1023), -1);
+    EXPECT_EQ(status_and_output([&] { return set_cmd_result_string(0, record, 1024); }),
+              "-6|The offset(1024) is more than result string max length(1024).\n");
+    EXPECT_EQ(std::string(record + OP_LOG_RECORD_SIZE, 8), std::string(8, 'Q'));
+}
+
+TEST(Syslog, AMissingIdentityOrMessageIsNamedAndNothingSent)
+{
+    const std::string named = "Invalid parameter [record_syslog].\n";
+    EXPECT_EQ(capture_stdout([] { record_syslog(nullptr, LOG_INFO, "x"); }), named);
+    EXPECT_EQ(capture_stdout([] { record_syslog(SYSLOG_IDENTITY, LOG_INFO, nullptr); }), named);
+}
+
+TEST(InputPrefix, CommandLinesBeyondTheBuffer)
+{
+    for (const zorvitest::CaseLine &line : zorvitest::case_table(ZORVI_INPUT_CASES)) {
+        SCOPED_TRACE(zorvitest::trace(ZORVI_INPUT_CASES, line));
+        std::vector<const char *> argv;
+        for (size_t i = 2; i < line.words.size(); ++i) {
+            argv.push_back(line.words[i].c_str());
+        }
+        EXPECT_EQ(capture_stdout(
+                      [&] { record_user_input(static_cast<uint32_t>(argv.size()), argv.data()); }),
+                  line.words.at(0));
+        const size_t length = std::stoul(line.words.at(1));
+        EXPECT_EQ(strlen(g_input_buf), length);
+        if (length > 0) {
+            EXPECT_EQ(g_input_buf[length - 1], 'b');
+        }
+    }
+    record_user_input(1, nullptr);
+    EXPECT_EQ(std::string(g_input_buf), "");
+}
+
+TEST(ToolLock, NameThatDoesNotFitTheLockPath)
+{
+    int64_t handle = 0;
+    // A name that makes the path 512 characters long.
+    std::string name(512 - strlen("/opt/zorvi/locks/"), 'n');
+    EXPECT_EQ(status_and_output([&] { return get_tool_lock(name.c_str(), 1, &handle); }),
+              "-6|Strcat_s lock file name failed.\n");
+    int32_t status = 0;
+    name.pop_back();  // 511 fits the buffer (the file system may refuse the name)
+    EXPECT_EQ(capture_stdout([&] { status = get_tool_lock(name.c_str(), 1, &handle); }), "");
+    EXPECT_NE(status, -6);
+}
+
+// Prefix = 22 (time) + 3 + the line; the line is "a... b...". A begin record
+// of 1023 characters leaves no room for the end time, and the result record
+// is given up; one character more and the begin record is too.
+TEST(RunRecords, LongestPrefixes)
+{
+    EXPECT_EQ(init_operation_log("/opt/zorvi/"), 0);
+    const std::string log_path = "/opt/zorvi/operation_logs/operations.log";
+    for (const auto &[line, begun] : {std::pair{988u, "0|Snprintf result_str offset failed.\n"},
+                                      std::pair{989u, "-1|Snprintf operation log failed.\n"}}) {
+        const std::string a500(500, 'a');
+        const std::string rest(line - 501, 'b');
+        const char *argv[] = {a500.c_str(), rest.c_str()};
+        const size_t before = zorvitest::read_file(log_path).size();
+        EXPECT_EQ(status_and_output([&] {
+                      record_user_input(2, argv);
+                      const int32_t status = write_begin_log();
+                      write_result_log(7);
+                      return status;
+                  }),
+                  begun);
+        EXPECT_EQ(strlen(g_input_buf), line + 25);
+        EXPECT_EQ(zorvitest::read_file(log_path).substr(before),
+                  line == 988 ? std::string(g_input_buf) + "[Begin].\r\n" : "");
+        // The lock is free again (a second open file would conflict with it).
+        int64_t handle = 0;
+        EXPECT_EQ(get_file_lock("/opt/zorvi/locks/op_log", 0, &handle), 0);
+        EXPECT_EQ(release_file_lock(&handle), 0);
     }
 }
 
