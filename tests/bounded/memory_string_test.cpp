@@ -47,10 +47,7 @@ TEST(MemoryAndStrings, EveryCaseOfTheTable)
     ASSERT_EQ(mprotect(mapping, 4096, PROT_READ | PROT_WRITE), 0);
     char *const area = static_cast<char *>(mapping);
     constexpr size_t AREA = 512;
-    const std::string path = ZORVI_MEMORY_CASES;
-    for (const zorvitest::CaseLine &line : zorvitest::case_table(path)) {
-        SCOPED_TRACE(zorvitest::trace(path, line));
-        const std::vector<std::string> &w = line.words;
+    zorvitest::each_row(ZORVI_MEMORY_CASES, [&](const std::vector<std::string> &w) {
         ASSERT_EQ(w.size(), 8u);
         memset(area, '~', AREA);
         memcpy(area, w[1].c_str(), w[1].size() + 1);
@@ -67,7 +64,7 @@ TEST(MemoryAndStrings, EveryCaseOfTheTable)
             --shown;
         }
         EXPECT_EQ(std::string(area, shown), w[7]);
-    }
+    });
     munmap(mapping, BOUNDED_MAX_LEN);
 }
 

@@ -11,10 +11,7 @@ namespace {
 
 TEST(PrintS, EveryCaseOfTheTable)
 {
-    const std::string table = ZORVI_PRINT_CASES;
-    for (const zorvitest::CaseLine &line : zorvitest::case_table(table)) {
-        const std::vector<std::string> &w = line.words;
-        SCOPED_TRACE(zorvitest::trace(table, line));
+    zorvitest::each_row(ZORVI_PRINT_CASES, [](const std::vector<std::string> &w) {
         ASSERT_EQ(w.size(), 7u);
         char buf[1024] = "old";
         char *dest = w[0] == "null" ? nullptr : buf;
@@ -25,7 +22,7 @@ TEST(PrintS, EveryCaseOfTheTable)
                         : snprintf_s(dest, destMax, std::stoul(w[2]), format, w[4].c_str(), 7u);
         EXPECT_EQ(result, std::stoi(w[5]));
         EXPECT_EQ(std::string(buf), w[6]);
-    }
+    });
 }
 
 }  // namespace

@@ -51,14 +51,11 @@ int32_t call(bool from_stdin, const char *text, const char *format, Dests &d)
 
 TEST(Scan, EveryCaseOfTheTable)
 {
-    const std::string table = std::string(ZORVI_SCAN_CASES);
     FILE *const console = stdin;
     const auto given = [](const std::string &word) {
         return word == "null" ? nullptr : word.c_str();
     };
-    for (const zorvitest::CaseLine &line : zorvitest::case_table(table)) {
-        const std::vector<std::string> &words = line.words;
-        SCOPED_TRACE(zorvitest::trace(table, line));
+    zorvitest::each_row(ZORVI_SCAN_CASES, [&](const std::vector<std::string> &words) {
         if (words[0] == "stdin") {
             if (stdin != console) {
                 fclose(stdin);
@@ -89,7 +86,7 @@ TEST(Scan, EveryCaseOfTheTable)
             EXPECT_EQ(result, std::stoi(words[first - 1]));
             EXPECT_EQ(shown(d), expected);
         }
-    }
+    });
     if (stdin != console) {
         fclose(stdin);
     }

@@ -12,10 +12,7 @@ namespace {
 
 TEST(ShownText, EveryCaseOfTheTable)
 {
-    const std::string table = std::string(ZORVI_SHOWN_CASES);
-    for (const zorvitest::CaseLine &line : zorvitest::case_table(table)) {
-        const std::vector<std::string> &words = line.words;
-        SCOPED_TRACE(zorvitest::trace(table, line));
+    zorvitest::each_row(ZORVI_SHOWN_CASES, [](const std::vector<std::string> &words) {
         ASSERT_EQ(words.size(), 5u);
         const std::string &text = words[1];
         const bool no_buffer = words[2] == "null";
@@ -28,7 +25,7 @@ TEST(ShownText, EveryCaseOfTheTable)
         EXPECT_EQ(got, std::stoi(words[3]));
         EXPECT_EQ(std::string(out.c_str()), words[4]);
         EXPECT_EQ(out.substr(size), std::string(8, 'Q'));  // nothing past it
-    }
+    });
 }
 
 }  // namespace

@@ -91,10 +91,7 @@ TEST(IniReader, WhereEveryCaseOfTheTable)
 {
     const zorvitest::TempDir dir;
     const std::string path = dir.file("t.ini");
-    const std::string table = std::string(ZORVI_WHERE_CASES);
-    for (const zorvitest::CaseLine &line : zorvitest::case_table(table)) {
-        const std::vector<std::string> &words = line.words;
-        SCOPED_TRACE(zorvitest::trace(table, line));
+    zorvitest::each_row(ZORVI_WHERE_CASES, [&](const std::vector<std::string> &words) {
         ASSERT_GE(words.size(), 6u);
         zorvitest::write_file(path, words[0]);
         IniWhere where{};
@@ -106,7 +103,7 @@ TEST(IniReader, WhereEveryCaseOfTheTable)
             wanted += " " + words[w];
         }
         EXPECT_EQ(shown(where), wanted);
-    }
+    });
 }
 
 }  // namespace

@@ -73,20 +73,19 @@ TEST(OperationLog, FailedRenameKeepsTheLog)
 // and at the edges of its buffer it is only reached here.
 TEST(RollbackRecord, WithoutATimeAndAtItsBounds)
 {
-    for (const zorvitest::CaseLine &line : zorvitest::case_table(ZORVI_ROLLBACK_CASES)) {
-        SCOPED_TRACE(zorvitest::trace(ZORVI_ROLLBACK_CASES, line));
-        const std::string path(std::stoul(line.words.at(0)), 'p');
+    zorvitest::each_row(ZORVI_ROLLBACK_CASES, [](const std::vector<std::string> &words) {
+        const std::string path(std::stoul(words.at(0)), 'p');
         char record[OP_LOG_RECORD_SIZE + 8];
         std::memset(record, 'Q', sizeof(record));
         EXPECT_EQ(
             status_and_output([&] { return get_rollback_log(nullptr, path.c_str(), record); }),
-            line.words.at(1) + "|" + line.words.at(2));
-        if (line.words[1] == "0") {
+            words.at(1) + "|" + words.at(2));
+        if (words[1] == "0") {
             EXPECT_EQ(std::string(record),
                       "The old operation log has been backed up to " + path + ".\r\n");
         }
         EXPECT_EQ(std::string(record + OP_LOG_RECORD_SIZE, 8), std::string(8, 'Q'));
-    }
+    });
 }
 
 // The words of a load's end and FAILED<status> are oplog.cases'; the two
@@ -122,21 +121,20 @@ TEST(Syslog, AMissingIdentityOrMessageIsNamedAndNothingSent)
 
 TEST(InputPrefix, CommandLinesBeyondTheBuffer)
 {
-    for (const zorvitest::CaseLine &line : zorvitest::case_table(ZORVI_INPUT_CASES)) {
-        SCOPED_TRACE(zorvitest::trace(ZORVI_INPUT_CASES, line));
+    zorvitest::each_row(ZORVI_INPUT_CASES, [](const std::vector<std::string> &words) {
         std::vector<const char *> argv;
-        for (size_t i = 2; i < line.words.size(); ++i) {
-            argv.push_back(line.words[i].c_str());
+        for (size_t i = 2; i < words.size(); ++i) {
+            argv.push_back(words[i].c_str());
         }
         EXPECT_EQ(capture_stdout(
                       [&] { record_user_input(static_cast<uint32_t>(argv.size()), argv.data()); }),
-                  line.words.at(0));
-        const size_t length = std::stoul(line.words.at(1));
+                  words.at(0));
+        const size_t length = std::stoul(words.at(1));
         EXPECT_EQ(strlen(g_input_buf), length);
         if (length > 0) {
             EXPECT_EQ(g_input_buf[length - 1], 'b');
         }
-    }
+    });
     record_user_input(1, nullptr);
     EXPECT_EQ(std::string(g_input_buf), "");
 }

@@ -41,10 +41,9 @@ TEST(PathCheck, EveryStepOfTheTable)
     char root[PATH_MAX];
     ASSERT_NE(realpath(scratch.path, root), nullptr);
     const int cwd = open(".", O_RDONLY | O_DIRECTORY);
-    for (const zorvitest::CaseLine &line : zorvitest::case_table(ZORVI_PATH_CASES)) {
-        SCOPED_TRACE(zorvitest::trace(ZORVI_PATH_CASES, line));
+    zorvitest::each_row(ZORVI_PATH_CASES, [&](const std::vector<std::string> &words) {
         std::vector<std::string> w;
-        for (std::string word : line.words) {
+        for (std::string word : words) {
             for (size_t at; (at = word.find("{R}")) != std::string::npos;) {
                 word.replace(at, 3, root);
             }
@@ -77,7 +76,7 @@ TEST(PathCheck, EveryStepOfTheTable)
                           std::to_string(check_folder_exist(path)),
                       w[2]);
         }
-    }
+    });
     EXPECT_EQ(fchdir(cwd), 0);  // back out before the scratch folder goes
     close(cwd);
 }

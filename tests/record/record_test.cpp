@@ -10,14 +10,13 @@ namespace {
 
 TEST(TemplateLength, CoversEveryBlockUpToTheHighestModeBit)
 {
-    for (const zorvitest::CaseLine &line : zorvitest::case_table(ZORVI_LENGTH_CASES)) {
-        SCOPED_TRACE(zorvitest::trace(ZORVI_LENGTH_CASES, line));
+    zorvitest::each_row(ZORVI_LENGTH_CASES, [](const std::vector<std::string> &words) {
         ResourceTemplate record;
         std::memset(&record, 0xFF, sizeof(record));
-        record.mode = static_cast<uint32_t>(std::stoul(line.words.at(0), nullptr, 16));
-        EXPECT_EQ(template_length(&record), std::stoul(line.words.at(1)));
-        EXPECT_EQ(find_last_set(record.mode), std::stoi(line.words.at(2)));
-    }
+        record.mode = static_cast<uint32_t>(std::stoul(words.at(0), nullptr, 16));
+        EXPECT_EQ(template_length(&record), std::stoul(words.at(1)));
+        EXPECT_EQ(find_last_set(record.mode), std::stoi(words.at(2)));
+    });
 }
 
 }  // namespace

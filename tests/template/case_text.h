@@ -5,6 +5,8 @@
 // short in the table.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <fstream>
 #include <regex>
 #include <stdexcept>
@@ -95,6 +97,17 @@ inline std::vector<CaseLine> case_table(const std::string &path)
 inline std::string trace(const std::string &path, const CaseLine &line)
 {
     return path + ":" + std::to_string(line.number) + " (" + line.group + ")";
+}
+
+// Calls `check` with the words of every row of the table, under a trace
+// that names the row.
+template <typename Check>
+void each_row(const std::string &path, const Check &check)
+{
+    for (const CaseLine &line : case_table(path)) {
+        SCOPED_TRACE(trace(path, line));
+        check(line.words);
+    }
 }
 
 }  // namespace zorvitest
