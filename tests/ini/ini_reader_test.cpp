@@ -48,28 +48,20 @@ auto open_descriptors()
 TEST(IniReader, EveryCaseOfTheTable)
 {
     const zorvitest::TempDir dir;
-    const std::string table = std::string(ZORVI_INI_CASES);
-    std::string group;
     Lookup lookup;
     const int descriptors = open_descriptors();
-    for (const zorvitest::CaseLine &line : zorvitest::case_table(table)) {
-        const std::vector<std::string> &words = line.words;
-        if (line.group != group) {
-            group = line.group;
-            lookup = {};
-        }
+    zorvitest::each_row(ZORVI_INI_CASES, [&](const std::vector<std::string> &words) {
         if (words[0] == "lookup") {
             lookup = {words.at(1), words.at(2), words.at(3)};
-            continue;
+            return;
         }
-        SCOPED_TRACE(zorvitest::trace(table, line));
         ASSERT_GE(words.size(), 3u);
         const std::string path = dir.file("t.ini");
         zorvitest::write_file(path, words[0]);
         std::string value;
         EXPECT_EQ(look_up(path, lookup, &value), words[1]);
         EXPECT_EQ(value, words[2]);
-    }
+    });
     EXPECT_EQ(open_descriptors(), descriptors);
 }
 

@@ -69,7 +69,7 @@ struct CaseLine {
 };
 
 // The lines of a table that hold words, comments ('#' first) and group
-// titles left out; a test's SCOPED_TRACE names a line by `trace`.
+// titles left out.
 inline std::vector<CaseLine> case_table(const std::string &path)
 {
     std::ifstream file(path);
@@ -94,18 +94,13 @@ inline std::vector<CaseLine> case_table(const std::string &path)
     return table;
 }
 
-inline std::string trace(const std::string &path, const CaseLine &line)
-{
-    return path + ":" + std::to_string(line.number) + " (" + line.group + ")";
-}
-
 // Calls `check` with the words of every row of the table, under a trace
-// that names the row.
+// that names the row: PATH:LINE (GROUP).
 template <typename Check>
 void each_row(const std::string &path, const Check &check)
 {
     for (const CaseLine &line : case_table(path)) {
-        SCOPED_TRACE(trace(path, line));
+        SCOPED_TRACE(path + ":" + std::to_string(line.number) + " (" + line.group + ")");
         check(line.words);
     }
 }
