@@ -123,8 +123,8 @@ void read_template_keys(const ParseRun &run)
 
 }  // namespace
 
-int32_t parse_template_keys(const char *path, ParseScope scope, ResourceTemplate *record,
-                            ParseReport *report)
+void parse_template_keys(const char *path, ParseScope scope, ResourceTemplate *record,
+                         ParseReport *report)
 {
     *record = ResourceTemplate{};
     *report = ParseReport{};
@@ -132,14 +132,13 @@ int32_t parse_template_keys(const char *path, ParseScope scope, ResourceTemplate
     // The parse keeps its own copy of the path, of a fixed size.
     if (strnlen(path, PATH_COPY_SIZE) >= PATH_COPY_SIZE) {
         add_problem(run, {.kind = PROBLEM_PATH_TOO_LONG});
-        return 0;
+        return;
     }
     read_template_keys(run);
-    return 0;
 }
 
-int32_t parse_identity_keys(const char *path, ParseScope scope, const CardIdentity *card,
-                            ResourceTemplate *record, ParseReport *report)
+void parse_identity_keys(const char *path, ParseScope scope, const CardIdentity *card,
+                         ResourceTemplate *record, ParseReport *report)
 {
     constexpr size_t PCIDID_ROW = key_index("PCIDID");
     constexpr size_t METADATA_ROW = key_index("METADATA");
@@ -160,7 +159,7 @@ int32_t parse_identity_keys(const char *path, ParseScope scope, const CardIdenti
             record->PCIDID = file_id;
         }
         if (status != 0) {
-            return 0;
+            return;
         }
     }
     report->checksum = template_checksum(record);
@@ -173,5 +172,4 @@ int32_t parse_identity_keys(const char *path, ParseScope scope, const CardIdenti
                           .value = metadata,
                           .expected = report->checksum});
     }
-    return 0;
 }

@@ -14,10 +14,10 @@
 enum ParseScope : uint8_t { PARSE_TO_FIRST_PROBLEM, PARSE_EVERY_KEY };
 
 // VERSION, the base block and the blocks the mode selects, into `record`
-// (cleared first). 0 once the walk is done: the report tells the verdict.
-int32_t parse_template_keys(const char *path, ParseScope scope, ResourceTemplate *record,
-                            ParseReport *report);
+// (cleared first). A parse cannot fail: what it meets goes into the report.
+void parse_template_keys(const char *path, ParseScope scope, ResourceTemplate *record,
+                         ParseReport *report);
 // PCIDID (from a driver that reports the card's id) and METADATA against
 // `card` and the record the keys built.
-int32_t parse_identity_keys(const char *path, ParseScope scope, const CardIdentity *card,
-                            ResourceTemplate *record, ParseReport *report);
+void parse_identity_keys(const char *path, ParseScope scope, const CardIdentity *card,
+                         ResourceTemplate *record, ParseReport *report);

@@ -508,10 +508,8 @@ int32_t read_template(const char *path, const CardIdentity *card, bool pci_id_fr
     // The load's parse, every problem noted, and the pass over the lines
     // both read the file: errno tells why either failed.
     parse_template_keys(path, PARSE_EVERY_KEY, &result->record, &result->report);
-    const int32_t read = parse_identity_keys(path, PARSE_EVERY_KEY, &result->card, &result->record,
-                                             &result->report) != 0
-                             ? -1
-                             : scan_lines(path, pci_id_from_file, result);
+    parse_identity_keys(path, PARSE_EVERY_KEY, &result->card, &result->record, &result->report);
+    const int32_t read = scan_lines(path, pci_id_from_file, result);
     const int error = errno;
     // Whatever went wrong, a FIFO, device or socket put in the file's place
     // meanwhile is told as one that stood there from the start.

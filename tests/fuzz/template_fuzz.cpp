@@ -14,11 +14,11 @@ namespace {
 
 ParseReport g_first, g_second;
 
-int32_t parse(const char *path, ResourceTemplate *record, ParseReport *report)
+void parse(const char *path, ResourceTemplate *record, ParseReport *report)
 {
     const CardIdentity card = {{1, 4, 3, 0}, 0x3310};
     parse_template_keys(path, PARSE_EVERY_KEY, record, report);
-    return parse_identity_keys(path, PARSE_EVERY_KEY, &card, record, report);
+    parse_identity_keys(path, PARSE_EVERY_KEY, &card, record, report);
 }
 
 }  // namespace
