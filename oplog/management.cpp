@@ -7,6 +7,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 #include "bounded/bounded.h"
 #include "fileaccess/path_check.h"
@@ -15,6 +16,35 @@ namespace {
 
 constexpr mode_t MANAGEMENT_MODE = 0700;
 constexpr size_t LOCK_PATH_SIZE = 512;
+
+// Root writes here, so a folder is used only when it is a real folder (not
+// a link to one) that root or the caller owns and no one else can write:
+// otherwise another account could plant links that lead root's writes
+// anywhere. errno tells why one is refused.
+int32_t check_trusted_folder(const char *path)
+{
+    // "/opt/zorvi/" would be looked up through a link named zorvi.
+    size_t length = strnlen(path, LOCK_PATH_SIZE - 1);
+    while (length > 1 && path[length - 1] == '/') {
+        --length;
+    }
+    char name[LOCK_PATH_SIZE] = {};
+    memcpy(name, path, length);
+    struct stat info {};
+    if (lstat(name, &info) != 0) {
+        return STATUS_FAILED;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        errno = ENOTDIR;
+        return STATUS_FAILED;
+    }
+    if ((info.st_uid != 0 && info.st_uid != geteuid()) ||
+        (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        errno = EPERM;
+        return STATUS_FAILED;
+    }
+    return 0;
+}
 
 }  // namespace
 
@@ -32,10 +62,22 @@ int32_t create_folder(const char *path)
 
 int32_t ensure_folder(const char *path)
 {
-    if (check_folder_exist(path) == 0) {
-        return 0;
+    if (check_folder_exist(path) != 0 && create_folder(path) != 0) {
+        return STATUS_FAILED;
     }
-    return create_folder(path);
+    return check_trusted_folder(path);
+}
+
+int open_regular(const char *path, int flags, mode_t mode)
+{
+    // Neither a link nor a FIFO is followed or waited on.
+    int fd = open(path, flags | O_NOFOLLOW | O_NONBLOCK, mode);
+    struct stat info {};
+    if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+        close(fd);
+        return -1;
+    }
+    return fd;
 }
 
 int32_t get_tool_lock(const char *name, uint32_t blocking, int64_t *handle)
@@ -75,7 +117,7 @@ int32_t get_file_lock(const char *path, uint32_t blocking, int64_t *handle)
         return STATUS_BAD_ARGUMENT;
     }
     // Never written or truncated: only the lock on it matters.
-    int fd = open(path, O_WRONLY | O_CREAT, MANAGEMENT_MODE);
+    int fd = open_regular(path, O_WRONLY | O_CREAT, MANAGEMENT_MODE);
     if (fd < 0) {
         return STATUS_FILE_FAILED;
     }

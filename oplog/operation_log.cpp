@@ -1,5 +1,6 @@
 #include "oplog/operation_log.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@ namespace {
 constexpr const char *LOG_FOLDER_NAME = "operation_logs";
 constexpr const char *LOG_FILE_NAME = "operations.log";
 constexpr const char *BACKUP_FILE_NAME = "operations.log.old";
+constexpr mode_t LOG_FILE_MODE = 0666;  // as fopen made it, less the umask
 
 int32_t ensure_log_folder(const char *path)
 {
@@ -44,14 +46,10 @@ bool offset_fits(uint32_t offset)
 // A failed write may leave part of the record behind (full file system);
 // cut it off again so the log keeps whole lines only, unless someone else
 // has appended since.
-void drop_torn_tail(FILE *file, off_t size_before, size_t written)
+void drop_torn_tail(int fd, off_t size_before, size_t written)
 {
     struct stat info = {};
-    int fd = fileno(file);
-    if (written == 0 || fstat(fd, &info) != 0) {
-        return;
-    }
-    if (info.st_size == size_before + static_cast<off_t>(written)) {
+    if (fstat(fd, &info) == 0 && info.st_size == size_before + static_cast<off_t>(written)) {
         (void)!ftruncate(fd, size_before);
     }
 }
@@ -140,11 +138,11 @@ int32_t backup_log_file(const char *log_path, const char *backup_path, uint32_t 
         }
         moved = true;
     }
-    FILE *file = fopen(log_path, "a+");
-    if (file == nullptr) {
+    int fd = open_regular(log_path, O_RDWR | O_APPEND | O_CREAT, LOG_FILE_MODE);
+    if (fd < 0) {
         return STATUS_FILE_FAILED;
     }
-    fclose(file);
+    close(fd);
     return moved ? 0 : LOG_NOT_MOVED;
 }
 
@@ -206,23 +204,21 @@ void append_operation_log(const char *record)
     if (record == nullptr || g_op_log[0] == '\0' || check_path_exist(g_op_log) != 0) {
         return;
     }
-    FILE *file = fopen(g_op_log, "a");
-    if (file == nullptr) {
+    int fd = open_regular(g_op_log, O_WRONLY | O_APPEND | O_CREAT, LOG_FILE_MODE);
+    if (fd < 0) {
         printf("Can not open operation log file[%s].\n", g_op_log);
         return;
     }
-    // Unbuffered, so the record goes out in one write whose shortfall is
-    // seen here rather than lost in fclose.
-    setvbuf(file, nullptr, _IONBF, 0);
+    // One write, whose shortfall is seen here.
     struct stat info = {};
-    off_t size_before = fstat(fileno(file), &info) == 0 ? info.st_size : -1;
+    off_t size_before = fstat(fd, &info) == 0 ? info.st_size : -1;
     size_t length = strlen(record);
-    size_t written = fwrite(record, 1, length, file);
-    if (written != length) {
+    ssize_t got = write(fd, record, length);
+    if (got != static_cast<ssize_t>(length)) {
         puts("Error data size write to file.");
-        if (size_before >= 0) {
-            drop_torn_tail(file, size_before, written);
+        if (size_before >= 0 && got > 0) {
+            drop_torn_tail(fd, size_before, static_cast<size_t>(got));
         }
     }
-    fclose(file);
+    close(fd);
 }
