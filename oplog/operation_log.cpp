@@ -102,34 +102,46 @@ int32_t init_operation_log(const char *folder)
 
 int32_t rollback_operation_log(const char *backup_path, char *rollback_record)
 {
-    int32_t ret = backup_log_file(g_op_log, backup_path, OP_LOG_MAX_SIZE);
+    int64_t lock = 0;
+    int32_t ret = backup_log_file(g_op_log, backup_path, OP_LOG_MAX_SIZE, &lock);
     if (ret < 0) {
         puts("Log file roolback failed.");
-        return ret;
+    } else if (ret == 0) {
+        time_t now = time(nullptr);
+        struct tm local = {};
+        const struct tm *stamp = localtime_r(&now, &local);
+        ret = get_rollback_log(stamp, backup_path, rollback_record);
+        if (ret != 0) {
+            printf("Get rollback log failed(%d).\n", ret);
+            ret = STATUS_FAILED;
+        } else {
+            append_operation_log(rollback_record);
+        }
     }
-    if (ret == LOG_NOT_MOVED) {
-        return 0;
-    }
-    time_t now = time(nullptr);
-    struct tm local = {};
-    const struct tm *stamp = localtime_r(&now, &local);
-    ret = get_rollback_log(stamp, backup_path, rollback_record);
-    if (ret != 0) {
-        printf("Get rollback log failed(%d).\n", ret);
-        return STATUS_FAILED;
-    }
-    append_operation_log(rollback_record);
-    return 0;
+    release_tool_lock(&lock);
+    return ret == LOG_NOT_MOVED ? 0 : ret;
 }
 
-int32_t backup_log_file(const char *log_path, const char *backup_path, uint32_t limit)
+int32_t backup_log_file(const char *log_path, const char *backup_path, uint32_t limit,
+                        int64_t *lock)
 {
-    if (log_path == nullptr || backup_path == nullptr || limit == 0) {
+    if (log_path == nullptr || backup_path == nullptr || limit == 0 || lock == nullptr) {
         return STATUS_BAD_ARGUMENT;
     }
     bool moved = false;
     if (check_file_exist(log_path) == 0) {
         // The whole size counts: a log just past 4 GiB is large, not small.
+        if (get_file_size(log_path) <= limit) {
+            return LOG_NOT_MOVED;
+        }
+        // Two start-ups must not both move the log: the size is read again
+        // under the lock, and one that cannot have it at once leaves the
+        // move to a later run.
+        int64_t held = 0;
+        if (get_tool_lock(OP_LOG_LOCK_NAME, 0, &held) != 0) {
+            return LOG_NOT_MOVED;
+        }
+        *lock = held;
         if (get_file_size(log_path) <= limit) {
             return LOG_NOT_MOVED;
         }

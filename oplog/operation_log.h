@@ -9,6 +9,8 @@
 constexpr uint32_t OP_LOG_MAX_SIZE = 4194304;
 constexpr uint32_t OP_LOG_RECORD_SIZE = 1024;
 constexpr uint32_t OP_LOG_PATH_SIZE = 256;
+// Name of the lock held while a record is appended to the operation log.
+constexpr const char *OP_LOG_LOCK_NAME = "op_log";
 
 // Full path of operations.log; empty until start-up has built it, and an
 // empty path disables every append.
@@ -17,7 +19,10 @@ extern char g_op_log[OP_LOG_PATH_SIZE];
 int32_t init_operation_log(const char *folder);
 void append_operation_log(const char *record);
 int32_t rollback_operation_log(const char *backup_path, char *rollback_record);
-int32_t backup_log_file(const char *log_path, const char *backup_path, uint32_t limit);
+// Moves a log over `limit` aside under the operation-log lock, which it
+// leaves in `lock` for the caller to release once the log is fresh.
+int32_t backup_log_file(const char *log_path, const char *backup_path, uint32_t limit,
+                        int64_t *lock);
 int32_t get_rollback_log(const struct tm *now, const char *backup_path, char *record);
 
 // snprintf_s at `offset` of a record of OP_LOG_RECORD_SIZE bytes, as every

@@ -5,8 +5,6 @@
 
 #include "oplog/operation_log.h"
 
-// Name of the lock held while a record is appended to the operation log.
-constexpr const char *OP_LOG_LOCK_NAME = "op_log";
 constexpr const char *SYSLOG_IDENTITY = "zorviadm";
 // Tries of the result record's lock, one second apart.
 constexpr int RESULT_LOCK_TRIES = 3;
