@@ -20,6 +20,7 @@ namespace {
 
 // The usage text names the tool by this fixed name, whatever argv[0] says.
 constexpr const char *TOOL_NAME = "zorviconfig";
+constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGTSTP};
 
 }  // namespace
 
@@ -74,10 +75,23 @@ void exit_on_signal(int signal_number)
 
 void install_signal_handlers()
 {
-    signal(SIGINT, exit_on_signal);
-    signal(SIGTERM, exit_on_signal);
-    signal(SIGHUP, exit_on_signal);
-    signal(SIGTSTP, exit_on_signal);
+    for (int number : ENDING_SIGNALS) {
+        signal(number, exit_on_signal);
+    }
+}
+
+// Once the card is asked to store, the run goes to its end, so that its
+// exit status and both copies of its result record tell what the card did;
+// a signal that comes meanwhile is never delivered, and the process ends
+// with its own status.
+void hold_signals()
+{
+    sigset_t held;
+    sigemptyset(&held);
+    for (int number : ENDING_SIGNALS) {
+        sigaddset(&held, number);
+    }
+    sigprocmask(SIG_BLOCK, &held, nullptr);
 }
 
 int32_t print_open_failure(int32_t status)

@@ -11,6 +11,7 @@ int32_t check_args(int argc, const char *const argv[]);
 void print_usage();
 int32_t create_fwlog_dir(const char *path);
 void install_signal_handlers();
+void hold_signals();
 [[noreturn]] void exit_on_signal(int signal_number);
 int32_t display_config();
 // `status` of a request to the driver, after the lines that tell of a tool

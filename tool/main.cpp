@@ -39,6 +39,7 @@ int run_load(const char *file)
         status = parse_template_file(file, &g_config);
     }
     if (status == 0) {
+        hold_signals();
         status = print_open_failure(set_template_to_card(g_device_target, &g_config));
     }
     if (status != 0) {

@@ -63,8 +63,9 @@ class Scenario:
         else:
             raise ValueError(f"unknown scenario {name}")
 
-    def judge(self, machine, status, out):
-        """The rules this run broke, as words."""
+    def judge(self, machine, status, out, signalled):
+        """The rules this run broke, as words; a load that a signal ends
+        before the store ends at once, without a word."""
         broken = []
         if not self.load:
             now = machine.read(self.target, None)
@@ -80,7 +81,9 @@ class Scenario:
         if status != 0 and card is not None:
             broken.append(f"exit {status}, but a template reached the card")
         started = b"Enter [yes] to continue:" in out
-        if status != 0 and b"Operation failed." not in out and (started or not out.strip()):
+        quiet = signalled and (status == 1 or status < 0)
+        if (status != 0 and not quiet and b"Operation failed." not in out
+                and (started or not out.strip())):
             broken.append(f"exit {status} without \"Operation failed.\" or a start-up message")
         # The old log is whole in exactly one place: moved aside, or still
         # the start of the log.
@@ -131,7 +134,7 @@ def run_once(args, scenario, title, env_extra=(), card_fault=None, signal_at=Non
         if status < 0 and (signal_at is None or -status != getattr(signal, "SIG" + signal_at[1])):
             broken = [f"died of signal {-status}"]
         else:
-            broken = scenario.judge(machine, status, out + err)
+            broken = scenario.judge(machine, status, out + err, signal_at is not None)
         return status, int(calls) if calls else None, [
             f"{title}: {b} (exit {status}); output {(out + err)[-300:]!r}" for b in broken]
     finally:
