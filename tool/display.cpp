@@ -4,7 +4,9 @@
 #include "tool/display.h"
 
 #include <cstdio>
+#include <cstring>
 
+#include "bounded/shown_text.h"
 #include "template/template_keys.h"
 
 namespace {
@@ -32,9 +34,12 @@ void print_table(const ResourceTemplate *record, const TemplateKey &key)
 void print_value(const ResourceTemplate *record, const TemplateKey &key)
 {
     if (key.kind == KEY_TEXT) {
-        // The card may fill the whole field without a terminator.
-        printf("\t\t%s: %.*s\n", key.name, static_cast<int>(key.width),
-               reinterpret_cast<const char *>(record) + key.offset);
+        // The card may fill the whole field without a terminator, and its
+        // control bytes are shown, never sent to root's terminal.
+        const char *text = reinterpret_cast<const char *>(record) + key.offset;
+        char shown[4 * sizeof(record->MODENAME) + 1];
+        (void)show_text(text, strnlen(text, key.width), shown, sizeof(shown), SHOW_C0_C1);
+        printf("\t\t%s: %s\n", key.name, shown);
     } else if (key.format == SHOW_HEX) {
         printf("\t\t%s: 0x%0*X\n", key.name, static_cast<int>(2 * key.width),
                key_element(record, key, 0));
