@@ -247,6 +247,7 @@ bool wraps(const char *text)
 void warn_about_values(bool pci_id_from_file, CheckResult *result)
 {
     const ParseReport &report = result->report;
+    char shown[4 * INI_VALUE_SIZE];
     for (size_t slot = 0; slot < KEY_SLOT_COUNT; ++slot) {
         const IniWhere &where = report.places[slot];
         const bool text = where.answer == INI_FOUND && slot == MODENAME_SLOT;
@@ -260,6 +261,11 @@ void warn_about_values(bool pci_id_from_file, CheckResult *result)
             add_finding(result, where.line, NO_PROBLEM, slot,
                         "%s holds a '#'; a load keeps it and what follows in the name",
                         key_name(slot));
+        } else if (text && show_text(where.value, strlen(where.value), shown, sizeof(shown),
+                                     SHOW_C0_C1) != static_cast<int32_t>(strlen(where.value))) {
+            add_finding(result, where.line, NO_PROBLEM, slot,
+                        "%s holds control bytes, shown here and by the display as \\xHH: %s",
+                        key_name(slot), shown);
         } else if (number && where.value_length < INI_VALUE_SIZE && wraps(where.value)) {
             add_finding(result, where.line, NO_PROBLEM, slot,
                         "%s = %s does not fit in 32 bits; a load reads it as %u", key_name(slot),
