@@ -251,12 +251,12 @@ int run_diff(const CommandOptions &options)
         return diff_trouble(options, "error", why);
     }
     if (fetched > 0) {
-        // The display takes any status as an empty card, and so does diff
-        // (a fetch that failed left the record all zeros); the status goes
-        // with it, for a caller to whom that is no answer.
-        warn("%s; it counts as an empty card, all zeros", why);
+        // No template to compare with (a fetch that failed left the record
+        // all zeros): a load changes the card whatever the file's values.
+        warn("%s; a load would store the whole template", why);
     }
     const uint32_t changes = visit_changes(card_record, g_check.record, CHANGES_COUNTED);
-    print_diff(options, changes == 0 ? "same" : "changes", nullptr, fetched, &card_record);
-    return changes == 0 ? EXIT_GOOD : EXIT_NO;
+    const bool same = changes == 0 && fetched == 0;
+    print_diff(options, same ? "same" : "changes", nullptr, fetched, &card_record);
+    return same ? EXIT_GOOD : EXIT_NO;
 }
