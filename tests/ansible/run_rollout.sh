@@ -24,10 +24,28 @@ for ((t = now - 1; t <= now + 150; t++)); do
   echo taken >"$work/backups/zorvi0.$(date -d "@$t" +%Y%m%dT%H%M%S).ini"
 done
 export ANSIBLE_COLLECTIONS_PATH="$src/ansible" ANSIBLE_LOCAL_TEMP="$work/ansible-tmp"
-export ANSIBLE_REMOTE_TEMP="$work/ansible-tmp" ANSIBLE_NOCOLOR=1 ANSIBLE_NO_TARGET_SYSLOG=1
+export ANSIBLE_REMOTE_TEMP="$work/ansible-tmp" ANSIBLE_NOCOLOR=1
 export ANSIBLE_PYTHON_INTERPRETER=/usr/bin/python3 ZORVI_ROLLOUT_DIR="$work"
-PATH="$bins:$PATH" "$sim" --state "$work/state" -- \
-  ansible-playbook -i localhost, --diff "$src/tests/ansible/rollout.yml"
+# The build under test runs, whatever is installed: in the simulator's own
+# mount namespace, /usr/sbin holds programs that fail if they are run.
+mkdir "$work/installed"
+for program in zorviconfig zorvitemplate; do
+  printf '#!/bin/sh\necho "an installed %s ran" >&2\nexit 99\n' "$program" >"$work/installed/$program"
+  chmod +x "$work/installed/$program"
+done
+on_host() {
+  # shellcheck disable=SC2016
+  PATH="$bins:$PATH" "$sim" --state "$work/state" -- \
+    sh -c 'mount --bind "$0" /usr/sbin && exec "$@"' "$work/installed" "$@"
+}
+on_host ansible-playbook -i localhost, --diff "$src/tests/ansible/rollout.yml"
+# The module logs its invocation to the host's system log (the simulator
+# keeps it), without the template's text.
+"$sim" log --state "$work/state" >"$work/syslog"
+grep -q 'Invoked with.*content=NOT_LOGGING_PARAMETER' "$work/syslog"
+if grep -E '\[CONFIG\]|VCQNP' "$work/syslog"; then
+  exit 1
+fi
 
 # The README's playbook, with fleet.ini beside it on the controller, on a
 # card that holds minimal.ini: it tells the change and loads nothing.
@@ -37,8 +55,7 @@ cp "$src/examples/full.ini" "$work/readme/fleet.ini"
 printf '[nic_servers]\nlocalhost ansible_connection=local ansible_become=false\n' \
   >"$work/readme/inventory.ini"
 cp "$work/state/cards/zorvi0/template.bin" "$work/before.bin"
-PATH="$bins:$PATH" "$sim" --state "$work/state" -- \
-  ansible-playbook -i "$work/readme/inventory.ini" --check --diff "$work/readme/rollout.yml" |
+on_host ansible-playbook -i "$work/readme/inventory.ini" --check --diff "$work/readme/rollout.yml" |
   tee "$work/readme/out"
 grep -E -q 'localhost +: ok=2 +changed=1 +unreachable=0 +failed=0 +skipped=1' "$work/readme/out"
 grep -q '^-HN: 1$' "$work/readme/out"

@@ -46,6 +46,8 @@ options:
       - The template's text, for example a Jinja2 template rendered by the C(template) lookup
         (see the examples), whose values come from the inventory (with I(seal)).
       - Mutually exclusive with I(src).
+      - Never logged, on the host or in the task's result, as the text of I(src) is not: it
+        may come from a vault.
     version_added: "1.1.0"
     type: str
   remote_src:
@@ -243,7 +245,8 @@ def main():
         argument_spec=dict(
             device=dict(type="str", required=True),
             src=dict(type="str"),
-            content=dict(type="str"),
+            # The text may come from a vault: never logged, nor returned.
+            content=dict(type="str", no_log=True),
             remote_src=dict(type="bool", default=False),
             seal=dict(type="bool", default=False),
             backup=dict(type="bool", default=False),
@@ -256,8 +259,9 @@ def main():
     device = module.params["device"]
     if not device or "/" in device or device in (".", ".."):
         module.fail_json(msg="device %r is no network device name" % device)
-    zorvitemplate = module.get_bin_path("zorvitemplate", required=True, opt_dirs=["/usr/sbin"])
-    zorviconfig = module.get_bin_path("zorviconfig", required=True, opt_dirs=["/usr/sbin"])
+    # PATH first, then the sbin folders: wherever the package put them.
+    zorvitemplate = module.get_bin_path("zorvitemplate", required=True)
+    zorviconfig = module.get_bin_path("zorviconfig", required=True)
     template = Template(module)
 
     if module.params["seal"]:

@@ -100,7 +100,7 @@ LIST_PARTIAL = 1
 
 def main():
     module = AnsibleModule(argument_spec={}, supports_check_mode=True)
-    zorvitemplate = module.get_bin_path("zorvitemplate", required=True, opt_dirs=["/usr/sbin"])
+    zorvitemplate = module.get_bin_path("zorvitemplate", required=True)
     rc, out, err = module.run_command([zorvitemplate, "list", "--json"])
     try:
         devices = json.loads(out)["devices"] if rc in (0, LIST_PARTIAL) else None
