@@ -34,16 +34,10 @@ int32_t check_trusted_folder(const char *path)
     if (lstat(name, &info) != 0) {
         return STATUS_FAILED;
     }
-    if (!S_ISDIR(info.st_mode)) {
-        errno = ENOTDIR;
-        return STATUS_FAILED;
-    }
-    if ((info.st_uid != 0 && info.st_uid != geteuid()) ||
-        (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
-        errno = EPERM;
-        return STATUS_FAILED;
-    }
-    return 0;
+    errno = S_ISDIR(info.st_mode) ? EPERM : ENOTDIR;
+    const bool owned = info.st_uid == 0 || info.st_uid == geteuid();
+    const bool trusted = (info.st_mode & (S_IWGRP | S_IWOTH)) == 0 && owned;
+    return S_ISDIR(info.st_mode) && trusted ? 0 : STATUS_FAILED;
 }
 
 }  // namespace

@@ -137,11 +137,10 @@ int32_t backup_log_file(const char *log_path, const char *backup_path, uint32_t 
         // Two start-ups must not both move the log: the size is read again
         // under the lock, and one that cannot have it at once leaves the
         // move to a later run.
-        int64_t held = 0;
-        if (get_tool_lock(OP_LOG_LOCK_NAME, 0, &held) != 0) {
+        if (get_tool_lock(OP_LOG_LOCK_NAME, 0, lock) != 0) {
+            *lock = 0;  // a failed try leaves the closed descriptor's number
             return LOG_NOT_MOVED;
         }
-        *lock = held;
         if (get_file_size(log_path) <= limit) {
             return LOG_NOT_MOVED;
         }
