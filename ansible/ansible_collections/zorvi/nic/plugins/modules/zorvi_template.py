@@ -46,8 +46,8 @@ options:
       - The template's text, for example a Jinja2 template rendered by the C(template) lookup
         (see the examples), whose values come from the inventory (with I(seal)).
       - Mutually exclusive with I(src).
-      - Never logged, on the host or in the task's result, as the text of I(src) is not: it
-        may come from a vault.
+      - Never logged, on the host or in the task's result, since it may come from a vault; nor
+        is the text of I(src).
     version_added: "1.1.0"
     type: str
   remote_src:
