@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang clang-format libclang-rt-14-dev libgtest-dev libgmock-dev
           libbenchmark-dev valgrind man-db groff-base bash-completion dpkg-dev file
           util-linux fakeroot lintian devscripts shellcheck python3 ansible-core
-          ansible-lint pylint libfiu-dev fiu-utils)
+          ansible-lint pylint libfiu-dev fiu-utils systemd)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

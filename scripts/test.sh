@@ -31,6 +31,23 @@ stage_format() {
     "${playbooks[@]}"
   pylint --disable=C,R --score=n "$collection"/plugins/modules/*.py "$collection"/plugins/action/*.py
   python3 scripts/readme_playbook.py "$collection/examples/rollout.yml"
+  verify_units packaging/*.service
+}
+
+# systemd reads each unit as it would on a host: the programs a unit runs
+# are found in its search path (stand-ins in /usr/local/bin, in a mount
+# namespace of its own), the manual pages it names are the tree's.
+verify_units() {
+  local aside
+  aside=$(mktemp -d)
+  mkdir -p "$aside/bin" "$aside/man/man8"
+  cp packaging/*.8 "$aside/man/man8/"
+  printf '#!/bin/sh\n' >"$aside/bin/zorvitemplate"
+  chmod +x "$aside/bin/zorvitemplate"
+  # shellcheck disable=SC2016
+  MANPATH="$aside/man" unshare --mount sh -c 'mount --bind "$0" /usr/local/bin &&
+    exec systemd-analyze verify "$@"' "$aside/bin" "$@"
+  rm -rf "$aside"
 }
 
 stage_gcc() {

@@ -53,7 +53,7 @@ installed_files_ok() {  # root label
             fail "$label: share/man/man8/$program.8.gz installed, the source page"
     done
     for f in share/bash-completion/completions/zorvi{config,template} \
-        share/doc/zorviconfig/{copyright,changelog.Debian.gz}; do
+        share/doc/zorviconfig/{copyright,changelog.Debian.gz} lib/systemd/system/zorvi-boot.service; do
         [ -f "$root/$f" ] || fail "$label: $f installed"
     done
     # The examples folder of the source tree, file for file.
@@ -175,6 +175,14 @@ check_package() {
 
     # The simulator and the tests are development tools, not part of the
     # package; everything lives under /usr.
+    # The boot service is enabled at install and left alone at removal, as
+    # debhelper's snippets do it.
+    dpkg-deb --ctrl-tarfile "$deb" | tar -x -C "$work" ./postinst ./postrm
+    holds "postinst enables zorvi-boot.service" \
+        grep -q "deb-systemd-helper enable 'zorvi-boot.service'" "$work/postinst"
+    holds "postrm purges zorvi-boot.service's state" \
+        grep -q "deb-systemd-helper purge 'zorvi-boot.service'" "$work/postrm"
+
     local contents tools
     contents=$(dpkg-deb -c "$deb" | awk '{print $6}')
     tools=$(grep -Ei 'zorvisim|preload|/tests?/|_test|harness' <<<"$contents")
