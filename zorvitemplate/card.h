@@ -14,6 +14,11 @@ constexpr size_t CARD_TROUBLE_SIZE = 256;
 // The device named on the command line.
 extern DeviceTarget g_device_target;
 
+// The zorvi driver's network devices, by name, as `count` of device_name;
+// -1 with errno when the kernel's list cannot be read.
+int find_devices(size_t *count);
+const char *device_name(size_t index);
+
 // Fills g_device_target; false when the name has 16 characters or more.
 bool select_device(const char *name);
 

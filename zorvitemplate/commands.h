@@ -7,6 +7,7 @@ constexpr const char *DEFAULT_DRIVER_VERSION = "1.4.3.0";
 
 struct CommandOptions {
     bool json;
+    bool running;  // diff --running: what the card runs against what it holds
     bool pci_id_given;
     uint32_t pci_id;
     const char *driver_version = DEFAULT_DRIVER_VERSION;  // the stand-in driver's version text
@@ -19,3 +20,4 @@ int run_seal(const CommandOptions &options);
 int run_export(const CommandOptions &options);
 int run_diff(const CommandOptions &options);
 int run_list(const CommandOptions &options);
+int run_boot(const CommandOptions &options);

@@ -17,6 +17,7 @@
 #include "zorvitemplate/commands.h"
 #include "zorvitemplate/output.h"
 #include "zorvitemplate/replace_file.h"
+#include "zorvitemplate/running.h"
 
 namespace {
 
@@ -142,7 +143,7 @@ uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &fil
 // The document of diff --json, or in text the changes alone; the findings
 // are those of a refused file, which text tells on standard error.
 void print_diff(const CommandOptions &options, const char *status, const char *error,
-                int32_t card_status, const ResourceTemplate *card)
+                int32_t card_status, const ResourceTemplate *was, const ResourceTemplate *will)
 {
     open_json(nullptr, JSON_OBJECT);
     print_string(PRINT_JSON, "device", nullptr, g_device_target.name);
@@ -157,8 +158,8 @@ void print_diff(const CommandOptions &options, const char *status, const char *e
     }
     close_json();
     open_json("changes", JSON_ARRAY);
-    if (card != nullptr) {
-        (void)visit_changes(*card, g_check.record, CHANGES_PRINTED);
+    if (was != nullptr) {
+        (void)visit_changes(*was, *will, CHANGES_PRINTED);
     }
     close_json();
     close_json();
@@ -167,11 +168,33 @@ void print_diff(const CommandOptions &options, const char *status, const char *e
 // A file refused, its errors told first, or no answer to compare.
 int diff_trouble(const CommandOptions &options, const char *status, const char *why)
 {
-    print_diff(options, status, why, 0, nullptr);
+    print_diff(options, status, why, 0, nullptr, nullptr);
     print_to(stderr, false);
     print_findings(options.file, &g_check, true);
     warn("%s", why);
     return EXIT_TROUBLE;
+}
+
+// What the next boot changes: what the card runs, as the boot service
+// recorded it, against what it holds.
+int diff_running(const CommandOptions &options)
+{
+    char why[CARD_TROUBLE_SIZE];
+    RunningRecord running{};
+    ResourceTemplate stored{};
+    const int32_t fetched = fetch_card_template(&stored, why);
+    if (fetched < 0) {
+        return diff_trouble(options, "error", why);
+    }
+    if (read_running(&running) != 0) {
+        snprintf(why, sizeof(why),
+                 "%s: no record of what the card runs since this boot (zorvi-boot.service)",
+                 g_device_target.name);
+        return diff_trouble(options, "error", why);
+    }
+    const bool same = !differs_from_running(running, fetched, stored);
+    print_diff(options, same ? "same" : "changes", nullptr, fetched, &running.running, &stored);
+    return same ? EXIT_GOOD : EXIT_NO;
 }
 
 }  // namespace
@@ -231,6 +254,9 @@ int run_export(const CommandOptions &options)
 int run_diff(const CommandOptions &options)
 {
     print_to(stdout, options.json);
+    if (options.running) {
+        return diff_running(options);
+    }
     char why[CARD_TROUBLE_SIZE];
     CardIdentity card{};
     if (!ask_card_identity(&card, why)) {
@@ -257,6 +283,6 @@ int run_diff(const CommandOptions &options)
     }
     const uint32_t changes = visit_changes(card_record, g_check.record, CHANGES_COUNTED);
     const bool same = changes == 0 && fetched == 0;
-    print_diff(options, same ? "same" : "changes", nullptr, fetched, &card_record);
+    print_diff(options, same ? "same" : "changes", nullptr, fetched, &card_record, &g_check.record);
     return same ? EXIT_GOOD : EXIT_NO;
 }

@@ -15,6 +15,7 @@
 #include "zorvitemplate/card.h"
 #include "zorvitemplate/commands.h"
 #include "zorvitemplate/output.h"
+#include "zorvitemplate/running.h"
 
 namespace {
 
@@ -39,8 +40,8 @@ bool runs_on_zorvi(const char *name)
     return strcmp(basename(target), DRIVER) == 0;
 }
 
-// The zorvi driver's devices, by name; -1 with errno when the kernel's
-// list cannot be read.
+}  // namespace
+
 int find_devices(size_t *count)
 {
     DIR *folder = opendir(NET_DEVICES);
@@ -64,6 +65,13 @@ int find_devices(size_t *count)
     });
     return 0;
 }
+
+const char *device_name(size_t index)
+{
+    return g_names[index];
+}
+
+namespace {
 
 // One device, a line in text. False when its driver or card could not be
 // asked; a status the card answers instead of a template is an answer.
@@ -92,6 +100,15 @@ bool list_device(const char *name)
     print_string(PRINT_ANY, "metadata", " metadata %s", fetched == 0 ? metadata : nullptr);
     print_bytes(PRINT_ANY, "modename", " modename \"%s\"", fetched == 0 ? record.MODENAME : nullptr,
                 strnlen(record.MODENAME, MODENAME_SIZE));
+    // Unknown without a record of this boot, or without the card's answer.
+    RunningRecord running{};
+    const bool known_running = fetched >= 0 && read_running(&running) == 0;
+    const bool pending = known_running && differs_from_running(running, fetched, record);
+    print_bool("reboot_pending", pending, known_running);
+    const char *said = !known_running ? "unknown" : pending ? "yes" : "no";
+    print_string(PRINT_TEXT, nullptr, " reboot-pending %s", fetched < 0 ? nullptr : said);
+    print_string(PRINT_JSON, "running_recorded", nullptr,
+                 known_running ? running.recorded : nullptr);
     print_string(PRINT_ANY, "error", " unreadable", fetched < 0 ? why : nullptr);
     print_text("\n");
     close_json();

@@ -26,12 +26,13 @@ struct Command {
     const char *help;
 };
 
-enum LongOnly : int { OPT_PCI_ID = 256, OPT_DRIVER_VERSION, OPT_JSON };
+enum LongOnly : int { OPT_PCI_ID = 256, OPT_DRIVER_VERSION, OPT_JSON, OPT_RUNNING };
 
 constexpr option PCI_ID = {"pci-id", required_argument, nullptr, OPT_PCI_ID};
 constexpr option DRIVER_VERSION = {"driver-version", required_argument, nullptr,
                                    OPT_DRIVER_VERSION};
 constexpr option JSON = {"json", no_argument, nullptr, OPT_JSON};
+constexpr option RUNNING = {"running", no_argument, nullptr, OPT_RUNNING};
 constexpr option OUTPUT = {"output", required_argument, nullptr, 'o'};
 constexpr option HELP = {"help", no_argument, nullptr, 'h'};
 constexpr option END = {};
@@ -39,6 +40,8 @@ constexpr option CHECK_OPTIONS[] = {PCI_ID, DRIVER_VERSION, JSON, HELP, END};
 constexpr option SEAL_OPTIONS[] = {PCI_ID, HELP, END};
 constexpr option EXPORT_OPTIONS[] = {OUTPUT, HELP, END};
 constexpr option JSON_OPTIONS[] = {JSON, HELP, END};
+constexpr option DIFF_OPTIONS[] = {JSON, RUNNING, HELP, END};
+constexpr option HELP_OPTIONS[] = {HELP, END};
 
 constexpr Command COMMANDS[] = {
     {"check", run_check, 1, false, ":h", CHECK_OPTIONS,
@@ -56,14 +59,18 @@ constexpr Command COMMANDS[] = {
      "Write the card's template as a file that a load on that card accepts.\n"
      "  -o, --output FILE  write to FILE (mode 0600) instead of standard output\n"
      "Exit status: 0 written, 1 written without all the card holds, 2 nothing written.\n"},
-    {"diff", run_diff, 2, true, ":h", JSON_OPTIONS, "diff [--json] DEVICE FILE",
+    {"diff", run_diff, 2, true, ":h", DIFF_OPTIONS, "diff [--json] DEVICE FILE | --running DEVICE",
      "Print what a load of FILE would change on the card: KEY: CARD -> FILE.\n"
-     "  --json  one JSON document on standard output\n"
-     "Exit status: 0 no change, 1 changes, 2 FILE refused, card unreadable or usage.\n"},
+     "  --json     one JSON document on standard output\n"
+     "  --running  what the next boot changes instead: KEY: RUNNING -> STORED\n"
+     "Exit status: 0 no change, 1 changes, 2 FILE refused, card or record unreadable, usage.\n"},
     {"list", run_list, 0, false, ":h", JSON_OPTIONS, "list [--json]",
-     "List every card of the zorvi driver with what its template holds.\n"
+     "List every card of the zorvi driver with what it holds, and whether a reboot is pending.\n"
      "  --json  one JSON document on standard output\n"
      "Exit status: 0 every card answered, 1 some could not be asked, 2 usage.\n"},
+    {"boot", run_boot, 0, false, ":h", HELP_OPTIONS, "boot",
+     "Record what every card runs: what it holds now. zorvi-boot.service runs it at boot.\n"
+     "Exit status: 0 recorded, 1 some card could not be asked or recorded, 2 trouble.\n"},
 };
 
 __attribute__((format(printf, 2, 3))) int usage_error(const Command *command, const char *format,
@@ -109,6 +116,9 @@ int run_command(const Command &command, int argc, char *argv[])
             case OPT_JSON:
                 options.json = true;
                 break;
+            case OPT_RUNNING:
+                options.running = true;
+                break;
             case ':':
                 return usage_error(&command, "option '%s' needs an argument", argv[optind - 1]);
             default:
@@ -116,15 +126,16 @@ int run_command(const Command &command, int argc, char *argv[])
         }
     }
     const int given = argc - optind;
-    if (given != command.operands) {
+    const int wanted = command.operands - (options.running ? 1 : 0);  // no FILE
+    if (given != wanted) {
         return usage_error(&command, "%s",
-                           given < command.operands ? "missing operand" : "too many operands");
+                           given < wanted ? "missing operand" : "too many operands");
     }
     if (command.device_first && !select_device(argv[optind])) {
         return usage_error(&command, "device name '%s' is too long: at most 15 characters",
                            argv[optind]);
     }
-    options.file = command.operands > (command.device_first ? 1 : 0) ? argv[argc - 1] : nullptr;
+    options.file = given > (command.device_first ? 1 : 0) ? argv[argc - 1] : nullptr;
     return command.run(options);
 }
 

@@ -192,11 +192,11 @@ void print_uint(PrintKind kind, const char *key, const char *text_format, uint32
     }
 }
 
-void print_bool(const char *key, bool value)
+void print_bool(const char *key, bool value, bool known)
 {
     if (g_json) {
         json_key(key);
-        out(value ? "true" : "false");
+        out(!known ? "null" : value ? "true" : "false");
     }
 }
 

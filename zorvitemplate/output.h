@@ -54,8 +54,8 @@ void print_bytes(PrintKind kind, const char *key, const char *text_format, const
 // A value not `known` is JSON's null and no text.
 void print_uint(PrintKind kind, const char *key, const char *text_format, uint32_t value,
                 bool known = true);
-// In JSON only: text says it in words.
-void print_bool(const char *key, bool value);
+// In JSON only: text says it in words. A value not `known` is null.
+void print_bool(const char *key, bool value, bool known = true);
 // Text of our own, as it stands, in the text form alone.
 void print_text(const char *text);
 
