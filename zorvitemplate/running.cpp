@@ -73,6 +73,7 @@ int32_t read_running(RunningRecord *record)
     char boot_id[BOOT_ID_SIZE];
     running_path(g_device_target.name, path);
     const bool whole = read_file(path, record, sizeof(*record)) == sizeof(*record);
+    record->recorded[sizeof(record->recorded) - 1] = '\0';  // the file's bytes, whatever they are
     return whole && read_boot_id(boot_id) && memcmp(boot_id, record->boot_id, BOOT_ID_SIZE) == 0
                ? 0
                : -1;
