@@ -236,7 +236,9 @@ int32_t find_key(IniLines *lines, const char *section, const char *key, IniWhere
 // lookups opens at once, and a terminal does not become the controlling one.
 int32_t open_ini_lines(const char *path, IniLines *lines)
 {
-    *lines = IniLines{};
+    // Not the buffers: they are written before they are read.
+    lines->at_end = lines->read_once = lines->judged = lines->not_file = false;
+    lines->base = 0;
     lines->fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     lines->next = lines->end = lines->text;
     return lines->fd < 0 ? STATUS_FAILED : 0;
