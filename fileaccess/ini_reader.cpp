@@ -1,14 +1,16 @@
 // INI key-value reader for template files. A lookup opens the file, reads it
 // from the top until it has the answer and closes it again; the only state is
 // on the stack of one call. The file comes in with pread(2) into one buffer,
-// so a template costs an open, a read and a close, and its lines are looked
-// at where they lie in that buffer, cut as fgets would cut them.
+// so a template costs an open, a read and a close; its lines are looked at
+// where they lie in that buffer, cut as fgets would cut them, and most of
+// them no further than their start.
 #include "fileaccess/ini_reader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "bounded/bounded.h"
@@ -49,6 +51,16 @@ const char *drop_blanks_before(const char *start, const char *end)
 bool is_name(const char *name, size_t length, const char *wanted)
 {
     return strncmp(name, wanted, length) == 0 && wanted[length] == '\0';
+}
+
+// Whether `text` starts with `key`, blanks and '='.
+bool opens_with_key(const char *text, const char *key)
+{
+    while (*key != '\0' && *text == *key) {
+        ++text;
+        ++key;
+    }
+    return *key == '\0' && *skip_blanks(text) == '=';
 }
 
 // A device, FIFO or socket never ends as a template, and a FIFO swapped in
@@ -105,20 +117,41 @@ void read_more(IniLines *lines)
     *lines->end = '\0';
 }
 
+// Takes the line at `next` if its feed lies within a piece's reach.
+char *line_in_place(IniLines *lines)
+{
+    char *start = lines->next;
+    const auto ready = static_cast<size_t>(lines->end - start);
+    auto *feed = static_cast<char *>(memchr(start, '\n', std::min(ready, LINE_MOST)));
+    lines->next = feed == nullptr ? start : feed + 1;
+    return feed == nullptr ? nullptr : start;
+}
+
+// Takes the whole lines in place that matter to no lookup of `key`, and says
+// how many. describe_ini_line stays the one rule of what a line is: to it, a
+// line that starts, after blanks, with neither '[' nor the key, blanks and
+// '=' is no header and not the key's line, so only the few others need it.
+uint32_t pass_over_lines(IniLines *lines, const char *key)
+{
+    for (uint32_t count = 0;; ++count) {
+        const char *start = skip_blanks(lines->next);
+        if (*start == '[' || (*start == *key && opens_with_key(start, key)) ||
+            line_in_place(lines) == nullptr) {
+            return count;
+        }
+    }
+}
+
 // The next line, or nullptr; see next_ini_line. A line that ends in its
 // feed, or at the end of the file, is handed out where it lies: the feed, or
 // the NUL after the file's bytes, ends every scan of it as the NUL after it
 // would. A piece cut from a longer line is copied out with a NUL of its own.
 char *take_line(IniLines *lines)
 {
-    for (;;) {
+    char *line = nullptr;
+    while ((line = line_in_place(lines)) == nullptr) {
         char *start = lines->next;
         const auto ready = static_cast<size_t>(lines->end - start);
-        const void *feed = memchr(start, '\n', ready < LINE_MOST ? ready : LINE_MOST);
-        if (feed != nullptr) {
-            lines->next = static_cast<char *>(const_cast<void *>(feed)) + 1;
-            return start;
-        }
         if (ready >= LINE_MOST) {
             memcpy(lines->cut, start, LINE_MOST);
             lines->cut[LINE_MOST] = '\0';
@@ -131,6 +164,7 @@ char *take_line(IniLines *lines)
         }
         read_more(lines);
     }
+    return line;
 }
 
 // The file offset where the line at hand starts.
@@ -188,9 +222,12 @@ int32_t find_key(IniLines *lines, const char *section, const char *key, IniWhere
     uint32_t hidden_line = 0;
     char *line = nullptr;
     size_t length = 0;
-    while (next_ini_line(lines, &line, &length) == 0) {
+    for (;;) {
+        line_number += line_open ? 0 : pass_over_lines(lines, key) + 1;
+        if (next_ini_line(lines, &line, &length) != 0) {
+            break;
+        }
         const bool long_piece = line == lines->cut || line_open;
-        line_number += line_open ? 0 : 1;
         line_open = line == lines->cut;
         IniLineParts parts;
         describe_ini_line(line, &parts);
@@ -241,6 +278,7 @@ int32_t open_ini_lines(const char *path, IniLines *lines)
     lines->base = 0;
     lines->fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     lines->next = lines->end = lines->text;
+    *lines->end = '\0';
     return lines->fd < 0 ? STATUS_FAILED : 0;
 }
 
