@@ -95,9 +95,7 @@ void read_more(IniLines *lines)
     }
     const auto kept = static_cast<size_t>(lines->end - lines->next);
     lines->base += static_cast<uint64_t>(lines->next - lines->text);
-    if (kept != 0) {
-        memmove(lines->text, lines->next, kept);
-    }
+    memmove(lines->text, lines->next, kept);
     lines->next = lines->text;
     lines->end = lines->text + kept;
     const ssize_t got =
@@ -106,14 +104,8 @@ void read_more(IniLines *lines)
     if (got <= 0 && !judge_descriptor(lines)) {
         return;
     }
-    if (got > 0) {
-        lines->end += got;
-    } else {
-        lines->at_end = true;
-    }
-    if (got < 0) {
-        lines->end = lines->text;
-    }
+    lines->at_end = got <= 0;
+    lines->end = got < 0 ? lines->text : lines->end + got;
     *lines->end = '\0';
 }
 
@@ -142,58 +134,16 @@ uint32_t pass_over_lines(IniLines *lines, const char *key)
     }
 }
 
-// The next line, or nullptr; see next_ini_line. A line that ends in its
-// feed, or at the end of the file, is handed out where it lies: the feed, or
-// the NUL after the file's bytes, ends every scan of it as the NUL after it
-// would. A piece cut from a longer line is copied out with a NUL of its own.
-char *take_line(IniLines *lines)
-{
-    char *line = nullptr;
-    while ((line = line_in_place(lines)) == nullptr) {
-        char *start = lines->next;
-        const auto ready = static_cast<size_t>(lines->end - start);
-        if (ready >= LINE_MOST) {
-            memcpy(lines->cut, start, LINE_MOST);
-            lines->cut[LINE_MOST] = '\0';
-            lines->next += LINE_MOST;
-            return lines->cut;
-        }
-        if (lines->at_end) {
-            lines->next = lines->end;
-            return ready == 0 ? nullptr : start;  // the last line, without a feed
-        }
-        read_more(lines);
-    }
-    return line;
-}
-
-// The file offset where the line at hand starts.
-uint64_t line_offset(const IniLines &lines, const char *line)
-{
-    const char *start = line == lines.cut ? lines.next - LINE_MOST : line;
-    return lines.base + static_cast<uint64_t>(start - lines.text);
-}
-
 // The key stands inside `piece` (a piece of a long line) after its start,
 // followed by blanks and '=': a shorter line would have been read.
 bool key_hidden_in(const char *piece, size_t length, const char *key)
 {
     const size_t key_length = strlen(key);
     const char *start = skip_blanks(piece);
-    for (const char *at = piece; key_length != 0;) {
-        const auto left = static_cast<size_t>(piece + length - at);
-        const auto *hit = static_cast<const char *>(memmem(at, left, key, key_length));
-        if (hit == nullptr) {
-            return false;
-        }
-        const char *after = hit + key_length;
-        while (after < piece + length && is_blank_char(*after)) {
-            ++after;
-        }
-        if (hit != start && after < piece + length && *after == '=') {
+    for (size_t at = 0; key_length != 0 && at + key_length < length; ++at) {
+        if (piece + at != start && opens_with_key(piece + at, key)) {
             return true;
         }
-        at = hit + 1;
     }
     return false;
 }
@@ -203,10 +153,12 @@ void note_found(const IniLines &lines, const char *line, const IniLineParts &par
 {
     where->answer = INI_FOUND;
     where->line = line_number;
-    where->value_start = line_offset(lines, line) + static_cast<uint64_t>(parts.value - line);
+    // A cut piece was copied out from just before `next`.
+    const char *in_text = line == lines.cut ? lines.next - LINE_MOST : line;
+    where->value_start =
+        lines.base + static_cast<uint64_t>(in_text + (parts.value - line) - lines.text);
     where->value_length = parts.value_length;
-    const size_t kept =
-        parts.value_length < INI_VALUE_SIZE - 1 ? parts.value_length : INI_VALUE_SIZE - 1;
+    const size_t kept = std::min<size_t>(parts.value_length, INI_VALUE_SIZE - 1);
     memcpy(where->value, parts.value, kept);
     where->value[kept] = '\0';
 }
@@ -233,10 +185,9 @@ int32_t find_key(IniLines *lines, const char *section, const char *key, IniWhere
         describe_ini_line(line, &parts);
         if (parts.kind == INI_LINE_HEADER || parts.kind == INI_LINE_BRACKET) {
             if (in_section) {
-                where->answer = hidden_line != 0 ? INI_LONG_LINE : INI_NO_KEY;
-                where->line = hidden_line != 0 ? hidden_line : line_number;
+                where->line = line_number;
                 where->ended_by_bracket = parts.kind != INI_LINE_HEADER;
-                return STATUS_FAILED;
+                break;
             }
             in_section =
                 parts.kind == INI_LINE_HEADER && is_name(parts.name, parts.name_length, section);
@@ -246,22 +197,20 @@ int32_t find_key(IniLines *lines, const char *section, const char *key, IniWhere
             }
             continue;
         }
-        if (!in_section) {
-            continue;
-        }
-        if (parts.kind == INI_LINE_KEY && is_name(parts.name, parts.name_length, key)) {
+        if (in_section && parts.kind == INI_LINE_KEY &&
+            is_name(parts.name, parts.name_length, key)) {
             note_found(*lines, line, parts, line_number, where);
             return 0;
         }
-        if (long_piece && hidden_line == 0 && key_hidden_in(line, length, key)) {
+        if (in_section && long_piece && hidden_line == 0 && key_hidden_in(line, length, key)) {
             hidden_line = line_number;
         }
     }
     if (lines->not_file) {
         *where = IniWhere{};
         where->answer = INI_NO_FILE;
-    } else if (in_section) {
-        where->answer = hidden_line != 0 ? INI_LONG_LINE : INI_NO_KEY;
+    } else if (hidden_line != 0) {
+        where->answer = INI_LONG_LINE;
         where->line = hidden_line;
     }
     return STATUS_FAILED;
@@ -282,9 +231,29 @@ int32_t open_ini_lines(const char *path, IniLines *lines)
     return lines->fd < 0 ? STATUS_FAILED : 0;
 }
 
+// A line that ends in its feed, or at the end of the file, is handed out
+// where it lies: the feed, or the NUL after the file's bytes, ends every scan
+// of it as the NUL after it would. A piece cut from a longer line is copied
+// out with a NUL of its own.
 int32_t next_ini_line(IniLines *lines, char **line, size_t *length)
 {
-    *line = take_line(lines);
+    while ((*line = line_in_place(lines)) == nullptr) {
+        char *start = lines->next;
+        const auto ready = static_cast<size_t>(lines->end - start);
+        if (ready >= LINE_MOST) {
+            memcpy(lines->cut, start, LINE_MOST);
+            lines->cut[LINE_MOST] = '\0';
+            lines->next += LINE_MOST;
+            *line = lines->cut;
+            break;
+        }
+        if (lines->at_end) {
+            lines->next = lines->end;
+            *line = ready == 0 ? nullptr : start;  // the last line, without a feed
+            break;
+        }
+        read_more(lines);
+    }
     if (*line == nullptr) {
         return STATUS_FAILED;
     }
