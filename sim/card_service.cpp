@@ -125,29 +125,15 @@ void append_line(const char *state, const char *file, const std::string &line)
     }
 }
 
-// Serialises every process that uses the same state folder.
-class StateLock {
-public:
-    explicit StateLock(const char *state)
-        : fd_(open(path_in(state, "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644))
-    {
-        if (fd_ >= 0) {
-            while (flock(fd_, LOCK_EX) != 0 && errno == EINTR) {
-            }
-        }
+// Serialises every process that uses the same state folder until the
+// descriptor it returns is closed.
+int lock_state(const char *state)
+{
+    int fd = open(path_in(state, "lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    while (fd >= 0 && flock(fd, LOCK_EX) != 0 && errno == EINTR) {
     }
-    ~StateLock()
-    {
-        if (fd_ >= 0) {
-            close(fd_);
-        }
-    }
-    StateLock(const StateLock &) = delete;
-    StateLock &operator=(const StateLock &) = delete;
-
-private:
-    int fd_;
-};
+    return fd;
+}
 
 // Card folder of a device name, or "" when the driver knows no such device.
 std::string card_folder(const char *state, const char (&name)[16])
@@ -360,7 +346,7 @@ int sim_serve_ioctl(const char *state, int fd, int open_flags, unsigned long req
                     int *error)
 {
     wait_while_held(state, request, arg);
-    StateLock lock(state);
+    int lock = lock_state(state);
     ToolMessage message{};
     std::string arrived;
     int result = -1;
@@ -387,6 +373,9 @@ int sim_serve_ioctl(const char *state, int fd, int open_flags, unsigned long req
                        " result=" + std::to_string(result) + " errno=" + std::to_string(*error) +
                        " data=" + hex(arrived.data(), arrived.size()) + "\n";
     append_line(state, "journal", line);
+    if (lock >= 0) {
+        close(lock);
+    }
     return result;
 }
 

@@ -22,19 +22,9 @@ __attribute__((visibility("default"))) int zorvisim_busy = 0;
 namespace {
 
 constexpr int MAX_TRACKED_FD = 4096;
-// Open flags of each descriptor of the simulated device, -1 when not ours.
+// Which descriptors are the simulated device's, and the flags each was opened with.
+bool g_is_device[MAX_TRACKED_FD];
 int g_device_flags[MAX_TRACKED_FD];
-bool g_device_table_ready = false;
-
-void ready_table()
-{
-    if (!g_device_table_ready) {
-        for (int &flags : g_device_flags) {
-            flags = -1;
-        }
-        g_device_table_ready = true;
-    }
-}
 
 template <typename F>
 F next_definition(const char *name)
@@ -76,7 +66,6 @@ int open_device(const char *path, int flags)
 {
     SimWork work;
     const char *state = sim_state_folder();
-    ready_table();
     if (!sim_device_present(state)) {
         sim_journal_open(state, path, flags, -1, ENOENT);
         errno = ENOENT;
@@ -85,6 +74,7 @@ int open_device(const char *path, int flags)
     int fd = reinterpret_cast<OpenFn>(next_open(OPEN))("/dev/null", O_RDWR | (flags & O_CLOEXEC));
     int error = errno;
     if (fd >= 0 && fd < MAX_TRACKED_FD) {
+        g_is_device[fd] = true;
         g_device_flags[fd] = flags;
     } else if (fd >= 0) {
         close(fd);
@@ -98,7 +88,7 @@ int open_device(const char *path, int flags)
 
 bool is_device_fd(int fd)
 {
-    return g_device_table_ready && fd >= 0 && fd < MAX_TRACKED_FD && g_device_flags[fd] != -1;
+    return fd >= 0 && fd < MAX_TRACKED_FD && g_is_device[fd];
 }
 
 // A mode follows the flags only when the call may create a file.
@@ -225,7 +215,7 @@ int close(int fd)
 {
     if (is_device_fd(fd)) {
         SimWork work;
-        g_device_flags[fd] = -1;
+        g_is_device[fd] = false;
         const char *state = sim_state_folder();
         if (state != nullptr) {
             sim_journal_close(state, fd);

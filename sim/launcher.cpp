@@ -4,7 +4,6 @@
 // card is a network device of the zorvi driver, with the preload library
 // answering for the tool device. `zorvisim log` prints the
 // system-log records the library captured.
-#include <dirent.h>
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -19,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <utility>
 #include <vector>
@@ -71,17 +71,19 @@ void make_folder(const std::string &path)
     }
 }
 
-void write_new_file(const std::string &path, const char *content)
+// A file that exists is kept (what the user put there) unless `replace`.
+void write_file(const std::string &path, const std::string &content, bool replace)
 {
-    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    int fd =
+        open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (replace ? O_TRUNC : O_EXCL), 0644);
     if (fd < 0) {
         if (errno == EEXIST) {
-            return;  // keep what the user put there
+            return;
         }
         fail(system_error("cannot create " + path));
     }
-    size_t length = strlen(content);
-    if (write(fd, content, length) != static_cast<ssize_t>(length) || close(fd) != 0) {
+    if (write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size()) ||
+        close(fd) != 0) {
         fail(system_error("cannot write " + path));
     }
 }
@@ -99,8 +101,9 @@ std::string prepare_state(const std::string &given)
     if (stat((state + "/cards").c_str(), &info) != 0) {
         make_folder(state + "/cards");
         make_folder(state + "/cards/" + DEFAULT_CARD);
-        write_new_file(state + "/cards/" + DEFAULT_CARD + "/pci_device_id", DEFAULT_PCI_DEVICE_ID);
-        write_new_file(state + "/driver_version", DEFAULT_DRIVER_VERSION);
+        write_file(state + "/cards/" + DEFAULT_CARD + "/pci_device_id", DEFAULT_PCI_DEVICE_ID,
+                   false);
+        write_file(state + "/driver_version", DEFAULT_DRIVER_VERSION, false);
     }
     make_folder(state + "/faults");
     make_folder(state + "/opt");
@@ -109,27 +112,13 @@ std::string prepare_state(const std::string &given)
 
 std::string preload_path()
 {
-    char self[PATH_MAX];
-    ssize_t length = readlink("/proc/self/exe", self, sizeof(self) - 1);
-    if (length <= 0) {
-        fail(system_error("cannot find its own path"));
-    }
-    std::string folder(self, static_cast<size_t>(length));
-    folder.erase(folder.rfind('/'));
-    std::string path = folder + "/" + PRELOAD_NAME;
-    if (access(path.c_str(), R_OK) != 0) {
+    std::error_code error;
+    std::string path =
+        std::filesystem::read_symlink("/proc/self/exe", error).parent_path() / PRELOAD_NAME;
+    if (error || access(path.c_str(), R_OK) != 0) {
         fail(system_error("cannot find the preload library " + path));
     }
     return path;
-}
-
-void write_proc(const char *path, const std::string &text)
-{
-    int fd = open(path, O_WRONLY | O_CLOEXEC);
-    if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-        fail(system_error(std::string("cannot write ") + path));
-    }
-    close(fd);
 }
 
 // Root may take a mount namespace of its own; anyone else needs a user
@@ -149,9 +138,9 @@ void enter_private_namespace()
             system_error("cannot make a private mount namespace: run as root, or enable "
                          "unprivileged user namespaces"));
     }
-    write_proc("/proc/self/setgroups", "deny");
-    write_proc("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1");
-    write_proc("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1");
+    write_file("/proc/self/setgroups", "deny", true);
+    write_file("/proc/self/uid_map", "0 " + std::to_string(uid) + " 1", true);
+    write_file("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1", true);
 }
 
 void mount_private_opt(const std::string &state, bool readonly)
@@ -178,18 +167,13 @@ void mount_private_opt(const std::string &state, bool readonly)
     }
 }
 
-// The names in a folder, "." and ".." left out; none when it cannot be read.
+// The names in a folder; none when it cannot be read.
 std::vector<std::string> names_in(const std::string &path)
 {
     std::vector<std::string> names;
-    if (DIR *folder = opendir(path.c_str())) {
-        while (const dirent *entry = readdir(folder)) {
-            std::string name = entry->d_name;
-            if (name != "." && name != "..") {
-                names.push_back(name);
-            }
-        }
-        closedir(folder);
+    std::error_code ignored;
+    for (const auto &entry : std::filesystem::directory_iterator(path, ignored)) {
+        names.push_back(entry.path().filename());
     }
     return names;
 }
