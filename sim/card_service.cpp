@@ -233,7 +233,8 @@ void serve_template(const char *state, const std::string &card, RequestKind kind
                 status = CARD_STATUS_NO_TEMPLATE;
             }
         }
-    } else if (status == 0) {
+    } else if (status == 0 && !exists(path_in(state, "faults/keep-nothing"))) {
+        // A card that keeps nothing answers every store as done, untouched.
         status = card_check_store(request);
         if (status == CARD_STATUS_OK && !store_template(card, request)) {
             status = CARD_STATUS_WRITE_FAILED;
