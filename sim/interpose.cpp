@@ -26,12 +26,6 @@ constexpr int MAX_TRACKED_FD = 4096;
 bool g_is_device[MAX_TRACKED_FD];
 int g_device_flags[MAX_TRACKED_FD];
 
-template <typename F>
-F next_definition(const char *name)
-{
-    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
-}
-
 // The device path is absolute, so openat's folder descriptor does not matter.
 bool is_tool_device(const char *path)
 {
@@ -206,7 +200,7 @@ int ioctl(int fd, unsigned long request, ...) noexcept
     using Fn = int (*)(int, unsigned long, ...);
     static Fn real = [] {
         SimWork work;
-        return next_definition<Fn>("ioctl");
+        return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "ioctl"));
     }();
     return real(fd, request, arg);
 }
@@ -224,7 +218,7 @@ int close(int fd)
     using Fn = int (*)(int);
     static Fn real = [] {
         SimWork work;
-        return next_definition<Fn>("close");
+        return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "close"));
     }();
     return real(fd);
 }

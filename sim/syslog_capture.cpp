@@ -23,12 +23,6 @@ bool g_identity_set = false;
 int g_option = 0;
 int g_facility = LOG_USER;
 
-template <typename F>
-F next_definition(const char *name)
-{
-    return reinterpret_cast<F>(dlsym(RTLD_NEXT, name));
-}
-
 bool passed_through()
 {
     const char *through = getenv(SIM_SYSLOG_THROUGH_ENV);
@@ -84,7 +78,7 @@ void openlog(const char *identity, int option, int facility)
     const char *state = sim_state_folder();
     if (state == nullptr || passed_through()) {
         using Fn = void (*)(const char *, int, int);
-        static Fn real = next_definition<Fn>("openlog");
+        static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "openlog"));
         real(identity, option, facility);
     }
     if (state == nullptr) {
@@ -103,7 +97,7 @@ void closelog(void)
     SimWork work;
     if (sim_state_folder() == nullptr || passed_through()) {
         using Fn = void (*)();
-        static Fn real = next_definition<Fn>("closelog");
+        static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "closelog"));
         real();
     }
     if (sim_state_folder() == nullptr) {
@@ -119,7 +113,7 @@ void vsyslog(int priority, const char *format, va_list args)
 {
     if (record_reaches_library(priority, format, args)) {
         using Fn = void (*)(int, const char *, va_list);
-        static Fn real = next_definition<Fn>("vsyslog");
+        static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "vsyslog"));
         real(priority, format, args);
     }
 }
@@ -142,7 +136,7 @@ void __vsyslog_chk(int priority, int flag, const char *format, va_list args)
 {
     if (record_reaches_library(priority, format, args)) {
         using Fn = void (*)(int, int, const char *, va_list);
-        static Fn real = next_definition<Fn>("__vsyslog_chk");
+        static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "__vsyslog_chk"));
         real(priority, flag, format, args);
     }
 }
