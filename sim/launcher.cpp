@@ -1,14 +1,16 @@
 // zorvisim: runs a command on the simulated machine. The command replaces
 // this process (same pid, signals and exit status pass straight through) in a
-// private mount namespace where /opt is the state folder's own "opt" and each
-// card is a network device of the zorvi driver, with the preload library
-// answering for the tool device. `zorvisim log` prints the
-// system-log records the library captured.
+// private mount namespace where /opt and /run are the state folder's own, the
+// boot id is the state's and each card is a network device of the zorvi
+// driver, with the preload library answering for the tool device.
+// `zorvisim boot` reboots the machine and runs units' commands on it;
+// `zorvisim log` prints the system-log records the library captured.
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <sys/statvfs.h>
+#include <sys/wait.h>
 #include <syslog.h>
 #include <unistd.h>
 
@@ -19,6 +21,7 @@
 #include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -33,17 +36,22 @@ constexpr const char *DEFAULT_PCI_DEVICE_ID = "0x3310\n";
 constexpr const char *DEFAULT_DRIVER_VERSION = "1.4.3.0";
 constexpr const char *PRELOAD_NAME = "libzorvisim.so";
 constexpr const char *NET_DEVICES = "/sys/class/net";
+constexpr const char *BOOT_ID = "/proc/sys/kernel/random/boot_id";
 // Where a card's device/driver link leads on a real machine; only its last
 // name, the driver's, is read.
 constexpr const char *CARD_DRIVER_LINK = "../../../../bus/pci/drivers/zorvi";
 
 constexpr const char *USAGE =
     "usage: zorvisim [--state DIR] [--readonly-opt] [--syslog-through] [--] COMMAND [ARGS...]\n"
+    "       zorvisim boot [--state DIR] [--readonly-opt] [--syslog-through] [--] [UNIT...]\n"
     "       zorvisim log [--state DIR]\n"
-    "Runs COMMAND with a simulated tool device and a private /opt (DIR/opt).\n"
+    "Runs COMMAND with a simulated tool device, a private /opt (DIR/opt), /run (DIR/run)\n"
+    "and boot id (DIR/boot_id).\n"
     "DIR defaults to ./zorvisim-state and is created with card zorvi0 when missing.\n"
     "  --readonly-opt    the private /opt is read-only\n"
     "  --syslog-through  COMMAND's system-log calls also reach the machine's /dev/log\n"
+    "  boot              reboots the machine (each card runs its stored template, a new\n"
+    "                    boot id, an empty /run), then runs each UNIT's ExecStart= lines\n"
     "  log               prints the system-log records kept in DIR/syslog as a syslog\n"
     "                    daemon files them, one line each\n";
 
@@ -88,8 +96,42 @@ void write_file(const std::string &path, const std::string &content, bool replac
     }
 }
 
-// A state folder without cards gets the default machine: one card and a driver.
-std::string prepare_state(const std::string &given)
+// The names in a folder; none when it cannot be read.
+std::vector<std::string> names_in(const std::string &path)
+{
+    std::vector<std::string> names;
+    std::error_code ignored;
+    for (const auto &entry : std::filesystem::directory_iterator(path, ignored)) {
+        names.push_back(entry.path().filename());
+    }
+    return names;
+}
+
+// What a reboot does to the machine: each card runs the template it holds
+// (none when it holds none), and /run is emptied.
+void reboot(const std::string &state)
+{
+    std::error_code error;
+    for (const std::string &card : names_in(state + "/cards")) {
+        const std::string folder = state + "/cards/" + card;
+        std::filesystem::remove(folder + "/running.bin", error);
+        std::filesystem::copy_file(folder + "/template.bin", folder + "/running.bin", error);
+        if (error && error != std::errc::no_such_file_or_directory) {
+            fail("cannot start card " + card + ": " + error.message());
+        }
+    }
+    for (const std::string &name : names_in(state + "/run")) {
+        std::filesystem::remove_all(state + "/run/" + name, error);
+        if (error) {
+            fail("cannot empty " + state + "/run: " + error.message());
+        }
+    }
+}
+
+// A state folder without cards gets the default machine: one card and a
+// driver. A machine that is up has booted once, so it has a boot id; a
+// boot gives it a new one.
+std::string prepare_state(const std::string &given, bool boot)
 {
     make_folder(given);
     char resolved[PATH_MAX];
@@ -97,16 +139,24 @@ std::string prepare_state(const std::string &given)
         fail(system_error("cannot resolve " + given));
     }
     std::string state = resolved;
-    struct stat info {};
-    if (stat((state + "/cards").c_str(), &info) != 0) {
+    if (access((state + "/cards").c_str(), F_OK) != 0) {
         make_folder(state + "/cards");
         make_folder(state + "/cards/" + DEFAULT_CARD);
         write_file(state + "/cards/" + DEFAULT_CARD + "/pci_device_id", DEFAULT_PCI_DEVICE_ID,
                    false);
         write_file(state + "/driver_version", DEFAULT_DRIVER_VERSION, false);
     }
-    make_folder(state + "/faults");
-    make_folder(state + "/opt");
+    if (boot) {
+        reboot(state);
+    }
+    for (const char *folder : {"/faults", "/opt", "/run"}) {
+        make_folder(state + folder);
+    }
+    std::string id;
+    if (!std::getline(std::ifstream("/proc/sys/kernel/random/uuid"), id)) {
+        fail("cannot read a new boot id");
+    }
+    write_file(state + "/boot_id", id + "\n", boot);
     return state;
 }
 
@@ -143,15 +193,22 @@ void enter_private_namespace()
     write_file("/proc/self/gid_map", "0 " + std::to_string(gid) + " 1", true);
 }
 
-void mount_private_opt(const std::string &state, bool readonly)
+void bind_mount(const std::string &source, const char *target)
+{
+    if (mount(source.c_str(), target, nullptr, MS_BIND | MS_REC, nullptr) != 0) {
+        fail(system_error("cannot mount " + source + " on " + target));
+    }
+}
+
+void mount_private_state(const std::string &state, bool readonly)
 {
     if (mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0) {
         fail(system_error("cannot make the mounts private"));
     }
-    std::string source = state + "/opt";
-    if (mount(source.c_str(), "/opt", nullptr, MS_BIND | MS_REC, nullptr) != 0) {
-        fail(system_error("cannot mount " + source + " on /opt"));
-    }
+    // /run before the boot id: a state folder in /run fails here, not unseen.
+    bind_mount(state + "/opt", "/opt");
+    bind_mount(state + "/run", "/run");
+    bind_mount(state + "/boot_id", BOOT_ID);
     if (readonly) {
         struct statvfs info {};
         unsigned long locked = 0;
@@ -165,17 +222,6 @@ void mount_private_opt(const std::string &state, bool readonly)
             fail(system_error("cannot make /opt read-only"));
         }
     }
-}
-
-// The names in a folder; none when it cannot be read.
-std::vector<std::string> names_in(const std::string &path)
-{
-    std::vector<std::string> names;
-    std::error_code ignored;
-    for (const auto &entry : std::filesystem::directory_iterator(path, ignored)) {
-        names.push_back(entry.path().filename());
-    }
-    return names;
 }
 
 // A real machine shows each card's network device in /sys/class/net, its
@@ -231,6 +277,117 @@ void set_environment(const std::string &state, const std::string &preload, bool 
                         : unsetenv(SIM_SYSLOG_THROUGH_ENV)) != 0) {
         fail(system_error("cannot set the environment"));
     }
+}
+
+// The words of an ExecStart= line as systemd splits them: blanks between
+// words, quotes within them, a '-' before the program when its failure is
+// passed over. What our units do not use (escapes, specifiers, variables,
+// the other prefixes) is refused rather than run otherwise than systemd would.
+std::vector<std::string> command_words(const std::string &unit, const std::string &line)
+{
+    std::vector<std::string> words;
+    bool in_word = false;
+    char quote = 0;
+    for (char c : line) {
+        if (quote == 0 && (c == ' ' || c == '\t')) {
+            in_word = false;
+            continue;
+        }
+        if (!in_word) {
+            words.emplace_back();
+            in_word = true;
+        }
+        if (c == quote) {
+            quote = 0;
+        } else if (quote == 0 && (c == '"' || c == '\'')) {
+            quote = c;
+        } else {
+            words.back() += c;
+        }
+    }
+    const std::string program = words.empty() ? "" : words[0].substr(words[0][0] == '-' ? 1 : 0);
+    if (line.find_first_of("\\%$") != std::string::npos || quote != 0 || program.empty() ||
+        strchr("-@:+!|", program[0]) != nullptr) {
+        fail(unit + ": ExecStart=" + line + ": not supported");
+    }
+    return words;
+}
+
+// The ExecStart= lines of a oneshot service, each checked before any runs;
+// a unit that asks for more than they do is refused.
+std::vector<std::string> exec_lines(const std::string &unit)
+{
+    std::ifstream file(unit);
+    if (!file) {
+        fail(system_error("cannot read " + unit));
+    }
+    std::vector<std::string> lines;
+    std::string section;
+    bool oneshot = false;
+    for (std::string line; std::getline(file, line);) {
+        line.erase(line.find_last_not_of(" \t\r") + 1);
+        const std::string key = line.substr(0, line.find('='));
+        const bool setting =
+            section == "[Service]" && !line.empty() && strchr("#;", line[0]) == nullptr;
+        if (line[0] == '[') {
+            section = line;
+        } else if (setting && key == "ExecStart") {
+            lines.push_back(line.substr(key.size() + 1));
+            command_words(unit, lines.back());
+        } else if (setting && line == "Type=oneshot") {
+            oneshot = true;
+        } else if (setting && key != "RemainAfterExit") {
+            fail(unit + ": " + line + ": not supported");
+        }
+    }
+    if (!oneshot) {
+        fail(unit + ": only a Type=oneshot service is supported");
+    }
+    return lines;
+}
+
+// Executes the command in this process's place; the status to exit with
+// when it cannot.
+int run(char **argv)
+{
+    execvp(argv[0], argv);
+    int error = errno;
+    fprintf(stderr, "zorvisim: cannot run %s: %s\n", argv[0], strerror(error));
+    return error == ENOENT ? 127 : 126;
+}
+
+// Runs a unit's commands one after the other as systemd starts a oneshot
+// service, each in "/" with /dev/null for input; false when one failed,
+// and then the rest were not run.
+bool start_unit(const std::string &unit, const std::vector<std::string> &lines)
+{
+    for (const std::string &line : lines) {
+        std::vector<std::string> words = command_words(unit, line);
+        const bool failure_passed = words[0][0] == '-';
+        words[0].erase(0, failure_passed ? 1 : 0);
+        std::vector<char *> argv;
+        for (std::string &word : words) {
+            argv.push_back(word.data());
+        }
+        argv.push_back(nullptr);
+        const pid_t pid = fork();
+        if (pid == 0) {
+            int null = open("/dev/null", O_RDONLY | O_CLOEXEC);
+            _exit(chdir("/") == 0 && dup2(null, 0) == 0 ? run(argv.data()) : 126);
+        }
+        int status = 0;
+        if (pid < 0 || waitpid(pid, &status, 0) != pid) {
+            fail(system_error("cannot run " + line));
+        }
+        if (status != 0 && !failure_passed) {
+            const bool exited = WIFEXITED(status);
+            fprintf(stderr, "zorvisim: %s: ExecStart=%s failed: %s %d\n", unit.c_str(),
+                    line.c_str(), exited ? "exit status" : "signal",
+                    exited ? WEXITSTATUS(status) : WTERMSIG(status));
+            return false;
+        }
+    }
+    return true;
 }
 
 // The value of `key=` in a captured record; empty when it has none.
@@ -320,7 +477,8 @@ int main(int argc, char **argv)
     bool readonly = false;
     bool syslog_through = false;
     bool log = argc > 1 && strcmp(argv[1], "log") == 0;
-    int index = log ? 2 : 1;
+    bool boot = argc > 1 && strcmp(argv[1], "boot") == 0;
+    int index = log || boot ? 2 : 1;
     for (; index < argc; ++index) {
         std::string arg = argv[index];
         if (arg == "--state") {
@@ -349,16 +507,26 @@ int main(int argc, char **argv)
     if (log) {
         return print_log(state_arg);
     }
-    if (index >= argc) {
+    if (index >= argc && !boot) {
         usage_error("no command to run");
     }
-    std::string state = prepare_state(state_arg);
+    std::vector<std::pair<std::string, std::vector<std::string>>> units;
+    for (int unit = index; boot && unit < argc; ++unit) {
+        units.emplace_back(argv[unit], exec_lines(argv[unit]));
+    }
+    std::string state = prepare_state(state_arg, boot);
     std::string preload = preload_path();
     enter_private_namespace();
-    mount_private_opt(state, readonly);
+    mount_private_state(state, readonly);
     show_card_devices(state);
     set_environment(state, preload, syslog_through);
-    execvp(argv[index], argv + index);
-    fprintf(stderr, "zorvisim: cannot run %s: %s\n", argv[index], strerror(errno));
-    return errno == ENOENT ? 127 : 126;
+    if (!boot) {
+        return run(argv + index);
+    }
+    umask(022);  // as systemd starts a service
+    int status = 0;
+    for (const auto &[unit, lines] : units) {
+        status = start_unit(unit, lines) ? status : 1;
+    }
+    return status;
 }
