@@ -17,7 +17,7 @@
 #include "zorvitemplate/commands.h"
 #include "zorvitemplate/output.h"
 #include "zorvitemplate/replace_file.h"
-#include "zorvitemplate/running.h"
+#include "zorvitemplate/records.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include "zorvitemplate/card.h"
 #include "zorvitemplate/commands.h"
 #include "zorvitemplate/output.h"
-#include "zorvitemplate/running.h"
+#include "zorvitemplate/records.h"
 
 namespace {
 

@@ -1,0 +1,152 @@
+// The host's records of its cards, and boot: what each card runs, recorded
+// once at every boot by the boot service.
+#include "zorvitemplate/records.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+#include "channel/device_target.h"
+#include "template/identity_check.h"
+#include "zorvitemplate/card.h"
+#include "zorvitemplate/commands.h"
+#include "zorvitemplate/output.h"
+#include "zorvitemplate/replace_file.h"
+
+namespace {
+
+constexpr const char *BOOT_ID = "/proc/sys/kernel/random/boot_id";
+constexpr size_t BOOT_ID_LENGTH = 36;
+constexpr mode_t RECORD_MODE = 0600;
+
+// Where each kind lives: root's alone.
+struct RecordPlace {
+    const char *folder;
+    const char *suffix;
+};
+constexpr RecordPlace RECORD_PLACES[] = {
+    {"/run/zorvi", "running"},
+};
+
+void record_path(RecordKind kind, char (&path)[PATH_MAX])
+{
+    snprintf(path, sizeof(path), "%s/%s.%s", RECORD_PLACES[kind].folder, g_device_target.name,
+             RECORD_PLACES[kind].suffix);
+}
+
+// A text field ends within it, whatever the file held.
+template <size_t N>
+void end_text(char (&text)[N])
+{
+    text[N - 1] = '\0';
+}
+
+}  // namespace
+
+bool read_boot_id(char (&id)[BOOT_ID_SIZE])
+{
+    memset(id, 0, sizeof(id));
+    const int fd = open(BOOT_ID, O_RDONLY | O_CLOEXEC);
+    const ssize_t got = fd < 0 ? -1 : read(fd, id, BOOT_ID_LENGTH);
+    if (fd >= 0) {
+        close(fd);
+    }
+    return got == static_cast<ssize_t>(BOOT_ID_LENGTH);
+}
+
+void now_text(char (&text)[TIME_TEXT_SIZE])
+{
+    const time_t now = time(nullptr);
+    struct tm when {};
+    strftime(text, sizeof(text), "%FT%TZ", gmtime_r(&now, &when));
+}
+
+int32_t read_record(RecordKind kind, void *record, size_t size)
+{
+    char path[PATH_MAX];
+    record_path(kind, path);
+    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    const ssize_t got = fd < 0 ? -1 : read(fd, record, size);
+    if (fd >= 0) {
+        close(fd);
+    }
+    end_text(static_cast<RunningRecord *>(record)->recorded);
+    return got == static_cast<ssize_t>(size) ? 0 : -1;
+}
+
+int32_t write_record(RecordKind kind, const void *record, size_t size)
+{
+    static ReplacedFile file;
+    char path[PATH_MAX];
+    record_path(kind, path);
+    file.why[0] = '\0';
+    if ((mkdir(RECORD_PLACES[kind].folder, 0700) != 0 && errno != EEXIST) ||
+        resolve_replace_target(path, true, &file) != 0 || start_replacing(&file) != 0 ||
+        write_replacing(&file, record, size) != 0 ||
+        finish_replacing(&file, RECORD_MODE, nullptr) != 0) {
+        warn("%s: cannot write %s: %s", g_device_target.name, path,
+             file.why[0] != '\0' ? file.why : strerror(errno));
+        return -1;
+    }
+    return 0;
+}
+
+int32_t remove_record(RecordKind kind)
+{
+    char path[PATH_MAX];
+    record_path(kind, path);
+    return unlink(path) == 0 || errno == ENOENT ? 0 : -1;
+}
+
+int32_t read_running(RunningRecord *record)
+{
+    char boot_id[BOOT_ID_SIZE];
+    return read_record(RECORD_RUNNING, record, sizeof(*record)) == 0 && read_boot_id(boot_id) &&
+                   memcmp(boot_id, record->boot_id, BOOT_ID_SIZE) == 0
+               ? 0
+               : -1;
+}
+
+bool differs_from_running(const RunningRecord &running, int32_t fetched,
+                          const ResourceTemplate &stored)
+{
+    return running.card_status != fetched ||
+           (fetched == 0 && memcmp(&running.running, &stored, sizeof(stored)) != 0);
+}
+
+int run_boot(const CommandOptions &)
+{
+    RunningRecord record{};
+    size_t count = 0;
+    if (!read_boot_id(record.boot_id) || find_devices(&count) != 0) {
+        warn("cannot read %s or the network devices: %s", BOOT_ID, strerror(errno));
+        return EXIT_TROUBLE;
+    }
+    now_text(record.recorded);
+    bool whole = true;
+    for (size_t i = 0; i < count; ++i) {
+        (void)select_device(device_name(i));
+        char why[CARD_TROUBLE_SIZE] = {};
+        record.running = ResourceTemplate{};
+        record.card_status = fetch_card_template(&record.running, why);
+        const bool kept =
+            record.card_status >= 0 && write_record(RECORD_RUNNING, &record, sizeof(record)) == 0;
+        if (record.card_status < 0) {
+            warn("%s; nothing is recorded of what it runs", why);
+        } else if (kept) {
+            const bool held = record.card_status == 0;
+            print_string(PRINT_TEXT, nullptr, "%s runs", g_device_target.name);
+            print_uint(PRINT_TEXT, nullptr,
+                       held ? " metadata 0x%08X\n" : " no template (card status %u)\n",
+                       held ? template_checksum(&record.running)
+                            : static_cast<uint32_t>(record.card_status));
+        }
+        whole = kept && whole;
+    }
+    return whole ? EXIT_GOOD : EXIT_NO;
+}
