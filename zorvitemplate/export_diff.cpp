@@ -1,7 +1,9 @@
 // export and diff: the card's template as a file, and a file against the
 // card. Neither writes to the card.
+#include <sys/utsname.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -16,8 +18,8 @@
 #include "zorvitemplate/check.h"
 #include "zorvitemplate/commands.h"
 #include "zorvitemplate/output.h"
-#include "zorvitemplate/replace_file.h"
 #include "zorvitemplate/records.h"
+#include "zorvitemplate/replace_file.h"
 
 namespace {
 
@@ -219,14 +221,28 @@ int run_export(const CommandOptions &options)
     // What the file does not carry is told in diff's words, to the person.
     print_to(stderr, false);
     const uint32_t uncarried = visit_changes(card_record, loadable, CHANGES_WARNED);
-    // The comment is a line of the file: a line end in the device name
-    // would end it and leave the rest to be read as keys.
+    // The comment says where and when the backup was taken, in lines of the
+    // file: a line end in a name would end one and leave the rest to be
+    // read as keys.
     char device[DEVICE_NAME_SIZE * 4];
+    char host[4 * HOST_NAME_MAX + 4] = "?";
+    char taken[TIME_TEXT_SIZE];
     (void)show_text(g_device_target.name, strlen(g_device_target.name), device, sizeof(device),
                     SHOW_C0);
-    char comment[128];
-    snprintf(comment, sizeof(comment), "Template of %s, written by %s export", device,
-             PROGRAM_NAME);
+    utsname machine{};
+    (void)uname(&machine);
+    (void)show_text(machine.nodename, strlen(machine.nodename), host, sizeof(host), SHOW_C0);
+    now_text(taken);
+    char card_id[32] = "";
+    if (driver_reports_pci_id(&card)) {
+        snprintf(card_id, sizeof(card_id), "card PCI device id 0x%04X, ", card.pci_device_id);
+    }
+    char comment[512];
+    snprintf(comment, sizeof(comment),
+             "Template of %s, written by %s export\n# Taken from host %s (%sdriver %u.%u.%u.%u) "
+             "at %s",
+             device, PROGRAM_NAME, host, card_id, card.driver_version[0], card.driver_version[1],
+             card.driver_version[2], card.driver_version[3], taken);
     size_t length = 0;
     if (write_template_text(&loadable, driver_reports_pci_id(&card) ? &card.pci_device_id : nullptr,
                             comment, g_text, sizeof(g_text), &length) != 0) {
