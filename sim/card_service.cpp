@@ -76,42 +76,23 @@ bool exists(const std::string &path)
     return stat(path.c_str(), &info) == 0;
 }
 
-// Reads at most `capacity` bytes of a file; -1 when it cannot be opened.
+// Reads at most `capacity` bytes of a file; -1 when it cannot be read. The
+// state folder's files are regular files, which the kernel reads and writes
+// whole in one call, signals or not.
 ssize_t read_file(const std::string &path, void *buffer, size_t capacity)
 {
     int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) {
         return -1;
     }
-    size_t done = 0;
-    while (done < capacity) {
-        ssize_t got = read(fd, static_cast<char *>(buffer) + done, capacity - done);
-        if (got < 0 && errno == EINTR) {
-            continue;
-        }
-        if (got <= 0) {
-            break;
-        }
-        done += static_cast<size_t>(got);
-    }
+    ssize_t got = read(fd, buffer, capacity);
     close(fd);
-    return static_cast<ssize_t>(done);
+    return got;
 }
 
 bool write_all(int fd, const void *data, size_t length)
 {
-    size_t done = 0;
-    while (done < length) {
-        ssize_t wrote = write(fd, static_cast<const char *>(data) + done, length - done);
-        if (wrote < 0 && errno == EINTR) {
-            continue;
-        }
-        if (wrote <= 0) {
-            return false;
-        }
-        done += static_cast<size_t>(wrote);
-    }
-    return true;
+    return write(fd, data, length) == static_cast<ssize_t>(length);
 }
 
 // One line in one write to a file opened for appending: the kernel keeps
@@ -279,13 +260,10 @@ void wait_while_held(const char *state, unsigned long request, const void *arg)
     ToolMessage message{};
     memcpy(&message, arg, sizeof(message));
     RequestKind kind = RequestKind::VERSION;
-    if (!request_kind(message, &kind)) {
+    if (!request_kind(message, &kind) || !fault_set(state, "hold-", kind, nullptr)) {
         return;
     }
     constexpr timespec POLL = {0, 10 * 1000 * 1000};
-    if (!fault_set(state, "hold-", kind, nullptr)) {
-        return;
-    }
     // The test learns that the caller stands inside its request.
     const std::string held = path_in(state, "faults/held");
     close(open(held.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644));

@@ -401,30 +401,15 @@ std::string field(const std::string &record, const std::string &key)
     return record.substr(start, record.find_first_of(" \n", start) - start);
 }
 
-std::string unhex(const std::string &digits)
+// A text of a record, kept in hexadecimal, as a syslog daemon writes it:
+// control characters as '#' and three octal digits.
+void print_text(const std::string &digits)
 {
-    std::string bytes;
     for (size_t i = 0; i + 1 < digits.size(); i += 2) {
-        bytes += static_cast<char>(strtol(digits.substr(i, 2).c_str(), nullptr, 16));
+        const auto c =
+            static_cast<unsigned char>(strtoul(digits.substr(i, 2).c_str(), nullptr, 16));
+        printf(c < 0x20 || c == 0x7F ? "#%03o" : "%c", c);
     }
-    return bytes;
-}
-
-// Control characters as a syslog daemon escapes them: '#' and three octal digits.
-std::string escaped(const std::string &text)
-{
-    std::string out;
-    for (char ch : text) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x20 || c == 0x7F) {
-            char code[5];
-            snprintf(code, sizeof(code), "#%03o", c);
-            out += code;
-        } else {
-            out += static_cast<char>(c);
-        }
-    }
-    return out;
 }
 
 // One line per captured record, as a daemon's file has it:
@@ -435,20 +420,14 @@ int print_log(const std::string &state)
     if (stat(state.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
         fail("no state folder " + state);
     }
-    FILE *file = fopen((state + "/syslog").c_str(), "re");
-    if (file == nullptr) {
-        if (errno == ENOENT) {
-            return 0;  // nothing was logged yet
-        }
+    std::ifstream file(state + "/syslog");
+    if (!file && errno != ENOENT) {  // none: nothing was logged yet
         fail(system_error("cannot read " + state + "/syslog"));
     }
     char host[HOST_NAME_MAX + 1] = {};
     gethostname(host, sizeof(host) - 1);
     host[strcspn(host, ".")] = '\0';
-    char *line = nullptr;
-    size_t capacity = 0;
-    while (getline(&line, &capacity, file) > 0) {
-        std::string record = line;
+    for (std::string record; std::getline(file, record);) {
         if (record.rfind("syslog ", 0) != 0) {
             continue;
         }
@@ -457,15 +436,15 @@ int print_log(const std::string &state)
         localtime_r(&when, &local);
         char stamp[32];
         strftime(stamp, sizeof(stamp), "%b %e %H:%M:%S", &local);
-        std::string tag = unhex(field(record, "identity"));
+        printf("%s %s ", stamp, host);
+        print_text(field(record, "identity"));
         if ((strtol(field(record, "option").c_str(), nullptr, 10) & LOG_PID) != 0) {
-            tag += "[" + field(record, "pid") + "]";
+            printf("[%s]", field(record, "pid").c_str());
         }
-        printf("%s %s %s: %s\n", stamp, host, escaped(tag).c_str(),
-               escaped(unhex(field(record, "message"))).c_str());
+        fputs(": ", stdout);
+        print_text(field(record, "message"));
+        putchar('\n');
     }
-    free(line);
-    fclose(file);
     return 0;
 }
 

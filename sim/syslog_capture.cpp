@@ -11,15 +11,16 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "sim/card_service.h"
 
 namespace {
 
-// What openlog set; the C library's defaults otherwise.
-std::string g_identity;
-bool g_identity_set = false;
+// What openlog set; the C library's defaults otherwise. Kept whether a
+// simulation runs or not, and read only when it does.
+std::optional<std::string> g_identity;
 int g_option = 0;
 int g_facility = LOG_USER;
 
@@ -45,7 +46,7 @@ __attribute__((format(printf, 3, 0))) void capture(const char *state, int priori
         message.resize(static_cast<size_t>(length));
     }
     int facility = (priority & LOG_FACMASK) != 0 ? (priority & LOG_FACMASK) : g_facility;
-    const char *identity = g_identity_set ? g_identity.c_str() : program_invocation_short_name;
+    const char *identity = g_identity ? g_identity->c_str() : program_invocation_short_name;
     sim_record_syslog(state, identity, g_option, facility, priority & LOG_PRIMASK, message.data(),
                       message.size());
     errno = saved_errno;
@@ -75,17 +76,12 @@ extern "C" {
 void openlog(const char *identity, int option, int facility)
 {
     SimWork work;
-    const char *state = sim_state_folder();
-    if (state == nullptr || passed_through()) {
+    if (sim_state_folder() == nullptr || passed_through()) {
         using Fn = void (*)(const char *, int, int);
         static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "openlog"));
         real(identity, option, facility);
     }
-    if (state == nullptr) {
-        return;
-    }
-    g_identity_set = identity != nullptr;
-    g_identity = identity != nullptr ? identity : "";
+    g_identity = identity != nullptr ? std::optional<std::string>(identity) : std::nullopt;
     g_option = option;
     if (facility != 0 && (facility & ~LOG_FACMASK) == 0) {
         g_facility = facility;
@@ -100,11 +96,7 @@ void closelog(void)
         static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "closelog"));
         real();
     }
-    if (sim_state_folder() == nullptr) {
-        return;
-    }
-    g_identity_set = false;
-    g_identity.clear();
+    g_identity.reset();
     g_option = 0;
     g_facility = LOG_USER;
 }
