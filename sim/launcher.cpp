@@ -3,8 +3,11 @@
 // private mount namespace where /opt and /run are the state folder's own, the
 // boot id is the state's and each card is a network device of the zorvi
 // driver, with the preload library answering for the tool device.
-// `zorvisim boot` reboots the machine and runs units' commands on it;
-// `zorvisim log` prints the system-log records the library captured.
+// `zorvisim boot` reboots the machine and runs units' commands on it,
+// `zorvisim timers` fires the timers they set, and `zorvisim log` prints the
+// system-log records the library captured. Run as systemctl, systemd-run,
+// shutdown or reboot it stands in for them in the namespace, so that nothing
+// run there reboots the real machine or sets a timer on it.
 #include <fcntl.h>
 #include <sched.h>
 #include <sys/mount.h>
@@ -14,6 +17,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
@@ -22,6 +26,7 @@
 #include <ctime>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -40,18 +45,28 @@ constexpr const char *BOOT_ID = "/proc/sys/kernel/random/boot_id";
 // Where a card's device/driver link leads on a real machine; only its last
 // name, the driver's, is read.
 constexpr const char *CARD_DRIVER_LINK = "../../../../bus/pci/drivers/zorvi";
+// The machine's commands that would act on the machine itself, and where
+// they are looked for; the launcher covers each, and answers as each.
+constexpr const char *HOST_COMMANDS[] = {"systemctl", "systemd-run", "shutdown",
+                                         "reboot",    "halt",        "poweroff"};
+constexpr const char *COMMAND_FOLDERS[] = {"/usr/bin", "/usr/sbin",      "/bin",
+                                           "/sbin",    "/usr/local/bin", "/usr/local/sbin"};
 
 constexpr const char *USAGE =
     "usage: zorvisim [--state DIR] [--readonly-opt] [--syslog-through] [--] COMMAND [ARGS...]\n"
     "       zorvisim boot [--state DIR] [--readonly-opt] [--syslog-through] [--] [UNIT...]\n"
+    "       zorvisim timers [--state DIR] [--readonly-opt] [--syslog-through] [--] [UNIT...]\n"
     "       zorvisim log [--state DIR]\n"
     "Runs COMMAND with a simulated tool device, a private /opt (DIR/opt), /run (DIR/run)\n"
-    "and boot id (DIR/boot_id).\n"
+    "and boot id (DIR/boot_id), where systemctl, systemd-run, shutdown and reboot only\n"
+    "record a reboot (DIR/reboot-requested) or a timer (DIR/timers).\n"
     "DIR defaults to ./zorvisim-state and is created with card zorvi0 when missing.\n"
     "  --readonly-opt    the private /opt is read-only\n"
     "  --syslog-through  COMMAND's system-log calls also reach the machine's /dev/log\n"
     "  boot              reboots the machine (each card runs its stored template, a new\n"
-    "                    boot id, an empty /run), then runs each UNIT's ExecStart= lines\n"
+    "                    boot id, an empty /run, no timers), then runs each UNIT's\n"
+    "                    ExecStart= lines\n"
+    "  timers            fires the recorded timers: runs their units' ExecStart= lines\n"
     "  log               prints the system-log records kept in DIR/syslog as a syslog\n"
     "                    daemon files them, one line each\n";
 
@@ -108,7 +123,8 @@ std::vector<std::string> names_in(const std::string &path)
 }
 
 // What a reboot does to the machine: each card runs the template it holds
-// (none when it holds none), and /run is emptied.
+// (none when it holds none), /run is emptied, timers and a reboot request
+// are gone.
 void reboot(const std::string &state)
 {
     std::error_code error;
@@ -120,12 +136,16 @@ void reboot(const std::string &state)
             fail("cannot start card " + card + ": " + error.message());
         }
     }
-    for (const std::string &name : names_in(state + "/run")) {
-        std::filesystem::remove_all(state + "/run/" + name, error);
-        if (error) {
-            fail("cannot empty " + state + "/run: " + error.message());
+    // The folders stay: commands running now see them at /run.
+    for (const std::string folder : {"/run/", "/timers/"}) {
+        for (const std::string &name : names_in(state + folder)) {
+            std::filesystem::remove_all(state + folder + name, error);
+            if (error) {
+                fail("cannot empty " + state + folder + ": " + error.message());
+            }
         }
     }
+    std::filesystem::remove(state + "/reboot-requested", error);
 }
 
 // A state folder without cards gets the default machine: one card and a
@@ -149,7 +169,7 @@ std::string prepare_state(const std::string &given, bool boot)
     if (boot) {
         reboot(state);
     }
-    for (const char *folder : {"/faults", "/opt", "/run"}) {
+    for (const char *folder : {"/faults", "/opt", "/run", "/timers"}) {
         make_folder(state + folder);
     }
     std::string id;
@@ -158,17 +178,6 @@ std::string prepare_state(const std::string &given, bool boot)
     }
     write_file(state + "/boot_id", id + "\n", boot);
     return state;
-}
-
-std::string preload_path()
-{
-    std::error_code error;
-    std::string path =
-        std::filesystem::read_symlink("/proc/self/exe", error).parent_path() / PRELOAD_NAME;
-    if (error || access(path.c_str(), R_OK) != 0) {
-        fail(system_error("cannot find the preload library " + path));
-    }
-    return path;
 }
 
 // Root may take a mount namespace of its own; anyone else needs a user
@@ -258,6 +267,24 @@ void show_card_devices(const std::string &state)
     }
 }
 
+// The machine's own systemctl, systemd-run, shutdown and reboot would act on
+// the machine itself: wherever they are found, the launcher is there instead.
+void cover_host_commands(const std::string &launcher)
+{
+    std::set<std::string> found;
+    for (const char *folder : COMMAND_FOLDERS) {
+        for (const char *command : HOST_COMMANDS) {
+            char real[PATH_MAX];
+            if (realpath((std::string(folder) + "/" + command).c_str(), real) != nullptr) {
+                found.insert(real);
+            }
+        }
+    }
+    for (const std::string &path : found) {
+        bind_mount(launcher, path.c_str());
+    }
+}
+
 void set_environment(const std::string &state, const std::string &preload, bool syslog_through)
 {
     const char *existing = getenv("LD_PRELOAD");
@@ -281,14 +308,20 @@ void set_environment(const std::string &state, const std::string &preload, bool 
 
 // The words of an ExecStart= line as systemd splits them: blanks between
 // words, quotes within them, a '-' before the program when its failure is
-// passed over. What our units do not use (escapes, specifiers, variables,
-// the other prefixes) is refused rather than run otherwise than systemd would.
-std::vector<std::string> command_words(const std::string &unit, const std::string &line)
+// passed over, %i and %I the instance of a template unit (unescaped: '-'
+// for '/'), %% a '%'. What our units do not use (escapes, other specifiers,
+// variables, the other prefixes) is refused rather than run otherwise than
+// systemd would.
+std::vector<std::string> command_words(const std::string &unit, const std::string &line,
+                                       const std::string &instance)
 {
     std::vector<std::string> words;
     bool in_word = false;
+    bool unsupported = false;
     char quote = 0;
-    for (char c : line) {
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        const char next = i + 1 < line.size() ? line[i + 1] : '\0';
         if (quote == 0 && (c == ' ' || c == '\t')) {
             in_word = false;
             continue;
@@ -301,13 +334,20 @@ std::vector<std::string> command_words(const std::string &unit, const std::strin
             quote = 0;
         } else if (quote == 0 && (c == '"' || c == '\'')) {
             quote = c;
+        } else if (c == '%' && (next == 'i' || next == 'I')) {
+            for (char name : instance) {
+                words.back() += next == 'I' && name == '-' ? '/' : name;
+            }
+            ++i;
         } else {
+            unsupported = unsupported || (c == '%' && next != '%');
             words.back() += c;
+            i += c == '%' ? 1 : 0;
         }
     }
     const std::string program = words.empty() ? "" : words[0].substr(words[0][0] == '-' ? 1 : 0);
-    if (line.find_first_of("\\%$") != std::string::npos || quote != 0 || program.empty() ||
-        strchr("-@:+!|", program[0]) != nullptr) {
+    if (unsupported || line.find_first_of("\\$") != std::string::npos || quote != 0 ||
+        program.empty() || strchr("-@:+!|", program[0]) != nullptr) {
         fail(unit + ": ExecStart=" + line + ": not supported");
     }
     return words;
@@ -333,7 +373,7 @@ std::vector<std::string> exec_lines(const std::string &unit)
             section = line;
         } else if (setting && key == "ExecStart") {
             lines.push_back(line.substr(key.size() + 1));
-            command_words(unit, lines.back());
+            command_words(unit, lines.back(), "");
         } else if (setting && line == "Type=oneshot") {
             oneshot = true;
         } else if (setting && key != "RemainAfterExit") {
@@ -359,10 +399,11 @@ int run(char **argv)
 // Runs a unit's commands one after the other as systemd starts a oneshot
 // service, each in "/" with /dev/null for input; false when one failed,
 // and then the rest were not run.
-bool start_unit(const std::string &unit, const std::vector<std::string> &lines)
+bool start_unit(const std::string &unit, const std::vector<std::string> &lines,
+                const std::string &instance)
 {
     for (const std::string &line : lines) {
-        std::vector<std::string> words = command_words(unit, line);
+        std::vector<std::string> words = command_words(unit, line, instance);
         const bool failure_passed = words[0][0] == '-';
         words[0].erase(0, failure_passed ? 1 : 0);
         std::vector<char *> argv;
@@ -388,6 +429,91 @@ bool start_unit(const std::string &unit, const std::vector<std::string> &lines)
         }
     }
     return true;
+}
+
+// Fires every recorded timer, in name order, as if it elapsed now: it is
+// gone, and its service runs, a template unit's instance with its name.
+int fire_timers(const std::string &state,
+                const std::vector<std::pair<std::string, std::vector<std::string>>> &units)
+{
+    std::vector<std::string> timers = names_in(state + "/timers");
+    std::sort(timers.begin(), timers.end());
+    int status = 0;
+    for (const std::string &timer : timers) {
+        // "on-active SPAN", then "unit NAME.service"
+        std::string word;
+        std::string service;
+        std::ifstream(state + "/timers/" + timer) >> word >> word >> word >> service;
+        unlink((state + "/timers/" + timer).c_str());
+        const size_t at = service.find('@');
+        const std::string instance =
+            at == std::string::npos ? "" : service.substr(at + 1, service.rfind('.') - at - 1);
+        const std::string name =
+            at == std::string::npos ? service : service.substr(0, at + 1) + ".service";
+        const auto unit = std::find_if(units.begin(), units.end(), [&](const auto &given) {
+            return std::filesystem::path(given.first).filename() == name;
+        });
+        if (unit == units.end()) {
+            fprintf(stderr, "zorvisim: %s: no unit among those given serves %s\n", timer.c_str(),
+                    service.c_str());
+        }
+        status =
+            unit != units.end() && start_unit(unit->first, unit->second, instance) ? status : 1;
+    }
+    return status;
+}
+
+// What the machine's commands do to the simulated one, with the state folder
+// from the environment: a reboot is a request that a test, or the
+// connection, carries out with a boot; a timer a file for zorvisim timers.
+// Anything else is refused, never passed on to the real machine.
+int stand_in(const std::string &name, const std::vector<std::string> &args)
+{
+    std::string line = name;
+    for (const std::string &arg : args) {
+        line += " " + arg;
+    }
+    const char *state = getenv(SIM_STATE_ENV);
+    // Without a state folder there is no machine to act on: all is refused.
+    const std::string command = state != nullptr ? name : "";
+    const std::string folder = state != nullptr ? state : "";
+    const std::string timers = folder + "/timers/";
+    const std::string verb = args.empty() ? "" : args[0];
+    const std::string unit = args.empty() ? "" : args.back().substr(args.back().find('=') + 1);
+    const auto named = [&unit](const char *type) {
+        return unit.ends_with(type) && unit.size() > strlen(type) && unit.find('/') == unit.npos;
+    };
+    if ((command == "systemctl" && line == "systemctl reboot") ||
+        (command == "reboot" && args.empty()) || (command == "shutdown" && verb == "-r")) {
+        write_file(folder + "/reboot-requested", line + "\n", true);
+        return 0;
+    }
+    if (command == "systemctl" && args.size() == 2 && (verb == "stop" || verb == "is-active") &&
+        named(".timer")) {
+        if (verb == "is-active") {
+            const bool active = access((timers + unit).c_str(), F_OK) == 0;
+            puts(active ? "active" : "inactive");
+            return active ? 0 : 3;
+        }
+        if (unlink((timers + unit).c_str()) == 0) {
+            return 0;
+        }
+        fprintf(stderr, "Failed to stop %s: Unit %s not loaded.\n", unit.c_str(), unit.c_str());
+        return 5;
+    }
+    const bool properties =
+        args.size() > 1 &&
+        std::all_of(args.begin() + 1, args.end() - 1,
+                    [](const std::string &arg) { return arg.starts_with("--timer-property="); });
+    if (command == "systemd-run" && verb.starts_with("--on-active=") && verb.size() > 12 &&
+        properties && args.back().starts_with("--unit=") && named(".service")) {
+        const std::string timer = unit.substr(0, unit.size() - 8) + ".timer";
+        fprintf(stderr, "Running timer as unit: %s\n", timer.c_str());
+        write_file(timers + timer, "on-active " + verb.substr(12) + "\nunit " + unit + "\n", true);
+        return 0;
+    }
+    fprintf(stderr, "zorvisim: %s is not simulated\n", line.c_str());
+    return 1;
 }
 
 // The value of `key=` in a captured record; empty when it has none.
@@ -452,12 +578,19 @@ int print_log(const std::string &state)
 
 int main(int argc, char **argv)
 {
+    const std::string name = std::filesystem::path(argv[0]).filename();
+    for (const char *command : HOST_COMMANDS) {
+        if (name == command) {
+            return stand_in(name, std::vector<std::string>(argv + 1, argv + argc));
+        }
+    }
     std::string state_arg = DEFAULT_STATE;
     bool readonly = false;
     bool syslog_through = false;
-    bool log = argc > 1 && strcmp(argv[1], "log") == 0;
-    bool boot = argc > 1 && strcmp(argv[1], "boot") == 0;
-    int index = log || boot ? 2 : 1;
+    const bool log = argc > 1 && strcmp(argv[1], "log") == 0;
+    const bool boot = argc > 1 && strcmp(argv[1], "boot") == 0;
+    const bool timers = argc > 1 && strcmp(argv[1], "timers") == 0;
+    int index = log || boot || timers ? 2 : 1;
     for (; index < argc; ++index) {
         std::string arg = argv[index];
         if (arg == "--state") {
@@ -486,26 +619,36 @@ int main(int argc, char **argv)
     if (log) {
         return print_log(state_arg);
     }
-    if (index >= argc && !boot) {
+    const bool command = !boot && !timers;
+    if (index >= argc && command) {
         usage_error("no command to run");
     }
     std::vector<std::pair<std::string, std::vector<std::string>>> units;
-    for (int unit = index; boot && unit < argc; ++unit) {
+    for (int unit = index; !command && unit < argc; ++unit) {
         units.emplace_back(argv[unit], exec_lines(argv[unit]));
     }
     std::string state = prepare_state(state_arg, boot);
-    std::string preload = preload_path();
+    std::error_code error;
+    const std::string launcher = std::filesystem::read_symlink("/proc/self/exe", error);
+    const std::string preload = std::filesystem::path(launcher).parent_path() / PRELOAD_NAME;
+    if (error || access(preload.c_str(), R_OK) != 0) {
+        fail(system_error("cannot find the preload library " + preload));
+    }
     enter_private_namespace();
     mount_private_state(state, readonly);
+    cover_host_commands(launcher);
     show_card_devices(state);
     set_environment(state, preload, syslog_through);
-    if (!boot) {
+    if (command) {
         return run(argv + index);
     }
     umask(022);  // as systemd starts a service
+    if (timers) {
+        return fire_timers(state, units);
+    }
     int status = 0;
     for (const auto &[unit, lines] : units) {
-        status = start_unit(unit, lines) ? status : 1;
+        status = start_unit(unit, lines, "") ? status : 1;
     }
     return status;
 }
