@@ -1,5 +1,6 @@
 #include "sim/card_rules.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -78,10 +79,16 @@ uint8_t card_check_store(const ResourceTemplate *request)
     if (request->length != card_covered_length(request->mode)) {
         return CARD_STATUS_BAD_LENGTH;
     }
-    if (request->crc != card_crc32(bytes_of(request) + BODY_OFFSET, request->length)) {
+    if (request->crc != card_metadata(request)) {
         return CARD_STATUS_BAD_CRC;
     }
     return CARD_STATUS_OK;
+}
+
+uint32_t card_metadata(const ResourceTemplate *record)
+{
+    return card_crc32(bytes_of(record) + BODY_OFFSET,
+                      std::min<size_t>(record->length, sizeof(*record) - BODY_OFFSET));
 }
 
 uint8_t card_check_fetch(const ResourceTemplate *request)

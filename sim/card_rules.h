@@ -25,6 +25,11 @@ constexpr uint8_t CARD_CHANNEL_BYTE = 3;
 // final XOR 0xFFFFFFFF.
 uint32_t card_crc32(const uint8_t *data, size_t length);
 
+// The checksum of the bytes from offset 32 that the record's length covers
+// (cut to the record): what the card compares with a store's crc, and the
+// template's METADATA.
+uint32_t card_metadata(const ResourceTemplate *record);
+
 // Bytes from offset 32 covered by the checksum for a record of this mode.
 uint32_t card_covered_length(uint32_t mode);
 

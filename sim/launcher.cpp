@@ -31,6 +31,7 @@
 #include <utility>
 #include <vector>
 
+#include "sim/card_rules.h"
 #include "sim/card_service.h"
 
 namespace {
@@ -53,7 +54,8 @@ constexpr const char *COMMAND_FOLDERS[] = {"/usr/bin", "/usr/sbin",      "/bin",
                                            "/sbin",    "/usr/local/bin", "/usr/local/sbin"};
 
 constexpr const char *USAGE =
-    "usage: zorvisim [--state DIR] [--readonly-opt] [--syslog-through] [--] COMMAND [ARGS...]\n"
+    "usage: zorvisim [--state DIR] [--readonly-opt] [--syslog-through] [--console] [--]\n"
+    "                COMMAND [ARGS...]\n"
     "       zorvisim boot [--state DIR] [--readonly-opt] [--syslog-through] [--] [UNIT...]\n"
     "       zorvisim timers [--state DIR] [--readonly-opt] [--syslog-through] [--] [UNIT...]\n"
     "       zorvisim log [--state DIR]\n"
@@ -63,6 +65,7 @@ constexpr const char *USAGE =
     "DIR defaults to ./zorvisim-state and is created with card zorvi0 when missing.\n"
     "  --readonly-opt    the private /opt is read-only\n"
     "  --syslog-through  COMMAND's system-log calls also reach the machine's /dev/log\n"
+    "  --console         COMMAND runs even when a card's template cuts the network\n"
     "  boot              reboots the machine (each card runs its stored template, a new\n"
     "                    boot id, an empty /run, no timers), then runs each UNIT's\n"
     "                    ExecStart= lines\n"
@@ -178,6 +181,29 @@ std::string prepare_state(const std::string &given, bool boot)
     }
     write_file(state + "/boot_id", id + "\n", boot);
     return state;
+}
+
+// A card that runs the template named in DIR/cut-network has cut the
+// machine off: nothing reaches it from afar, only its console.
+void refuse_if_cut_off(const std::string &state)
+{
+    std::string text;
+    if (!std::getline(std::ifstream(state + "/cut-network"), text)) {
+        return;
+    }
+    const unsigned long cutting = strtoul(text.c_str(), nullptr, 0);
+    for (const std::string &card : names_in(state + "/cards")) {
+        ResourceTemplate running{};
+        std::ifstream file(state + "/cards/" + card + "/running.bin");
+        file.read(reinterpret_cast<char *>(&running), sizeof(running));
+        if (file.gcount() == sizeof(running) && card_metadata(&running) == cutting) {
+            fprintf(stderr,
+                    "zorvisim: %s: no route to the host: it runs template 0x%08lX, which cuts its "
+                    "network\n",
+                    state.c_str(), cutting);
+            exit(124);
+        }
+    }
 }
 
 // Root may take a mount namespace of its own; anyone else needs a user
@@ -587,6 +613,7 @@ int main(int argc, char **argv)
     std::string state_arg = DEFAULT_STATE;
     bool readonly = false;
     bool syslog_through = false;
+    bool console = false;
     const bool log = argc > 1 && strcmp(argv[1], "log") == 0;
     const bool boot = argc > 1 && strcmp(argv[1], "boot") == 0;
     const bool timers = argc > 1 && strcmp(argv[1], "timers") == 0;
@@ -607,6 +634,8 @@ int main(int argc, char **argv)
             readonly = true;
         } else if (arg == "--syslog-through") {
             syslog_through = true;
+        } else if (arg == "--console") {
+            console = true;
         } else if (arg == "--") {
             ++index;
             break;
@@ -628,6 +657,9 @@ int main(int argc, char **argv)
         units.emplace_back(argv[unit], exec_lines(argv[unit]));
     }
     std::string state = prepare_state(state_arg, boot);
+    if (command && !console) {
+        refuse_if_cut_off(state);
+    }
     std::error_code error;
     const std::string launcher = std::filesystem::read_symlink("/proc/self/exe", error);
     const std::string preload = std::filesystem::path(launcher).parent_path() / PRELOAD_NAME;

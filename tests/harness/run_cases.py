@@ -119,7 +119,8 @@ SETUP = {
     "lock": lambda m, w, r: m.set_lock(True),
     "unlock": lambda m, w, r: m.set_lock(False),
     "rm": lambda m, w, r: remove(m, w[0].decode()),
-    "readonly": lambda m, w, r: setattr(m, "readonly", True),
+    "readonly": lambda m, w, r: m.options.append("--readonly-opt"),
+    "console": lambda m, w, r: m.options.append("--console"),  # the next run only
     "parallel": None,  # kept by the case for its next run
 }
 
@@ -129,7 +130,7 @@ class Machine:
         """A fresh machine, made by the simulator or copied from one it made."""
         self.args, self.table_dir = args, table_dir
         self.dir = tempfile.mkdtemp(prefix="zorvicase.")
-        self.lock_fd, self.mounted, self.readonly = None, False, False
+        self.lock_fd, self.mounted, self.options = None, False, []
         if copy_of is None:
             subprocess.run([args.sim, "--state", self.dir, "--", "true"], check=True)
         else:
@@ -203,8 +204,8 @@ class Run:
 
 def spawn(machine, run, argv):
     path = machine.args.path + [os.environ.get("PATH", "/usr/bin:/bin")]
-    env, opt = dict(os.environ, PATH=":".join(path)), ["--readonly-opt"] if machine.readonly else []
-    cmd = [machine.args.sim, "--state", machine.dir] + opt + ["--"] + argv
+    env = dict(os.environ, PATH=":".join(path))
+    cmd = [machine.args.sim, "--state", machine.dir] + machine.options + ["--"] + argv
     stdin = subprocess.DEVNULL if run.stdin in ("null", "closed") else subprocess.PIPE
     closed = (lambda: os.close(0)) if run.stdin == "closed" else None
     p = subprocess.Popen(cmd, stdin=stdin, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
@@ -258,6 +259,8 @@ def execute(machine, run):
     """Runs the command (run.parallel times at once); returns the results."""
     argv = words(run.command, machine.dir)
     procs = [spawn(machine, run, argv) for _ in range(run.parallel)]
+    if "--console" in machine.options:
+        machine.options.remove("--console")
     outs = [bytearray() for _ in procs]
     for p, out in zip(procs, outs):
         if p.stdin:
