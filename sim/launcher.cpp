@@ -59,9 +59,10 @@ constexpr const char *USAGE =
     "       zorvisim boot [--state DIR] [--readonly-opt] [--syslog-through] [--] [UNIT...]\n"
     "       zorvisim timers [--state DIR] [--readonly-opt] [--syslog-through] [--] [UNIT...]\n"
     "       zorvisim log [--state DIR]\n"
-    "Runs COMMAND with a simulated tool device, a private /opt (DIR/opt), /run (DIR/run)\n"
-    "and boot id (DIR/boot_id), where systemctl, systemd-run, shutdown and reboot only\n"
-    "record a reboot (DIR/reboot-requested) or a timer (DIR/timers).\n"
+    "Runs COMMAND with a simulated tool device, a private /opt (DIR/opt), /run (DIR/run),\n"
+    "/var/lib (DIR/var/lib) and boot id (DIR/boot_id), where systemctl, systemd-run,\n"
+    "shutdown and reboot only record a reboot (DIR/reboot-requested) or a timer\n"
+    "(DIR/timers).\n"
     "DIR defaults to ./zorvisim-state and is created with card zorvi0 when missing.\n"
     "  --readonly-opt    the private /opt is read-only\n"
     "  --syslog-through  COMMAND's system-log calls also reach the machine's /dev/log\n"
@@ -172,7 +173,7 @@ std::string prepare_state(const std::string &given, bool boot)
     if (boot) {
         reboot(state);
     }
-    for (const char *folder : {"/faults", "/opt", "/run", "/timers"}) {
+    for (const char *folder : {"/faults", "/opt", "/run", "/timers", "/var", "/var/lib"}) {
         make_folder(state + folder);
     }
     std::string id;
@@ -243,6 +244,7 @@ void mount_private_state(const std::string &state, bool readonly)
     // /run before the boot id: a state folder in /run fails here, not unseen.
     bind_mount(state + "/opt", "/opt");
     bind_mount(state + "/run", "/run");
+    bind_mount(state + "/var/lib", "/var/lib");
     bind_mount(state + "/boot_id", BOOT_ID);
     if (readonly) {
         struct statvfs info {};
