@@ -4,6 +4,7 @@
 #include <cstdint>
 
 constexpr const char *DEFAULT_DRIVER_VERSION = "1.4.3.0";
+constexpr uint32_t DEFAULT_ARM_MINUTES = 10;
 
 struct CommandOptions {
     bool json;
@@ -13,6 +14,7 @@ struct CommandOptions {
     const char *driver_version = DEFAULT_DRIVER_VERSION;  // the stand-in driver's version text
     const char *output;  // export -o FILE, nullptr for standard output
     const char *file;
+    uint32_t minutes = DEFAULT_ARM_MINUTES;  // arm --within
 };
 
 int run_check(const CommandOptions &options);
@@ -21,3 +23,6 @@ int run_export(const CommandOptions &options);
 int run_diff(const CommandOptions &options);
 int run_list(const CommandOptions &options);
 int run_boot(const CommandOptions &options);
+int run_arm(const CommandOptions &options);
+int run_confirm(const CommandOptions &options);
+int run_revert(const CommandOptions &options);

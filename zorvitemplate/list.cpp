@@ -26,6 +26,8 @@ constexpr const char *DRIVER = "zorvi";
 constexpr size_t DEVICE_MOST = 256;
 
 char g_names[DEVICE_MOST][DEVICE_NAME_SIZE];
+// By RevertOutcome.
+constexpr const char *REVERT_OUTCOMES[] = {nullptr, "loaded", "failed", "disarmed"};
 
 bool runs_on_zorvi(const char *name)
 {
@@ -109,6 +111,32 @@ bool list_device(const char *name)
     print_string(PRINT_TEXT, nullptr, " reboot-pending %s", fetched < 0 ? nullptr : said);
     print_string(PRINT_JSON, "running_recorded", nullptr,
                  known_running ? running.recorded : nullptr);
+    // A load armed to be confirmed, and the last revert, as the host keeps them.
+    ArmingRecord armed{};
+    const bool arming = read_record(RECORD_ARMING, &armed, sizeof(armed)) == 0;
+    const bool waiting = arming && armed.state == ARM_ARMED;
+    const bool timed = waiting && armed.until[0] != '\0';  // not before the boot after the load
+    print_bool("armed", waiting);
+    print_string(PRINT_TEXT, nullptr, " armed-until %s",
+                 waiting ? (timed ? armed.until : "next-boot") : nullptr);
+    print_string(PRINT_JSON, "armed_until", nullptr, timed ? armed.until : nullptr);
+    print_string(PRINT_ANY, "confirmed", " confirmed %s",
+                 arming && armed.state == ARM_CONFIRMED ? armed.confirmed : nullptr);
+    RevertRecord reverted{};
+    const bool known_revert = read_record(RECORD_REVERT, &reverted, sizeof(reverted)) == 0;
+    snprintf(metadata, sizeof(metadata), "0x%08X", reverted.metadata);
+    const bool outcome_known =
+        reverted.outcome >= REVERT_LOADED && reverted.outcome <= REVERT_DISARMED;
+    known_revert ? open_json("last_revert", JSON_OBJECT)
+                 : print_string(PRINT_JSON, "last_revert", nullptr, nullptr);
+    if (known_revert) {
+        print_string(PRINT_ANY, "at", " reverted %s", reverted.at);
+        print_string(PRINT_JSON, "metadata", nullptr, metadata);
+        print_string(PRINT_JSON, "outcome", nullptr,
+                     outcome_known ? REVERT_OUTCOMES[reverted.outcome] : nullptr);
+        print_string(PRINT_JSON, "told", nullptr, reverted.told);
+        close_json();
+    }
     print_string(PRINT_ANY, "error", " unreadable", fetched < 0 ? why : nullptr);
     print_text("\n");
     close_json();

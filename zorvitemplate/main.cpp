@@ -26,13 +26,14 @@ struct Command {
     const char *help;
 };
 
-enum LongOnly : int { OPT_PCI_ID = 256, OPT_DRIVER_VERSION, OPT_JSON, OPT_RUNNING };
+enum LongOnly : int { OPT_PCI_ID = 256, OPT_DRIVER_VERSION, OPT_JSON, OPT_RUNNING, OPT_WITHIN };
 
 constexpr option PCI_ID = {"pci-id", required_argument, nullptr, OPT_PCI_ID};
 constexpr option DRIVER_VERSION = {"driver-version", required_argument, nullptr,
                                    OPT_DRIVER_VERSION};
 constexpr option JSON = {"json", no_argument, nullptr, OPT_JSON};
 constexpr option RUNNING = {"running", no_argument, nullptr, OPT_RUNNING};
+constexpr option WITHIN = {"within", required_argument, nullptr, OPT_WITHIN};
 constexpr option OUTPUT = {"output", required_argument, nullptr, 'o'};
 constexpr option HELP = {"help", no_argument, nullptr, 'h'};
 constexpr option END = {};
@@ -42,6 +43,7 @@ constexpr option EXPORT_OPTIONS[] = {OUTPUT, HELP, END};
 constexpr option JSON_OPTIONS[] = {JSON, HELP, END};
 constexpr option DIFF_OPTIONS[] = {JSON, RUNNING, HELP, END};
 constexpr option HELP_OPTIONS[] = {HELP, END};
+constexpr option ARM_OPTIONS[] = {WITHIN, HELP, END};
 
 constexpr Command COMMANDS[] = {
     {"check", run_check, 1, false, ":h", CHECK_OPTIONS,
@@ -71,6 +73,17 @@ constexpr Command COMMANDS[] = {
     {"boot", run_boot, 0, false, ":h", HELP_OPTIONS, "boot",
      "Record what every card runs: what it holds now. zorvi-boot.service runs it at boot.\n"
      "Exit status: 0 recorded, 1 some card could not be asked or recorded, 2 trouble.\n"},
+    {"arm", run_arm, 2, true, ":h", ARM_OPTIONS, "arm [--within MINUTES] DEVICE BACKUP",
+     "After a load: unless confirmed within MINUTES (default 10) of the next boot, the\n"
+     "card's template is reverted: BACKUP is loaded back and the host rebooted.\n"
+     "Exit status: 0 armed, 2 the card holds no template, BACKUP refused, or usage.\n"},
+    {"confirm", run_confirm, 1, true, ":h", HELP_OPTIONS, "confirm DEVICE",
+     "Keep the card's armed template: its revert is called off.\n"
+     "Exit status: 0 confirmed or nothing armed, 2 the record cannot be written.\n"},
+    {"revert", run_revert, 1, true, ":h", HELP_OPTIONS, "revert DEVICE",
+     "Disarm, load the backup back, read the card back and reboot; the revert's timer\n"
+     "runs it. Only disarm when the card no longer holds the armed template.\n"
+     "Exit status: 0 reverted, disarmed or nothing armed, 1 the backup not loaded, 2 trouble.\n"},
 };
 
 __attribute__((format(printf, 2, 3))) int usage_error(const Command *command, const char *format,
@@ -118,6 +131,13 @@ int run_command(const Command &command, int argc, char *argv[])
                 break;
             case OPT_RUNNING:
                 options.running = true;
+                break;
+            case OPT_WITHIN:
+                if (convert_uint_value(optarg, &options.minutes, &length) != 0 ||
+                    optarg[length] != '\0' || options.minutes == 0 || options.minutes > 1440) {
+                    return usage_error(&command, "'%s' is no number of minutes (1 to 1440)",
+                                       optarg);
+                }
                 break;
             case ':':
                 return usage_error(&command, "option '%s' needs an argument", argv[optind - 1]);

@@ -133,11 +133,13 @@ void open_json(const char *key, JsonKind kind)
         return;
     }
     json_key(key);
-    // Objects inside arrays stand on one line; the rest one member a line.
+    // Objects inside arrays stand on one line, with what they hold; the
+    // rest one member a line.
     const bool array = kind == JSON_ARRAY;
-    const bool in_array = g_depth > 0 && g_levels[g_depth - 1].array;
+    const Level *outer = g_depth > 0 ? &g_levels[g_depth - 1] : nullptr;
     out(array ? "[" : "{");
-    g_levels[g_depth++] = Level{array, !array && in_array, false};
+    g_levels[g_depth++] =
+        Level{array, outer != nullptr && (outer->inline_ || (outer->array && !array)), false};
 }
 
 void close_json()

@@ -31,6 +31,8 @@ struct RecordPlace {
 };
 constexpr RecordPlace RECORD_PLACES[] = {
     {"/run/zorvi", "running"},
+    {"/var/lib/zorvi", "armed"},
+    {"/var/lib/zorvi", "reverted"},
 };
 
 void record_path(RecordKind kind, char (&path)[PATH_MAX])
@@ -75,7 +77,24 @@ int32_t read_record(RecordKind kind, void *record, size_t size)
     if (fd >= 0) {
         close(fd);
     }
-    end_text(static_cast<RunningRecord *>(record)->recorded);
+    if (kind == RECORD_RUNNING) {
+        end_text(static_cast<RunningRecord *>(record)->recorded);
+    } else if (kind == RECORD_ARMING) {
+        auto *arming = static_cast<ArmingRecord *>(record);
+        end_text(arming->armed);
+        end_text(arming->until);
+        end_text(arming->confirmed);
+        end_text(arming->backup);
+    } else {
+        end_text(static_cast<RevertRecord *>(record)->at);
+        end_text(static_cast<RevertRecord *>(record)->told);
+    }
+    if (fd < 0 && errno == ENOENT) {
+        return RECORD_NONE;
+    }
+    if (got >= 0 && got != static_cast<ssize_t>(size)) {
+        errno = EBADMSG;  // a record cut short
+    }
     return got == static_cast<ssize_t>(size) ? 0 : -1;
 }
 
@@ -146,7 +165,7 @@ int run_boot(const CommandOptions &)
                        held ? template_checksum(&record.running)
                             : static_cast<uint32_t>(record.card_status));
         }
-        whole = kept && whole;
+        whole = kept && start_revert_timer() == 0 && whole;
     }
     return whole ? EXIT_GOOD : EXIT_NO;
 }

@@ -24,12 +24,18 @@ DATE = r"(?:\[\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\] )?"
 LOAD_PREFIX = DATE + r"(?:\[zorviconfig zorvi0 -f t\.ini\] )?"
 BEGIN = re.compile(LOAD_PREFIX + r"\[Begin\]\.")
 RESULT = re.compile(LOAD_PREFIX + r"(?:\[\d\d:\d\d:\d\d\] )?\[(SUCCEED|FAILED<-?\d+>)\]\.")
+# A begin or result record of any load, such as a revert's of its backup.
+ANY_RECORD = re.compile(DATE + r"\[[^\r\n]*\] (\[\d\d:\d\d:\d\d\] )?"
+                        r"\[(Begin|SUCCEED|FAILED<-?\d+>)\]\.")
 ROLLBACK = re.compile(DATE + r"The old operation log has been backed up to "
                       r"/opt/zorvi/operation_logs/operations\.log\.old\.")
 # A log one byte above the 4 MiB limit, kept sparse: every load moves it aside.
 OLD_LOG = b"[2020-01-01 00:00:00] [zorviconfig zorvi0 -f x] [Begin].\r\n"
 OLD_LOG_SIZE = 4194305
 TAKEN = re.compile(rb"^# Taken from host [^\n]*\n", re.M)
+# What the host keeps of an arming and of a revert: files of these sizes.
+ARMED, ARMED_SIZE = "var/lib/zorvi/zorvi0.armed", 4264
+REVERTED, REVERTED_SIZE = "var/lib/zorvi/zorvi0.reverted", 548
 
 
 def read(*parts):
@@ -61,6 +67,16 @@ class Scenario:
             self.new = read(TESTS, "zorvitemplate", "golden", "export-mode01.ini")
             self.files = {"e.ini": self.old, "cards/zorvi0/template.bin": run_cases.card_record(
                 os.path.join(TESTS, "zorvitemplate", "fixtures", "mode01.card"))}
+        elif name in ("arm", "confirm", "revert"):
+            # The card holds full.ini's template, just loaded; b.ini, the
+            # backup, is minimal.ini. confirm and revert start armed.
+            arm = ["zorvitemplate", "arm", "--within", "5", "zorvi0", "b.ini"]
+            self.argv = arm if name == "arm" else ["zorvitemplate", name, "zorvi0"]
+            self.setup = [] if name == "arm" else [arm]
+            self.armed = card_fixture("template", "full-stored.card")
+            self.backup = card_fixture("tool", "minimal-stored.card")
+            self.files = {"b.ini": read(EXAMPLES, "minimal.ini"),
+                          "cards/zorvi0/template.bin": self.armed}
         else:
             raise ValueError(f"unknown scenario {name}")
 
@@ -68,6 +84,8 @@ class Scenario:
         """The rules this run broke, as words; a load that a signal ends
         before the store ends at once, without a word."""
         broken = []
+        if self.name in ("arm", "confirm", "revert"):
+            return self.judge_arming(machine, status)
         if not self.load:
             # An export says where and when it was taken: that line is no
             # part of the comparison.
@@ -101,6 +119,39 @@ class Scenario:
         return broken + judge_log(log[len(old):] if moved is None else log, status)
 
 
+    def judge_arming(self, machine, status):
+        """The card holds the armed template or the backup, whole; a reboot
+        is asked only with the backup in it, and then the arming is gone, so
+        that no second revert follows; every record is whole."""
+        card, armed = machine.read("cards/zorvi0/template.bin", None), machine.read(ARMED, None)
+        reverted, asked = machine.read(REVERTED, None), machine.read("reboot-requested", None)
+        folder = machine.path("var/lib/zorvi")
+        left = os.listdir(folder) if os.path.isdir(folder) else []
+        broken = [rule for rule, fails in (
+            ("the card holds neither the armed template nor the backup whole",
+             card not in (self.armed, self.backup)),
+            ("the arming record is not whole", armed is not None and len(armed) != ARMED_SIZE),
+            ("the revert record is not whole",
+             reverted is not None and len(reverted) != REVERTED_SIZE),
+            (f"temporary files remain: {left}", any(n.startswith(".") for n in left)),
+            ("a reboot was asked without the backup in the card",
+             asked is not None and card != self.backup),
+            ("the backup is in the card and the arming stands", card == self.backup and armed),
+            ("exit 0, but nothing is armed", self.name == "arm" and status == 0 and not armed),
+            ("exit 0, but not confirmed",
+             self.name == "confirm" and status == 0 and (not armed or armed[0] != 2)),
+            ("exit 0 without the backup loaded and a reboot asked",
+             self.name == "revert" and status == 0 and (card != self.backup or not asked)),
+        ) if fails]
+        torn = [r for r in machine.read(run_cases.LOG).decode("latin-1").split("\r\n")[:-1]
+                if not ANY_RECORD.fullmatch(r)]
+        return broken + [f"a torn record in the log: {r[:80]!r}" for r in torn[:1]]
+
+
+def card_fixture(folder, name):
+    return run_cases.card_record(os.path.join(TESTS, folder, "fixtures", name))
+
+
 def judge_log(log, status):
     *records, tail = log.decode("latin-1").split("\r\n")
     records = records[1:] if records and ROLLBACK.fullmatch(records[0]) else records
@@ -124,6 +175,11 @@ def run_once(args, scenario, title, env_extra=(), card_fault=None, signal_at=Non
     try:
         for name, data in scenario.files.items():
             machine.write(name, data, OLD_LOG_SIZE if name == run_cases.LOG else None)
+        for argv in getattr(scenario, "setup", []):
+            [(out, err, status)] = run_cases.execute(machine, run_cases.Run(0, shlex.join(argv), 1,
+                                                                             machine))
+            if status != 0:
+                return status, None, [f"{title}: the set-up {argv} failed: {out + err!r}"]
         if card_fault is not None:
             machine.setup("fault", card_fault)
         preload = [os.path.join(os.path.dirname(args.sim), "libzorvisim.so"), args.fiu, args.faults]

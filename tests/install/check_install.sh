@@ -53,7 +53,8 @@ installed_files_ok() {  # root label
             fail "$label: share/man/man8/$program.8.gz installed, the source page"
     done
     for f in share/bash-completion/completions/zorvi{config,template} \
-        share/doc/zorviconfig/{copyright,changelog.Debian.gz} lib/systemd/system/zorvi-boot.service; do
+        share/doc/zorviconfig/{copyright,changelog.Debian.gz} \
+        lib/systemd/system/zorvi-{boot,revert@}.service; do
         [ -f "$root/$f" ] || fail "$label: $f installed"
     done
     # The examples folder of the source tree, file for file.
