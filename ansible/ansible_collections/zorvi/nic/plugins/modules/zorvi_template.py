@@ -20,8 +20,11 @@ description:
     answering its two confirmations).
   - A template the card would refuse fails the task with the problems C(zorvitemplate check)
     finds in it, before anything is loaded.
-  - The card applies a new template after the next reboot of the operating system; a task
-    that loaded one returns C(reboot_required=true).
+  - After a load the card's template is read back, and the task fails when the card does not
+    hold what was loaded.
+  - The card applies a new template after the next reboot of the operating system. The task
+    returns C(reboot_required=true) in every run until that reboot, from the record that
+    C(zorvi-boot.service) keeps of what the card runs since the host booted.
 version_added: "1.0.0"
 author:
   - The zorviconfig developers
@@ -81,6 +84,31 @@ options:
     version_added: "1.1.0"
     type: path
     default: /var/backups/zorvi
+  confirm:
+    description:
+      - Arms the load (C(zorvitemplate arm)) for a template that may cut the host's network -
+        unless confirmed (I(confirm_commit)) within this many minutes of the next boot, the
+        host loads the backup back and reboots by itself, once.
+      - Needs I(backup=true), and so a card that holds a template; a card that holds none
+        fails the task before anything is loaded.
+      - Only a task that loads arms; 1 to 1440.
+    version_added: "1.2.0"
+    type: int
+  confirm_commit:
+    description:
+      - Confirms the template armed on the card by an earlier task with I(confirm) - its revert
+        is called off (C(zorvitemplate confirm)). Changed when something was armed. Nothing else
+        is done, so I(src) and I(content) are not needed.
+    version_added: "1.2.0"
+    type: bool
+    default: false
+  retry_reverted:
+    description:
+      - Loads a template even where this host reverted it before. Without it, a task whose
+        template (by METADATA) is the one last reverted on the card fails, saying when and why.
+    version_added: "1.2.0"
+    type: bool
+    default: false
   state:
     description:
       - C(present) is the only state, in which the card holds the template.
@@ -122,6 +150,19 @@ EXAMPLES = r"""
     content: "{{ lookup('template', 'fleet.ini.j2') }}"
     seal: true
 
+- name: A template that may cut the network, taken back unless confirmed after the reboot
+  zorvi.nic.zorvi_template:
+    device: zorvi0
+    src: fleet.ini
+    backup: true
+    confirm: 10
+  register: template
+
+- name: Keep it, once the host answers again
+  zorvi.nic.zorvi_template:
+    device: zorvi0
+    confirm_commit: true
+
 - name: Back to what the card held
   zorvi.nic.zorvi_template:
     device: zorvi0
@@ -147,7 +188,12 @@ changes:
       type: raw
   sample: [{"key": "HN", "card": 0, "file": 2}]
 reboot_required:
-  description: True when the card took a new template, which it applies after the next reboot.
+  description:
+    - True while the card's stored template is not the one it runs since the host booted (it
+      applies the stored one at the next boot), in every run until then; in check mode also
+      when a load would change the card.
+    - Without a record of this boot (C(zorvi-boot.service) not installed, or not run since the
+      boot), true only when this task changed the card, and the task warns.
   returned: always
   type: bool
 backup_file:
@@ -159,6 +205,11 @@ stdout:
   description: What C(zorviconfig) printed during the load.
   returned: when a load ran
   type: str
+last_revert:
+  description: The revert that took this template back on this host before, when the task
+    refused to load it again.
+  returned: when the template was reverted here and I(retry_reverted) is false
+  type: dict
 """
 
 import itertools
@@ -240,6 +291,43 @@ def keep_backup(module, device, text):
     return path
 
 
+def diff(module, zorvitemplate, template):
+    """zorvitemplate diff's document of the card and the template, with its
+    exit status and standard error."""
+    rc, out, err = module.run_command([zorvitemplate, "diff", "--json", module.params["device"],
+                                       template.path])
+    try:
+        return json.loads(out), rc, err
+    except ValueError:
+        return template.fail("zorvitemplate diff", rc, out, err)
+
+
+def card_facts(module, zorvitemplate, device):
+    """What zorvitemplate list tells of the device: whether a reboot is
+    pending, whether a load is armed, the last revert."""
+    out = module.run_command([zorvitemplate, "list", "--json"])[1]
+    try:
+        return [d for d in json.loads(out)["devices"] if d["device"] == device][0]
+    except (ValueError, KeyError, TypeError, IndexError):
+        return {}
+
+
+def run_or_fail(module, argv, what):
+    """A zorvitemplate command that must succeed; its standard output."""
+    rc, out, err = module.run_command(argv)
+    if rc != 0:
+        module.fail_json(msg="%s: %s" % (what, err.strip() or out.strip()), rc=rc)
+    return out
+
+
+def confirm_commit(module, zorvitemplate, device):
+    """Keeps the template an earlier task armed: its revert is called off."""
+    armed = card_facts(module, zorvitemplate, device).get("armed", False)
+    if armed and not module.check_mode:
+        run_or_fail(module, [zorvitemplate, "confirm", device], "%s: cannot confirm" % device)
+    module.exit_json(changed=armed, changes=[], reboot_required=False)
+
+
 def main():
     module = AnsibleModule(
         argument_spec=dict(
@@ -251,46 +339,70 @@ def main():
             seal=dict(type="bool", default=False),
             backup=dict(type="bool", default=False),
             backup_dir=dict(type="path", default="/var/backups/zorvi"),
+            confirm=dict(type="int"),
+            confirm_commit=dict(type="bool", default=False),
+            retry_reverted=dict(type="bool", default=False),
             state=dict(type="str", default="present", choices=["present"]),
         ),
-        required_one_of=[("src", "content")],
+        required_one_of=[("src", "content", "confirm_commit")],
+        mutually_exclusive=[("confirm", "confirm_commit")],
         supports_check_mode=True,
     )
-    device = module.params["device"]
+    params = module.params
+    device = params["device"]
     if not device or "/" in device or device in (".", ".."):
         module.fail_json(msg="device %r is no network device name" % device)
+    if params["confirm"] is not None and not (params["backup"] and 1 <= params["confirm"] <= 1440):
+        module.fail_json(msg="confirm takes 1 to 1440 minutes, and backup: true, whose file the "
+                         "host loads back when the template is not confirmed in time")
     # PATH first, then the sbin folders: wherever the package put them.
     zorvitemplate = module.get_bin_path("zorvitemplate", required=True)
     zorviconfig = module.get_bin_path("zorviconfig", required=True)
+    if params["confirm_commit"]:
+        confirm_commit(module, zorvitemplate, device)
     template = Template(module)
 
-    if module.params["seal"]:
+    if params["seal"]:
         rc, out, err = module.run_command([zorvitemplate, "seal", template.path])
         if rc != 0:
             template.fail("zorvitemplate seal", rc, out, err)
 
-    rc, out, err = module.run_command([zorvitemplate, "diff", "--json", device, template.path])
-    try:
-        report = json.loads(out)
-    except ValueError:
-        template.fail("zorvitemplate diff", rc, out, err)
+    report, rc, err = diff(module, zorvitemplate, template)
+    facts = card_facts(module, zorvitemplate, device)
+    pending = facts.get("reboot_pending")
+    if pending is None:
+        module.warn("%s: no record of what the card runs since this boot (zorvi-boot.service "
+                    "not installed or not run): reboot_required tells only whether this task "
+                    "changed the card" % device)
     if report["status"] == "same":
-        module.exit_json(changed=False, changes=[], reboot_required=False)
+        module.exit_json(changed=False, changes=[], reboot_required=bool(pending))
     if report["status"] != "changes":
         errors = errors_of(template.label, report)
         module.fail_json(msg="\n".join([template.named(report["error"] or err.strip())] + errors),
                          rc=rc, findings=errors, stderr=template.named(err))
     # A status instead of the card's template may be an empty card or a card
     # in trouble: with a backup asked, it is never taken for empty.
-    if module.params["backup"] and report["card_empty"]:
+    if params["backup"] and report["card_empty"]:
         module.fail_json(
             msg="%s: the card's template cannot be read (the card answered status %s), so it "
-            "cannot be backed up; nothing was loaded. A card that holds no template answers a "
-            "status too: load it with backup: false" % (device, report.get("card_status", "?")),
+            "cannot be backed up%s; nothing was loaded. A card that holds no template answers "
+            "a status too: load it with backup: false" % (
+                device, report.get("card_status", "?"),
+                " nor the load armed" if params["confirm"] else ""),
             card_status=report.get("card_status"))
+    # A template this host took back once is not tried again by accident.
+    reverted = facts.get("last_revert") or {}
+    if reverted and not params["retry_reverted"]:
+        checked = json.loads(module.run_command([zorvitemplate, "check", "--json",
+                                                 template.path])[1])
+        if checked.get("metadata") == reverted.get("metadata"):
+            module.fail_json(msg="%s: template %s was reverted on this host at %s: %s. Load it "
+                             "again with retry_reverted: true" % (
+                                 device, reverted["metadata"], reverted.get("at"),
+                                 reverted.get("told")), last_revert=reverted)
 
     changes = report["changes"]
-    result = dict(changed=True, changes=changes, reboot_required=not module.check_mode)
+    result = dict(changed=True, changes=changes, reboot_required=True)
     # --diff reaches a module only as this attribute: Ansible has no public name for it.
     if module._diff:  # pylint: disable=protected-access
         result["diff"] = dict(
@@ -302,7 +414,7 @@ def main():
     if module.check_mode:
         module.exit_json(**result)
 
-    if module.params["backup"]:
+    if params["backup"]:
         rc, out, err = module.run_command([zorvitemplate, "export", device], encoding=None)
         if rc != EXPORT_OK:
             template.fail("zorvitemplate export", rc, "", err.decode(errors="replace"))
@@ -317,6 +429,21 @@ def main():
         module.fail_json(msg=template.named(message), rc=rc, stdout=result["stdout"],
                          stderr=template.named(err), changes=changes,
                          backup_file=result.get("backup_file"))
+    # A driver may acknowledge a store and keep something else: read it back.
+    report = diff(module, zorvitemplate, template)[0]
+    if report["status"] != "same":
+        module.fail_json(
+            msg="%s: the card does not hold the template that was loaded, though the load "
+            "reported success (%d values differ); the card, its driver or its firmware needs a "
+            "look before another load" % (device, len(report["changes"])),
+            changes=report["changes"], stdout=result["stdout"],
+            backup_file=result.get("backup_file"))
+    if params["confirm"]:
+        run_or_fail(module, [zorvitemplate, "arm", "--within", str(params["confirm"]), device,
+                             result["backup_file"]],
+                    "%s: the template was loaded, but its revert cannot be armed" % device)
+    result["reboot_required"] = pending is None or card_facts(
+        module, zorvitemplate, device).get("reboot_pending") is not False
     module.exit_json(**result)
 
 

@@ -14,7 +14,8 @@ description:
   - Lists every network device of the C(zorvi) driver on the managed host
     (C(zorvitemplate list --json)), with the driver's version, the card's PCI device id and
     the template the card holds (its mode, METADATA and MODENAME), or the status the card
-    answered instead.
+    answered instead, and whether a reboot is pending (whether the card runs another template
+    than it holds), from the record C(zorvi-boot.service) keeps at every boot.
   - It only reads, and changes nothing on the host or the card.
 version_added: "1.1.0"
 author:
@@ -80,13 +81,40 @@ devices:
     modename:
       description: The template's MODENAME, or null.
       type: str
+    reboot_pending:
+      description: True when the template the card holds is not the one it runs since the host
+        booted (the next boot applies it), false when it is, null when unknown (no record of
+        this boot, the boot service not installed or not run, or the card could not be asked).
+      type: bool
+    running_recorded:
+      description: When the boot service recorded what the card runs, as
+        C(YYYY-MM-DDTHH:MM:SSZ) in UTC, or null without a record of this boot.
+      type: str
+    armed:
+      description: True while a load armed with C(confirm) waits for its confirmation.
+      type: bool
+    armed_until:
+      description: When the host reverts the armed template unless it is confirmed, or null
+        (not armed, or the boot after the load has not come yet).
+      type: str
+    confirmed:
+      description: When the last armed load was confirmed, or null.
+      type: str
+    last_revert:
+      description: The last time the host took an armed template back, or null - C(at),
+        C(metadata) of the template reverted, C(outcome) (C(loaded) - the backup is back and
+        the host rebooted; C(failed) - the backup could not be loaded, no reboot; C(disarmed) -
+        another template was loaded since, nothing done), and C(told), the system log's line.
+      type: dict
     error:
       description: Why the device could not be asked, or null.
       type: str
   sample:
     - {"device": "zorvi0", "driver_version": "1.4.3.0", "pci_device_id": 13072,
        "template": true, "card_status": 0, "mode": 1, "metadata": "0x7432D90F",
-       "modename": "four-function", "error": null}
+       "modename": "four-function", "reboot_pending": false,
+       "running_recorded": "2026-12-09T04:05:06Z", "armed": false, "armed_until": null,
+       "confirmed": null, "last_revert": null, "error": null}
 """
 
 import json
