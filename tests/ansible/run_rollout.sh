@@ -47,20 +47,54 @@ if grep -E '\[CONFIG\]|VCQNP' "$work/syslog"; then
   exit 1
 fi
 
-# The README's playbook, with fleet.ini beside it on the controller, on a
-# card that holds minimal.ini: it tells the change and loads nothing.
-mkdir "$work/readme"
-cp "$src/ansible/ansible_collections/zorvi/nic/examples/rollout.yml" "$work/readme/"
-cp "$src/examples/full.ini" "$work/readme/fleet.ini"
-printf '[nic_servers]\nlocalhost ansible_connection=local ansible_become=false\n' \
-  >"$work/readme/inventory.ini"
-cp "$work/state/cards/zorvi0/template.bin" "$work/before.bin"
-on_host ansible-playbook -i "$work/readme/inventory.ini" --check --diff "$work/readme/rollout.yml" |
-  tee "$work/readme/out"
-grep -E -q 'localhost +: ok=2 +changed=1 +unreachable=0 +failed=0 +skipped=1' "$work/readme/out"
-grep -q '^-HN: 1$' "$work/readme/out"
-grep -q '^+HN: 2$' "$work/readme/out"
-cmp "$work/state/cards/zorvi0/template.bin" "$work/before.bin"
+# The README's playbook, with fleet.ini beside it on the controller, on two
+# simulated hosts reached through the zorvisim connection plugin and booting
+# with packaging's units: a new card, which holds no template, and a used
+# one, which holds minimal.ini. In check mode it tells the changes and loads
+# nothing; then it loads both, reboots them and confirms the used one.
+readme=$work/readme
+mkdir "$readme"
+cp "$src/ansible/ansible_collections/zorvi/nic/examples/rollout.yml" "$readme/"
+cp "$src/examples/full.ini" "$readme/fleet.ini"
+units="$src/packaging/zorvi-boot.service $src/packaging/zorvi-revert@.service"
+printf '[nic_servers]\n' >"$readme/inventory.ini"
+for host in new used; do
+  mkdir -p "$readme/$host/cards/zorvi0"
+  echo 0x3310 >"$readme/$host/cards/zorvi0/pci_device_id"
+  printf 1.4.3.0 >"$readme/$host/driver_version"
+  printf '%s zorvisim_state=%s\n' "$host" "$readme/$host" >>"$readme/inventory.ini"
+done
+cp "$work/state/cards/zorvi0/template.bin" "$readme/used/cards/zorvi0/"
+for host in new used; do
+  # shellcheck disable=SC2086
+  PATH="$bins:$PATH" "$sim" boot --state "$readme/$host" $units >/dev/null
+done
+printf '[nic_servers:vars]\nansible_connection=zorvisim\nansible_become=false\n%s\n%s\n%s\n' \
+  "ansible_python_interpreter=/usr/bin/python3" "zorvisim_launcher=$sim" \
+  "zorvisim_units=['${units// /\',\'}']" >>"$readme/inventory.ini"
+export ANSIBLE_CONNECTION_PLUGINS="$src/tests/ansible/connection_plugins"
+readme_play() {
+  PATH="$bins:$PATH" ansible-playbook -i "$readme/inventory.ini" "$readme/rollout.yml" "$@" |
+    tee "$readme/out"
+}
+cp "$readme/used/cards/zorvi0/template.bin" "$work/before.bin"
+readme_play --check --diff
+grep -E -q '^new +: ok=5 +changed=2 +unreachable=0 +failed=0 +skipped=0' "$readme/out"
+grep -E -q '^used +: ok=5 +changed=2 +unreachable=0 +failed=0 +skipped=0' "$readme/out"
+grep -q '^-HN: 1$' "$readme/out"
+grep -q '^+HN: 2$' "$readme/out"
+cmp "$readme/used/cards/zorvi0/template.bin" "$work/before.bin"
+[ ! -e "$readme/new/cards/zorvi0/template.bin" ]
+readme_play
+grep -E -q '^new +: ok=5 +changed=2 +unreachable=0 +failed=0 +skipped=0' "$readme/out"
+grep -E -q '^used +: ok=5 +changed=3 +unreachable=0 +failed=0 +skipped=0' "$readme/out"
+for host in new used; do
+  cmp "$readme/$host/cards/zorvi0/template.bin" "$readme/$host/cards/zorvi0/running.bin"
+  PATH="$bins:$PATH" "$sim" --state "$readme/$host" -- zorvitemplate list >"$readme/$host.list"
+done
+grep -q 'metadata 0x12332F5A .*reboot-pending no$' "$readme/new.list"
+grep -q 'metadata 0x12332F5A .*reboot-pending no confirmed ' "$readme/used.list"
+ls "$readme/used/var/lib/zorvi/zorvi0.armed" >/dev/null
 
 # The template's temporary files went with their tasks.
 if find "$work/ansible-tmp" -name '*.ini' | grep .; then
