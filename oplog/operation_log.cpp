@@ -43,17 +43,6 @@ bool offset_fits(uint32_t offset)
     return true;
 }
 
-// A failed write may leave part of the record behind (full file system);
-// cut it off again so the log keeps whole lines only, unless someone else
-// has appended since.
-void drop_torn_tail(int fd, off_t size_before, size_t written)
-{
-    struct stat info = {};
-    if (fstat(fd, &info) == 0 && info.st_size == size_before + static_cast<off_t>(written)) {
-        (void)!ftruncate(fd, size_before);
-    }
-}
-
 }  // namespace
 
 int32_t init_operation_log(const char *folder)
@@ -227,8 +216,13 @@ void append_operation_log(const char *record)
     ssize_t got = write(fd, record, length);
     if (got != static_cast<ssize_t>(length)) {
         puts("Error data size write to file.");
-        if (size_before >= 0 && got > 0) {
-            drop_torn_tail(fd, size_before, static_cast<size_t>(got));
+        // Part of the record may stand (a full file system): it is cut off
+        // again so the log keeps whole lines, unless someone else has
+        // appended since.
+        struct stat after = {};
+        if (size_before >= 0 && got > 0 && fstat(fd, &after) == 0 &&
+            after.st_size == size_before + got) {
+            (void)!ftruncate(fd, size_before);
         }
     }
     close(fd);
