@@ -95,7 +95,7 @@ grep -q 'systemctl reboot' "$work/zorvi-c/reboot-requested"
 # The next run reports the revert and refuses that template there, and the
 # rollout stops again before zorvi-d.
 fails play refused rollout
-grep -q 'zorvi-c.*template 0x12332F5A was reverted on this host at .*retry_reverted' \
+grep -q 'zorvi-c.*template 0x12332F5A was reverted here at .*retry_reverted' \
   "$work/refused.out"
 recap refused zorvi-c 'ok=1 +changed=0 .*failed=1'
 fails grep -q '^zorvi-d ' "$work/refused.out"

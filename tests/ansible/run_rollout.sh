@@ -17,10 +17,10 @@ for card in zorvi0 zorvi1; do
 done
 printf 1.4.3.0 >"$work/state/driver_version"
 # Every name a backup of zorvi0 can take without a number while this test
-# runs (ctest ends it after 150 seconds) is taken already.
+# runs (ctest ends it after 400 seconds) is taken already.
 mkdir -m 0700 "$work/backups"
 now=$(date +%s)
-for ((t = now - 1; t <= now + 150; t++)); do
+for ((t = now - 1; t <= now + 400; t++)); do
   echo taken >"$work/backups/zorvi0.$(date -d "@$t" +%Y%m%dT%H%M%S).ini"
 done
 export ANSIBLE_COLLECTIONS_PATH="$src/ansible" ANSIBLE_LOCAL_TEMP="$work/ansible-tmp"

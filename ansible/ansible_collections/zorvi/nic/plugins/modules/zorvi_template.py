@@ -19,12 +19,8 @@ description:
     and it is loaded only when a load would change something (C(zorviconfig DEVICE -f FILE),
     answering its two confirmations).
   - A template the card would refuse fails the task with the problems C(zorvitemplate check)
-    finds in it, before anything is loaded.
-  - After a load the card's template is read back, and the task fails when the card does not
-    hold what was loaded.
-  - The card applies a new template after the next reboot of the operating system. The task
-    returns C(reboot_required=true) in every run until that reboot, from the record that
-    C(zorvi-boot.service) keeps of what the card runs since the host booted.
+    finds in it, before anything is loaded; after a load the card is read back, and the task
+    fails when it does not hold what was loaded.
 version_added: "1.0.0"
 author:
   - The zorviconfig developers
@@ -86,26 +82,20 @@ options:
     default: /var/backups/zorvi
   confirm:
     description:
-      - Arms the load (C(zorvitemplate arm)) for a template that may cut the host's network -
-        unless confirmed (I(confirm_commit)) within this many minutes of the next boot, the
-        host loads the backup back and reboots by itself, once.
-      - Needs I(backup=true), and so a card that holds a template; a card that holds none
-        fails the task before anything is loaded.
-      - Only a task that loads arms; 1 to 1440.
+      - Minutes (1 to 1440). A load is armed (C(zorvitemplate arm)) - unless confirmed within
+        this many minutes of the next boot, the host loads the backup back and reboots, once.
+        Needs I(backup=true).
     version_added: "1.2.0"
     type: int
   confirm_commit:
     description:
-      - Confirms the template armed on the card by an earlier task with I(confirm) - its revert
-        is called off (C(zorvitemplate confirm)). Changed when something was armed. Nothing else
-        is done, so I(src) and I(content) are not needed.
+      - Confirms what an earlier task armed (C(zorvitemplate confirm)), and does nothing else.
     version_added: "1.2.0"
     type: bool
     default: false
   retry_reverted:
     description:
-      - Loads a template even where this host reverted it before. Without it, a task whose
-        template (by METADATA) is the one last reverted on the card fails, saying when and why.
+      - Loads a template (by METADATA) that this host reverted last; without it the task fails.
     version_added: "1.2.0"
     type: bool
     default: false
@@ -126,8 +116,7 @@ attributes:
     support: full
     description: Shows the keys that change, as the card holds them and as the template gives them.
 notes:
-  - Every load leaves a begin and a result record in the card tool's operation log on the host,
-    which names the temporary file.
+  - Every load leaves its records in the card tool's operation log, naming the temporary file.
 seealso:
   - module: zorvi.nic.zorvi_template_info
 """
@@ -150,15 +139,7 @@ EXAMPLES = r"""
     content: "{{ lookup('template', 'fleet.ini.j2') }}"
     seal: true
 
-- name: A template that may cut the network, taken back unless confirmed after the reboot
-  zorvi.nic.zorvi_template:
-    device: zorvi0
-    src: fleet.ini
-    backup: true
-    confirm: 10
-  register: template
-
-- name: Keep it, once the host answers again
+- name: Keep what a task with confirm loaded, once the host answers after its reboot
   zorvi.nic.zorvi_template:
     device: zorvi0
     confirm_commit: true
@@ -189,11 +170,9 @@ changes:
   sample: [{"key": "HN", "card": 0, "file": 2}]
 reboot_required:
   description:
-    - True while the card's stored template is not the one it runs since the host booted (it
-      applies the stored one at the next boot), in every run until then; in check mode also
-      when a load would change the card.
-    - Without a record of this boot (C(zorvi-boot.service) not installed, or not run since the
-      boot), true only when this task changed the card, and the task warns.
+    - True in every run while the card runs another template than it holds, as
+      C(zorvi-boot.service) recorded at boot, and in check mode when a load would change it.
+      Without that record, true when this task changed the card, with a warning.
   returned: always
   type: bool
 backup_file:
@@ -206,9 +185,8 @@ stdout:
   returned: when a load ran
   type: str
 last_revert:
-  description: The revert that took this template back on this host before, when the task
-    refused to load it again.
-  returned: when the template was reverted here and I(retry_reverted) is false
+  description: The revert of this template here, when the task refused to load it again.
+  returned: when refused
   type: dict
 """
 
@@ -313,11 +291,10 @@ def card_facts(module, zorvitemplate, device):
 
 
 def run_or_fail(module, argv, what):
-    """A zorvitemplate command that must succeed; its standard output."""
+    """A zorvitemplate command that must succeed."""
     rc, out, err = module.run_command(argv)
     if rc != 0:
         module.fail_json(msg="%s: %s" % (what, err.strip() or out.strip()), rc=rc)
-    return out
 
 
 def confirm_commit(module, zorvitemplate, device):
@@ -353,8 +330,7 @@ def main():
     if not device or "/" in device or device in (".", ".."):
         module.fail_json(msg="device %r is no network device name" % device)
     if params["confirm"] is not None and not (params["backup"] and 1 <= params["confirm"] <= 1440):
-        module.fail_json(msg="confirm takes 1 to 1440 minutes, and backup: true, whose file the "
-                         "host loads back when the template is not confirmed in time")
+        module.fail_json(msg="confirm takes 1 to 1440 minutes, and backup: true to go back to")
     # PATH first, then the sbin folders: wherever the package put them.
     zorvitemplate = module.get_bin_path("zorvitemplate", required=True)
     zorviconfig = module.get_bin_path("zorviconfig", required=True)
@@ -385,10 +361,8 @@ def main():
     if params["backup"] and report["card_empty"]:
         module.fail_json(
             msg="%s: the card's template cannot be read (the card answered status %s), so it "
-            "cannot be backed up%s; nothing was loaded. A card that holds no template answers "
-            "a status too: load it with backup: false" % (
-                device, report.get("card_status", "?"),
-                " nor the load armed" if params["confirm"] else ""),
+            "cannot be backed up; nothing was loaded. A card that holds no template answers a "
+            "status too: load it with backup: false" % (device, report.get("card_status", "?")),
             card_status=report.get("card_status"))
     # A template this host took back once is not tried again by accident.
     reverted = facts.get("last_revert") or {}
@@ -396,10 +370,10 @@ def main():
         checked = json.loads(module.run_command([zorvitemplate, "check", "--json",
                                                  template.path])[1])
         if checked.get("metadata") == reverted.get("metadata"):
-            module.fail_json(msg="%s: template %s was reverted on this host at %s: %s. Load it "
-                             "again with retry_reverted: true" % (
-                                 device, reverted["metadata"], reverted.get("at"),
-                                 reverted.get("told")), last_revert=reverted)
+            module.fail_json(msg="%s: template %s was reverted here at %s: %s. Load it again "
+                             "with retry_reverted: true" % (device, reverted["metadata"],
+                                                           reverted["at"], reverted["told"]),
+                             last_revert=reverted)
 
     changes = report["changes"]
     result = dict(changed=True, changes=changes, reboot_required=True)
