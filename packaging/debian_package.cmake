@@ -12,8 +12,8 @@
 
 if(NOT DEFINED CPACK_PACKAGE_FILES)
   find_program(OBJCOPY objcopy REQUIRED)
-  foreach(program zorviconfig zorvitemplate)
-    set(binary ${CPACK_TEMPORARY_DIRECTORY}/usr/sbin/${program})
+  foreach(program sbin/zorviconfig bin/zorvitemplate)
+    set(binary ${CPACK_TEMPORARY_DIRECTORY}/usr/${program})
     if(EXISTS ${binary})
       execute_process(COMMAND ${OBJCOPY} --remove-section=.comment ${binary}
         COMMAND_ERROR_IS_FATAL ANY)

@@ -46,9 +46,10 @@ mkdir -p "$work"
 # The files every install must hold, relative to the prefix.
 installed_files_ok() {  # root label
     local root=$1 label=$2 f program
+    for f in sbin/zorviconfig bin/zorvitemplate; do
+        [[ -f $root/$f && -x $root/$f ]] || fail "$label: $f is an executable file"
+    done
     for program in zorviconfig zorvitemplate; do
-        [[ -f $root/sbin/$program && -x $root/sbin/$program ]] ||
-            fail "$label: sbin/$program is an executable file"
         gzip -dc "$root/share/man/man8/$program.8.gz" | cmp -s - "$src/packaging/$program.8" ||
             fail "$label: share/man/man8/$program.8.gz installed, the source page"
     done
@@ -195,8 +196,8 @@ check_package() {
 
     # The binary ships stripped; its symbols are in zorviconfig-dbgsym, found by its build id.
     local build_id debug_file program
-    for program in zorviconfig zorvitemplate; do
-        build_id=$(readelf -n "$work/root/usr/sbin/$program" | awk '/Build ID:/ { print $3 }')
+    for program in sbin/zorviconfig bin/zorvitemplate; do
+        build_id=$(readelf -n "$work/root/usr/$program" | awk '/Build ID:/ { print $3 }')
         # Without a build id the path is .build-id//.debug, which no package holds.
         debug_file=./usr/lib/debug/.build-id/${build_id:0:2}/${build_id:2}.debug
         holds "zorviconfig-dbgsym holds $debug_file of $program (build id '$build_id')" \
@@ -210,7 +211,7 @@ check_package() {
 
     holds "the packaged programs on the simulated card (package.cases)" python3 \
         "$src/tests/harness/run_cases.py" --sim "$zorvisim" --path "$work/root/usr/sbin" \
-        "$src/tests/install/package.cases"
+        --path "$work/root/usr/bin" "$src/tests/install/package.cases"
 }
 
 # The package of a hardened build as Debian's checkers see it: lintian finds
@@ -237,7 +238,7 @@ check_debian() {
         return
     fi
     local report producers units line
-    report=$(hardening-check "$work/root/usr/sbin/zorviconfig" "$work/root/usr/sbin/zorvitemplate")
+    report=$(hardening-check "$work/root/usr/sbin/zorviconfig" "$work/root/usr/bin/zorvitemplate")
     echo "$report"
     # readelf misses the interpreter a debug file has no room for; nothing else is lost.
     producers=$(readelf --debug-dump=info "$work"/root/usr/lib/debug/.build-id/*/*.debug 2>/dev/null |
