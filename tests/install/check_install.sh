@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # What an administrator gets from an install: the files `cmake --install`
-# lays down, the manual page, the bash completion, and the Debian package,
-# whose binary is run on the simulated card and which Debian's own checkers
-# must pass.
+# lays down, the manual page, the bash completion, the Debian package and
+# the RPM, whose programs are run on the simulated card and which each
+# family's own checkers must pass.
 #
 # Usage: check_install.sh CHECK SOURCE_DIR BUILD_DIR WORK_DIR [EXTRA]
-#   CHECK is one of: files manpage completion package debian
-#   EXTRA is the zorvisim launcher for package, the C++ compiler for debian
+#   CHECK is one of: files manpage completion package debian rpm
+#   EXTRA is the zorvisim launcher for package and rpm, the C++ compiler for
+#   debian
 set -uo pipefail
 export LC_ALL=C
 
@@ -43,9 +44,11 @@ expect_eq() {  # name expected actual
 rm -rf "$work"
 mkdir -p "$work"
 
-# The files every install must hold, relative to the prefix.
-installed_files_ok() {  # root label
+# The files every install must hold, relative to the prefix, and the FILES
+# given.
+installed_files_ok() {  # root label [file...]
     local root=$1 label=$2 f program
+    shift 2
     for f in sbin/zorviconfig bin/zorvitemplate; do
         [[ -f $root/$f && -x $root/$f ]] || fail "$label: $f is an executable file"
     done
@@ -54,8 +57,8 @@ installed_files_ok() {  # root label
             fail "$label: share/man/man8/$program.8.gz installed, the source page"
     done
     for f in share/bash-completion/completions/zorvi{config,template} \
-        share/doc/zorviconfig/{copyright,changelog.Debian.gz} \
-        lib/systemd/system/zorvi-{boot,revert@}.service; do
+        lib/systemd/system/zorvi-{boot,revert@}.service \
+        lib/systemd/system-preset/50-zorviconfig.preset "$@"; do
         [ -f "$root/$f" ] || fail "$label: $f installed"
     done
     # The examples folder of the source tree, file for file.
@@ -63,10 +66,13 @@ installed_files_ok() {  # root label
         fail "$label: the examples installed are the source tree's"
 }
 
+# Where Debian looks for a package's licence and changelog.
+debian_files=(share/doc/zorviconfig/{copyright,changelog.Debian.gz})
+
 check_files() {
     local prefix=$work/prefix
     holds "cmake --install succeeds" cmake --install "$build" --prefix "$prefix" || return
-    installed_files_ok "$prefix" "cmake --install"
+    installed_files_ok "$prefix" "cmake --install" "${debian_files[@]}"
 
     # bash-completion finds the file by the command's name on its own.
     local found program
@@ -192,7 +198,7 @@ check_package() {
     grep -qv '^\./usr/' <<<"$contents" && fail "every file lives under /usr"
 
     dpkg -x "$deb" "$work/root" || { fail "dpkg -x unpacks the package"; return; }
-    installed_files_ok "$work/root/usr" "package"
+    installed_files_ok "$work/root/usr" "package" "${debian_files[@]}"
 
     # The binary ships stripped; its symbols are in zorviconfig-dbgsym, found by its build id.
     local build_id debug_file program
@@ -263,8 +269,79 @@ check_debian() {
     done <<<"$report"
 }
 
+# The RPM as the Red Hat family checks one: rpmbuild makes it and its debug
+# package from the tree's spec; rpmlint, with the settings and the filters
+# of packaging/rpmlint.toml, finds no error and no warning in either; it
+# holds the files of rpm-files.txt with their modes, its programs without
+# their debug information, which zorviconfig-debuginfo holds by build id.
+# Its own scriptlets, run on the unpacked package as rpm runs them with
+# systemctl acting on that root, enable the boot service at the first
+# install (by the package's preset), keep the administrator's choice on an
+# upgrade and disable it at removal. The unpacked programs pass
+# package.cases on the simulated card.
+check_rpm() {
+    local tool
+    for tool in rpmbuild rpmlint rpm2cpio cpio systemctl readelf; do
+        command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+    done
+    holds "rpmbuild builds the packages" rpmbuild -bb --define "_topdir $work/rpmbuild" \
+        --define "_rpmdir $work/pkg" --define "_build_name_fmt %%{NAME}-%%{VERSION}-%%{RELEASE}.%%{ARCH}.rpm" \
+        "$build/packaging/zorviconfig.spec" || return
+    local rpms=("$work"/pkg/zorviconfig-[0-9]*.rpm) debuginfo=("$work"/pkg/zorviconfig-debuginfo-*.rpm)
+    local rpm=${rpms[0]}
+    holds "rpmlint finds no error and no warning" rpmlint --strict -c "$src/packaging/rpmlint.toml" \
+        "$rpm" "${debuginfo[0]}"
+
+    local query='[%{FILEMODES:perms} %{FILEUSERNAME}:%{FILEGROUPNAME} (%{FILEFLAGS:fflags}) %{FILENAMES} %{FILELINKTOS}\n]'
+    expect_eq "the RPM's files with their modes (rpm-files.txt)" \
+        "$(grep -v '^#' "$src/tests/install/rpm-files.txt" | sort)" \
+        "$(rpm -qp --qf "$query" "$rpm" |
+            sed -E 's/ $//; s,/\.build-id/[0-9a-f]{2},/.build-id/XX,; s,/XX/[0-9a-f]{38},/XX/ID,' | sort -u)"
+
+    mkdir -p "$work/root"
+    (cd "$work/root" && rpm2cpio "$rpm" | cpio -idm --quiet) || { fail "rpm2cpio unpacks the RPM"; return; }
+    installed_files_ok "$work/root/usr" "rpm" share/licenses/zorviconfig/LICENSE
+
+    local program build_id
+    for program in sbin/zorviconfig bin/zorvitemplate; do
+        readelf -S "$work/root/usr/$program" | grep -q '\.debug_info' &&
+            fail "$program ships without its debug information"
+        build_id=$(readelf -n "$work/root/usr/$program" | awk '/Build ID:/ { print $3 }')
+        holds "zorviconfig-debuginfo holds the debug information of $program (build id '$build_id')" \
+            grep -qxF "/usr/lib/debug/.build-id/${build_id:0:2}/${build_id:2}.debug" \
+            <(rpm -qpl "${debuginfo[0]}")
+    done
+
+    mkdir -p "$work/bin"
+    printf '#!/bin/sh\nexec %s --root="%s" "$@"\n' "$(command -v systemctl)" "$work/root" \
+        >"$work/bin/systemctl"
+    chmod +x "$work/bin/systemctl"
+    scriptlet() {  # TAG ARGUMENT: the RPM's scriptlet, as rpm runs it
+        PATH=$work/bin:$PATH sh -c "$(rpm -qp --qf "%{$1}" "$rpm")" "$1" "$2"
+    }
+    local wants=$work/root/etc/systemd/system/multi-user.target.wants/zorvi-boot.service
+    scriptlet POSTIN 1
+    holds "the first install enables zorvi-boot.service" test -L "$wants"
+    scriptlet PREUN 1
+    holds "an upgrade leaves it enabled" test -L "$wants"
+    "$work/bin/systemctl" --quiet disable zorvi-boot.service
+    scriptlet POSTIN 2
+    holds "an upgrade leaves it disabled by the administrator" test ! -L "$wants"
+    "$work/bin/systemctl" --quiet enable zorvi-boot.service
+    scriptlet PREUN 0
+    holds "the removal disables it" test ! -L "$wants"
+
+    if [ -z "$zorvisim" ]; then
+        echo "no card simulator in this build: the packaged programs are not run"
+        return
+    fi
+    holds "the RPM's programs on the simulated card (package.cases)" python3 \
+        "$src/tests/harness/run_cases.py" --sim "$zorvisim" --path "$work/root/usr/sbin" \
+        --path "$work/root/usr/bin" "$src/tests/install/package.cases"
+}
+
 case $check in
-files | manpage | completion | package | debian) "check_$check" ;;
+files | manpage | completion | package | debian | rpm) "check_$check" ;;
 *)
     echo "unknown check: $check"
     exit 2
