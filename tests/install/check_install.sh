@@ -2,10 +2,10 @@
 # What an administrator gets from an install: the files `cmake --install`
 # lays down, the manual page, the bash completion, the Debian package and
 # the RPM, whose programs are run on the simulated card and which each
-# family's own checkers must pass.
+# family's own checkers must pass, and the Ansible collection's archive.
 #
 # Usage: check_install.sh CHECK SOURCE_DIR BUILD_DIR WORK_DIR [EXTRA]
-#   CHECK is one of: files manpage completion package debian rpm
+#   CHECK is one of: files manpage completion package debian rpm collection
 #   EXTRA is the zorvisim launcher for package and rpm, the C++ compiler for
 #   debian
 set -uo pipefail
@@ -340,8 +340,29 @@ check_rpm() {
         --path "$work/root/usr/bin" "$src/tests/install/package.cases"
 }
 
+# The Ansible collection as Galaxy takes it: ansible-galaxy builds its
+# archive from the tree, which holds the files of collection-files.txt, and
+# installs it; the installed modules' documentation renders, with no word
+# that this ansible-core falls outside the collection's requires_ansible.
+check_collection() {
+    command -v ansible-galaxy >/dev/null || { echo "skipped: ansible-galaxy is not installed"; exit 77; }
+    local -x LC_ALL=C.UTF-8  # Ansible refuses any other encoding
+    holds "ansible-galaxy builds the collection" ansible-galaxy collection build \
+        --output-path "$work/dist" "$src/ansible/ansible_collections/zorvi/nic" || return
+    local archive=("$work"/dist/zorvi-nic-*.tar.gz)
+    expect_eq "the archive's files (collection-files.txt)" \
+        "$(grep -v '^#' "$src/tests/install/collection-files.txt" | sort)" \
+        "$(tar -tzf "${archive[0]}" | sort)"
+    holds "ansible-galaxy installs the archive" ansible-galaxy collection install \
+        --offline -p "$work/collections" "${archive[0]}" || return
+    local out
+    out=$(ANSIBLE_COLLECTIONS_PATH=$work/collections ANSIBLE_LOCAL_TEMP=$work/tmp ansible-doc \
+        zorvi.nic.zorvi_template zorvi.nic.zorvi_template_info 2>&1 >/dev/null)
+    expect_eq "ansible-doc renders the installed modules without a word" "" "$out"
+}
+
 case $check in
-files | manpage | completion | package | debian | rpm) "check_$check" ;;
+files | manpage | completion | package | debian | rpm | collection) "check_$check" ;;
 *)
     echo "unknown check: $check"
     exit 2

@@ -65,6 +65,11 @@ devices:
       description: The card's PCI device id, or null when the driver does not report it
         (before 1.4.3.0) or cannot be asked.
       type: int
+    pci_device_id_hex:
+      description: The card's PCI device id as C(zorvitemplate list) and a template file's
+        PCIDID write it, C(0x3310); null when pci_device_id is.
+      type: str
+      version_added: "1.2.0"
     template:
       description: True when the card gave its template.
       type: bool
@@ -111,8 +116,8 @@ devices:
       type: str
   sample:
     - {"device": "zorvi0", "driver_version": "1.4.3.0", "pci_device_id": 13072,
-       "template": true, "card_status": 0, "mode": 1, "metadata": "0x7432D90F",
-       "modename": "four-function", "reboot_pending": false,
+       "pci_device_id_hex": "0x3310", "template": true, "card_status": 0, "mode": 1,
+       "metadata": "0x7432D90F", "modename": "four-function", "reboot_pending": false,
        "running_recorded": "2026-12-09T04:05:06Z", "armed": false, "armed_until": null,
        "confirmed": null, "last_revert": null, "error": null}
 """
@@ -140,6 +145,9 @@ def main():
     if rc == LIST_PARTIAL:
         for line in err.splitlines():
             module.warn(line)
+    for device in devices:
+        pci_id = device.get("pci_device_id")
+        device["pci_device_id_hex"] = None if pci_id is None else "0x%04X" % pci_id
     module.exit_json(changed=False, devices=devices)
 
 
