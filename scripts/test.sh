@@ -6,7 +6,7 @@
 # Usage: scripts/test.sh [stage...]   stages: format gcc sanitize fuzz valgrind (default: all)
 set -euo pipefail
 cd "$(dirname "$0")/.."
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh test
 
 jobs=$(nproc)
 
@@ -50,8 +50,10 @@ verify_units() {
   rm -rf "$aside"
 }
 
+# try.sh builds in build too, without the tests: they are switched back on.
 stage_gcc() {
-  cmake -S . -B build -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DZORVI_WERROR=ON
+  cmake -S . -B build -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DZORVI_WERROR=ON \
+    -DZORVI_TESTS=ON
   cmake --build build -j "$jobs"
   ctest --test-dir build --output-on-failure -j "$jobs"
 }
@@ -88,7 +90,8 @@ stage_fuzz() {
 # Representative runs of the g++ build under valgrind on the simulated card:
 # any memory error or definite/indirect leak fails the stage.
 stage_valgrind() {
-  cmake -S . -B build -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DZORVI_WERROR=ON
+  cmake -S . -B build -G Ninja -DCMAKE_CXX_COMPILER=g++ -DCMAKE_C_COMPILER=gcc -DZORVI_WERROR=ON \
+    -DZORVI_TESTS=ON
   cmake --build build -j "$jobs" --target zorviconfig zorvisim zorvisim_preload
   local state logs bad failed=0
   state=$(mktemp -d)
