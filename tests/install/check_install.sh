@@ -278,7 +278,7 @@ check_debian() {
 }
 
 # The RPM as the Red Hat family checks one: rpmbuild makes it and its debug
-# package from the tree's spec; rpmlint, with the settings and the filters
+# package from the tree's build recipe; rpmlint, with the settings and the filters
 # of packaging/rpmlint.toml, finds no error and no warning in either; it
 # holds the files of rpm-files.txt with their modes, its programs without
 # their debug information, which zorviconfig-debuginfo holds by build id.
@@ -295,7 +295,7 @@ check_rpm() {
     holds "rpmbuild builds the packages" rpmbuild -bb --define "_topdir $work/rpmbuild" \
         --define "_rpmdir $work/pkg" \
         --define "_build_name_fmt %%{NAME}-%%{VERSION}-%%{RELEASE}.%%{ARCH}.rpm" \
-        "$build/packaging/zorviconfig.spec" || return
+        "$build/packaging/zorviconfig.rpmbuild" || return
     local rpm=("$work"/pkg/zorviconfig-[0-9]*.rpm) debuginfo=("$work"/pkg/zorviconfig-debuginfo-*.rpm)
     holds "rpmlint finds no error and no warning" rpmlint --strict -c "$src/packaging/rpmlint.toml" \
         "${rpm[0]}" "${debuginfo[0]}"
