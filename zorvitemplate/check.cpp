@@ -3,8 +3,7 @@
 // outside the sections a load reads, a second section of a name, NUL bytes,
 // long lines, values that wrap at 2^32. Whether a key is read is the walk's
 // answer, never a rule of the pass; the pass only notes where each key
-// stands, for the errors to say, and where the [INFO] a load reads ends,
-// for seal.
+// stands, for the errors to say.
 #include "zorvitemplate/check.h"
 
 #include <fcntl.h>
@@ -203,18 +202,17 @@ void scan_key(LineScan *scan, const IniLineParts &parts, bool long_line)
                 key_name(slot), where.line);
 }
 
-IniLineKind scan_piece(LineScan *scan, const char *piece, bool long_line)
+void scan_piece(LineScan *scan, const char *piece, bool long_line)
 {
     IniLineParts parts;
     describe_ini_line(piece, &parts);
-    const IniLineKind kind = parts.kind;
-    if (kind == INI_LINE_HEADER) {
+    if (parts.kind == INI_LINE_HEADER) {
         scan_header(scan, parts);
-    } else if (kind == INI_LINE_BRACKET) {
+    } else if (parts.kind == INI_LINE_BRACKET) {
         scan_bracket(scan);
-    } else if (kind == INI_LINE_KEY) {
+    } else if (parts.kind == INI_LINE_KEY) {
         scan_key(scan, parts, long_line);
-    } else if (kind == INI_LINE_OTHER) {
+    } else if (parts.kind == INI_LINE_OTHER) {
         if (scan->line == 1 && strncmp(piece, "\xEF\xBB\xBF", 3) == 0) {
             describe_ini_line(piece + 3, &parts);
         }
@@ -229,7 +227,6 @@ IniLineKind scan_piece(LineScan *scan, const char *piece, bool long_line)
                         "over it");
         }
     }
-    return kind;
 }
 
 // A number written past 32 bits, or below 0: a load reads another, as glibc
@@ -293,21 +290,14 @@ int32_t scan_lines(const char *path, bool pci_id_from_file, CheckResult *result)
 {
     LineScan scan{result, 1, 0, SEEN_OUTSIDE, false, {}, 0};
     warn_about_values(pci_id_from_file, result);
-    // Where the [INFO] a load reads ends: the walk for a key no line holds
-    // goes to that end.
-    IniWhere info;
-    (void)lookup_ini_key(path, "INFO", "", &info);
     IniLines lines;
-    if (info.answer == INI_NO_FILE || open_ini_lines(path, &lines) != 0) {
+    if (open_ini_lines(path, &lines) != 0) {
         return -1;
     }
     char *piece = nullptr;
     size_t length = 0;
     uint64_t line_start = 0;  // a line read in more than one piece is long
     uint32_t nul_line = 0;    // the last line told to hold a NUL byte
-    bool keyed = false;       // the line is a key line, or the header of that [INFO]
-    char last = '\0';         // of the piece before
-    result->info_eol = "";
     while (next_ini_line(&lines, &piece, &length) == 0) {
         const bool cut = piece == lines.cut;
         const bool long_line = cut || result->bytes != line_start;
@@ -317,28 +307,19 @@ int32_t scan_lines(const char *path, bool pci_id_from_file, CheckResult *result)
                         "this line holds a NUL byte; a load reads each piece of it only up to the "
                         "first");
         }
-        keyed = scan_piece(&scan, piece, long_line) == INI_LINE_KEY || keyed ||
-                scan.line == info.section_line;
+        scan_piece(&scan, piece, long_line);
         result->bytes += length;
-        const char before_end = length >= 2 ? piece[length - 2] : last;
-        last = piece[length - 1];
         if (cut) {
             continue;
-        }
-        if (keyed && info.section_line != 0 && scan.line >= info.section_line &&
-            (info.line == 0 || scan.line < info.line)) {
-            result->info_end = result->bytes;
-            result->info_eol = last != '\n' ? "" : before_end == '\r' ? "\r\n" : "\n";
         }
         if (long_line) {
             add_finding(result, scan.line, NO_PROBLEM, KEY_SLOT_COUNT,
                         "this line has %" PRIu64
                         " characters; a load reads it in pieces of 511, each as a line of its own",
-                        result->bytes - line_start - (last == '\n' ? 1 : 0));
+                        result->bytes - line_start - (piece[length - 1] == '\n' ? 1 : 0));
         }
         ++scan.line;
         line_start = result->bytes;
-        keyed = false;
     }
     close_ini_lines(&lines);
     return 0;

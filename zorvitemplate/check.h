@@ -46,14 +46,9 @@ struct CheckResult {
     uint32_t dropped;   // warnings beyond WARNING_MAX, only counted
     Finding error[PARSE_PROBLEM_MAX];
     Finding warning[WARNING_MAX];
-    int fd;                  // the file, open until the program ends
-    struct stat file_state;  // its fstat when the check began
-    uint64_t bytes;          // read by the pass over the lines
-    // Where seal adds a METADATA line: after the last key line of the
-    // [INFO] a load reads, or after its header; the line end there, "" for
-    // none.
-    uint64_t info_end;
-    const char *info_eol;
+    int fd;                      // the file, open until the program ends
+    struct stat file_state;      // its fstat when the check began
+    uint64_t bytes;              // read by the pass over the lines
     char trouble[TROUBLE_SIZE];  // why the file could not be checked, empty when it was
 };
 

@@ -92,6 +92,45 @@ size_t number_length(const IniWhere &where)
     return read ? length : where.value_length;
 }
 
+// Where a METADATA line goes: after the last key line of the [INFO] a load
+// reads, or after its header, and the line end there ("" for none). 0, or
+// -1 when the file no longer reads as the check read it.
+int32_t find_info_end(const char *path, uint64_t *end, const char **eol)
+{
+    IniWhere info;
+    IniLines lines;
+    (void)lookup_ini_key(path, section_name(SECTION_INFO), "", &info);
+    if (info.answer == INI_NO_FILE || open_ini_lines(path, &lines) != 0) {
+        return -1;
+    }
+    char *piece = nullptr;
+    size_t length = 0;
+    uint64_t bytes = 0;
+    uint32_t line = 1;
+    bool keyed = false;  // the line is a key line, or the header of that [INFO]
+    char last = '\0';    // of the piece before
+    while (next_ini_line(&lines, &piece, &length) == 0) {
+        IniLineParts parts;
+        describe_ini_line(piece, &parts);
+        keyed = keyed || parts.kind == INI_LINE_KEY || line == info.section_line;
+        bytes += length;
+        const char before_end = length >= 2 ? piece[length - 2] : last;
+        last = piece[length - 1];
+        if (piece == lines.cut) {
+            continue;  // a long line, read in pieces
+        }
+        if (keyed && info.section_line != 0 && line >= info.section_line &&
+            (info.line == 0 || line < info.line)) {
+            *end = bytes;
+            *eol = last != '\n' ? "" : before_end == '\r' ? "\r\n" : "\n";
+        }
+        ++line;
+        keyed = false;
+    }
+    close_ini_lines(&lines);
+    return bytes == g_check.bytes ? 0 : -1;
+}
+
 int32_t recheck_sealed(const CommandOptions &options, ReplacedFile *file)
 {
     if (check_template(file->temp, &g_check.card, false, &g_recheck) != 0 ||
@@ -112,18 +151,22 @@ int32_t recheck_sealed(const CommandOptions &options, ReplacedFile *file)
 int seal_file(const CommandOptions &options, ReplacedFile *file, const IniWhere &where)
 {
     const uint32_t value = g_check.report.checksum;
-    uint64_t cut_from = g_check.info_end;
-    uint64_t cut_to = cut_from;
+    uint64_t cut_from = 0;
+    uint64_t cut_to = 0;
+    const char *eol = "";
     char added[64];
     if (where.answer == INI_FOUND) {
         cut_from = where.value_start;
-        cut_to = where.value_start + number_length(where);
+        cut_to = cut_from + number_length(where);
         snprintf(added, sizeof(added), "0x%08X", value);
-    } else {
+    } else if (find_info_end(options.file, &cut_to, &eol) == 0) {
         // A last line without its line end gets one, and the new line too.
-        const bool ended = g_check.info_eol[0] != '\0';
-        snprintf(added, sizeof(added), "%sMETADATA = 0x%08X%s", ended ? "" : "\n", value,
-                 ended ? g_check.info_eol : "\n");
+        cut_from = cut_to;
+        snprintf(added, sizeof(added), "%sMETADATA = 0x%08X%s", eol[0] != '\0' ? "" : "\n", value,
+                 eol[0] != '\0' ? eol : "\n");
+    } else {
+        warn("%s: cannot be read again; it was left as it is", options.file);
+        return EXIT_TROUBLE;
     }
     const struct stat &state = g_check.file_state;
     if (start_replacing(file) != 0 || copy_range(g_check.fd, 0, cut_from, file) != 0 ||
