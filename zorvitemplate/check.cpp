@@ -1,19 +1,13 @@
-// check: the load's parse of a file, every problem noted, then one pass over
-// its lines for what a load passes over: unknown keys, keys given twice or
-// outside the sections a load reads, a second section of a name, NUL bytes,
-// long lines, values that wrap at 2^32. Whether a key is read is the walk's
-// answer, never a rule of the pass; the pass only notes where each key
-// stands, for the errors to say.
-#include "zorvitemplate/check.h"
-
-#include <fcntl.h>
+// check's line pass: one pass over a file's lines for what a load passes
+// over: unknown keys, keys given twice or outside the sections a load reads,
+// a second section of a name, NUL bytes, long lines, values that wrap at
+// 2^32. Whether a key is read is the walk's answer, never a rule of the
+// pass; the pass only notes where each key stands, for the errors to say.
 #include <strings.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cinttypes>
-#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <span>
@@ -21,36 +15,14 @@
 
 #include "bounded/shown_text.h"
 #include "fileaccess/ini_reader.h"
-#include "template/template_parser.h"
-#include "zorvitemplate/output.h"
-#include "zorvitemplate/replace_file.h"
+#include "zorvitemplate/check.h"
 
 namespace {
 
-constexpr size_t SHOWN_MOST = 44;  // a name or value of the file, shown, cut when long
 constexpr uint32_t MODE_BITS_ABOVE = ~MODE_BITS_KNOWN;
 constexpr size_t VERSION_SLOT = key_slot(key_index("VERSION"), 0);
 constexpr size_t PCIDID_SLOT = key_slot(key_index("PCIDID"), 0);
 constexpr size_t MODENAME_SLOT = key_slot(key_index("MODENAME"), 0);
-
-// An error stands for a problem of the report; a warning for none.
-__attribute__((format(printf, 5, 6))) void add_finding(CheckResult *result, uint32_t line,
-                                                       int16_t problem, size_t slot,
-                                                       const char *format, ...)
-{
-    const bool error = problem != NO_PROBLEM;
-    if (!error && result->warnings == WARNING_MAX) {
-        ++result->dropped;
-        return;
-    }
-    Finding &finding =
-        error ? result->error[result->errors++] : result->warning[result->warnings++];
-    finding = Finding{line, problem, static_cast<uint16_t>(slot), {}};
-    va_list args;
-    va_start(args, format);
-    vsnprintf(finding.text, sizeof(finding.text), format, args);
-    va_end(args);
-}
 
 // The pass over the lines.
 struct LineScan {
@@ -284,8 +256,8 @@ void warn_about_values(bool pci_id_from_file, CheckResult *result)
     }
 }
 
-// The warnings, and where each key stands (`seen`). 0, or -1 when the file
-// cannot be read.
+}  // namespace
+
 int32_t scan_lines(const char *path, bool pci_id_from_file, CheckResult *result)
 {
     LineScan scan{result, 1, 0, SEEN_OUTSIDE, false, {}, 0};
@@ -323,236 +295,4 @@ int32_t scan_lines(const char *path, bool pci_id_from_file, CheckResult *result)
     }
     close_ini_lines(&lines);
     return 0;
-}
-
-// Why a key a load asks for was not read, as the reader's answer and the
-// place the key stands in the file (if anywhere) tell it. The keys of a
-// section left unread for a reason up to REASON_OUTSIDE are told at the
-// first, with a count of the others but for REASON_NO_SECTION.
-enum Reason : uint8_t {
-    REASON_NO_SECTION,
-    REASON_AFTER_END,  // after the line that ended its section
-    REASON_SECOND,     // in a later section of its name
-    REASON_OUTSIDE,    // before any header, or in a section no load reads
-    REASON_MISSING,
-    REASON_OTHER,  // in the other section a load reads
-    REASON_LONG_LINE,
-    REASON_NOT_NUMBER,
-    REASON_LONG_VALUE,
-    REASON_COUNT,
-};
-
-// Each reason's error. The text takes the key's name, its section (the
-// value a load read, for a value that is no number) and a number: the line
-// where the reader met it, or the length of a value too long.
-constexpr const char *REASON_TEXTS[REASON_COUNT] = {
-    "%s is not read: there is no [%s] section",
-    "%s stands in [%s] after line %u, which ended it, so a load does not find it",
-    "%s stands in a second [%s] section, but a load reads only the first",
-    "%s stands outside any section a load reads; it belongs in [%s]",
-    "%s is missing from [%s]",
-    "%s stands in the other section, but a load reads it from [%s]",
-    ("%s of [%s] stands inside line %u, which is longer than 511 characters: a load reads it in "
-     "pieces and does not find it"),
-    "%s = \"%s\" is not a number",
-    "%s of [%s] has a value of %u characters; a load reads at most 31 and takes this one as empty",
-};
-
-Reason reason_of(const CheckResult *result, const ParseProblem &problem)
-{
-    const IniWhere &where = problem.where;
-    const KeySeen &seen = result->seen[key_slot(problem.row, problem.element)];
-    const SeenIn own = TEMPLATE_KEYS[problem.row].section == SECTION_INFO ? SEEN_INFO : SEEN_CONFIG;
-    // Past the reader's own answers, no key where it looked (check_template
-    // leaves no INI_NO_FILE): the place the pass saw it at tells why.
-    return where.answer == INI_FOUND && where.value_length >= INI_VALUE_SIZE ? REASON_LONG_VALUE
-           : where.answer == INI_FOUND                                       ? REASON_NOT_NUMBER
-           : where.answer == INI_NO_SECTION                                  ? REASON_NO_SECTION
-           : where.answer == INI_LONG_LINE                                   ? REASON_LONG_LINE
-           : seen.line == 0                                                  ? REASON_MISSING
-           : seen.header_line == where.section_line                          ? REASON_AFTER_END
-           : seen.section == own                                             ? REASON_SECOND
-           : seen.section != SEEN_OUTSIDE                                    ? REASON_OTHER
-                                                                             : REASON_OUTSIDE;
-}
-
-// An unread key's error; `others` more keys of its section share a grouped
-// reason. Each text is a literal of REASON_TEXTS.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wformat-nonliteral"
-void add_unread(CheckResult *result, uint32_t at, Reason reason, uint32_t others)
-{
-    const ParseProblem &problem = result->report.problems[at];
-    const IniWhere &where = problem.where;
-    const size_t slot = key_slot(problem.row, problem.element);
-    // The reader's line; where it met no key in the section, the key's own.
-    const uint32_t line = where.answer == INI_NO_KEY ? result->seen[slot].line : where.line;
-    char value[SHOWN_MOST];
-    (void)show_text(where.value, strlen(where.value), value, sizeof(value), SHOW_C0, SHOW_CUT);
-    char text[FINDING_TEXT_SIZE];
-    snprintf(text, sizeof(text), REASON_TEXTS[reason], key_name(slot),
-             reason == REASON_NOT_NUMBER ? value : section_name(TEMPLATE_KEYS[problem.row].section),
-             static_cast<uint32_t>(reason == REASON_LONG_VALUE ? where.value_length : where.line));
-    add_finding(result, line, static_cast<int16_t>(at), slot,
-                others != 0 ? "%s; so do %u more key%s a load asks for" : "%s", text, others,
-                others == 1 ? "" : "s");
-}
-#pragma GCC diagnostic pop
-
-// The report's problems, in the order a load meets them, each where the
-// reader met it.
-void add_errors(const char *path, CheckResult *result)
-{
-    const ParseReport &report = result->report;
-    uint32_t unread[REASON_COUNT][2] = {};      // keys by reason and section, 0 once told
-    uint32_t missing[TEMPLATE_KEY_COUNT] = {};  // elements by key; a table when PF_COUNT
-    for (const ParseProblem &problem : std::span(report.problems, report.count)) {
-        if (problem.kind == PROBLEM_UNREADABLE) {
-            const Reason reason = reason_of(result, problem);
-            ++unread[reason][TEMPLATE_KEYS[problem.row].section];
-            missing[problem.row] += reason == REASON_MISSING ? 1 : 0;
-        }
-    }
-    for (uint32_t i = 0; i < report.count; ++i) {
-        const ParseProblem &problem = report.problems[i];
-        const auto index = static_cast<int16_t>(i);
-        if (problem.kind == PROBLEM_PATH_TOO_LONG) {
-            add_finding(result, 0, index, KEY_SLOT_COUNT,
-                        "the path has %zu characters; a load takes at most 511", strlen(path));
-            continue;
-        }
-        const TemplateKey &key = TEMPLATE_KEYS[problem.row];
-        const size_t slot = key_slot(problem.row, problem.element);
-        const uint32_t line = problem.where.line;
-        if (problem.kind == PROBLEM_OUT_OF_RANGE) {
-            add_finding(result, line, index, slot, "%s = %u is out of range 0 to %u",
-                        key_name(slot), problem.value, problem.expected);
-        } else if (problem.kind == PROBLEM_MISMATCH && key.kind == KEY_CARD_ID) {
-            add_finding(result, line, index, slot,
-                        "PCIDID 0x%X is not the card's PCI device id 0x%X", problem.value,
-                        problem.expected);
-        } else if (problem.kind == PROBLEM_MISMATCH) {
-            add_finding(result, line, index, slot,
-                        "METADATA 0x%08X is not the checksum of the record the file describes, "
-                        "0x%08X",
-                        problem.value, problem.expected);
-        } else if (missing[problem.row] == PF_COUNT) {
-            if (problem.element == 0) {
-                add_finding(result, 0, index, slot, "%s00 to %s15 are missing from [%s]", key.name,
-                            key.name, section_name(key.section));
-            }
-        } else {
-            const Reason reason = reason_of(result, problem);
-            // Every one of a reason not grouped is told; of a grouped one,
-            // only the first.
-            uint32_t &keys = unread[reason][key.section];
-            if (keys != 0) {
-                const bool counted = reason > REASON_NO_SECTION && reason <= REASON_OUTSIDE;
-                add_unread(result, i, reason, counted ? keys - 1 : 0);
-                keys = reason > REASON_OUTSIDE ? keys : 0;
-            }
-        }
-    }
-}
-
-// 0 for a regular file (`state`, when known, tells) and nothing gone wrong
-// (`what` null); else -1, and the result is zero but for the trouble: what
-// stands in the file's place, or `what`.
-int32_t judge_file(const char *path, const struct stat *state, const char *what,
-                   CheckResult *result)
-{
-    char trouble[TROUBLE_SIZE];
-    if (state == nullptr || check_regular(path, state->st_mode, trouble, sizeof(trouble)) == 0) {
-        if (what == nullptr) {
-            return 0;
-        }
-        snprintf(trouble, sizeof(trouble), "%s: %s", path, what);
-    }
-    *result = CheckResult{};
-    memcpy(result->trouble, trouble, sizeof(trouble));
-    return -1;
-}
-
-// The file read, parsed and passed over, or -1 with the trouble. It is
-// opened without waiting for anything (a FIFO, a device, a lease) and judged
-// by the descriptor itself; one that cannot be opened still says what it is.
-int32_t read_template(const char *path, const CardIdentity *card, bool pci_id_from_file,
-                      CheckResult *result)
-{
-    result->fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
-    const int open_error = errno;
-    struct stat &state = result->file_state;
-    const bool known = (result->fd < 0 ? stat(path, &state) : fstat(result->fd, &state)) == 0;
-    const char *why = result->fd < 0 ? strerror(open_error) : !known ? strerror(errno) : nullptr;
-    if (judge_file(path, known ? &state : nullptr, why, result) != 0) {
-        return -1;
-    }
-    result->card = *card;
-    IniWhere where;
-    if (pci_id_from_file && lookup_ini_key(path, "INFO", "PCIDID", &where) == 0) {
-        (void)convert_uint_value(ini_value(where), &result->card.pci_device_id);
-    }
-    // The load's parse, every problem noted, and the pass over the lines
-    // both read the file: errno tells why either failed.
-    parse_template_keys(path, PARSE_EVERY_KEY, &result->record, &result->report);
-    parse_identity_keys(path, PARSE_EVERY_KEY, &result->card, &result->record, &result->report);
-    const int32_t read = scan_lines(path, pci_id_from_file, result);
-    const int error = errno;
-    // Whatever went wrong, a FIFO, device or socket put in the file's place
-    // meanwhile is told as one that stood there from the start.
-    struct stat after {};
-    const bool there = stat(path, &after) == 0;
-    const bool reopened = std::ranges::none_of(
-        std::span(result->report.problems, result->report.count),
-        [](const ParseProblem &problem) { return problem.where.answer == INI_NO_FILE; });
-    const bool changed = !there || !same_file_state(result->file_state, after) ||
-                         result->bytes != static_cast<uint64_t>(after.st_size);
-    const char *what = !reopened   ? "could not be opened again; nothing was decided"
-                       : read != 0 ? strerror(error)
-                       : changed   ? "changed while it was read; nothing was decided"
-                                   : nullptr;
-    return judge_file(path, there ? &after : nullptr, what, result);
-}
-
-}  // namespace
-
-int32_t check_template(const char *path, const CardIdentity *card, bool pci_id_from_file,
-                       CheckResult *result)
-{
-    *result = CheckResult{};
-    if (read_template(path, card, pci_id_from_file, result) != 0) {
-        return -1;
-    }
-    add_errors(path, result);
-    std::stable_sort(result->warning, result->warning + result->warnings,
-                     [](const Finding &a, const Finding &b) { return a.line < b.line; });
-    return 0;
-}
-
-void print_findings(const char *path, const CheckResult *result, bool errors_only)
-{
-    const uint32_t shown = result->errors + (errors_only ? 0 : result->warnings);
-    for (uint32_t i = 0; i < shown; ++i) {
-        const bool error = i < result->errors;
-        const Finding &finding = error ? result->error[i] : result->warning[i - result->errors];
-        char load_message[LOAD_MESSAGE_SIZE];
-        const bool has_message =
-            finding.problem != NO_PROBLEM &&
-            format_load_message(path, &result->report.problems[finding.problem], load_message,
-                                sizeof(load_message)) == 0;
-        open_json(nullptr, JSON_OBJECT);
-        print_string(PRINT_TEXT, nullptr, "%s:", path);
-        print_uint(PRINT_ANY, "line", "%u: ", finding.line);
-        print_string(PRINT_ANY, "severity", "%s: ", error ? "error" : "warning");
-        print_string(PRINT_JSON, "key", nullptr,
-                     finding.slot < KEY_SLOT_COUNT ? key_name(finding.slot) : nullptr);
-        print_string(PRINT_ANY, "message", "%s\n", finding.text);
-        print_string(PRINT_JSON, "load_message", nullptr, has_message ? load_message : nullptr);
-        close_json();
-    }
-    if (!errors_only && result->dropped != 0) {
-        print_string(PRINT_TEXT, nullptr, "%s:", path);
-        print_uint(PRINT_TEXT, nullptr, "0: warning: %u more warnings are not shown\n",
-                   result->dropped);
-    }
 }

@@ -15,6 +15,7 @@
 
 constexpr size_t TROUBLE_SIZE = 512;
 constexpr size_t FINDING_TEXT_SIZE = 200;
+constexpr size_t SHOWN_MOST = 44;  // a name or value of the file, shown, cut when long
 constexpr int16_t NO_PROBLEM = -1;
 // Warnings kept; more are only counted.
 constexpr uint32_t WARNING_MAX = 256;
@@ -64,6 +65,14 @@ inline bool load_accepts(const CheckResult *result)
 {
     return result->report.count == 0;
 }
+
+// A finding of `result`: an error when it stands for a problem of the
+// report, else a warning.
+void add_finding(CheckResult *result, uint32_t line, int16_t problem, size_t slot,
+                 const char *format, ...) __attribute__((format(printf, 5, 6)));
+// The line pass over the file: the warnings, and where each key stands
+// (`seen`). 0, or -1 when the file cannot be read.
+int32_t scan_lines(const char *path, bool pci_id_from_file, CheckResult *result);
 
 // The findings through the output layer, or the errors alone: text lines
 // FILE:LINE: error|warning: TEXT, or the elements of a JSON array. A check
