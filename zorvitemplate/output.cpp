@@ -57,6 +57,7 @@ void json_key(const char *key)
     }
 }
 
+// A control byte is one show_text escapes, written in JSON's own forms.
 void json_string(const char *text, size_t length)
 {
     const auto *bytes = reinterpret_cast<const unsigned char *>(text);
@@ -64,16 +65,16 @@ void json_string(const char *text, size_t length)
     for (size_t i = 0; i < length;) {
         const unsigned char byte = bytes[i];
         const size_t taken = byte >= 0x80 ? utf8_length(bytes + i, length - i) : 1;
-        if (byte == '"' || byte == '\\') {
+        char shown[16];
+        if (taken == 0) {
+            out("\\ufffd");  // no UTF-8: JSON cannot carry the byte
+        } else if (byte == '"' || byte == '\\') {
             out("\\%c", byte);
         } else if (byte == '\n' || byte == '\t') {
             out(byte == '\n' ? "\\n" : "\\t");
-        } else if (byte < 0x20 || byte == 0x7F) {
-            out("\\u%04x", byte);
-        } else if (taken == 0) {
-            out("\\ufffd");  // no UTF-8: JSON cannot carry the byte
-        } else if (byte == 0xC2 && bytes[i + 1] <= 0x9F) {
-            out("\\u%04x", bytes[i + 1]);  // a C1 control
+        } else if (show_text(text + i, taken, shown, sizeof(shown), SHOW_C0_C1) !=
+                   static_cast<int32_t>(taken)) {
+            out("\\u%04x", bytes[i + taken - 1]);  // a C0 control, or a C1 one after its 0xC2
         } else {
             fwrite(bytes + i, 1, taken, g_results);
         }
