@@ -6,6 +6,7 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdlib>
@@ -19,7 +20,6 @@
 
 namespace {
 
-constexpr uint32_t MODE_BITS_ABOVE = ~MODE_BITS_KNOWN;
 constexpr size_t VERSION_SLOT = key_slot(key_index("VERSION"), 0);
 constexpr size_t PCIDID_SLOT = key_slot(key_index("PCIDID"), 0);
 constexpr size_t MODENAME_SLOT = key_slot(key_index("MODENAME"), 0);
@@ -81,9 +81,9 @@ const char *nearest_key_name(const char *name, size_t length)
 void scan_header(LineScan *scan, const IniLineParts &parts)
 {
     const std::string_view name(parts.name, parts.name_length);
-    const bool info = name == "INFO";
+    const auto *const names = std::begin(SECTION_NAMES);
     scan->header_line = scan->line;
-    scan->section = info ? SEEN_INFO : name == "CONFIG" ? SEEN_CONFIG : SEEN_OUTSIDE;
+    scan->section = static_cast<SeenIn>(std::find(names, std::end(SECTION_NAMES), name) - names);
     if (scan->section == SEEN_OUTSIDE) {
         scan->unread_section = true;
         char shown[SHOWN_MOST];
@@ -92,12 +92,12 @@ void scan_header(LineScan *scan, const IniLineParts &parts)
                     "section [%s] is not read by a load", shown);
         return;
     }
-    uint32_t &first = scan->first_header[info ? SECTION_INFO : SECTION_CONFIG];
+    uint32_t &first = scan->first_header[scan->section];
     scan->unread_section = first != 0;
     if (first != 0) {
         add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
                     "a second [%s] section: a load reads only the first, at line %u",
-                    info ? "INFO" : "CONFIG", first);
+                    names[scan->section], first);
     }
     first = first != 0 ? first : scan->line;
 }
@@ -224,8 +224,8 @@ void warn_about_values(bool pci_id_from_file, CheckResult *result)
         if (text && where.value_length >= INI_VALUE_SIZE) {
             add_finding(
                 result, where.line, NO_PROBLEM, slot,
-                "%s has %zu characters; a load keeps at most 31 and reads this one as empty",
-                key_name(slot), where.value_length);
+                "%s has %zu characters; a load keeps at most %u and reads this one as empty",
+                key_name(slot), where.value_length, INI_VALUE_SIZE - 1);
         } else if (text && strchr(where.value, '#') != nullptr) {
             add_finding(result, where.line, NO_PROBLEM, slot,
                         "%s holds a '#'; a load keeps it and what follows in the name",
@@ -242,11 +242,11 @@ void warn_about_values(bool pci_id_from_file, CheckResult *result)
         }
     }
     if (report.places[VERSION_SLOT].answer == INI_FOUND &&
-        (result->record.mode & MODE_BITS_ABOVE) != 0) {
+        (result->record.mode & ~MODE_BITS_KNOWN) != 0) {
         add_finding(result, report.places[VERSION_SLOT].line, NO_PROBLEM, VERSION_SLOT,
-                    "mode 0x%X has bits above 0x40, which add no block; the checksum then covers "
-                    "the basic keys only",
-                    result->record.mode);
+                    "mode 0x%X has bits above 0x%X, which add no block; the checksum then "
+                    "covers the basic keys only",
+                    result->record.mode, std::bit_floor(MODE_BITS_KNOWN));
     }
     const CardIdentity &card = result->card;
     if (pci_id_from_file && driver_reports_pci_id(&card) && card.pci_device_id > PCI_ID_MAX) {
@@ -287,8 +287,9 @@ int32_t scan_lines(const char *path, bool pci_id_from_file, CheckResult *result)
         if (long_line) {
             add_finding(result, scan.line, NO_PROBLEM, KEY_SLOT_COUNT,
                         "this line has %" PRIu64
-                        " characters; a load reads it in pieces of 511, each as a line of its own",
-                        result->bytes - line_start - (piece[length - 1] == '\n' ? 1 : 0));
+                        " characters; a load reads it in pieces of %u, each as a line of its own",
+                        result->bytes - line_start - (piece[length - 1] == '\n' ? 1 : 0),
+                        INI_LINE_SIZE - 1);
         }
         ++scan.line;
         line_start = result->bytes;

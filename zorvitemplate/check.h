@@ -28,9 +28,10 @@ struct Finding {
 };
 
 // Where a key a load asks for stands first, as the pass over the lines saw
-// it: the line, and the section header in force there (outside: none yet,
-// or one of a name no load reads).
-enum SeenIn : uint8_t { SEEN_OUTSIDE, SEEN_INFO, SEEN_CONFIG };
+// it: the line, and the section header in force there, by TemplateSection
+// (outside: none yet, or one of a name no load reads).
+enum SeenIn : uint8_t { SEEN_INFO = SECTION_INFO, SEEN_CONFIG = SECTION_CONFIG, SEEN_OUTSIDE };
+static_assert(SEEN_OUTSIDE == std::size(SECTION_NAMES));
 struct KeySeen {
     uint32_t line;
     uint32_t header_line;

@@ -238,8 +238,8 @@ int run_seal(const CommandOptions &options)
         print_string(PRINT_TEXT, nullptr, "%s:", options.file);
         fprintf(stderr,
                 "%u: error: METADATA's value would have %zu characters sealed, and a load reads "
-                "at most 31: shorten what follows the number\n",
-                where.line, sealed_length);
+                "at most %u: shorten what follows the number\n",
+                where.line, sealed_length, INI_VALUE_SIZE - 1);
         warn("%s: not sealed", options.file);
         return EXIT_NO;
     }

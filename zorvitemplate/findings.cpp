@@ -54,8 +54,9 @@ enum Reason : uint8_t {
 };
 
 // Each reason's error. The text takes the key's name, its section (the
-// value a load read, for a value that is no number) and a number: the line
-// where the reader met it, or the length of a value too long.
+// value a load read, for a value that is no number), a number (the line
+// where the reader met it, or the length of a value too long) and the most
+// characters a load reads of a line or of a value.
 constexpr const char *REASON_TEXTS[REASON_COUNT] = {
     "%s is not read: there is no [%s] section",
     "%s stands in [%s] after line %u, which ended it, so a load does not find it",
@@ -63,17 +64,17 @@ constexpr const char *REASON_TEXTS[REASON_COUNT] = {
     "%s stands outside any section a load reads; it belongs in [%s]",
     "%s is missing from [%s]",
     "%s stands in the other section, but a load reads it from [%s]",
-    ("%s of [%s] stands inside line %u, which is longer than 511 characters: a load reads it in "
+    ("%s of [%s] stands inside line %u, which is longer than %u characters: a load reads it in "
      "pieces and does not find it"),
     "%s = \"%s\" is not a number",
-    "%s of [%s] has a value of %u characters; a load reads at most 31 and takes this one as empty",
+    "%s of [%s] has a value of %u characters; a load reads at most %u and takes this one as empty",
 };
 
 Reason reason_of(const CheckResult *result, const ParseProblem &problem)
 {
     const IniWhere &where = problem.where;
     const KeySeen &seen = result->seen[key_slot(problem.row, problem.element)];
-    const SeenIn own = TEMPLATE_KEYS[problem.row].section == SECTION_INFO ? SEEN_INFO : SEEN_CONFIG;
+    const auto own = static_cast<SeenIn>(TEMPLATE_KEYS[problem.row].section);
     // Past the reader's own answers, no key where it looked (check_template
     // leaves no INI_NO_FILE): the place the pass saw it at tells why.
     return where.answer == INI_FOUND && where.value_length >= INI_VALUE_SIZE ? REASON_LONG_VALUE
@@ -103,7 +104,8 @@ void add_unread(CheckResult *result, uint32_t at, Reason reason, uint32_t others
     char text[FINDING_TEXT_SIZE];
     snprintf(text, sizeof(text), REASON_TEXTS[reason], key_name(slot),
              reason == REASON_NOT_NUMBER ? value : section_name(TEMPLATE_KEYS[problem.row].section),
-             static_cast<uint32_t>(reason == REASON_LONG_VALUE ? where.value_length : where.line));
+             static_cast<uint32_t>(reason == REASON_LONG_VALUE ? where.value_length : where.line),
+             reason == REASON_LONG_LINE ? INI_LINE_SIZE - 1 : INI_VALUE_SIZE - 1);
     add_finding(result, line, static_cast<int16_t>(at), slot,
                 others != 0 ? "%s; so do %u more key%s a load asks for" : "%s", text, others,
                 others == 1 ? "" : "s");
@@ -200,7 +202,9 @@ int32_t read_template(const char *path, const CardIdentity *card, bool pci_id_fr
     }
     result->card = *card;
     IniWhere where;
-    if (pci_id_from_file && lookup_ini_key(path, "INFO", "PCIDID", &where) == 0) {
+    const TemplateKey &pcidid = TEMPLATE_KEYS[key_index("PCIDID")];
+    if (pci_id_from_file &&
+        lookup_ini_key(path, section_name(pcidid.section), pcidid.name, &where) == 0) {
         (void)convert_uint_value(ini_value(where), &result->card.pci_device_id);
     }
     // The load's parse, every problem noted, and the pass over the lines
