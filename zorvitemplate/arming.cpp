@@ -71,8 +71,7 @@ bool held_metadata(uint32_t *metadata, char (&why)[CARD_TROUBLE_SIZE])
 }
 
 // What a revert did, kept, told to the system log and printed.
-void tell_revert(RevertRecord *done, const char *format, ...) __attribute__((format(printf, 2, 3)));
-void tell_revert(RevertRecord *done, const char *format, ...)
+__attribute__((format(printf, 2, 3))) void tell_revert(RevertRecord *done, const char *format, ...)
 {
     va_list args;
     va_start(args, format);
@@ -87,15 +86,19 @@ void tell_revert(RevertRecord *done, const char *format, ...)
 }
 
 // Whether a load waits for its confirmation: 1 with its arming, 0 when none
-// does, -1 after a message when the record cannot be read.
-int armed_load(ArmingRecord *armed)
+// does (said when `tell_none`), -1 after a message when the record cannot
+// be read.
+int armed_load(ArmingRecord *armed, bool tell_none = false)
 {
     const int32_t read = read_record(RECORD_ARMING, armed, sizeof(*armed));
     if (read < 0) {
         warn("%s: cannot read what is armed: %s", g_device_target.name, strerror(errno));
         return -1;
     }
-    return read == 0 && armed->state == ARM_ARMED ? 1 : 0;
+    const bool waiting = read == 0 && armed->state == ARM_ARMED;
+    print_string(PRINT_TEXT, nullptr, "%s: nothing is armed\n",
+                 !waiting && tell_none ? g_device_target.name : nullptr);
+    return waiting ? 1 : 0;
 }
 
 }  // namespace
@@ -121,9 +124,7 @@ int32_t start_revert_timer()
         return -1;
     }
     memcpy(armed.timer_boot, boot, sizeof(boot));
-    const time_t until = time(nullptr) + 60 * static_cast<time_t>(armed.minutes);
-    struct tm when {};
-    strftime(armed.until, sizeof(armed.until), "%FT%TZ", gmtime_r(&until, &when));
+    now_text(armed.until, armed.minutes);
     (void)write_record(RECORD_ARMING, &armed, sizeof(armed));  // the timer runs all the same
     print_string(PRINT_TEXT, nullptr, "%s", g_device_target.name);
     print_uint(PRINT_TEXT, nullptr, " armed template 0x%08X", armed.metadata);
@@ -164,10 +165,7 @@ int run_arm(const CommandOptions &options)
 int run_confirm(const CommandOptions &)
 {
     ArmingRecord armed{};
-    const int waiting = armed_load(&armed);
-    if (waiting != 1) {
-        print_string(PRINT_TEXT, nullptr, "%s: nothing is armed\n",
-                     waiting == 0 ? g_device_target.name : nullptr);
+    if (const int waiting = armed_load(&armed, true); waiting != 1) {
         return waiting == 0 ? EXIT_GOOD : EXIT_TROUBLE;
     }
     // Confirmed first: a timer that fires after it finds nothing to revert.
@@ -188,10 +186,7 @@ int run_confirm(const CommandOptions &)
 int run_revert(const CommandOptions &)
 {
     ArmingRecord armed{};
-    const int waiting = armed_load(&armed);
-    if (waiting != 1) {
-        print_string(PRINT_TEXT, nullptr, "%s: nothing is armed\n",
-                     waiting == 0 ? g_device_target.name : nullptr);
+    if (const int waiting = armed_load(&armed, true); waiting != 1) {
         return waiting == 0 ? EXIT_GOOD : EXIT_TROUBLE;
     }
     // Disarmed before anything else: whatever follows, this is the one revert.

@@ -88,32 +88,10 @@ Reason reason_of(const CheckResult *result, const ParseProblem &problem)
                                                                              : REASON_OUTSIDE;
 }
 
-// An unread key's error; `others` more keys of its section share a grouped
-// reason. Each text is a literal of REASON_TEXTS.
+// The report's problems, in the order a load meets them, each where the
+// reader met it. An unread key's text is a literal of REASON_TEXTS.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wformat-nonliteral"
-void add_unread(CheckResult *result, uint32_t at, Reason reason, uint32_t others)
-{
-    const ParseProblem &problem = result->report.problems[at];
-    const IniWhere &where = problem.where;
-    const size_t slot = key_slot(problem.row, problem.element);
-    // The reader's line; where it met no key in the section, the key's own.
-    const uint32_t line = where.answer == INI_NO_KEY ? result->seen[slot].line : where.line;
-    char value[SHOWN_MOST];
-    (void)show_text(where.value, strlen(where.value), value, sizeof(value), SHOW_C0, SHOW_CUT);
-    char text[FINDING_TEXT_SIZE];
-    snprintf(text, sizeof(text), REASON_TEXTS[reason], key_name(slot),
-             reason == REASON_NOT_NUMBER ? value : section_name(TEMPLATE_KEYS[problem.row].section),
-             static_cast<uint32_t>(reason == REASON_LONG_VALUE ? where.value_length : where.line),
-             reason == REASON_LONG_LINE ? INI_LINE_SIZE - 1 : INI_VALUE_SIZE - 1);
-    add_finding(result, line, static_cast<int16_t>(at), slot,
-                others != 0 ? "%s; so do %u more key%s a load asks for" : "%s", text, others,
-                others == 1 ? "" : "s");
-}
-#pragma GCC diagnostic pop
-
-// The report's problems, in the order a load meets them, each where the
-// reader met it.
 void add_errors(const char *path, CheckResult *result)
 {
     const ParseReport &report = result->report;
@@ -136,16 +114,16 @@ void add_errors(const char *path, CheckResult *result)
         }
         const TemplateKey &key = TEMPLATE_KEYS[problem.row];
         const size_t slot = key_slot(problem.row, problem.element);
-        const uint32_t line = problem.where.line;
+        const IniWhere &where = problem.where;
         if (problem.kind == PROBLEM_OUT_OF_RANGE) {
-            add_finding(result, line, index, slot, "%s = %u is out of range 0 to %u",
+            add_finding(result, where.line, index, slot, "%s = %u is out of range 0 to %u",
                         key_name(slot), problem.value, problem.expected);
         } else if (problem.kind == PROBLEM_MISMATCH && key.kind == KEY_CARD_ID) {
-            add_finding(result, line, index, slot,
+            add_finding(result, where.line, index, slot,
                         "PCIDID 0x%X is not the card's PCI device id 0x%X", problem.value,
                         problem.expected);
         } else if (problem.kind == PROBLEM_MISMATCH) {
-            add_finding(result, line, index, slot,
+            add_finding(result, where.line, index, slot,
                         "METADATA 0x%08X is not the checksum of the record the file describes, "
                         "0x%08X",
                         problem.value, problem.expected);
@@ -154,19 +132,31 @@ void add_errors(const char *path, CheckResult *result)
                 add_finding(result, 0, index, slot, "%s00 to %s15 are missing from [%s]", key.name,
                             key.name, section_name(key.section));
             }
-        } else {
-            const Reason reason = reason_of(result, problem);
+        } else if (const Reason reason = reason_of(result, problem);
+                   unread[reason][key.section] != 0) {
             // Every one of a reason not grouped is told; of a grouped one,
-            // only the first.
+            // only the first, with a count of the others.
             uint32_t &keys = unread[reason][key.section];
-            if (keys != 0) {
-                const bool counted = reason > REASON_NO_SECTION && reason <= REASON_OUTSIDE;
-                add_unread(result, i, reason, counted ? keys - 1 : 0);
-                keys = reason > REASON_OUTSIDE ? keys : 0;
-            }
+            const uint32_t others =
+                reason > REASON_NO_SECTION && reason <= REASON_OUTSIDE ? keys - 1 : 0;
+            keys = reason > REASON_OUTSIDE ? keys : 0;
+            char value[SHOWN_MOST];
+            char text[FINDING_TEXT_SIZE];
+            (void)show_text(where.value, strlen(where.value), value, sizeof(value), SHOW_C0,
+                            SHOW_CUT);
+            snprintf(text, sizeof(text), REASON_TEXTS[reason], key_name(slot),
+                     reason == REASON_NOT_NUMBER ? value : section_name(key.section),
+                     static_cast<uint32_t>(reason == REASON_LONG_VALUE ? where.value_length
+                                                                       : where.line),
+                     reason == REASON_LONG_LINE ? INI_LINE_SIZE - 1 : INI_VALUE_SIZE - 1);
+            // The reader's line; where it met no key in the section, the key's own.
+            add_finding(result, where.answer == INI_NO_KEY ? result->seen[slot].line : where.line,
+                        index, slot, others != 0 ? "%s; so do %u more key%s a load asks for" : "%s",
+                        text, others, others == 1 ? "" : "s");
         }
     }
 }
+#pragma GCC diagnostic pop
 
 // 0 for a regular file (`state`, when known, tells) and nothing gone wrong
 // (`what` null); else -1, and the result is zero but for the trouble: what

@@ -24,28 +24,32 @@ constexpr const char *BOOT_ID = "/proc/sys/kernel/random/boot_id";
 constexpr size_t BOOT_ID_LENGTH = 36;
 constexpr mode_t RECORD_MODE = 0600;
 
-// Where each kind lives: root's alone.
-struct RecordPlace {
-    const char *folder;
-    const char *suffix;
-};
-constexpr RecordPlace RECORD_PLACES[] = {
-    {"/run/zorvi", "running"},
-    {"/var/lib/zorvi", "armed"},
-    {"/var/lib/zorvi", "reverted"},
-};
+// Where each kind lives, by RecordKind: root's alone.
+constexpr const char *RECORD_FOLDERS[] = {"/run/zorvi", "/var/lib/zorvi", "/var/lib/zorvi"};
+constexpr const char *RECORD_SUFFIXES[] = {"running", "armed", "reverted"};
 
 void record_path(RecordKind kind, char (&path)[PATH_MAX])
 {
-    snprintf(path, sizeof(path), "%s/%s.%s", RECORD_PLACES[kind].folder, g_device_target.name,
-             RECORD_PLACES[kind].suffix);
+    snprintf(path, sizeof(path), "%s/%s.%s", RECORD_FOLDERS[kind], g_device_target.name,
+             RECORD_SUFFIXES[kind]);
 }
 
-// A text field ends within it, whatever the file held.
-template <size_t N>
-void end_text(char (&text)[N])
+// What one read of the file gives: its length, or -1 (errno says why).
+ssize_t read_file(const char *path, int flags, void *data, size_t size)
 {
-    text[N - 1] = '\0';
+    const int fd = open(path, O_RDONLY | O_CLOEXEC | flags);
+    const ssize_t got = fd < 0 ? -1 : read(fd, data, size);
+    if (fd >= 0) {
+        close(fd);
+    }
+    return got;
+}
+
+// Text fields end within them, whatever the file held.
+template <size_t... N>
+void end_texts(char (&...texts)[N])
+{
+    ((texts[N - 1] = '\0'), ...);
 }
 
 }  // namespace
@@ -53,48 +57,34 @@ void end_text(char (&text)[N])
 bool read_boot_id(char (&id)[BOOT_ID_SIZE])
 {
     memset(id, 0, sizeof(id));
-    const int fd = open(BOOT_ID, O_RDONLY | O_CLOEXEC);
-    const ssize_t got = fd < 0 ? -1 : read(fd, id, BOOT_ID_LENGTH);
-    if (fd >= 0) {
-        close(fd);
-    }
-    return got == static_cast<ssize_t>(BOOT_ID_LENGTH);
+    return read_file(BOOT_ID, 0, id, BOOT_ID_LENGTH) == static_cast<ssize_t>(BOOT_ID_LENGTH);
 }
 
-void now_text(char (&text)[TIME_TEXT_SIZE])
+void now_text(char (&text)[TIME_TEXT_SIZE], uint32_t minutes_on)
 {
-    const time_t now = time(nullptr);
-    struct tm when {};
-    strftime(text, sizeof(text), "%FT%TZ", gmtime_r(&now, &when));
+    const time_t when = time(nullptr) + 60 * static_cast<time_t>(minutes_on);
+    struct tm fields {};
+    strftime(text, sizeof(text), "%FT%TZ", gmtime_r(&when, &fields));
 }
 
 int32_t read_record(RecordKind kind, void *record, size_t size)
 {
     char path[PATH_MAX];
     record_path(kind, path);
-    const int fd = open(path, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    const ssize_t got = fd < 0 ? -1 : read(fd, record, size);
-    if (fd >= 0) {
-        close(fd);
-    }
+    const ssize_t got = read_file(path, O_NOFOLLOW | O_NONBLOCK, record, size);
+    auto *arming = static_cast<ArmingRecord *>(record);
+    auto *revert = static_cast<RevertRecord *>(record);
     if (kind == RECORD_RUNNING) {
-        end_text(static_cast<RunningRecord *>(record)->recorded);
+        end_texts(static_cast<RunningRecord *>(record)->recorded);
     } else if (kind == RECORD_ARMING) {
-        auto *arming = static_cast<ArmingRecord *>(record);
-        end_text(arming->armed);
-        end_text(arming->until);
-        end_text(arming->confirmed);
-        end_text(arming->backup);
+        end_texts(arming->armed, arming->until, arming->confirmed, arming->backup);
     } else {
-        end_text(static_cast<RevertRecord *>(record)->at);
-        end_text(static_cast<RevertRecord *>(record)->told);
+        end_texts(revert->at, revert->told);
     }
-    if (fd < 0 && errno == ENOENT) {
+    if (got < 0 && errno == ENOENT) {
         return RECORD_NONE;
     }
-    if (got >= 0 && got != static_cast<ssize_t>(size)) {
-        errno = EBADMSG;  // a record cut short
-    }
+    errno = got >= 0 ? EBADMSG : errno;  // a record cut short, when it is not whole
     return got == static_cast<ssize_t>(size) ? 0 : -1;
 }
 
@@ -104,7 +94,7 @@ int32_t write_record(RecordKind kind, const void *record, size_t size)
     char path[PATH_MAX];
     record_path(kind, path);
     file.why[0] = '\0';
-    if ((mkdir(RECORD_PLACES[kind].folder, 0700) != 0 && errno != EEXIST) ||
+    if ((mkdir(RECORD_FOLDERS[kind], 0700) != 0 && errno != EEXIST) ||
         resolve_replace_target(path, true, &file) != 0 || start_replacing(&file) != 0 ||
         write_replacing(&file, record, size) != 0 ||
         finish_replacing(&file, RECORD_MODE, nullptr) != 0) {

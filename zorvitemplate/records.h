@@ -78,8 +78,8 @@ int32_t remove_record(RecordKind kind);
 
 // The id of this boot, which the kernel makes anew at every boot.
 bool read_boot_id(char (&id)[BOOT_ID_SIZE]);
-// Now, as the records write a time.
-void now_text(char (&text)[TIME_TEXT_SIZE]);
+// Now, or `minutes_on` from now, as the records write a time.
+void now_text(char (&text)[TIME_TEXT_SIZE], uint32_t minutes_on = 0);
 
 // What the card behind g_device_target runs, as recorded at this boot: 0,
 // or -1 when there is no record of this boot.
