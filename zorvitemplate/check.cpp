@@ -1,15 +1,12 @@
 // check's line pass: one pass over a file's lines for what a load passes
 // over: unknown keys, keys given twice or outside the sections a load reads,
-// a second section of a name, NUL bytes, long lines, values that wrap at
-// 2^32. Whether a key is read is the walk's answer, never a rule of the
+// a second section of a name, blocks the mode leaves out, NUL bytes, long
+// lines. Whether a key is read is the walk's answer, never a rule of the
 // pass; the pass only notes where each key stands, for the errors to say.
 #include <strings.h>
 
 #include <algorithm>
-#include <bit>
-#include <cerrno>
 #include <cinttypes>
-#include <cstdlib>
 #include <cstring>
 #include <span>
 #include <string_view>
@@ -19,10 +16,6 @@
 #include "zorvitemplate/check.h"
 
 namespace {
-
-constexpr size_t VERSION_SLOT = key_slot(key_index("VERSION"), 0);
-constexpr size_t PCIDID_SLOT = key_slot(key_index("PCIDID"), 0);
-constexpr size_t MODENAME_SLOT = key_slot(key_index("MODENAME"), 0);
 
 // The pass over the lines.
 struct LineScan {
@@ -201,67 +194,11 @@ void scan_piece(LineScan *scan, const char *piece, bool long_line)
     }
 }
 
-// A number written past 32 bits, or below 0: a load reads another, as glibc
-// tells by reading it in 64 bits.
-bool wraps(const char *text)
-{
-    bool hex = false;
-    const char *digits = value_digits(text, &hex);
-    errno = 0;
-    const unsigned long long value = strtoull(digits, nullptr, hex ? 16 : 10);
-    return errno == ERANGE || value > 0xFFFFFFFFull;
-}
-
-// Warnings about what the walk read: values, the mode, the card's id.
-void warn_about_values(bool pci_id_from_file, CheckResult *result)
-{
-    const ParseReport &report = result->report;
-    char shown[4 * INI_VALUE_SIZE];
-    for (size_t slot = 0; slot < KEY_SLOT_COUNT; ++slot) {
-        const IniWhere &where = report.places[slot];
-        const bool text = where.answer == INI_FOUND && slot == MODENAME_SLOT;
-        const bool number = where.answer == INI_FOUND && slot != MODENAME_SLOT;
-        if (text && where.value_length >= INI_VALUE_SIZE) {
-            add_finding(
-                result, where.line, NO_PROBLEM, slot,
-                "%s has %zu characters; a load keeps at most %u and reads this one as empty",
-                key_name(slot), where.value_length, INI_VALUE_SIZE - 1);
-        } else if (text && strchr(where.value, '#') != nullptr) {
-            add_finding(result, where.line, NO_PROBLEM, slot,
-                        "%s holds a '#'; a load keeps it and what follows in the name",
-                        key_name(slot));
-        } else if (text && show_text(where.value, strlen(where.value), shown, sizeof(shown),
-                                     SHOW_C0_C1) != static_cast<int32_t>(strlen(where.value))) {
-            add_finding(result, where.line, NO_PROBLEM, slot,
-                        "%s holds control bytes, shown here and by the display as \\xHH: %s",
-                        key_name(slot), shown);
-        } else if (number && where.value_length < INI_VALUE_SIZE && wraps(where.value)) {
-            add_finding(result, where.line, NO_PROBLEM, slot,
-                        "%s = %s does not fit in 32 bits; a load reads it as %u", key_name(slot),
-                        where.value, report.values[slot]);
-        }
-    }
-    if (report.places[VERSION_SLOT].answer == INI_FOUND &&
-        (result->record.mode & ~MODE_BITS_KNOWN) != 0) {
-        add_finding(result, report.places[VERSION_SLOT].line, NO_PROBLEM, VERSION_SLOT,
-                    "mode 0x%X has bits above 0x%X, which add no block; the checksum then "
-                    "covers the basic keys only",
-                    result->record.mode, std::bit_floor(MODE_BITS_KNOWN));
-    }
-    const CardIdentity &card = result->card;
-    if (pci_id_from_file && driver_reports_pci_id(&card) && card.pci_device_id > PCI_ID_MAX) {
-        add_finding(result, report.places[PCIDID_SLOT].line, NO_PROBLEM, PCIDID_SLOT,
-                    "PCIDID 0x%X is wider than a PCI device id: no card has it",
-                    card.pci_device_id);
-    }
-}
-
 }  // namespace
 
-int32_t scan_lines(const char *path, bool pci_id_from_file, CheckResult *result)
+int32_t scan_lines(const char *path, CheckResult *result)
 {
     LineScan scan{result, 1, 0, SEEN_OUTSIDE, false, {}, 0};
-    warn_about_values(pci_id_from_file, result);
     IniLines lines;
     if (open_ini_lines(path, &lines) != 0) {
         return -1;

@@ -17,6 +17,7 @@ constexpr size_t TROUBLE_SIZE = 512;
 constexpr size_t FINDING_TEXT_SIZE = 200;
 constexpr size_t SHOWN_MOST = 44;  // a name or value of the file, shown, cut when long
 constexpr int16_t NO_PROBLEM = -1;
+constexpr size_t VERSION_SLOT = key_slot(key_index("VERSION"), 0);
 // Warnings kept; more are only counted.
 constexpr uint32_t WARNING_MAX = 256;
 
@@ -71,9 +72,9 @@ inline bool load_accepts(const CheckResult *result)
 // report, else a warning.
 void add_finding(CheckResult *result, uint32_t line, int16_t problem, size_t slot,
                  const char *format, ...) __attribute__((format(printf, 5, 6)));
-// The line pass over the file: the warnings, and where each key stands
+// The line pass over the file: its warnings, and where each key stands
 // (`seen`). 0, or -1 when the file cannot be read.
-int32_t scan_lines(const char *path, bool pci_id_from_file, CheckResult *result);
+int32_t scan_lines(const char *path, CheckResult *result);
 
 // The findings through the output layer, or the errors alone: text lines
 // FILE:LINE: error|warning: TEXT, or the elements of a JSON array. A check

@@ -184,7 +184,6 @@ int seal_file(const CommandOptions &options, ReplacedFile *file, const IniWhere 
 
 int run_check(const CommandOptions &options)
 {
-    print_to(stdout, options.json);
     CardIdentity card{};
     if (!stand_in_card(options, &card)) {
         return EXIT_TROUBLE;

@@ -269,7 +269,6 @@ int run_export(const CommandOptions &options)
 
 int run_diff(const CommandOptions &options)
 {
-    print_to(stdout, options.json);
     if (options.running) {
         return diff_running(options);
     }

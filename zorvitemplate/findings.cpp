@@ -1,12 +1,16 @@
 // findings: what a check learns, told as FILE:LINE findings. The load's own
 // walk gives the errors, each said with why its key was not read, where
-// the line pass saw the key; the line pass gives the warnings.
+// the line pass saw the key; the warnings are about the values the walk
+// read (numbers that wrap at 2^32, the mode, the card's id, MODENAME) and
+// the line pass's own.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <bit>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdlib>
 #include <cstring>
 #include <span>
 
@@ -35,6 +39,9 @@ void add_finding(CheckResult *result, uint32_t line, int16_t problem, size_t slo
 }
 
 namespace {
+
+constexpr size_t PCIDID_SLOT = key_slot(key_index("PCIDID"), 0);
+constexpr size_t MODENAME_SLOT = key_slot(key_index("MODENAME"), 0);
 
 // Why a key a load asks for was not read, as the reader's answer and the
 // place the key stands in the file (if anywhere) tell it. The keys of a
@@ -158,6 +165,61 @@ void add_errors(const char *path, CheckResult *result)
 }
 #pragma GCC diagnostic pop
 
+// A number written past 32 bits, or below 0: a load reads another, as glibc
+// tells by reading it in 64 bits.
+bool wraps(const char *text)
+{
+    bool hex = false;
+    const char *digits = value_digits(text, &hex);
+    errno = 0;
+    const unsigned long long value = strtoull(digits, nullptr, hex ? 16 : 10);
+    return errno == ERANGE || value > 0xFFFFFFFFull;
+}
+
+// Warnings about what the walk read: values, the mode, the card's id.
+void warn_about_values(bool pci_id_from_file, CheckResult *result)
+{
+    const ParseReport &report = result->report;
+    char shown[4 * INI_VALUE_SIZE];
+    for (size_t slot = 0; slot < KEY_SLOT_COUNT; ++slot) {
+        const IniWhere &where = report.places[slot];
+        const bool text = where.answer == INI_FOUND && slot == MODENAME_SLOT;
+        const bool number = where.answer == INI_FOUND && slot != MODENAME_SLOT;
+        if (text && where.value_length >= INI_VALUE_SIZE) {
+            add_finding(
+                result, where.line, NO_PROBLEM, slot,
+                "%s has %zu characters; a load keeps at most %u and reads this one as empty",
+                key_name(slot), where.value_length, INI_VALUE_SIZE - 1);
+        } else if (text && strchr(where.value, '#') != nullptr) {
+            add_finding(result, where.line, NO_PROBLEM, slot,
+                        "%s holds a '#'; a load keeps it and what follows in the name",
+                        key_name(slot));
+        } else if (text && show_text(where.value, strlen(where.value), shown, sizeof(shown),
+                                     SHOW_C0_C1) != static_cast<int32_t>(strlen(where.value))) {
+            add_finding(result, where.line, NO_PROBLEM, slot,
+                        "%s holds control bytes, shown here and by the display as \\xHH: %s",
+                        key_name(slot), shown);
+        } else if (number && where.value_length < INI_VALUE_SIZE && wraps(where.value)) {
+            add_finding(result, where.line, NO_PROBLEM, slot,
+                        "%s = %s does not fit in 32 bits; a load reads it as %u", key_name(slot),
+                        where.value, report.values[slot]);
+        }
+    }
+    if (report.places[VERSION_SLOT].answer == INI_FOUND &&
+        (result->record.mode & ~MODE_BITS_KNOWN) != 0) {
+        add_finding(result, report.places[VERSION_SLOT].line, NO_PROBLEM, VERSION_SLOT,
+                    "mode 0x%X has bits above 0x%X, which add no block; the checksum then "
+                    "covers the basic keys only",
+                    result->record.mode, std::bit_floor(MODE_BITS_KNOWN));
+    }
+    const CardIdentity &card = result->card;
+    if (pci_id_from_file && driver_reports_pci_id(&card) && card.pci_device_id > PCI_ID_MAX) {
+        add_finding(result, report.places[PCIDID_SLOT].line, NO_PROBLEM, PCIDID_SLOT,
+                    "PCIDID 0x%X is wider than a PCI device id: no card has it",
+                    card.pci_device_id);
+    }
+}
+
 // 0 for a regular file (`state`, when known, tells) and nothing gone wrong
 // (`what` null); else -1, and the result is zero but for the trouble: what
 // stands in the file's place, or `what`.
@@ -176,12 +238,15 @@ int32_t judge_file(const char *path, const struct stat *state, const char *what,
     return -1;
 }
 
-// The file read, parsed and passed over, or -1 with the trouble. It is
-// opened without waiting for anything (a FIFO, a device, a lease) and judged
-// by the descriptor itself; one that cannot be opened still says what it is.
-int32_t read_template(const char *path, const CardIdentity *card, bool pci_id_from_file,
-                      CheckResult *result)
+}  // namespace
+
+// The file is opened without waiting for anything (a FIFO, a device, a
+// lease) and judged by the descriptor itself; one that cannot be opened
+// still says what it is.
+int32_t check_template(const char *path, const CardIdentity *card, bool pci_id_from_file,
+                       CheckResult *result)
 {
+    *result = CheckResult{};
     result->fd = open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     const int open_error = errno;
     struct stat &state = result->file_state;
@@ -201,7 +266,8 @@ int32_t read_template(const char *path, const CardIdentity *card, bool pci_id_fr
     // both read the file: errno tells why either failed.
     parse_template_keys(path, PARSE_EVERY_KEY, &result->record, &result->report);
     parse_identity_keys(path, PARSE_EVERY_KEY, &result->card, &result->record, &result->report);
-    const int32_t read = scan_lines(path, pci_id_from_file, result);
+    warn_about_values(pci_id_from_file, result);
+    const int32_t read = scan_lines(path, result);
     const int error = errno;
     // Whatever went wrong, a FIFO, device or socket put in the file's place
     // meanwhile is told as one that stood there from the start.
@@ -216,16 +282,7 @@ int32_t read_template(const char *path, const CardIdentity *card, bool pci_id_fr
                        : read != 0 ? strerror(error)
                        : changed   ? "changed while it was read; nothing was decided"
                                    : nullptr;
-    return judge_file(path, there ? &after : nullptr, what, result);
-}
-
-}  // namespace
-
-int32_t check_template(const char *path, const CardIdentity *card, bool pci_id_from_file,
-                       CheckResult *result)
-{
-    *result = CheckResult{};
-    if (read_template(path, card, pci_id_from_file, result) != 0) {
+    if (judge_file(path, there ? &after : nullptr, what, result) != 0) {
         return -1;
     }
     add_errors(path, result);

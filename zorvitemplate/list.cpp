@@ -32,14 +32,10 @@ constexpr const char *REVERT_OUTCOMES[] = {nullptr, "loaded", "failed", "disarme
 bool runs_on_zorvi(const char *name)
 {
     char path[PATH_MAX];
-    char target[PATH_MAX];
+    char target[PATH_MAX] = {};
     snprintf(path, sizeof(path), "%s/%s/device/driver", NET_DEVICES, name);
-    const ssize_t length = readlink(path, target, sizeof(target) - 1);
-    if (length <= 0) {
-        return false;  // no driver: a virtual device such as lo
-    }
-    target[length] = '\0';
-    return strcmp(basename(target), DRIVER) == 0;
+    // A virtual device such as lo has no driver.
+    return readlink(path, target, sizeof(target) - 1) > 0 && strcmp(basename(target), DRIVER) == 0;
 }
 
 }  // namespace
@@ -148,9 +144,8 @@ bool list_device(const char *name)
 
 }  // namespace
 
-int run_list(const CommandOptions &options)
+int run_list(const CommandOptions &)
 {
-    print_to(stdout, options.json);
     size_t count = 0;
     if (find_devices(&count) != 0) {
         warn("cannot read %s: %s", NET_DEVICES, strerror(errno));

@@ -156,6 +156,7 @@ int run_command(const Command &command, int argc, char *argv[])
                            argv[optind]);
     }
     options.file = given > (command.device_first ? 1 : 0) ? argv[argc - 1] : nullptr;
+    print_to(stdout, options.json);
     return command.run(options);
 }
 

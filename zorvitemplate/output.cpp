@@ -92,12 +92,9 @@ bool prints(PrintKind kind)
 
 void open_output()
 {
-    if (fcntl(STDOUT_FILENO, F_GETFD) >= 0) {
-        return;
-    }
-    // Its number is held by /dev/null, so that no file opened here takes it.
-    g_closed = true;
-    const int null = open("/dev/null", O_WRONLY | O_CLOEXEC);
+    // Its number is then held by /dev/null, so that no file opened here takes it.
+    g_closed = fcntl(STDOUT_FILENO, F_GETFD) < 0;
+    const int null = g_closed ? open("/dev/null", O_WRONLY | O_CLOEXEC) : -1;
     if (null >= 0 && null != STDOUT_FILENO) {
         dup2(null, STDOUT_FILENO);
         close(null);
@@ -151,29 +148,21 @@ void close_json()
     const Level level = g_levels[--g_depth];
     // A level of members one a line ends on a line of its own.
     const bool own_line = !level.inline_ && level.any;
-    out("%s%*s%s", own_line ? "\n" : "", own_line ? 2 * g_depth : 0, "", level.array ? "]" : "}");
-    if (g_depth == 0) {
-        out("\n");
-    }
+    out("%s%*s%s%s", own_line ? "\n" : "", own_line ? 2 * g_depth : 0, "", level.array ? "]" : "}",
+        g_depth == 0 ? "\n" : "");
 }
 
 void print_bytes(PrintKind kind, const char *key, const char *text_format, const char *value,
                  size_t length)
 {
-    if (!prints(kind)) {
-        return;
-    }
-    if (g_json) {
+    char shown[SAID_TEXT_SIZE];
+    if (prints(kind) && g_json) {
         json_key(key);
         value == nullptr ? out("null") : json_string(value, length);
-        return;
+    } else if (prints(kind) && text_format != nullptr && value != nullptr) {
+        (void)show_text(value, length, shown, sizeof(shown), SHOW_C0_C1);  // empty when too long
+        out(text_format, shown);
     }
-    if (text_format == nullptr || value == nullptr) {
-        return;
-    }
-    char shown[SAID_TEXT_SIZE];
-    (void)show_text(value, length, shown, sizeof(shown), SHOW_C0_C1);  // empty when too long
-    out(text_format, shown);
 }
 
 void print_string(PrintKind kind, const char *key, const char *text_format, const char *value)
@@ -184,13 +173,10 @@ void print_string(PrintKind kind, const char *key, const char *text_format, cons
 void print_uint(PrintKind kind, const char *key, const char *text_format, uint32_t value,
                 bool known)
 {
-    if (!prints(kind)) {
-        return;
-    }
-    if (g_json) {
+    if (prints(kind) && g_json) {
         json_key(key);
         known ? out("%u", value) : out("null");
-    } else if (known && text_format != nullptr) {
+    } else if (prints(kind) && known && text_format != nullptr) {
         out(text_format, value);
     }
 }
