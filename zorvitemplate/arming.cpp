@@ -138,21 +138,18 @@ int run_arm(const CommandOptions &options)
     CardIdentity card{};
     ArmingRecord armed{ARM_ARMED, options.minutes, 0, 0, {}, {}, {}, {}, {}, {}};
     if (!ask_card_identity(&card, why) || !held_metadata(&armed.metadata, why)) {
-        warn("%s; nothing was armed: the card must hold the template loaded", why);
-        return EXIT_TROUBLE;
+        return warn("%s; nothing was armed: the card must hold the template loaded", why);
     }
     // The backup must be a file a load on this card takes, wherever it is run from.
     if (check_template(options.file, &card, false, &g_backup) != 0 || !load_accepts(&g_backup) ||
         realpath(options.file, armed.backup) == nullptr) {
-        warn("%s: a load on %s would not take it back; nothing was armed", options.file,
-             g_device_target.name);
-        return EXIT_TROUBLE;
+        return warn("%s: a load on %s would not take it back; nothing was armed", options.file,
+                    g_device_target.name);
     }
     armed.backup_metadata = template_checksum(&g_backup.record);
     now_text(armed.armed);
     if (!read_boot_id(armed.load_boot) || write_record(RECORD_ARMING, &armed, sizeof(armed)) != 0) {
-        warn("%s: nothing was armed", g_device_target.name);
-        return EXIT_TROUBLE;
+        return warn("%s: nothing was armed", g_device_target.name);
     }
     print_string(PRINT_TEXT, nullptr, "%s", g_device_target.name);
     print_uint(PRINT_TEXT, nullptr, " armed: template 0x%08X", armed.metadata);
@@ -191,8 +188,8 @@ int run_revert(const CommandOptions &)
     }
     // Disarmed before anything else: whatever follows, this is the one revert.
     if (remove_record(RECORD_ARMING) != 0) {
-        warn("%s: cannot disarm: %s; nothing was reverted", g_device_target.name, strerror(errno));
-        return EXIT_TROUBLE;
+        return warn("%s: cannot disarm: %s; nothing was reverted", g_device_target.name,
+                    strerror(errno));
     }
     RevertRecord done{REVERT_DISARMED, armed.metadata, armed.backup_metadata, {}, {}};
     const char *device = g_device_target.name;

@@ -165,8 +165,7 @@ int seal_file(const CommandOptions &options, ReplacedFile *file, const IniWhere 
         snprintf(added, sizeof(added), "%sMETADATA = 0x%08X%s", eol[0] != '\0' ? "" : "\n", value,
                  eol[0] != '\0' ? eol : "\n");
     } else {
-        warn("%s: cannot be read again; it was left as it is", options.file);
-        return EXIT_TROUBLE;
+        return warn("%s: cannot be read again; it was left as it is", options.file);
     }
     const struct stat &state = g_check.file_state;
     if (start_replacing(file) != 0 || copy_range(g_check.fd, 0, cut_from, file) != 0 ||
@@ -174,8 +173,7 @@ int seal_file(const CommandOptions &options, ReplacedFile *file, const IniWhere 
         copy_range(g_check.fd, cut_to, g_check.bytes, file) != 0 ||
         recheck_sealed(options, file) != 0 ||
         finish_replacing(file, state.st_mode & 07777, &state) != 0) {
-        warn("%s", file->why);
-        return EXIT_TROUBLE;
+        return warn("%s", file->why);
     }
     return EXIT_GOOD;
 }
@@ -191,8 +189,7 @@ int run_check(const CommandOptions &options)
     const bool checked = check_template(options.file, &card, !options.pci_id_given, &g_check) == 0;
     print_check(options.file, &g_check);
     if (!checked) {
-        warn("%s", g_check.trouble);
-        return EXIT_TROUBLE;
+        return warn("%s", g_check.trouble);
     }
     const bool accepted = load_accepts(&g_check);
     if (!options.json) {
@@ -214,12 +211,10 @@ int run_seal(const CommandOptions &options)
     // file is.
     ReplacedFile file{};
     if (resolve_replace_target(options.file, false, &file) != 0) {
-        warn("%s", file.why);
-        return EXIT_TROUBLE;
+        return warn("%s", file.why);
     }
     if (check_template(options.file, &card, !options.pci_id_given, &g_check) != 0) {
-        warn("%s", g_check.trouble);
-        return EXIT_TROUBLE;
+        return warn("%s", g_check.trouble);
     }
     if (report_has_errors_besides_metadata(&g_check.report)) {
         print_to(stderr, false);

@@ -173,8 +173,7 @@ int diff_trouble(const CommandOptions &options, const char *status, const char *
     print_diff(options, status, why, 0, nullptr, nullptr);
     print_to(stderr, false);
     print_findings(options.file, &g_check, true);
-    warn("%s", why);
-    return EXIT_TROUBLE;
+    return warn("%s", why);
 }
 
 // What the next boot changes: what the card runs, as the boot service
@@ -213,8 +212,7 @@ int run_export(const CommandOptions &options)
     CardIdentity card{};
     ResourceTemplate card_record{};
     if (!placed || !ask_card_identity(&card, why) || fetch_card_template(&card_record, why) != 0) {
-        warn("%s; nothing was written", placed ? why : file.why);
-        return EXIT_TROUBLE;
+        return warn("%s; nothing was written", placed ? why : file.why);
     }
     ResourceTemplate loadable{};
     copy_carried(card_record, card, &loadable);
@@ -246,16 +244,14 @@ int run_export(const CommandOptions &options)
     size_t length = 0;
     if (write_template_text(&loadable, driver_reports_pci_id(&card) ? &card.pci_device_id : nullptr,
                             comment, g_text, sizeof(g_text), &length) != 0) {
-        warn("%s: the template does not fit the text buffer; nothing was written",
-             g_device_target.name);
-        return EXIT_TROUBLE;
+        return warn("%s: the template does not fit the text buffer; nothing was written",
+                    g_device_target.name);
     }
     if (options.output == nullptr) {
         fwrite(g_text, 1, length, stdout);  // the program's end checks that it got there
     } else if (start_replacing(&file) != 0 || write_replacing(&file, g_text, length) != 0 ||
                finish_replacing(&file, EXPORT_MODE, nullptr) != 0) {
-        warn("%s", file.why);
-        return EXIT_TROUBLE;
+        return warn("%s", file.why);
     } else {
         note_written(file.path);
     }

@@ -148,8 +148,7 @@ int run_list(const CommandOptions &)
 {
     size_t count = 0;
     if (find_devices(&count) != 0) {
-        warn("cannot read %s: %s", NET_DEVICES, strerror(errno));
-        return EXIT_TROUBLE;
+        return warn("cannot read %s: %s", NET_DEVICES, strerror(errno));
     }
     bool whole = true;
     open_json(nullptr, JSON_OBJECT);

@@ -196,7 +196,7 @@ void print_text(const char *text)
     }
 }
 
-void warn(const char *format, ...)
+int warn(const char *format, ...)
 {
     char text[SAID_TEXT_SIZE];
     va_list args;
@@ -206,4 +206,5 @@ void warn(const char *format, ...)
     char shown[sizeof(text) * 4];
     (void)show_text(text, strlen(text), shown, sizeof(shown), SHOW_C0_C1);
     fprintf(stderr, "%s: %s\n", PROGRAM_NAME, shown);
+    return EXIT_TROUBLE;
 }

@@ -59,5 +59,6 @@ void print_bool(const char *key, bool value, bool known = true);
 // Text of our own, as it stands, in the text form alone.
 void print_text(const char *text);
 
-// "zorvitemplate: " and the message, on standard error, shown.
-void warn(const char *format, ...) __attribute__((format(printf, 1, 2)));
+// "zorvitemplate: " and the message, on standard error, shown. Returns
+// EXIT_TROUBLE, for a command that ends with the message.
+int warn(const char *format, ...) __attribute__((format(printf, 1, 2)));

@@ -133,8 +133,7 @@ int run_boot(const CommandOptions &)
     RunningRecord record{};
     size_t count = 0;
     if (!read_boot_id(record.boot_id) || find_devices(&count) != 0) {
-        warn("cannot read %s or the network devices: %s", BOOT_ID, strerror(errno));
-        return EXIT_TROUBLE;
+        return warn("cannot read %s or the network devices: %s", BOOT_ID, strerror(errno));
     }
     now_text(record.recorded);
     bool whole = true;
