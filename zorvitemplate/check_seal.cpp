@@ -39,25 +39,6 @@ bool stand_in_card(const CommandOptions &options, CardIdentity *card)
     return true;
 }
 
-void print_check(const char *path, const CheckResult *result)
-{
-    const bool checked = result->trouble[0] == '\0';
-    open_json(nullptr, JSON_OBJECT);
-    print_string(PRINT_JSON, "file", nullptr, path);
-    print_bool("accepted", checked && load_accepts(result));
-    print_string(PRINT_JSON, "error", nullptr, checked ? nullptr : result->trouble);
-    print_uint(PRINT_JSON, "errors", nullptr, result->errors);
-    print_uint(PRINT_JSON, "warnings", nullptr, result->warnings + result->dropped);
-    char metadata[METADATA_LENGTH + 1];
-    snprintf(metadata, sizeof(metadata), "0x%08X", result->report.checksum);
-    const bool complete = checked && !report_has_errors_besides_metadata(&result->report);
-    print_string(PRINT_JSON, "metadata", nullptr, complete ? metadata : nullptr);
-    open_json("findings", JSON_ARRAY);
-    print_findings(path, result);
-    close_json();
-    close_json();
-}
-
 // Copies bytes [from, to) of `fd` into the new file. No signal has a
 // handler, so none interrupts a read.
 int32_t copy_range(int fd, uint64_t from, uint64_t to, ReplacedFile *file)
@@ -187,7 +168,20 @@ int run_check(const CommandOptions &options)
         return EXIT_TROUBLE;
     }
     const bool checked = check_template(options.file, &card, !options.pci_id_given, &g_check) == 0;
-    print_check(options.file, &g_check);
+    open_json(nullptr, JSON_OBJECT);
+    print_string(PRINT_JSON, "file", nullptr, options.file);
+    print_bool("accepted", checked && load_accepts(&g_check));
+    print_string(PRINT_JSON, "error", nullptr, checked ? nullptr : g_check.trouble);
+    print_uint(PRINT_JSON, "errors", nullptr, g_check.errors);
+    print_uint(PRINT_JSON, "warnings", nullptr, g_check.warnings + g_check.dropped);
+    char metadata[METADATA_LENGTH + 1];
+    snprintf(metadata, sizeof(metadata), "0x%08X", g_check.report.checksum);
+    const bool complete = checked && !report_has_errors_besides_metadata(&g_check.report);
+    print_string(PRINT_JSON, "metadata", nullptr, complete ? metadata : nullptr);
+    open_json("findings", JSON_ARRAY);
+    print_findings(options.file, &g_check);
+    close_json();
+    close_json();
     if (!checked) {
         return warn("%s", g_check.trouble);
     }

@@ -187,7 +187,7 @@ int diff_running(const CommandOptions &options)
     if (fetched < 0) {
         return diff_trouble(options, "error", why);
     }
-    if (read_running(&running) != 0) {
+    if (!read_running(&running)) {
         snprintf(why, sizeof(why),
                  "%s: no record of what the card runs since this boot (zorvi-boot.service)",
                  g_device_target.name);

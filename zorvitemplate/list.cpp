@@ -38,39 +38,6 @@ bool runs_on_zorvi(const char *name)
     return readlink(path, target, sizeof(target) - 1) > 0 && strcmp(basename(target), DRIVER) == 0;
 }
 
-}  // namespace
-
-int find_devices(size_t *count)
-{
-    DIR *folder = opendir(NET_DEVICES);
-    if (folder == nullptr) {
-        return -1;
-    }
-    for (const dirent *entry = readdir(folder); entry != nullptr; entry = readdir(folder)) {
-        if (!device_name_fits(entry->d_name) || !runs_on_zorvi(entry->d_name)) {
-            continue;
-        }
-        if (*count == DEVICE_MOST) {
-            warn("more than %zu devices of the %s driver: the rest are not listed", DEVICE_MOST,
-                 DRIVER);
-            break;
-        }
-        memcpy(g_names[(*count)++], entry->d_name, DEVICE_NAME_SIZE);
-    }
-    closedir(folder);
-    qsort(g_names, *count, sizeof(g_names[0]), [](const void *left, const void *right) {
-        return strcmp(static_cast<const char *>(left), static_cast<const char *>(right));
-    });
-    return 0;
-}
-
-const char *device_name(size_t index)
-{
-    return g_names[index];
-}
-
-namespace {
-
 // One device, a line in text. False when its driver or card could not be
 // asked; a status the card answers instead of a template is an answer.
 bool list_device(const char *name)
@@ -100,7 +67,7 @@ bool list_device(const char *name)
                 strnlen(record.MODENAME, MODENAME_SIZE));
     // Unknown without a record of this boot, or without the card's answer.
     RunningRecord running{};
-    const bool known_running = fetched >= 0 && read_running(&running) == 0;
+    const bool known_running = fetched >= 0 && read_running(&running);
     const bool pending = known_running && differs_from_running(running, fetched, record);
     print_bool("reboot_pending", pending, known_running);
     const char *said = !known_running ? "unknown" : pending ? "yes" : "no";
@@ -143,6 +110,35 @@ bool list_device(const char *name)
 }
 
 }  // namespace
+
+int find_devices(size_t *count)
+{
+    DIR *folder = opendir(NET_DEVICES);
+    if (folder == nullptr) {
+        return -1;
+    }
+    for (const dirent *entry = readdir(folder); entry != nullptr; entry = readdir(folder)) {
+        if (!device_name_fits(entry->d_name) || !runs_on_zorvi(entry->d_name)) {
+            continue;
+        }
+        if (*count == DEVICE_MOST) {
+            warn("more than %zu devices of the %s driver: the rest are not listed", DEVICE_MOST,
+                 DRIVER);
+            break;
+        }
+        memcpy(g_names[(*count)++], entry->d_name, DEVICE_NAME_SIZE);
+    }
+    closedir(folder);
+    qsort(g_names, *count, sizeof(g_names[0]), [](const void *left, const void *right) {
+        return strcmp(static_cast<const char *>(left), static_cast<const char *>(right));
+    });
+    return 0;
+}
+
+const char *device_name(size_t index)
+{
+    return g_names[index];
+}
 
 int run_list(const CommandOptions &)
 {

@@ -112,13 +112,11 @@ int32_t remove_record(RecordKind kind)
     return unlink(path) == 0 || errno == ENOENT ? 0 : -1;
 }
 
-int32_t read_running(RunningRecord *record)
+bool read_running(RunningRecord *record)
 {
     char boot_id[BOOT_ID_SIZE];
     return read_record(RECORD_RUNNING, record, sizeof(*record)) == 0 && read_boot_id(boot_id) &&
-                   memcmp(boot_id, record->boot_id, BOOT_ID_SIZE) == 0
-               ? 0
-               : -1;
+           memcmp(boot_id, record->boot_id, BOOT_ID_SIZE) == 0;
 }
 
 bool differs_from_running(const RunningRecord &running, int32_t fetched,

@@ -81,9 +81,9 @@ bool read_boot_id(char (&id)[BOOT_ID_SIZE]);
 // Now, or `minutes_on` from now, as the records write a time.
 void now_text(char (&text)[TIME_TEXT_SIZE], uint32_t minutes_on = 0);
 
-// What the card behind g_device_target runs, as recorded at this boot: 0,
-// or -1 when there is no record of this boot.
-int32_t read_running(RunningRecord *record);
+// What the card behind g_device_target runs, as recorded at this boot;
+// false when there is no record of this boot.
+bool read_running(RunningRecord *record);
 
 // Whether the card's stored template (or the status it answered, `fetched`)
 // differs from what it runs: it does once a reboot would change it.
