@@ -82,7 +82,7 @@ __attribute__((format(printf, 2, 3))) void tell_revert(RevertRecord *done, const
     openlog(PROGRAM_NAME, LOG_PID, LOG_USER);
     syslog(LOG_WARNING, "%s", done->told);
     closelog();
-    print_string(PRINT_TEXT, nullptr, "%s\n", done->told);
+    print_string(nullptr, "%s\n", done->told);
 }
 
 // Whether a load waits for its confirmation: 1 with its arming, 0 when none
@@ -96,7 +96,7 @@ int armed_load(ArmingRecord *armed, bool tell_none = false)
         return -1;
     }
     const bool waiting = read == 0 && armed->state == ARM_ARMED;
-    print_string(PRINT_TEXT, nullptr, "%s: nothing is armed\n",
+    print_string(nullptr, "%s: nothing is armed\n",
                  !waiting && tell_none ? g_device_target.name : nullptr);
     return waiting ? 1 : 0;
 }
@@ -126,9 +126,9 @@ int32_t start_revert_timer()
     memcpy(armed.timer_boot, boot, sizeof(boot));
     now_text(armed.until, armed.minutes);
     (void)write_record(RECORD_ARMING, &armed, sizeof(armed));  // the timer runs all the same
-    print_string(PRINT_TEXT, nullptr, "%s", g_device_target.name);
-    print_uint(PRINT_TEXT, nullptr, " armed template 0x%08X", armed.metadata);
-    print_string(PRINT_TEXT, nullptr, " is reverted at %s unless confirmed\n", armed.until);
+    print_string(nullptr, "%s", g_device_target.name);
+    print_uint(nullptr, " armed template 0x%08X", armed.metadata);
+    print_string(nullptr, " is reverted at %s unless confirmed\n", armed.until);
     return 0;
 }
 
@@ -151,11 +151,10 @@ int run_arm(const CommandOptions &options)
     if (!read_boot_id(armed.load_boot) || write_record(RECORD_ARMING, &armed, sizeof(armed)) != 0) {
         return warn("%s: nothing was armed", g_device_target.name);
     }
-    print_string(PRINT_TEXT, nullptr, "%s", g_device_target.name);
-    print_uint(PRINT_TEXT, nullptr, " armed: template 0x%08X", armed.metadata);
-    print_uint(PRINT_TEXT, nullptr, " must be confirmed within %u minutes of the next boot",
-               armed.minutes);
-    print_string(PRINT_TEXT, nullptr, ", or %s is loaded back\n", armed.backup);
+    print_string(nullptr, "%s", g_device_target.name);
+    print_uint(nullptr, " armed: template 0x%08X", armed.metadata);
+    print_uint(nullptr, " must be confirmed within %u minutes of the next boot", armed.minutes);
+    print_string(nullptr, ", or %s is loaded back\n", armed.backup);
     return EXIT_GOOD;
 }
 
@@ -175,8 +174,8 @@ int run_confirm(const CommandOptions &)
     snprintf(timer, sizeof(timer), "zorvi-revert@%s.timer", g_device_target.name);
     const char *const argv[] = {"systemctl", "stop", timer, nullptr};
     (void)run_program(argv, nullptr);  // none runs before the boot
-    print_string(PRINT_TEXT, nullptr, "%s", g_device_target.name);
-    print_uint(PRINT_TEXT, nullptr, " confirmed: template 0x%08X stays\n", armed.metadata);
+    print_string(nullptr, "%s", g_device_target.name);
+    print_uint(nullptr, " confirmed: template 0x%08X stays\n", armed.metadata);
     return EXIT_GOOD;
 }
 

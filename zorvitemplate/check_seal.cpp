@@ -169,15 +169,15 @@ int run_check(const CommandOptions &options)
     }
     const bool checked = check_template(options.file, &card, !options.pci_id_given, &g_check) == 0;
     open_json(nullptr, JSON_OBJECT);
-    print_string(PRINT_JSON, "file", nullptr, options.file);
+    print_string("file", nullptr, options.file);
     print_bool("accepted", checked && load_accepts(&g_check));
-    print_string(PRINT_JSON, "error", nullptr, checked ? nullptr : g_check.trouble);
-    print_uint(PRINT_JSON, "errors", nullptr, g_check.errors);
-    print_uint(PRINT_JSON, "warnings", nullptr, g_check.warnings + g_check.dropped);
+    print_string("error", nullptr, checked ? nullptr : g_check.trouble);
+    print_uint("errors", nullptr, g_check.errors);
+    print_uint("warnings", nullptr, g_check.warnings + g_check.dropped);
     char metadata[METADATA_LENGTH + 1];
     snprintf(metadata, sizeof(metadata), "0x%08X", g_check.report.checksum);
     const bool complete = checked && !report_has_errors_besides_metadata(&g_check.report);
-    print_string(PRINT_JSON, "metadata", nullptr, complete ? metadata : nullptr);
+    print_string("metadata", nullptr, complete ? metadata : nullptr);
     open_json("findings", JSON_ARRAY);
     print_findings(options.file, &g_check);
     close_json();
@@ -223,7 +223,7 @@ int run_seal(const CommandOptions &options)
     const size_t sealed_length = where.value_length - number_length(where) + METADATA_LENGTH;
     if (!sealed && where.answer == INI_FOUND && sealed_length >= INI_VALUE_SIZE) {
         print_to(stderr, false);
-        print_string(PRINT_TEXT, nullptr, "%s:", options.file);
+        print_string(nullptr, "%s:", options.file);
         fprintf(stderr,
                 "%u: error: METADATA's value would have %zu characters sealed, and a load reads "
                 "at most %u: shorten what follows the number\n",
@@ -233,7 +233,7 @@ int run_seal(const CommandOptions &options)
     }
     // The report comes first: one that cannot be written (or a SIGPIPE)
     // stops the seal before anything is written.
-    print_uint(PRINT_TEXT, nullptr, "0x%08X\n", g_check.report.checksum);
+    print_uint(nullptr, "0x%08X\n", g_check.report.checksum);
     if (close_output(EXIT_GOOD) != EXIT_GOOD) {
         return EXIT_TROUBLE;
     }

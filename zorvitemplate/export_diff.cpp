@@ -104,18 +104,18 @@ uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &fil
         open_json(nullptr, JSON_OBJECT);
         if (sink == CHANGES_WARNED) {
             print_text(PROGRAM_NAME);
-            print_string(PRINT_TEXT, nullptr, ": %s: not carried: ", g_device_target.name);
+            print_string(nullptr, ": %s: not carried: ", g_device_target.name);
         }
-        print_string(PRINT_ANY, "key", "%s: ", key);
+        print_string("key", "%s: ", key);
         return true;
     };
     // Nothing when the two sides agree.
     const auto change = [&](const char *key, const char *card_format, uint32_t was,
                             const char *file_format, uint32_t will) {
         if (was != will && open_change(key)) {
-            print_uint(PRINT_ANY, "card", card_format, was);
+            print_uint("card", card_format, was);
             print_text(" -> ");
-            print_uint(PRINT_ANY, "file", file_format, will);
+            print_uint("file", file_format, will);
             print_text("\n");
             close_json();
         }
@@ -125,8 +125,8 @@ uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &fil
         const TemplateKey &key = TEMPLATE_KEYS[row];
         if (key.kind == KEY_TEXT && memcmp(card.MODENAME, file.MODENAME, MODENAME_SIZE) != 0 &&
             open_change(key.name)) {
-            print_bytes(PRINT_ANY, "card", "\"%s\" -> ", card.MODENAME, name_length(card.MODENAME));
-            print_bytes(PRINT_ANY, "file", "\"%s\"\n", file.MODENAME, name_length(file.MODENAME));
+            print_bytes("card", "\"%s\" -> ", card.MODENAME, name_length(card.MODENAME));
+            print_bytes("file", "\"%s\"\n", file.MODENAME, name_length(file.MODENAME));
             close_json();
         }
         if (key.kind != KEY_NUMBER && key.kind != KEY_CARD_ID) {
@@ -148,12 +148,12 @@ void print_diff(const CommandOptions &options, const char *status, const char *e
                 int32_t card_status, const ResourceTemplate *was, const ResourceTemplate *will)
 {
     open_json(nullptr, JSON_OBJECT);
-    print_string(PRINT_JSON, "device", nullptr, g_device_target.name);
-    print_string(PRINT_JSON, "file", nullptr, options.file);
-    print_string(PRINT_JSON, "status", nullptr, status);
-    print_string(PRINT_JSON, "error", nullptr, error);
+    print_string("device", nullptr, g_device_target.name);
+    print_string("file", nullptr, options.file);
+    print_string("status", nullptr, status);
+    print_string("error", nullptr, error);
     print_bool("card_empty", card_status > 0);
-    print_uint(PRINT_JSON, "card_status", nullptr, static_cast<uint32_t>(card_status));
+    print_uint("card_status", nullptr, static_cast<uint32_t>(card_status));
     open_json("findings", JSON_ARRAY);
     if (options.json && !load_accepts(&g_check)) {
         print_findings(options.file, &g_check);

@@ -303,18 +303,17 @@ void print_findings(const char *path, const CheckResult *result, bool errors_onl
             format_load_message(path, &result->report.problems[finding.problem], load_message,
                                 sizeof(load_message)) == 0;
         open_json(nullptr, JSON_OBJECT);
-        print_string(PRINT_TEXT, nullptr, "%s:", path);
-        print_uint(PRINT_ANY, "line", "%u: ", finding.line);
-        print_string(PRINT_ANY, "severity", "%s: ", error ? "error" : "warning");
-        print_string(PRINT_JSON, "key", nullptr,
+        print_string(nullptr, "%s:", path);
+        print_uint("line", "%u: ", finding.line);
+        print_string("severity", "%s: ", error ? "error" : "warning");
+        print_string("key", nullptr,
                      finding.slot < KEY_SLOT_COUNT ? key_name(finding.slot) : nullptr);
-        print_string(PRINT_ANY, "message", "%s\n", finding.text);
-        print_string(PRINT_JSON, "load_message", nullptr, has_message ? load_message : nullptr);
+        print_string("message", "%s\n", finding.text);
+        print_string("load_message", nullptr, has_message ? load_message : nullptr);
         close_json();
     }
     if (!errors_only && result->dropped != 0) {
-        print_string(PRINT_TEXT, nullptr, "%s:", path);
-        print_uint(PRINT_TEXT, nullptr, "0: warning: %u more warnings are not shown\n",
-                   result->dropped);
+        print_string(nullptr, "%s:", path);
+        print_uint(nullptr, "0: warning: %u more warnings are not shown\n", result->dropped);
     }
 }

@@ -54,16 +54,16 @@ bool list_device(const char *name)
     char metadata[12];
     snprintf(metadata, sizeof(metadata), "0x%08X", template_checksum(&record));
     open_json(nullptr, JSON_OBJECT);
-    print_string(PRINT_ANY, "device", "%s", name);
-    print_string(PRINT_ANY, "driver_version", " driver %s", known ? version : nullptr);
-    print_uint(PRINT_ANY, "pci_device_id", " pci-id 0x%04X", card.pci_device_id,
+    print_string("device", "%s", name);
+    print_string("driver_version", " driver %s", known ? version : nullptr);
+    print_uint("pci_device_id", " pci-id 0x%04X", card.pci_device_id,
                known && driver_reports_pci_id(&card));
     print_bool("template", fetched == 0);
-    print_uint(PRINT_ANY, "card_status", fetched > 0 ? " no template (card status %u)" : nullptr,
+    print_uint("card_status", fetched > 0 ? " no template (card status %u)" : nullptr,
                static_cast<uint32_t>(fetched > 0 ? fetched : 0));
-    print_uint(PRINT_ANY, "mode", " mode 0x%02X", record.mode, fetched == 0);
-    print_string(PRINT_ANY, "metadata", " metadata %s", fetched == 0 ? metadata : nullptr);
-    print_bytes(PRINT_ANY, "modename", " modename \"%s\"", fetched == 0 ? record.MODENAME : nullptr,
+    print_uint("mode", " mode 0x%02X", record.mode, fetched == 0);
+    print_string("metadata", " metadata %s", fetched == 0 ? metadata : nullptr);
+    print_bytes("modename", " modename \"%s\"", fetched == 0 ? record.MODENAME : nullptr,
                 strnlen(record.MODENAME, MODENAME_SIZE));
     // Unknown without a record of this boot, or without the card's answer.
     RunningRecord running{};
@@ -71,19 +71,18 @@ bool list_device(const char *name)
     const bool pending = known_running && differs_from_running(running, fetched, record);
     print_bool("reboot_pending", pending, known_running);
     const char *said = !known_running ? "unknown" : pending ? "yes" : "no";
-    print_string(PRINT_TEXT, nullptr, " reboot-pending %s", fetched < 0 ? nullptr : said);
-    print_string(PRINT_JSON, "running_recorded", nullptr,
-                 known_running ? running.recorded : nullptr);
+    print_string(nullptr, " reboot-pending %s", fetched < 0 ? nullptr : said);
+    print_string("running_recorded", nullptr, known_running ? running.recorded : nullptr);
     // A load armed to be confirmed, and the last revert, as the host keeps them.
     ArmingRecord armed{};
     const bool arming = read_record(RECORD_ARMING, &armed, sizeof(armed)) == 0;
     const bool waiting = arming && armed.state == ARM_ARMED;
     const bool timed = waiting && armed.until[0] != '\0';  // not before the boot after the load
     print_bool("armed", waiting);
-    print_string(PRINT_TEXT, nullptr, " armed-until %s",
+    print_string(nullptr, " armed-until %s",
                  waiting ? (timed ? armed.until : "next-boot") : nullptr);
-    print_string(PRINT_JSON, "armed_until", nullptr, timed ? armed.until : nullptr);
-    print_string(PRINT_ANY, "confirmed", " confirmed %s",
+    print_string("armed_until", nullptr, timed ? armed.until : nullptr);
+    print_string("confirmed", " confirmed %s",
                  arming && armed.state == ARM_CONFIRMED ? armed.confirmed : nullptr);
     RevertRecord reverted{};
     const bool known_revert = read_record(RECORD_REVERT, &reverted, sizeof(reverted)) == 0;
@@ -91,16 +90,16 @@ bool list_device(const char *name)
     const bool outcome_known =
         reverted.outcome >= REVERT_LOADED && reverted.outcome <= REVERT_DISARMED;
     known_revert ? open_json("last_revert", JSON_OBJECT)
-                 : print_string(PRINT_JSON, "last_revert", nullptr, nullptr);
+                 : print_string("last_revert", nullptr, nullptr);
     if (known_revert) {
-        print_string(PRINT_ANY, "at", " reverted %s", reverted.at);
-        print_string(PRINT_JSON, "metadata", nullptr, metadata);
-        print_string(PRINT_JSON, "outcome", nullptr,
+        print_string("at", " reverted %s", reverted.at);
+        print_string("metadata", nullptr, metadata);
+        print_string("outcome", nullptr,
                      outcome_known ? REVERT_OUTCOMES[reverted.outcome] : nullptr);
-        print_string(PRINT_JSON, "told", nullptr, reverted.told);
+        print_string("told", nullptr, reverted.told);
         close_json();
     }
-    print_string(PRINT_ANY, "error", " unreadable", fetched < 0 ? why : nullptr);
+    print_string("error", " unreadable", fetched < 0 ? why : nullptr);
     print_text("\n");
     close_json();
     if (fetched < 0) {

@@ -83,11 +83,6 @@ void json_string(const char *text, size_t length)
     out("\"");
 }
 
-bool prints(PrintKind kind)
-{
-    return kind == PRINT_ANY || (kind == PRINT_JSON) == g_json;
-}
-
 }  // namespace
 
 void open_output()
@@ -152,31 +147,29 @@ void close_json()
         g_depth == 0 ? "\n" : "");
 }
 
-void print_bytes(PrintKind kind, const char *key, const char *text_format, const char *value,
-                 size_t length)
+void print_bytes(const char *key, const char *text_format, const char *value, size_t length)
 {
     char shown[SAID_TEXT_SIZE];
-    if (prints(kind) && g_json) {
+    if (g_json && key != nullptr) {
         json_key(key);
         value == nullptr ? out("null") : json_string(value, length);
-    } else if (prints(kind) && text_format != nullptr && value != nullptr) {
+    } else if (!g_json && text_format != nullptr && value != nullptr) {
         (void)show_text(value, length, shown, sizeof(shown), SHOW_C0_C1);  // empty when too long
         out(text_format, shown);
     }
 }
 
-void print_string(PrintKind kind, const char *key, const char *text_format, const char *value)
+void print_string(const char *key, const char *text_format, const char *value)
 {
-    print_bytes(kind, key, text_format, value, value == nullptr ? 0 : strlen(value));
+    print_bytes(key, text_format, value, value == nullptr ? 0 : strlen(value));
 }
 
-void print_uint(PrintKind kind, const char *key, const char *text_format, uint32_t value,
-                bool known)
+void print_uint(const char *key, const char *text_format, uint32_t value, bool known)
 {
-    if (prints(kind) && g_json) {
+    if (g_json && key != nullptr) {
         json_key(key);
         known ? out("%u", value) : out("null");
-    } else if (prints(kind) && known && text_format != nullptr) {
+    } else if (!g_json && known && text_format != nullptr) {
         out(text_format, value);
     }
 }

@@ -1,8 +1,10 @@
 // How this program speaks: one layer for results in text or JSON, in the
-// manner of iproute2's print_*(PRINT_ANY, ...), on standard output, and one
-// for messages to the person, on standard error, "zorvitemplate: " first.
-// Text that a file, a name or the card gave is shown with its control bytes
-// (C1 ones included) as \xHH; JSON escapes them itself.
+// manner of iproute2's print_*(key, fmt, value): each call names its JSON
+// key and its text format, either left out where the value has no place,
+// on standard output; and one for messages to the person, on standard
+// error, "zorvitemplate: " first. Text that a file, a name or the card gave
+// is shown with its control bytes (C1 ones included) as \xHH; JSON writes
+// the same bytes in its own escapes.
 #pragma once
 
 #include <cstddef>
@@ -28,9 +30,6 @@ void open_output();
 int close_output(int status);
 void note_written(const char *file);
 
-// What a print call adds to: the text form, the JSON document, or both.
-enum PrintKind : uint8_t { PRINT_TEXT, PRINT_JSON, PRINT_ANY };
-
 // The print calls write to `stream` from now on, as JSON or as text;
 // standard output and text at first.
 void print_to(FILE *stream, bool json);
@@ -43,17 +42,15 @@ void open_json(const char *key, JsonKind kind);
 void close_json();
 
 // `value` under `key` in JSON; in text, `text_format` with the value shown.
-// nullptr as the value is JSON's null and no text; a null text format
-// prints nothing.
+// A null key leaves the value out of JSON and a null text format out of
+// the text; nullptr as the value is JSON's null and no text.
 // The text format takes the one value: "%s" for a string, "%u" or "%X" for
 // a number.
-void print_string(PrintKind kind, const char *key, const char *text_format, const char *value);
+void print_string(const char *key, const char *text_format, const char *value);
 // The same for `length` bytes that need not end in a NUL.
-void print_bytes(PrintKind kind, const char *key, const char *text_format, const char *value,
-                 size_t length);
+void print_bytes(const char *key, const char *text_format, const char *value, size_t length);
 // A value not `known` is JSON's null and no text.
-void print_uint(PrintKind kind, const char *key, const char *text_format, uint32_t value,
-                bool known = true);
+void print_uint(const char *key, const char *text_format, uint32_t value, bool known = true);
 // In JSON only: text says it in words. A value not `known` is null.
 void print_bool(const char *key, bool value, bool known = true);
 // Text of our own, as it stands, in the text form alone.

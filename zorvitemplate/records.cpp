@@ -146,9 +146,8 @@ int run_boot(const CommandOptions &)
             warn("%s; nothing is recorded of what it runs", why);
         } else if (kept) {
             const bool held = record.card_status == 0;
-            print_string(PRINT_TEXT, nullptr, "%s runs", g_device_target.name);
-            print_uint(PRINT_TEXT, nullptr,
-                       held ? " metadata 0x%08X\n" : " no template (card status %u)\n",
+            print_string(nullptr, "%s runs", g_device_target.name);
+            print_uint(nullptr, held ? " metadata 0x%08X\n" : " no template (card status %u)\n",
                        held ? template_checksum(&record.running)
                             : static_cast<uint32_t>(record.card_status));
         }
