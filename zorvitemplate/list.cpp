@@ -85,13 +85,13 @@ bool list_device(const char *name)
     print_string("confirmed", " confirmed %s",
                  arming && armed.state == ARM_CONFIRMED ? armed.confirmed : nullptr);
     RevertRecord reverted{};
-    const bool known_revert = read_record(RECORD_REVERT, &reverted, sizeof(reverted)) == 0;
-    snprintf(metadata, sizeof(metadata), "0x%08X", reverted.metadata);
-    const bool outcome_known =
-        reverted.outcome >= REVERT_LOADED && reverted.outcome <= REVERT_DISARMED;
-    known_revert ? open_json("last_revert", JSON_OBJECT)
-                 : print_string("last_revert", nullptr, nullptr);
-    if (known_revert) {
+    if (read_record(RECORD_REVERT, &reverted, sizeof(reverted)) != 0) {
+        print_string("last_revert", nullptr, nullptr);
+    } else {
+        snprintf(metadata, sizeof(metadata), "0x%08X", reverted.metadata);
+        const bool outcome_known =
+            reverted.outcome >= REVERT_LOADED && reverted.outcome <= REVERT_DISARMED;
+        open_json("last_revert", JSON_OBJECT);
         print_string("at", " reverted %s", reverted.at);
         print_string("metadata", nullptr, metadata);
         print_string("outcome", nullptr,

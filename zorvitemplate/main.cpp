@@ -105,9 +105,9 @@ int run_command(const Command &command, int argc, char *argv[])
     CommandOptions options{};
     size_t length = 0;
     opterr = 0;
-    int got = 0;
-    while ((got = getopt_long(argc, argv, command.short_options, command.long_options, nullptr)) !=
-           -1) {
+    const option *longs = command.long_options;
+    for (int got = 0;
+         (got = getopt_long(argc, argv, command.short_options, longs, nullptr)) != -1;) {
         switch (got) {
             case 'h':
                 printf("Usage: %s %s\n%s", PROGRAM_NAME, command.synopsis, command.help);
