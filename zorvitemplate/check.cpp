@@ -59,16 +59,11 @@ size_t name_distance(const char *a, size_t a_length, const char *b, size_t b_len
 // short names one edit away, longer ones two; nullptr when none is.
 const char *nearest_key_name(const char *name, size_t length)
 {
-    size_t best = (length <= 4) ? 2 : 3;
-    const char *nearest = nullptr;
-    for (size_t slot = 0; slot < KEY_SLOT_COUNT; ++slot) {
-        const size_t distance = name_distance(name, length, key_name(slot), strlen(key_name(slot)));
-        if (distance < best) {
-            best = distance;
-            nearest = key_name(slot);
-        }
-    }
-    return nearest;
+    const auto distance = [&](const KeyName &key) {
+        return name_distance(name, length, key.text, strnlen(key.text, KEY_NAME_SIZE));
+    };
+    const KeyName &nearest = *std::ranges::min_element(KEY_NAMES, {}, distance);
+    return distance(nearest) < (length <= 4 ? 2u : 3u) ? nearest.text : nullptr;
 }
 
 void scan_header(LineScan *scan, const IniLineParts &parts)

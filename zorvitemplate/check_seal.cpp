@@ -112,18 +112,6 @@ int32_t find_info_end(const char *path, uint64_t *end, const char **eol)
     return bytes == g_check.bytes ? 0 : -1;
 }
 
-int32_t recheck_sealed(const CommandOptions &options, ReplacedFile *file)
-{
-    if (check_template(file->temp, &g_check.card, false, &g_recheck) != 0 ||
-        !load_accepts(&g_recheck)) {
-        abandon_replacing(file);
-        snprintf(file->why, sizeof(file->why),
-                 "%s: the sealed file does not pass the check; it was left as it is", options.file);
-        return -1;
-    }
-    return 0;
-}
-
 // The file with the number of its METADATA replaced, or a METADATA line
 // added at the end of [INFO] as a load reads it; every other byte as it
 // was. The copy is read from the descriptor the check judged; the target
@@ -151,9 +139,16 @@ int seal_file(const CommandOptions &options, ReplacedFile *file, const IniWhere 
     const struct stat &state = g_check.file_state;
     if (start_replacing(file) != 0 || copy_range(g_check.fd, 0, cut_from, file) != 0 ||
         write_replacing(file, added, strlen(added)) != 0 ||
-        copy_range(g_check.fd, cut_to, g_check.bytes, file) != 0 ||
-        recheck_sealed(options, file) != 0 ||
-        finish_replacing(file, state.st_mode & 07777, &state) != 0) {
+        copy_range(g_check.fd, cut_to, g_check.bytes, file) != 0) {
+        return warn("%s", file->why);
+    }
+    if (check_template(file->temp, &g_check.card, false, &g_recheck) != 0 ||
+        !load_accepts(&g_recheck)) {
+        abandon_replacing(file);
+        return warn("%s: the sealed file does not pass the check; it was left as it is",
+                    options.file);
+    }
+    if (finish_replacing(file, state.st_mode & 07777, &state) != 0) {
         return warn("%s", file->why);
     }
     return EXIT_GOOD;

@@ -3,6 +3,7 @@
 #include <sys/utsname.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdio>
@@ -30,16 +31,13 @@ char g_text[TEMPLATE_TEXT_SIZE];
 
 // The nonzero bytes where a record has no field (the word after the mode,
 // the tail): a load leaves them zero.
-uint32_t reserved_nonzero(const ResourceTemplate *record)
+uint32_t reserved_nonzero(const ResourceTemplate &record)
 {
-    const auto *bytes = reinterpret_cast<const unsigned char *>(record);
-    uint32_t count = 0;
-    for (uint32_t i = offsetof(ResourceTemplate, reserved3); i < TEMPLATE_SIZE; ++i) {
-        const bool reserved =
-            i < TEMPLATE_BODY_OFFSET || i >= offsetof(ResourceTemplate, reserved_tail);
-        count += reserved && bytes[i] != 0 ? 1 : 0;
-    }
-    return count;
+    const auto nonzero = [](const auto &field) {
+        const auto *bytes = reinterpret_cast<const unsigned char *>(&field);
+        return std::count_if(bytes, bytes + sizeof(field), [](unsigned char byte) { return byte; });
+    };
+    return static_cast<uint32_t>(nonzero(record.reserved3) + nonzero(record.reserved_tail));
 }
 
 // The name's bytes up to its last nonzero one: bytes after its end are
@@ -47,11 +45,9 @@ uint32_t reserved_nonzero(const ResourceTemplate *record)
 // look the same on both sides.
 size_t name_length(const char (&name)[MODENAME_SIZE])
 {
-    size_t length = MODENAME_SIZE;
-    while (length > 0 && name[length - 1] == '\0') {
-        --length;
-    }
-    return length;
+    return static_cast<size_t>(
+        std::find_if(std::rbegin(name), std::rend(name), [](char byte) { return byte; }).base() -
+        name);
 }
 
 // The record a load of the exported file builds: the card's, less what no
@@ -138,7 +134,7 @@ uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &fil
                    key_element(&file, key, pf));
         }
     }
-    change("reserved", "%u non-zero bytes", reserved_nonzero(&card), "%u", 0);
+    change("reserved", "%u non-zero bytes", reserved_nonzero(card), "%u", 0);
     return count;
 }
 
