@@ -1,8 +1,8 @@
 // How this program speaks: one layer for results in text or JSON, in the
-// manner of iproute2's print_*(key, fmt, value): each call names its JSON
-// key and its text format, either left out where the value has no place,
-// on standard output; and one for messages to the person, on standard
-// error, "zorvitemplate: " first. Text that a file, a name or the card gave
+// manner of iproute2's print_* calls, on standard output: each call names
+// its JSON key and its text format, either left out where the value has no
+// place; and one for messages to the person, on standard error,
+// "zorvitemplate: " first. Text that a file, a name or the card gave
 // is shown with its control bytes (C1 ones included) as \xHH; JSON writes
 // the same bytes in its own escapes.
 #pragma once
