@@ -42,9 +42,7 @@ int run_program(const char *const argv[], const char *input)
     if (pipe2(pipe_ends, O_CLOEXEC) != 0) {
         return -1;
     }
-    if (input != nullptr) {
-        (void)!write(pipe_ends[1], input, strlen(input));
-    }
+    (void)!write(pipe_ends[1], input, strlen(input));
     close(pipe_ends[1]);
     fflush(nullptr);  // what was said before the program comes before what it says
     posix_spawn_file_actions_init(&actions);
@@ -54,11 +52,10 @@ int run_program(const char *const argv[], const char *input)
         posix_spawnp(&child, argv[0], &actions, nullptr, const_cast<char *const *>(argv), environ);
     posix_spawn_file_actions_destroy(&actions);
     close(pipe_ends[0]);
+    // No signal has a handler, so none interrupts the wait.
     int status = 0;
-    pid_t waited = -1;
-    while (failed == 0 && (waited = waitpid(child, &status, 0)) < 0 && errno == EINTR) {
-    }
-    return waited == child && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    const bool ended = failed == 0 && waitpid(child, &status, 0) == child;
+    return ended && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // What the card holds: its METADATA, or false after `why` says why not.
@@ -71,8 +68,10 @@ bool held_metadata(uint32_t *metadata, char (&why)[CARD_TROUBLE_SIZE])
 }
 
 // What a revert did, kept, told to the system log and printed.
-__attribute__((format(printf, 2, 3))) void tell_revert(RevertRecord *done, const char *format, ...)
+__attribute__((format(printf, 3, 4))) void tell_revert(RevertRecord *done, RevertOutcome outcome,
+                                                       const char *format, ...)
 {
+    done->outcome = outcome;
     va_list args;
     va_start(args, format);
     vsnprintf(done->told, sizeof(done->told), format, args);
@@ -119,7 +118,7 @@ int32_t start_revert_timer()
     snprintf(unit, sizeof(unit), "--unit=zorvi-revert@%s.service", g_device_target.name);
     const char *const argv[] = {"systemd-run", span, "--timer-property=AccuracySec=1s", unit,
                                 nullptr};
-    if (run_program(argv, nullptr) != 0) {
+    if (run_program(argv, "") != 0) {
         warn("%s: systemd-run cannot start the revert's timer", g_device_target.name);
         return -1;
     }
@@ -173,7 +172,7 @@ int run_confirm(const CommandOptions &)
     char timer[64];
     snprintf(timer, sizeof(timer), "zorvi-revert@%s.timer", g_device_target.name);
     const char *const argv[] = {"systemctl", "stop", timer, nullptr};
-    (void)run_program(argv, nullptr);  // none runs before the boot
+    (void)run_program(argv, "");  // none runs before the boot
     print_string(nullptr, "%s", g_device_target.name);
     print_uint(nullptr, " confirmed: template 0x%08X stays\n", armed.metadata);
     return EXIT_GOOD;
@@ -190,12 +189,12 @@ int run_revert(const CommandOptions &)
         return warn("%s: cannot disarm: %s; nothing was reverted", g_device_target.name,
                     strerror(errno));
     }
-    RevertRecord done{REVERT_DISARMED, armed.metadata, armed.backup_metadata, {}, {}};
+    RevertRecord done{0, armed.metadata, armed.backup_metadata, {}, {}};
     const char *device = g_device_target.name;
     char why[CARD_TROUBLE_SIZE];
     uint32_t held = 0;
     if (!held_metadata(&held, why) || held != armed.metadata) {
-        tell_revert(&done,
+        tell_revert(&done, REVERT_DISARMED,
                     "%s: the card no longer holds the armed template 0x%08X (another was loaded "
                     "since, or it cannot be read); disarmed, nothing loaded",
                     device, armed.metadata);
@@ -205,20 +204,18 @@ int run_revert(const CommandOptions &)
     const int status = run_program(load, "yes\nagree\n");
     // Read back: the card must hold the backup's template.
     if (status != 0 || !held_metadata(&held, why) || held != armed.backup_metadata) {
-        done.outcome = REVERT_FAILED;
-        tell_revert(&done,
+        tell_revert(&done, REVERT_FAILED,
                     "%s: template 0x%08X was not confirmed, but its backup %s cannot be loaded "
                     "back (zorviconfig exit status %d, the card holds 0x%08X); not rebooting",
                     device, armed.metadata, armed.backup, status, held);
         return EXIT_NO;
     }
-    done.outcome = REVERT_LOADED;
-    tell_revert(&done,
+    tell_revert(&done, REVERT_LOADED,
                 "%s: template 0x%08X was not confirmed within %u minutes of the boot; its backup "
                 "%s (0x%08X) is loaded back; rebooting",
                 device, armed.metadata, armed.minutes, armed.backup, armed.backup_metadata);
     const char *const reboot[] = {"systemctl", "reboot", nullptr};
-    if (run_program(reboot, nullptr) != 0) {
+    if (run_program(reboot, "") != 0) {
         warn("%s: systemctl reboot failed: the card applies the backup at the next boot", device);
         return EXIT_NO;
     }

@@ -142,9 +142,8 @@ void scan_key(LineScan *scan, const IniLineParts &parts, bool long_line)
     KeySeen &seen = result->seen[slot];
     const TemplateKey &key = TEMPLATE_KEYS[row];
     const uint32_t mode = result->record.mode;
-    if (seen.line == 0 && result->report.places[VERSION_SLOT].answer == INI_FOUND &&
-        !key_enabled(mode, key) && key.mode_bit != MODE_PCIDID &&
-        (scan->blocks_told & key.mode_bit) == 0) {
+    if (result->report.places[VERSION_SLOT].answer == INI_FOUND && !key_enabled(mode, key) &&
+        key.mode_bit != MODE_PCIDID && (scan->blocks_told & key.mode_bit) == 0) {
         scan->blocks_told |= key.mode_bit;
         add_finding(result, scan->line, NO_PROBLEM, slot,
                     "block 0x%02X is not read, from %s on: mode 0x%02X leaves it out", key.mode_bit,

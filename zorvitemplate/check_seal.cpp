@@ -21,29 +21,29 @@ CheckResult g_check;
 CheckResult g_recheck;
 
 constexpr size_t METADATA_LENGTH = 10;  // "0x" and eight hex digits
-constexpr size_t COPY_CHUNK = 65536;
-constexpr size_t METADATA_ROW = key_index("METADATA");
 
-// The stand-in card of a check: the driver version given (a load's rules
-// read it) and the PCI device id given; with none given, the check takes
-// the file's own. Only check takes a version other than the default.
-bool stand_in_card(const CommandOptions &options, CardIdentity *card)
+// The file checked into g_check against a stand-in card: the driver version
+// given (a load's rules read it) and the PCI device id given; with none
+// given, the check takes the file's own. Only check takes a version other
+// than the default. 0; -1 when the file could not be checked (g_check's
+// trouble says why); EXIT_TROUBLE after a message for a version.
+int check_file(const CommandOptions &options)
 {
+    CardIdentity card{};
     char text[128];
     snprintf(text, sizeof(text), "%s", options.driver_version);
-    if (parse_driver_version_text(text, card->driver_version) != 0) {
-        warn("check: '%s' is no driver version", options.driver_version);
-        return false;
+    if (parse_driver_version_text(text, card.driver_version) != 0) {
+        return warn("check: '%s' is no driver version", options.driver_version);
     }
-    card->pci_device_id = options.pci_id;
-    return true;
+    card.pci_device_id = options.pci_id;
+    return check_template(options.file, &card, !options.pci_id_given, &g_check);
 }
 
 // Copies bytes [from, to) of `fd` into the new file. No signal has a
 // handler, so none interrupts a read.
 int32_t copy_range(int fd, uint64_t from, uint64_t to, ReplacedFile *file)
 {
-    static char chunk[COPY_CHUNK];
+    static char chunk[65536];
     while (from < to) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(to - from, sizeof(chunk)));
         const ssize_t got = pread(fd, chunk, want, static_cast<off_t>(from));
@@ -63,14 +63,13 @@ int32_t copy_range(int fd, uint64_t from, uint64_t to, ReplacedFile *file)
 
 // The length of the number a load reads at the start of `value`, with its
 // 0x: what the load's own conversion takes; the whole value when it holds
-// no number.
+// no number (or is one a load takes as empty).
 size_t number_length(const IniWhere &where)
 {
     uint32_t number = 0;
     size_t length = 0;
-    const bool read = where.value_length < INI_VALUE_SIZE &&
-                      convert_uint_value(where.value, &number, &length) == 0;
-    return read ? length : where.value_length;
+    return convert_uint_value(ini_value(where), &number, &length) == 0 ? length
+                                                                       : where.value_length;
 }
 
 // Where a METADATA line goes: after the last key line of the [INFO] a load
@@ -100,8 +99,7 @@ int32_t find_info_end(const char *path, uint64_t *end, const char **eol)
         if (piece == lines.cut) {
             continue;  // a long line, read in pieces
         }
-        if (keyed && info.section_line != 0 && line >= info.section_line &&
-            (info.line == 0 || line < info.line)) {
+        if (keyed && line >= info.section_line && (info.line == 0 || line < info.line)) {
             *end = bytes;
             *eol = last != '\n' ? "" : before_end == '\r' ? "\r\n" : "\n";
         }
@@ -136,7 +134,6 @@ int seal_file(const CommandOptions &options, ReplacedFile *file, const IniWhere 
     } else {
         return warn("%s: cannot be read again; it was left as it is", options.file);
     }
-    const struct stat &state = g_check.file_state;
     if (start_replacing(file) != 0 || copy_range(g_check.fd, 0, cut_from, file) != 0 ||
         write_replacing(file, added, strlen(added)) != 0 ||
         copy_range(g_check.fd, cut_to, g_check.bytes, file) != 0) {
@@ -148,7 +145,7 @@ int seal_file(const CommandOptions &options, ReplacedFile *file, const IniWhere 
         return warn("%s: the sealed file does not pass the check; it was left as it is",
                     options.file);
     }
-    if (finish_replacing(file, state.st_mode & 07777, &state) != 0) {
+    if (finish_replacing(file, g_check.file_state.st_mode & 07777, &g_check.file_state) != 0) {
         return warn("%s", file->why);
     }
     return EXIT_GOOD;
@@ -158,17 +155,19 @@ int seal_file(const CommandOptions &options, ReplacedFile *file, const IniWhere 
 
 int run_check(const CommandOptions &options)
 {
-    CardIdentity card{};
-    if (!stand_in_card(options, &card)) {
+    const int status = check_file(options);
+    if (status == EXIT_TROUBLE) {
         return EXIT_TROUBLE;
     }
-    const bool checked = check_template(options.file, &card, !options.pci_id_given, &g_check) == 0;
+    const bool checked = status == 0;
+    const bool accepted = checked && load_accepts(&g_check);
+    const uint32_t warnings = g_check.warnings + g_check.dropped;
     open_json(nullptr, JSON_OBJECT);
     print_string("file", nullptr, options.file);
-    print_bool("accepted", checked && load_accepts(&g_check));
+    print_bool("accepted", accepted);
     print_string("error", nullptr, checked ? nullptr : g_check.trouble);
     print_uint("errors", nullptr, g_check.errors);
-    print_uint("warnings", nullptr, g_check.warnings + g_check.dropped);
+    print_uint("warnings", nullptr, warnings);
     char metadata[METADATA_LENGTH + 1];
     snprintf(metadata, sizeof(metadata), "0x%08X", g_check.report.checksum);
     const bool complete = checked && !report_has_errors_besides_metadata(&g_check.report);
@@ -180,9 +179,7 @@ int run_check(const CommandOptions &options)
     if (!checked) {
         return warn("%s", g_check.trouble);
     }
-    const bool accepted = load_accepts(&g_check);
     if (!options.json) {
-        const uint32_t warnings = g_check.warnings + g_check.dropped;
         warn("%s: a load would %s it (%u error%s, %u warning%s)", options.file,
              accepted ? "accept" : "refuse", g_check.errors, g_check.errors == 1 ? "" : "s",
              warnings, warnings == 1 ? "" : "s");
@@ -192,18 +189,14 @@ int run_check(const CommandOptions &options)
 
 int run_seal(const CommandOptions &options)
 {
-    CardIdentity card{};
-    if (!stand_in_card(options, &card)) {
-        return EXIT_TROUBLE;
-    }
     // The file itself is rewritten, not a link to it, and only a regular
     // file is.
     ReplacedFile file{};
     if (resolve_replace_target(options.file, false, &file) != 0) {
         return warn("%s", file.why);
     }
-    if (check_template(options.file, &card, !options.pci_id_given, &g_check) != 0) {
-        return warn("%s", g_check.trouble);
+    if (check_file(options) != 0) {
+        return warn("%s", g_check.trouble);  // the default version is one
     }
     if (report_has_errors_besides_metadata(&g_check.report)) {
         print_to(stderr, false);
@@ -214,7 +207,7 @@ int run_seal(const CommandOptions &options)
     // What follows the number stays, so the sealed value must still be one
     // a load reads whole.
     const bool sealed = g_check.report.count == 0;
-    const IniWhere &where = g_check.report.places[key_slot(METADATA_ROW, 0)];
+    const IniWhere &where = g_check.report.places[key_slot(key_index("METADATA"), 0)];
     const size_t sealed_length = where.value_length - number_length(where) + METADATA_LENGTH;
     if (!sealed && where.answer == INI_FOUND && sealed_length >= INI_VALUE_SIZE) {
         print_to(stderr, false);

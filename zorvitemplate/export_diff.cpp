@@ -24,8 +24,6 @@
 
 namespace {
 
-constexpr mode_t EXPORT_MODE = 0600;
-
 CheckResult g_check;
 char g_text[TEMPLATE_TEXT_SIZE];
 
@@ -246,7 +244,7 @@ int run_export(const CommandOptions &options)
     if (options.output == nullptr) {
         fwrite(g_text, 1, length, stdout);  // the program's end checks that it got there
     } else if (start_replacing(&file) != 0 || write_replacing(&file, g_text, length) != 0 ||
-               finish_replacing(&file, EXPORT_MODE, nullptr) != 0) {
+               finish_replacing(&file, 0600, nullptr) != 0) {
         return warn("%s", file.why);
     } else {
         note_written(file.path);
@@ -288,8 +286,8 @@ int run_diff(const CommandOptions &options)
         // all zeros): a load changes the card whatever the file's values.
         warn("%s; a load would store the whole template", why);
     }
-    const uint32_t changes = visit_changes(card_record, g_check.record, CHANGES_COUNTED);
-    const bool same = changes == 0 && fetched == 0;
+    const bool same =
+        fetched == 0 && visit_changes(card_record, g_check.record, CHANGES_COUNTED) == 0;
     print_diff(options, same ? "same" : "changes", nullptr, fetched, &card_record, &g_check.record);
     return same ? EXIT_GOOD : EXIT_NO;
 }

@@ -199,7 +199,7 @@ void warn_about_values(bool pci_id_from_file, CheckResult *result)
             add_finding(result, where.line, NO_PROBLEM, slot,
                         "%s holds control bytes, shown here and by the display as \\xHH: %s",
                         key_name(slot), shown);
-        } else if (number && where.value_length < INI_VALUE_SIZE && wraps(where.value)) {
+        } else if (number && wraps(ini_value(where))) {
             add_finding(result, where.line, NO_PROBLEM, slot,
                         "%s = %s does not fit in 32 bits; a load reads it as %u", key_name(slot),
                         where.value, report.values[slot]);

@@ -26,17 +26,8 @@ constexpr const char *DRIVER = "zorvi";
 constexpr size_t DEVICE_MOST = 256;
 
 char g_names[DEVICE_MOST][DEVICE_NAME_SIZE];
-// By RevertOutcome.
-constexpr const char *REVERT_OUTCOMES[] = {nullptr, "loaded", "failed", "disarmed"};
-
-bool runs_on_zorvi(const char *name)
-{
-    char path[PATH_MAX];
-    char target[PATH_MAX] = {};
-    snprintf(path, sizeof(path), "%s/%s/device/driver", NET_DEVICES, name);
-    // A virtual device such as lo has no driver.
-    return readlink(path, target, sizeof(target) - 1) > 0 && strcmp(basename(target), DRIVER) == 0;
-}
+// By RevertOutcome; 0 is none.
+constexpr const char *REVERT_OUTCOMES[4] = {nullptr, "loaded", "failed", "disarmed"};
 
 // One device, a line in text. False when its driver or card could not be
 // asked; a status the card answers instead of a template is an answer.
@@ -89,13 +80,11 @@ bool list_device(const char *name)
         print_string("last_revert", nullptr, nullptr);
     } else {
         snprintf(metadata, sizeof(metadata), "0x%08X", reverted.metadata);
-        const bool outcome_known =
-            reverted.outcome >= REVERT_LOADED && reverted.outcome <= REVERT_DISARMED;
+        const auto outcome = static_cast<uint32_t>(reverted.outcome);  // none below 0
         open_json("last_revert", JSON_OBJECT);
         print_string("at", " reverted %s", reverted.at);
         print_string("metadata", nullptr, metadata);
-        print_string("outcome", nullptr,
-                     outcome_known ? REVERT_OUTCOMES[reverted.outcome] : nullptr);
+        print_string("outcome", nullptr, outcome < 4 ? REVERT_OUTCOMES[outcome] : nullptr);
         print_string("told", nullptr, reverted.told);
         close_json();
     }
@@ -117,7 +106,12 @@ int find_devices(size_t *count)
         return -1;
     }
     for (const dirent *entry = readdir(folder); entry != nullptr; entry = readdir(folder)) {
-        if (!device_name_fits(entry->d_name) || !runs_on_zorvi(entry->d_name)) {
+        // A virtual device such as lo has no driver.
+        char path[PATH_MAX];
+        char target[PATH_MAX] = {};
+        snprintf(path, sizeof(path), "%s/%s/device/driver", NET_DEVICES, entry->d_name);
+        if (!device_name_fits(entry->d_name) || readlink(path, target, sizeof(target) - 1) <= 0 ||
+            strcmp(basename(target), DRIVER) != 0) {
             continue;
         }
         if (*count == DEVICE_MOST) {

@@ -22,16 +22,18 @@ namespace {
 
 constexpr const char *BOOT_ID = "/proc/sys/kernel/random/boot_id";
 constexpr size_t BOOT_ID_LENGTH = 36;
-constexpr mode_t RECORD_MODE = 0600;
 
 // Where each kind lives, by RecordKind: root's alone.
 constexpr const char *RECORD_FOLDERS[] = {"/run/zorvi", "/var/lib/zorvi", "/var/lib/zorvi"};
 constexpr const char *RECORD_SUFFIXES[] = {"running", "armed", "reverted"};
 
-void record_path(RecordKind kind, char (&path)[PATH_MAX])
+// The path of the card's record of `kind`, until the next call.
+const char *record_path(RecordKind kind)
 {
+    static char path[PATH_MAX];
     snprintf(path, sizeof(path), "%s/%s.%s", RECORD_FOLDERS[kind], g_device_target.name,
              RECORD_SUFFIXES[kind]);
+    return path;
 }
 
 // What one read of the file gives: its length, or -1 (errno says why).
@@ -69,9 +71,7 @@ void now_text(char (&text)[TIME_TEXT_SIZE], uint32_t minutes_on)
 
 int32_t read_record(RecordKind kind, void *record, size_t size)
 {
-    char path[PATH_MAX];
-    record_path(kind, path);
-    const ssize_t got = read_file(path, O_NOFOLLOW | O_NONBLOCK, record, size);
+    const ssize_t got = read_file(record_path(kind), O_NOFOLLOW | O_NONBLOCK, record, size);
     auto *arming = static_cast<ArmingRecord *>(record);
     auto *revert = static_cast<RevertRecord *>(record);
     if (kind == RECORD_RUNNING) {
@@ -91,13 +91,11 @@ int32_t read_record(RecordKind kind, void *record, size_t size)
 int32_t write_record(RecordKind kind, const void *record, size_t size)
 {
     static ReplacedFile file;
-    char path[PATH_MAX];
-    record_path(kind, path);
+    const char *path = record_path(kind);
     file.why[0] = '\0';
     if ((mkdir(RECORD_FOLDERS[kind], 0700) != 0 && errno != EEXIST) ||
         resolve_replace_target(path, true, &file) != 0 || start_replacing(&file) != 0 ||
-        write_replacing(&file, record, size) != 0 ||
-        finish_replacing(&file, RECORD_MODE, nullptr) != 0) {
+        write_replacing(&file, record, size) != 0 || finish_replacing(&file, 0600, nullptr) != 0) {
         warn("%s: cannot write %s: %s", g_device_target.name, path,
              file.why[0] != '\0' ? file.why : strerror(errno));
         return -1;
@@ -107,9 +105,7 @@ int32_t write_record(RecordKind kind, const void *record, size_t size)
 
 int32_t remove_record(RecordKind kind)
 {
-    char path[PATH_MAX];
-    record_path(kind, path);
-    return unlink(path) == 0 || errno == ENOENT ? 0 : -1;
+    return unlink(record_path(kind)) == 0 || errno == ENOENT ? 0 : -1;
 }
 
 bool read_running(RunningRecord *record)

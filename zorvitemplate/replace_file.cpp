@@ -91,11 +91,11 @@ int32_t resolve_replace_target(const char *given, bool may_be_new, ReplacedFile 
 {
     char *path = file->path;
     file->why[0] = '\0';
-    if (strlen(given) >= sizeof(file->path)) {
+    if (static_cast<size_t>(snprintf(path, sizeof(file->path), "%s", given)) >=
+        sizeof(file->path)) {
         snprintf(file->why, sizeof(file->why), "%s: the path is too long", given);
         return -1;
     }
-    snprintf(path, sizeof(file->path), "%s", given);
     // One component at a time, each looked at without following it, from
     // the folder before it held open.
     file->folder = open(path[0] == '/' ? "/" : ".", FOLDER_FLAGS);
