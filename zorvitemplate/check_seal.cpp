@@ -196,7 +196,7 @@ int run_seal(const CommandOptions &options)
         return warn("%s", file.why);
     }
     if (check_file(options) != 0) {
-        return warn("%s", g_check.trouble);  // the default version is one
+        return warn("%s", g_check.trouble);  // seal takes no version: the default parses
     }
     if (report_has_errors_besides_metadata(&g_check.report)) {
         print_to(stderr, false);

@@ -8,6 +8,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "bounded/status.h"
 #include "channel/device_target.h"
@@ -27,7 +28,7 @@ constexpr size_t DEVICE_MOST = 256;
 
 char g_names[DEVICE_MOST][DEVICE_NAME_SIZE];
 // By RevertOutcome; 0 is none.
-constexpr const char *REVERT_OUTCOMES[4] = {nullptr, "loaded", "failed", "disarmed"};
+constexpr const char *REVERT_OUTCOMES[] = {nullptr, "loaded", "failed", "disarmed"};
 
 // One device, a line in text. False when its driver or card could not be
 // asked; a status the card answers instead of a template is an answer.
@@ -84,7 +85,8 @@ bool list_device(const char *name)
         open_json("last_revert", JSON_OBJECT);
         print_string("at", " reverted %s", reverted.at);
         print_string("metadata", nullptr, metadata);
-        print_string("outcome", nullptr, outcome < 4 ? REVERT_OUTCOMES[outcome] : nullptr);
+        print_string("outcome", nullptr,
+                     outcome < std::size(REVERT_OUTCOMES) ? REVERT_OUTCOMES[outcome] : nullptr);
         print_string("told", nullptr, reverted.told);
         close_json();
     }
