@@ -18,8 +18,7 @@ class ActionModule(ActionBase):
     """Turns a src on the controller into content; passes the rest on."""
 
     def run(self, tmp=None, task_vars=None):
-        result = super().run(tmp, task_vars)
-        del tmp  # tmp has no effect since Ansible 2.5
+        result = super().run(tmp, task_vars)  # tmp has no effect since Ansible 2.5
         args = dict(self._task.args)
         src = args.get("src")
         if src is not None and args.get("content") is not None:

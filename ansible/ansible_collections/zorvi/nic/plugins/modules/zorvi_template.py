@@ -198,10 +198,6 @@ import time
 from ansible.module_utils.basic import AnsibleModule
 from ansible.module_utils.common.text.converters import to_bytes
 
-# zorvitemplate export: 1 means the file is written but cannot carry all the
-# card holds, so a restore would not give the same bytes.
-EXPORT_OK = 0
-
 
 class Template:
     """The template's text in a private file on the host, and the name its
@@ -229,15 +225,9 @@ class Template:
     def named(self, text):
         return text.replace(self.path, self.label)
 
-    def fail(self, what, rc, out, err, **extra):
+    def fail(self, what, rc, out, err):
         message = self.named((err or out).strip()) or "%s failed with exit status %d" % (what, rc)
-        self.module.fail_json(msg=message, rc=rc, stdout=self.named(out),
-                              stderr=self.named(err), **extra)
-
-
-def errors_of(label, report):
-    return ["%s:%d: error: %s" % (label, f["line"], f["message"])
-            for f in report.get("findings", []) if f["severity"] == "error"]
+        self.module.fail_json(msg=message, rc=rc, stdout=self.named(out), stderr=self.named(err))
 
 
 def keep_backup(module, device, text):
@@ -353,7 +343,8 @@ def main():
     if report["status"] == "same":
         module.exit_json(changed=False, changes=[], reboot_required=bool(pending))
     if report["status"] != "changes":
-        errors = errors_of(template.label, report)
+        errors = ["%s:%d: error: %s" % (template.label, f["line"], f["message"])
+                  for f in report.get("findings", []) if f["severity"] == "error"]
         module.fail_json(msg="\n".join([template.named(report["error"] or err.strip())] + errors),
                          rc=rc, findings=errors, stderr=template.named(err))
     # A status instead of the card's template may be an empty card or a card
@@ -390,7 +381,9 @@ def main():
 
     if params["backup"]:
         rc, out, err = module.run_command([zorvitemplate, "export", device], encoding=None)
-        if rc != EXPORT_OK:
+        # 1: the file is written but cannot carry all the card holds, so a
+        # restore would not give the same bytes.
+        if rc != 0:
             template.fail("zorvitemplate export", rc, "", err.decode(errors="replace"))
         result["backup_file"] = keep_backup(module, device, out)
 
