@@ -4,10 +4,6 @@
 playbook is, as ansible.builtin.template and copy do, and hands its text to
 the module on the host as content."""
 
-from __future__ import absolute_import, division, print_function
-
-__metaclass__ = type
-
 from ansible.errors import AnsibleError
 from ansible.module_utils.common.text.converters import to_text
 from ansible.module_utils.parsing.convert_bool import boolean

@@ -2,10 +2,6 @@
 # Copyright (c) The zorviconfig developers
 # SPDX-License-Identifier: MIT
 
-from __future__ import absolute_import, division, print_function
-
-__metaclass__ = type
-
 DOCUMENTATION = r"""
 ---
 module: zorvi_template
