@@ -155,7 +155,7 @@ void parse_identity_keys(const char *path, ParseScope scope, const CardIdentity 
                                        .row = PCIDID_ROW,
                                        .value = file_id,
                                        .expected = card->pci_device_id});
-        } else if (read && (record->mode & MODE_PCIDID) != 0) {
+        } else if (read && key_enabled(record->mode, TEMPLATE_KEYS[PCIDID_ROW])) {
             record->PCIDID = file_id;
         }
         if (status != 0) {

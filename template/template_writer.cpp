@@ -54,7 +54,7 @@ int32_t write_template_text(const ResourceTemplate *record, const uint32_t *pci_
     }
     put_line(&out, "[INFO]");
     put_line(&out, "VERSION = %u", record->mode * 2);
-    if ((record->mode & MODE_MODENAME) != 0) {
+    if (key_enabled(record->mode, TEMPLATE_KEYS[key_index("MODENAME")])) {
         put_line(&out, "MODENAME = %.*s", static_cast<int>(MODENAME_SIZE - 1), record->MODENAME);
     }
     if (pci_device_id != nullptr) {
