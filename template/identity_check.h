@@ -21,9 +21,14 @@ struct CardIdentity {
 bool driver_reports_pci_id(const CardIdentity *card);
 // A driver's version text as a load reads it: its first word, cut in place.
 int32_t parse_driver_version_text(char *text, uint32_t parts[DRIVER_VERSION_PARTS]);
+// CRC-32 with polynomial 0x04C11DB7, initial 0, unreflected, inverted at the
+// end. 0 for a null address or a zero length.
+uint32_t template_crc32(const void *data, uint32_t length);
 // The METADATA a load compares with: template_crc32 of the record from
 // offset 32, template_length bytes.
 uint32_t template_checksum(const ResourceTemplate *record);
+// Sets the `length` and `crc` a store carries and the card checks.
+void seal_template(ResourceTemplate *record);
 
 int32_t parse_version_string(const char *text, uint32_t parts[DRIVER_VERSION_PARTS]);
 int32_t check_min_driver_version(const uint32_t parts[DRIVER_VERSION_PARTS]);

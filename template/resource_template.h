@@ -128,8 +128,7 @@ inline int32_t find_last_set(uint32_t value)
 // Number of bytes from offset 32 that the checksum covers: decided by the
 // highest set bit of `mode` alone, as running sums over the blocks in record
 // order. GAN and GCN lie inside the block that starts with SM, so their bit
-// adds nothing of its own; bits above OVNP have no block. Inline, so the
-// channel that seals a store needs no library of this folder.
+// adds nothing of its own; bits above OVNP have no block.
 inline uint32_t template_length(const ResourceTemplate *record)
 {
     constexpr uint32_t BY_LAST_BIT[] = {TEMPLATE_BASE_LENGTH, 384, 672, 708, 712, 708, 744, 776};

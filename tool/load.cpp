@@ -118,5 +118,9 @@ int32_t parse_template_file(const char *path, ResourceTemplate *record)
         return status;
     }
     parse_identity_keys(path, PARSE_TO_FIRST_PROBLEM, &card, record, &report);
-    return print_report(path, report, false);
+    status = print_report(path, report, false);
+    if (status == 0) {
+        seal_template(record);
+    }
+    return status;
 }

@@ -6,6 +6,6 @@
 
 #include "template/resource_template.h"
 
-// 0 and `record` built and checked against the card, or the status of the
-// first problem, whose lines are printed.
+// 0 and `record` built, checked against the card and sealed for the store,
+// or the status of the first problem, whose lines are printed.
 int32_t parse_template_file(const char *path, ResourceTemplate *record);
