@@ -1,6 +1,6 @@
-// The load's parse as the tool shows it: the keys, then the two questions to
-// the driver and the card, then the identity keys, each step's lines printed
-// from what the parse reports, in the order the reader and parser meet them.
+// The load's parse as the tool shows it: the keys, then the card's answer to
+// who it is, then the identity keys, each step's lines printed from what the
+// parse or the card reports, in the order the reader and parser meet them.
 #include "tool/load.h"
 
 #include <cstdio>
@@ -63,43 +63,27 @@ int32_t print_report(const char *path, const ParseReport &report, bool texts)
     return STATUS_FAILED;
 }
 
-// Reads the driver's version into `parts`; 0 or the status to stop with.
-int32_t read_driver_version(uint32_t parts[DRIVER_VERSION_PARTS])
+// The lines of a card that could not say who it is; 0, or the status the
+// load stops with.
+int32_t print_identity_answer(const IdentityAnswer &answer)
 {
-    char text[DRIVER_VERSION_SIZE] = {};
-    int32_t status = print_open_failure(get_driver_version(g_device_target, text));
-    if (status != 0) {
-        puts("Get driver version failed.");
-        return status;
+    switch (answer.step) {
+        case IDENTITY_VERSION_REQUEST:
+        case IDENTITY_NO_VERSION:
+            print_open_failure(answer.status);
+            puts("Get driver version failed.");
+            break;
+        case IDENTITY_BAD_VERSION:
+            printf("Invalid driver version with (%s)\n", answer.version_text);
+            break;
+        case IDENTITY_PCI_ID_REQUEST:
+            print_open_failure(answer.status);
+            puts("Get PCI device ID failed.");
+            break;
+        case IDENTITY_KNOWN:
+            break;
     }
-    // A reply that fills the whole buffer has no terminator of its own.
-    text[sizeof(text) - 1] = '\0';
-    if (text[0] == '\0') {
-        puts("Get driver version failed.");
-        return STATUS_FAILED;
-    }
-    status = parse_driver_version_text(text, parts);
-    if (status != 0) {
-        printf("Invalid driver version with (%s)\n", text);
-        return status;
-    }
-    return 0;
-}
-
-// The driver's version and, when the driver can tell it, the card's PCI
-// device id.
-int32_t query_card_identity(CardIdentity *card)
-{
-    *card = CardIdentity{};
-    int32_t status = read_driver_version(card->driver_version);
-    if (status != 0 || !driver_reports_pci_id(card)) {
-        return status;
-    }
-    status = print_open_failure(get_pci_device_id(g_device_target, &card->pci_device_id));
-    if (status != 0) {
-        puts("Get PCI device ID failed.");
-    }
-    return status;
+    return answer.status;
 }
 
 }  // namespace
@@ -112,12 +96,13 @@ int32_t parse_template_file(const char *path, ResourceTemplate *record)
     if (status != 0) {
         return status;
     }
-    CardIdentity card;
-    status = query_card_identity(&card);
+    IdentityAnswer answer;
+    query_card_identity(g_device_target, &answer);
+    status = print_identity_answer(answer);
     if (status != 0) {
         return status;
     }
-    parse_identity_keys(path, PARSE_TO_FIRST_PROBLEM, &card, record, &report);
+    parse_identity_keys(path, PARSE_TO_FIRST_PROBLEM, &answer.card, record, &report);
     status = print_report(path, report, false);
     if (status == 0) {
         seal_template(record);

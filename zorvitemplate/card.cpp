@@ -45,27 +45,20 @@ bool select_device(const char *name)
 
 bool ask_card_identity(CardIdentity *card, char (&why)[CARD_TROUBLE_SIZE])
 {
-    *card = CardIdentity{};
-    char text[DRIVER_VERSION_SIZE] = {};
-    errno = 0;
-    int32_t status = get_driver_version(g_device_target, text);
-    text[sizeof(text) - 1] = '\0';  // a full reply has no terminator of its own
-    const char *asking = "cannot read the driver's version";
-    if (status == 0 &&
-        (text[0] == '\0' || parse_driver_version_text(text, card->driver_version) != 0)) {
+    IdentityAnswer answer;
+    query_card_identity(g_device_target, &answer);
+    *card = answer.card;
+    const char *asking = answer.step == IDENTITY_PCI_ID_REQUEST
+                             ? "cannot read the card's PCI device id"
+                             : "cannot read the driver's version";
+    if (answer.step == IDENTITY_NO_VERSION || answer.step == IDENTITY_BAD_VERSION) {
         snprintf(why, sizeof(why), "%s: %s: %s", g_device_target.name, asking,
-                 text[0] == '\0' ? "the driver gave no version text"
-                                 : "the driver's answer is no version number");
-        return false;
+                 answer.step == IDENTITY_NO_VERSION ? "the driver gave no version text"
+                                                    : "the driver's answer is no version number");
+    } else if (answer.step != IDENTITY_KNOWN) {
+        explain_status(why, asking, answer.status, answer.error);
     }
-    if (status == 0 && driver_reports_pci_id(card)) {
-        asking = "cannot read the card's PCI device id";
-        status = get_pci_device_id(g_device_target, &card->pci_device_id);
-    }
-    if (status != 0) {
-        explain_status(why, asking, status, errno);
-    }
-    return status == 0;
+    return answer.step == IDENTITY_KNOWN;
 }
 
 int32_t fetch_card_template(ResourceTemplate *record, char (&why)[CARD_TROUBLE_SIZE])

@@ -22,8 +22,9 @@ const char *device_name(size_t index);
 // Fills g_device_target; false when the name has 16 characters or more.
 bool select_device(const char *name);
 
-// The driver's version and, from 1.4.3.0 on, the card's PCI device id, as a
-// load asks for them. False with `why` when the driver cannot answer.
+// The card's answer to the load's own identity query: the driver's version
+// and, from 1.4.3.0 on, the card's PCI device id. False with `why` when the
+// driver cannot answer.
 bool ask_card_identity(CardIdentity *card, char (&why)[CARD_TROUBLE_SIZE]);
 
 // The card's template: 0; else the card's nonzero status byte, or below 0
