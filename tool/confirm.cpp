@@ -1,8 +1,9 @@
-// The two-step confirmation before a template is written to the card.
+#include "tool/confirm.h"
+
 #include <cstdio>
 
 #include "bounded/bounded.h"
-#include "tool/front_end.h"
+#include "tool/usage.h"
 
 namespace {
 

@@ -7,7 +7,10 @@
 #include <cstring>
 
 #include "bounded/shown_text.h"
+#include "channel/template_exchange.h"
 #include "template/template_keys.h"
+#include "tool/device_name.h"
+#include "tool/open_failure.h"
 
 namespace {
 
@@ -112,4 +115,16 @@ void print_template(const ResourceTemplate *record)
     print_qvn_tables(record);
     print_cbmp_tables(record);
     print_ovnp_table(record);
+}
+
+int32_t display_config()
+{
+    // The card's copy goes into a record of its own, never into g_config.
+    ResourceTemplate record{};
+    int32_t status = print_open_failure(get_template_from_card(g_device_target, &record));
+    if (status != 0) {
+        return status;
+    }
+    print_template(&record);
+    return 0;
 }

@@ -9,7 +9,7 @@
 #include "channel/card_queries.h"
 #include "template/template_parser.h"
 #include "tool/device_name.h"
-#include "tool/front_end.h"
+#include "tool/open_failure.h"
 
 namespace {
 

@@ -5,15 +5,31 @@
 #include "oplog/management.h"
 #include "oplog/operation_log.h"
 #include "oplog/run_records.h"
+#include "tool/confirm.h"
 #include "tool/device_name.h"
-#include "tool/front_end.h"
+#include "tool/display.h"
 #include "tool/load.h"
+#include "tool/open_failure.h"
+#include "tool/signals.h"
+#include "tool/usage.h"
+
+// The load flow's record: the parse fills it and the store sends it.
+ResourceTemplate g_config{};
 
 namespace {
 
 constexpr const char *FWLOG_FOLDER = "/opt/zorvi/fwlog/";
 constexpr int EXIT_REFUSED = -1;  // the shell sees 255
 constexpr int EXIT_FAILED = 1;
+
+int32_t create_fwlog_dir(const char *path)
+{
+    int32_t status = ensure_folder(path);
+    if (status != 0) {
+        printf("Firmware log directory[%s] can not be created.\n", path);
+    }
+    return status;
+}
 
 int run_display()
 {

@@ -4,7 +4,7 @@
 
 #include "tests/harness/test_util.h"
 #include "tool/device_name.h"
-#include "tool/front_end.h"
+#include "tool/usage.h"
 
 namespace {
 
