@@ -1,11 +1,10 @@
-// Failures of the lock files, the log file and the run records that the
-// tool's fixed paths cannot reach: stale handles, paths too long, a failed
-// rename, records at the edges of their 1024-byte buffers (the result word,
-// the command-line prefix, the lock file name, the longest begin records).
+// Failures of the lock files, the log file and the run records that a load
+// on the simulated card does not reach: stale handles, a failed rename,
+// records at the edges of their 1024-byte buffers (the result word, the
+// command-line prefix, the longest begin records).
 // Run on the simulated machine (see CMakeLists.txt), whose /opt is the
 // test's own.
 #include <fcntl.h>
-#include <syslog.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -42,17 +41,6 @@ TEST(FileLock, StaleAndEmptyHandles)
     EXPECT_NE(fcntl(0, F_GETFD), -1);
 }
 
-// A folder that cannot be made is a load's case (oplog.cases); only a path
-// beyond its buffer, which the tool's fixed folder never is, is left here.
-TEST(OperationLog, AFolderBeyondItsBufferIsRefused)
-{
-    const std::string folder = "/" + std::string(255, 'a');
-    g_op_log[0] = '\0';
-    EXPECT_EQ(status_and_output([&] { return init_operation_log(folder.c_str()); }),
-              "-6|Sprintf_s operation log_dir failed.\n");
-    EXPECT_EQ(g_op_log[0], '\0');  // appends stay off
-}
-
 TEST(OperationLog, FailedRenameKeepsTheLog)
 {
     const zorvitest::TempDir dir;
@@ -67,25 +55,6 @@ TEST(OperationLog, FailedRenameKeepsTheLog)
               "-9|Log file roolback failed.\n");
     EXPECT_EQ(std::filesystem::file_size(log), OP_LOG_MAX_SIZE + 1ULL);
     g_op_log[0] = '\0';
-}
-
-// The record with its time is a load's case (oplog.cases); without a time
-// and at the edges of its buffer it is only reached here.
-TEST(RollbackRecord, WithoutATimeAndAtItsBounds)
-{
-    zorvitest::each_row(ZORVI_ROLLBACK_CASES, [](const std::vector<std::string> &words) {
-        const std::string path(std::stoul(words.at(0)), 'p');
-        char record[OP_LOG_RECORD_SIZE + 8];
-        std::memset(record, 'Q', sizeof(record));
-        EXPECT_EQ(
-            status_and_output([&] { return get_rollback_log(nullptr, path.c_str(), record); }),
-            words.at(1) + "|" + words.at(2));
-        if (words[1] == "0") {
-            EXPECT_EQ(std::string(record),
-                      "The old operation log has been backed up to " + path + ".\r\n");
-        }
-        EXPECT_EQ(std::string(record + OP_LOG_RECORD_SIZE, 8), std::string(8, 'Q'));
-    });
 }
 
 // The words of a load's end and FAILED<status> are oplog.cases'; the two
@@ -112,13 +81,6 @@ TEST(ResultWord, StatusesNoLoadEndsWithAndTheRecordBounds)
     EXPECT_EQ(std::string(record + OP_LOG_RECORD_SIZE, 8), std::string(8, 'Q'));
 }
 
-TEST(Syslog, AMissingIdentityOrMessageIsNamedAndNothingSent)
-{
-    const std::string named = "Invalid parameter [record_syslog].\n";
-    EXPECT_EQ(capture_stdout([] { record_syslog(nullptr, LOG_INFO, "x"); }), named);
-    EXPECT_EQ(capture_stdout([] { record_syslog(SYSLOG_IDENTITY, LOG_INFO, nullptr); }), named);
-}
-
 TEST(InputPrefix, CommandLinesBeyondTheBuffer)
 {
     zorvitest::each_row(ZORVI_INPUT_CASES, [](const std::vector<std::string> &words) {
@@ -137,19 +99,6 @@ TEST(InputPrefix, CommandLinesBeyondTheBuffer)
     });
     record_user_input(1, nullptr);
     EXPECT_EQ(std::string(g_input_buf), "");
-}
-
-TEST(ToolLock, NameThatDoesNotFitTheLockPath)
-{
-    int64_t handle = 0;
-    // A name that makes the path 512 characters long.
-    std::string name(512 - strlen("/opt/zorvi/locks/"), 'n');
-    EXPECT_EQ(status_and_output([&] { return get_tool_lock(name.c_str(), 1, &handle); }),
-              "-6|Strcat_s lock file name failed.\n");
-    int32_t status = 0;
-    name.pop_back();  // 511 fits the buffer (the file system may refuse the name)
-    EXPECT_EQ(capture_stdout([&] { status = get_tool_lock(name.c_str(), 1, &handle); }), "");
-    EXPECT_NE(status, -6);
 }
 
 // Prefix = 22 (time) + 3 + the line; the line is "a... b...". A begin record
