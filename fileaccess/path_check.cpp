@@ -61,7 +61,6 @@ int32_t get_absolute_path(const char *path, char *absolute, uint32_t size)
 {
     char path_copy[PATH_BUFFER_SIZE] = {};
     char last[PATH_BUFFER_SIZE] = {};
-    char current[PATH_BUFFER_SIZE] = {};
 
     if (path == nullptr || absolute == nullptr || size == 0) {
         return STATUS_BAD_ARGUMENT;
@@ -71,28 +70,16 @@ int32_t get_absolute_path(const char *path, char *absolute, uint32_t size)
         printf("Strncpy_s file path failed: %d.\n", ret);
         return ret;
     }
-    if (memset_s(absolute, size, 0, size) != 0) {
-        puts("Init absolute_path failed.");
-        return STATUS_FAILED;
-    }
+    memset(absolute, 0, size);
 
-    const char *folder = current;
+    // A bare name lies in the current folder.
+    const char *folder = "./";
     const char *name = path_copy;
     char *slash = strrchr(path_copy, '/');
-    if (slash == nullptr) {
-        ret = strncat_s(current, sizeof(current), "./", 2);
-        if (ret != 0) {
-            puts("Strncat_s current path string failed.");
-            return ret;
-        }
-    } else {
+    if (slash != nullptr) {
         // Split after the last slash: the copy keeps the folder and its slash.
-        size_t tail = strlen(slash + 1);
-        ret = strncpy_s(last, sizeof(last), slash + 1, tail);
-        if (ret != 0) {
-            return ret;
-        }
-        memset(slash + 1, 0, tail);
+        memcpy(last, slash + 1, strlen(slash + 1));
+        slash[1] = '\0';
         folder = path_copy;
         name = last;
     }
@@ -122,11 +109,7 @@ uint64_t get_file_size(const char *path)
     if (path == nullptr) {
         return 0;
     }
-    char format_dir[PATH_BUFFER_SIZE];
-    if (memset_s(format_dir, sizeof(format_dir), 0, sizeof(format_dir)) != 0) {
-        puts("Init format_dir failed.");
-        return 0;
-    }
+    char format_dir[PATH_BUFFER_SIZE] = {};
     if (get_absolute_path(path, format_dir, sizeof(format_dir)) != 0) {
         printf("This file path[%s] is not exist.\n", path);
         return 0;

@@ -85,12 +85,8 @@ int32_t get_tool_lock(const char *name, uint32_t blocking, int64_t *handle)
         printf("Management folder [%s] can not be created, errno: %d.\n", MANAGEMENT_FOLDER, error);
         return STATUS_MISSING;
     }
-    if (sprintf_s(lock_path, sizeof(lock_path), "%s", MANAGEMENT_FOLDER) == STATUS_FAILED) {
+    if (sprintf_s(lock_path, sizeof(lock_path), "%slocks/", MANAGEMENT_FOLDER) == STATUS_FAILED) {
         puts("Sprintf_s lock file path failed.");
-        return STATUS_BAD_ARGUMENT;
-    }
-    if (strcat_s(lock_path, sizeof(lock_path), "locks/") != 0) {
-        puts("Strcat_s tool lock floder name failed.");
         return STATUS_BAD_ARGUMENT;
     }
     if (ensure_folder(lock_path) != 0) {

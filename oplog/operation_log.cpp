@@ -32,17 +32,6 @@ int32_t ensure_log_folder(const char *path)
     return ret;
 }
 
-// Room left at `offset` of a record buffer, or a message and false.
-bool offset_fits(uint32_t offset)
-{
-    if (offset >= OP_LOG_RECORD_SIZE) {
-        printf("The offset(%d) is more than rollback log max length(%d).\n",
-               static_cast<int>(offset), static_cast<int>(OP_LOG_RECORD_SIZE));
-        return false;
-    }
-    return true;
-}
-
 }  // namespace
 
 int32_t init_operation_log(const char *folder)
@@ -50,40 +39,21 @@ int32_t init_operation_log(const char *folder)
     if (folder == nullptr || g_op_log[0] != '\0') {
         return STATUS_BAD_ARGUMENT;
     }
-    char log_dir[OP_LOG_PATH_SIZE];
-    if (memset_s(log_dir, sizeof(log_dir), 0, sizeof(log_dir)) != 0) {
-        puts("Init log_path buff failed.");
-        return STATUS_FAILED;
-    }
-    if (memset_s(g_op_log, sizeof(g_op_log), 0, sizeof(g_op_log)) != 0) {
-        puts("Init g_op_log buff failed.");
-        return STATUS_FAILED;
-    }
-    if (sprintf_s(log_dir, sizeof(log_dir), "%s", folder) == STATUS_FAILED) {
+    char log_dir[OP_LOG_PATH_SIZE] = {};
+    char log_file[OP_LOG_PATH_SIZE] = {};
+    char backup[OP_LOG_PATH_SIZE] = {};
+    if (sprintf_s(log_dir, sizeof(log_dir), "%s%s", folder, LOG_FOLDER_NAME) == STATUS_FAILED ||
+        sprintf_s(log_file, sizeof(log_file), "%s/%s", log_dir, LOG_FILE_NAME) == STATUS_FAILED ||
+        sprintf_s(backup, sizeof(backup), "%s/%s", log_dir, BACKUP_FILE_NAME) == STATUS_FAILED) {
         puts("Sprintf_s operation log_dir failed.");
         return STATUS_BAD_ARGUMENT;
     }
-    int32_t ret = ensure_log_folder(log_dir);
+    int32_t ret = ensure_log_folder(folder);
+    ret = ret != 0 ? ret : ensure_log_folder(log_dir);
     if (ret != 0) {
         return ret;
     }
-    if (strcat_s(log_dir, sizeof(log_dir), LOG_FOLDER_NAME) != 0) {
-        puts("Strcat_s operation log path failed.");
-        return STATUS_BAD_ARGUMENT;
-    }
-    ret = ensure_log_folder(log_dir);
-    if (ret != 0) {
-        return ret;
-    }
-    if (sprintf_s(g_op_log, sizeof(g_op_log), "%s/%s", log_dir, LOG_FILE_NAME) == STATUS_FAILED) {
-        puts("Sprintf_s operation log file name failed.");
-        return STATUS_BAD_ARGUMENT;
-    }
-    char backup[OP_LOG_PATH_SIZE] = {};
-    if (sprintf_s(backup, sizeof(backup), "%s/%s", log_dir, BACKUP_FILE_NAME) == STATUS_FAILED) {
-        puts("Sprintf_s operation log file backup name failed.");
-        return STATUS_BAD_ARGUMENT;
-    }
+    memcpy(g_op_log, log_file, sizeof(g_op_log));
     char rollback_record[OP_LOG_RECORD_SIZE] = {};
     ret = rollback_operation_log(backup, rollback_record);
     return ret < 0 ? ret : 0;
@@ -114,9 +84,6 @@ int32_t rollback_operation_log(const char *backup_path, char *rollback_record)
 int32_t backup_log_file(const char *log_path, const char *backup_path, uint32_t limit,
                         int64_t *lock)
 {
-    if (log_path == nullptr || backup_path == nullptr || limit == 0 || lock == nullptr) {
-        return STATUS_BAD_ARGUMENT;
-    }
     bool moved = false;
     if (check_file_exist(log_path) == 0) {
         // The whole size counts: a log just past 4 GiB is large, not small.
@@ -148,9 +115,6 @@ int32_t backup_log_file(const char *log_path, const char *backup_path, uint32_t 
 
 int32_t get_rollback_log(const struct tm *now, const char *backup_path, char *record)
 {
-    if (backup_path == nullptr || record == nullptr) {
-        return STATUS_BAD_ARGUMENT;
-    }
     uint32_t offset = 0;
     int32_t ret = 0;
     if (now != nullptr) {
@@ -161,9 +125,6 @@ int32_t get_rollback_log(const struct tm *now, const char *backup_path, char *re
         }
         offset = static_cast<uint32_t>(ret);
     }
-    if (!offset_fits(offset)) {
-        return STATUS_BAD_ARGUMENT;
-    }
     ret = print_record_at(record, offset, "The old operation log has been backed up to %s.",
                           backup_path);
     if (ret == STATUS_FAILED) {
@@ -171,9 +132,6 @@ int32_t get_rollback_log(const struct tm *now, const char *backup_path, char *re
         return STATUS_BAD_ARGUMENT;
     }
     offset += static_cast<uint32_t>(ret);
-    if (!offset_fits(offset)) {
-        return STATUS_BAD_ARGUMENT;
-    }
     if (print_record_at(record, offset, "\r\n") == STATUS_FAILED) {
         puts("Snprintf end of rollback log failed.");
         return STATUS_BAD_ARGUMENT;

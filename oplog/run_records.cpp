@@ -38,10 +38,7 @@ constexpr ResultWord RESULT_WORDS[] = {
 
 void record_user_input(uint32_t argc, const char *const argv[])
 {
-    if (memset_s(g_input_buf, sizeof(g_input_buf), 0, sizeof(g_input_buf)) != 0) {
-        puts("Init g_input_buf buff failed.");
-        return;
-    }
+    memset(g_input_buf, 0, sizeof(g_input_buf));
     if (argv == nullptr || argc == 0) {
         return;
     }
@@ -125,12 +122,9 @@ void write_result_log(int32_t status)
 
     time_t now = time(nullptr);
     struct tm local = {};
+    // Each piece is printed only when it fits, so the offset stays inside
+    // the record.
     if (localtime_r(&now, &local) != nullptr) {
-        if (offset > RECORD_SIZE - 1) {
-            printf("The offset(%d) is more than or equal to result string max length(%d).\n",
-                   static_cast<int>(offset), static_cast<int>(RECORD_SIZE));
-            return;
-        }
         ret = print_record_at(record, offset, "[%02d:%02d:%02d] ", local.tm_hour, local.tm_min,
                               local.tm_sec);
         if (ret == STATUS_FAILED) {
@@ -148,12 +142,6 @@ void write_result_log(int32_t status)
     offset += static_cast<uint32_t>(ret);
 
     record_syslog(SYSLOG_IDENTITY, LOG_INFO, record);
-
-    if (offset >= RECORD_SIZE) {
-        printf("The offset(%d) is more than result string max length(%d).\n",
-               static_cast<int>(offset), static_cast<int>(RECORD_SIZE));
-        return;
-    }
     if (print_record_at(record, offset, "\r\n") == STATUS_FAILED) {
         puts("Snprintf end of result log failed.");
         return;
@@ -175,14 +163,6 @@ void write_result_log(int32_t status)
 
 int32_t set_cmd_result_string(int32_t status, char *record, uint32_t offset)
 {
-    if (offset >= RECORD_SIZE) {
-        printf("The offset(%d) is more than result string max length(%d).\n",
-               static_cast<int>(offset), static_cast<int>(RECORD_SIZE));
-        return STATUS_BAD_ARGUMENT;
-    }
-    if (record == nullptr) {
-        return STATUS_BAD_ARGUMENT;
-    }
     for (const ResultWord &entry : RESULT_WORDS) {
         if (entry.status == status) {
             return print_record_at(record, offset, "[%s].", entry.word);
@@ -195,10 +175,6 @@ int32_t set_cmd_result_string(int32_t status, char *record, uint32_t offset)
 // logged as typed.
 void record_syslog(const char *identity, int priority, const char *message)
 {
-    if (identity == nullptr || message == nullptr) {
-        printf("Invalid parameter [%s].\n", "record_syslog");
-        return;
-    }
     openlog(identity, LOG_PID | LOG_CONS, LOG_USER);
     syslog(priority, "%s", message);
     closelog();

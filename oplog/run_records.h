@@ -18,5 +18,7 @@ extern int64_t g_op_log_lock;                 // lock handle reused for every re
 void record_user_input(uint32_t argc, const char *const argv[]);
 int32_t write_begin_log();
 void write_result_log(int32_t status);
+// The result word at `offset`, inside the record: its length, or -1 when it
+// does not fit before the record's last byte.
 int32_t set_cmd_result_string(int32_t status, char *record, uint32_t offset);
 void record_syslog(const char *identity, int priority, const char *message);

@@ -38,9 +38,6 @@ static_assert(CRC32_TABLE[255] == 0xB1F740B4);
 
 int32_t parse_version_string(const char *text, uint32_t parts[DRIVER_VERSION_PARTS])
 {
-    if (text == nullptr) {
-        return STATUS_BAD_ARGUMENT;
-    }
     uint32_t index = 0;
     for (const char *c = text; *c != '\0'; ++c) {
         if (*c == '.') {
