@@ -2,18 +2,6 @@
 
 #include <cerrno>
 
-namespace {
-
-// Ends the query at `step` when `status` says it failed.
-int32_t stop_at(IdentityAnswer *answer, IdentityStep step, int32_t status)
-{
-    answer->step = status != 0 ? step : IDENTITY_KNOWN;
-    answer->status = status;
-    return status;
-}
-
-}  // namespace
-
 // Module 2 requests carry no status byte: the transport result is the answer.
 int32_t get_driver_version(DeviceTarget target, char *version)
 {
@@ -32,22 +20,22 @@ int32_t query_card_identity(DeviceTarget target, IdentityAnswer *answer)
     *answer = IdentityAnswer{};
     char *text = answer->version_text;
     errno = 0;
-    const int32_t status = get_driver_version(target, text);
+    int32_t status = get_driver_version(target, text);
+    text[DRIVER_VERSION_SIZE - 1] = '\0';  // a full reply has no terminator of its own
+    if (status == 0 && text[0] == '\0') {
+        answer->step = IDENTITY_NO_VERSION;
+        status = STATUS_FAILED;
+    } else if (status == 0) {
+        answer->step = IDENTITY_BAD_VERSION;
+        status = parse_driver_version_text(text, answer->card.driver_version);
+        if (status == 0 && driver_reports_pci_id(&answer->card)) {
+            answer->step = IDENTITY_PCI_ID_REQUEST;
+            errno = 0;
+            status = get_pci_device_id(target, &answer->card.pci_device_id);
+        }
+    }
     answer->error = errno;
-    // A reply that fills the whole buffer has no terminator of its own.
-    text[DRIVER_VERSION_SIZE - 1] = '\0';
-    if (status != 0) {
-        return stop_at(answer, IDENTITY_VERSION_REQUEST, status);
-    }
-    if (text[0] == '\0') {
-        return stop_at(answer, IDENTITY_NO_VERSION, STATUS_FAILED);
-    }
-    const int32_t parsed = parse_driver_version_text(text, answer->card.driver_version);
-    if (parsed != 0 || !driver_reports_pci_id(&answer->card)) {
-        return stop_at(answer, IDENTITY_BAD_VERSION, parsed);
-    }
-    errno = 0;
-    const int32_t asked = get_pci_device_id(target, &answer->card.pci_device_id);
-    answer->error = errno;
-    return stop_at(answer, IDENTITY_PCI_ID_REQUEST, asked);
+    answer->status = status;
+    answer->step = status == 0 ? IDENTITY_KNOWN : answer->step;
+    return status;
 }

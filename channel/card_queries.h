@@ -19,11 +19,11 @@ int32_t get_pci_device_id(DeviceTarget target, uint32_t *device_id);
 
 // The step at which asking the card who it is stopped.
 enum IdentityStep : uint8_t {
-    IDENTITY_KNOWN,            // the version, and the id when the driver can tell it
     IDENTITY_VERSION_REQUEST,  // the version request failed
     IDENTITY_NO_VERSION,       // the driver's answer holds no text
     IDENTITY_BAD_VERSION,      // its first word is no version number
     IDENTITY_PCI_ID_REQUEST,   // the PCI device id request failed
+    IDENTITY_KNOWN,            // the version, and the id when the driver can tell it
 };
 
 struct IdentityAnswer {

@@ -9,9 +9,11 @@ namespace {
 constexpr uint32_t FLAG_STORE = 0x1;
 constexpr char TEMPLATE_MAGIC[4] = {'Z', 'Z', 'Z', 'Z'};
 
-// One module 4 request; the reply overwrites `buffer` in place.
+// One module 4 request with the magic; the reply overwrites `buffer` in
+// place.
 int32_t exchange_template(const DeviceTarget &target, ResourceTemplate *buffer)
 {
+    memcpy(buffer->magic, TEMPLATE_MAGIC, sizeof(buffer->magic));
     return send_request(target, TEMPLATE_MODULE, TEMPLATE_CMD, TEMPLATE_IO_SIZE, TEMPLATE_IO_SIZE,
                         buffer);
 }
@@ -24,7 +26,6 @@ int32_t get_template_from_card(DeviceTarget target, ResourceTemplate *dest)
         return STATUS_BAD_ARGUMENT;
     }
     ResourceTemplate buffer{};  // flags 0: a fetch
-    memcpy(buffer.magic, TEMPLATE_MAGIC, sizeof(buffer.magic));
     buffer.length = TEMPLATE_BASE_LENGTH;
 
     const int32_t result = exchange_template(target, &buffer);
@@ -45,7 +46,6 @@ int32_t set_template_to_card(DeviceTarget target, const ResourceTemplate *record
     }
     ResourceTemplate buffer = *record;
     buffer.flags |= FLAG_STORE;
-    memcpy(buffer.magic, TEMPLATE_MAGIC, sizeof(buffer.magic));
 
     const int32_t result = exchange_template(target, &buffer);
     // The card's verdict comes first: it is what the user needs to see.

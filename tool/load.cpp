@@ -67,21 +67,12 @@ int32_t print_report(const char *path, const ParseReport &report, bool texts)
 // load stops with.
 int32_t print_identity_answer(const IdentityAnswer &answer)
 {
-    switch (answer.step) {
-        case IDENTITY_VERSION_REQUEST:
-        case IDENTITY_NO_VERSION:
-            print_open_failure(answer.status);
-            puts("Get driver version failed.");
-            break;
-        case IDENTITY_BAD_VERSION:
-            printf("Invalid driver version with (%s)\n", answer.version_text);
-            break;
-        case IDENTITY_PCI_ID_REQUEST:
-            print_open_failure(answer.status);
-            puts("Get PCI device ID failed.");
-            break;
-        case IDENTITY_KNOWN:
-            break;
+    if (answer.step == IDENTITY_BAD_VERSION) {
+        printf("Invalid driver version with (%s)\n", answer.version_text);
+    } else if (answer.step != IDENTITY_KNOWN) {
+        print_open_failure(answer.status);
+        puts(answer.step == IDENTITY_PCI_ID_REQUEST ? "Get PCI device ID failed."
+                                                    : "Get driver version failed.");
     }
     return answer.status;
 }
