@@ -14,28 +14,20 @@ int32_t format_load_message(const char *path, const ParseProblem *problem, char 
     const char *name = key_name(key_slot(problem->row, problem->element));
     const bool identity = key.kind == KEY_CARD_ID || key.kind == KEY_CHECKSUM;
     int32_t written = STATUS_FAILED;
-    switch (problem->kind) {
-        case PROBLEM_UNREADABLE:
-            written =
-                identity
-                    ? sprintf_s(text, size, "Error happened when reading %s to get %s", path, name)
-                    : sprintf_s(text, size, "Error happened when reading %s, %s", path, name);
-            break;
-        case PROBLEM_OUT_OF_RANGE:
-            // The range line names the key without its PF number.
-            written = sprintf_s(text, size, "%s %u out of range[ %u, %u]", key.name, problem->value,
-                                0u, problem->expected);
-            break;
-        case PROBLEM_MISMATCH:
-            written = key.kind == KEY_CARD_ID
-                          ? sprintf_s(text, size,
-                                      "Error happened when reading %s, Incorrect PCIDID 0x%x.",
-                                      path, problem->expected)
-                          : sprintf_s(text, size,
-                                      "Error happened when reading %s, Incorrect METADATA.", path);
-            break;
-        case PROBLEM_PATH_TOO_LONG:
-            break;
+    if (problem->kind == PROBLEM_UNREADABLE) {
+        written =
+            identity ? sprintf_s(text, size, "Error happened when reading %s to get %s", path, name)
+                     : sprintf_s(text, size, "Error happened when reading %s, %s", path, name);
+    } else if (problem->kind == PROBLEM_OUT_OF_RANGE) {
+        // The range line names the key without its PF number.
+        written = sprintf_s(text, size, "%s %u out of range[ %u, %u]", key.name, problem->value, 0u,
+                            problem->expected);
+    } else if (key.kind == KEY_CARD_ID) {  // a mismatch
+        written = sprintf_s(text, size, "Error happened when reading %s, Incorrect PCIDID 0x%x.",
+                            path, problem->expected);
+    } else {
+        written =
+            sprintf_s(text, size, "Error happened when reading %s, Incorrect METADATA.", path);
     }
     return written < 0 ? STATUS_BAD_ARGUMENT : 0;
 }

@@ -17,14 +17,19 @@ constexpr const char *WARNING_BANNER[] = {
     "################################################################################",
 };
 
-// Reads one word; -1 at end of input. An over-long word leaves the buffer
-// empty, which no answer matches.
-int32_t read_answer(char (&answer)[ANSWER_SIZE])
+// Reads one word: 0 when it is `wanted`, else -1, after a line when the
+// input ended. An over-long word leaves the buffer empty, which no answer
+// matches.
+int32_t read_answer(char (&answer)[ANSWER_SIZE], const char *wanted)
 {
     answer[0] = '\0';
     // The prompt must be on screen (or in the pipe) before we wait.
     fflush(stdout);
-    return scanf_s("%s", answer, ANSWER_SIZE) == STATUS_FAILED ? STATUS_FAILED : 0;
+    if (scanf_s("%s", answer, ANSWER_SIZE) == STATUS_FAILED) {
+        printf("Input string(%s) failed.\n", wanted);
+        return STATUS_FAILED;
+    }
+    return str_equal(answer, wanted) ? 0 : STATUS_FAILED;
 }
 
 }  // namespace
@@ -34,21 +39,12 @@ int32_t confirm_operation()
     char answer[ANSWER_SIZE] = {};
 
     puts("\nEnter [yes] to continue:");
-    if (read_answer(answer) != 0) {
-        puts("Input string(yes) failed.");
+    if (read_answer(answer, "yes") != 0) {
         return STATUS_FAILED;
     }
-    if (!str_equal(answer, "yes")) {
-        return STATUS_FAILED;
-    }
-
     for (const char *line : WARNING_BANNER) {
         puts(line);
     }
     puts("Enter [agree] to continue:");
-    if (read_answer(answer) != 0) {
-        puts("Input string(agree) failed.");
-        return STATUS_FAILED;
-    }
-    return str_equal(answer, "agree") ? 0 : -1;
+    return read_answer(answer, "agree");
 }

@@ -24,19 +24,14 @@ namespace {
 
 constexpr const char *DRIVER_PREFIX = "zorvi";
 
-// The length check and copy both paths share; only the wording of a failed
-// copy tells them apart.
-int32_t copy_device_name(const char *name, DeviceTarget *target, const char *copy_failed)
+// The length check and copy both paths share.
+int32_t copy_device_name(const char *name, DeviceTarget *target)
 {
     if (!device_name_fits(name)) {
         puts("Input parameter of device name is too long.");
         return STATUS_NAME_TOO_LONG;
     }
-    int32_t ret = strncpy_s(target->name, DEVICE_NAME_SIZE, name, strlen(name));
-    if (ret != 0) {
-        printf("%s: %d.\n", copy_failed, ret);
-        return STATUS_FAILED;
-    }
+    memcpy(target->name, name, strlen(name) + 1);
     return init_device_id(target);
 }
 
@@ -47,7 +42,7 @@ int32_t copy_other_device_name(const char *name, DeviceTarget *target)
     if (name == nullptr) {
         return STATUS_BAD_ARGUMENT;
     }
-    return copy_device_name(name, target, "Copy dev name info failed");
+    return copy_device_name(name, target);
 }
 
 int32_t parse_device_name(const char *name, DeviceTarget *target)
@@ -55,5 +50,5 @@ int32_t parse_device_name(const char *name, DeviceTarget *target)
     if (!has_prefix(name, DRIVER_PREFIX)) {
         return copy_other_device_name(name, target);
     }
-    return copy_device_name(name, target, "Copy dev name failed");
+    return copy_device_name(name, target);
 }

@@ -121,10 +121,9 @@ int32_t display_config()
 {
     // The card's copy goes into a record of its own, never into g_config.
     ResourceTemplate record{};
-    int32_t status = print_open_failure(get_template_from_card(g_device_target, &record));
-    if (status != 0) {
-        return status;
+    const int32_t status = print_open_failure(get_template_from_card(g_device_target, &record));
+    if (status == 0) {
+        print_template(&record);
     }
-    print_template(&record);
-    return 0;
+    return status;
 }

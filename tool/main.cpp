@@ -78,14 +78,12 @@ int main(int argc, char *argv[])
 {
     const char *const *args = argv;
     int32_t status = check_args(argc, args);
-    if (status != 0) {
-        return status;
+    if (status == 0) {
+        status = init_operation_log(MANAGEMENT_FOLDER);
     }
-    status = init_operation_log(MANAGEMENT_FOLDER);
-    if (status != 0) {
-        return status;
+    if (status == 0) {
+        status = create_fwlog_dir(FWLOG_FOLDER);
     }
-    status = create_fwlog_dir(FWLOG_FOLDER);
     if (status != 0) {
         return status;
     }

@@ -5,13 +5,6 @@
 
 #include "bounded/status.h"
 
-namespace {
-
-// The usage text names the tool by this fixed name, whatever argv[0] says.
-constexpr const char *TOOL_NAME = "zorviconfig";
-
-}  // namespace
-
 bool str_equal(const char *left, const char *right)
 {
     return left != nullptr && right != nullptr && strcmp(left, right) == 0;
@@ -19,27 +12,23 @@ bool str_equal(const char *left, const char *right)
 
 void print_usage()
 {
+    // The tool's fixed name, whatever argv[0] says.
     puts("\nUsage:");
-    printf("\t%s <device, e.g. zorvi0>\n", TOOL_NAME);
+    puts("\tzorviconfig <device, e.g. zorvi0>");
     puts("\t\tDisplay resource configuration");
     putchar('\n');
-    printf("\t%s <device, e.g. zorvi0> -f|--file [template file]\n", TOOL_NAME);
+    puts("\tzorviconfig <device, e.g. zorvi0> -f|--file [template file]");
     puts("\t\tLoad resource configuration template file");
     putchar('\n');
 }
 
 int32_t check_args(int argc, const char *const argv[])
 {
-    if (argc != 2 && argc != 4) {
-        print_usage();
-        return STATUS_FAILED;
-    }
     // Help is tested before the option, so "-h -f x" is refused too.
-    if (str_equal(argv[1], "-h") || str_equal(argv[1], "--help")) {
-        print_usage();
-        return STATUS_FAILED;
-    }
-    if (argc == 4 && !str_equal(argv[2], "-f") && !str_equal(argv[2], "--file")) {
+    const bool usable = (argc == 2 || argc == 4) && !str_equal(argv[1], "-h") &&
+                        !str_equal(argv[1], "--help") &&
+                        (argc == 2 || str_equal(argv[2], "-f") || str_equal(argv[2], "--file"));
+    if (!usable) {
         print_usage();
         return STATUS_FAILED;
     }
