@@ -29,14 +29,10 @@ int32_t get_template_from_card(DeviceTarget target, ResourceTemplate *dest)
     buffer.length = TEMPLATE_BASE_LENGTH;
 
     const int32_t result = exchange_template(target, &buffer);
-    if (result != 0) {
-        return result;
+    if (result == 0 && buffer.status == 0) {
+        *dest = buffer;
     }
-    if (buffer.status != 0) {
-        return buffer.status;
-    }
-    *dest = buffer;
-    return 0;
+    return result != 0 ? result : buffer.status;
 }
 
 int32_t set_template_to_card(DeviceTarget target, const ResourceTemplate *record)

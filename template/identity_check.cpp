@@ -2,6 +2,7 @@
 // is loaded onto, and carry the checksum of the record it describes.
 #include "template/identity_check.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -56,15 +57,11 @@ int32_t parse_version_string(const char *text, uint32_t parts[DRIVER_VERSION_PAR
 
 int32_t check_min_driver_version(const uint32_t parts[DRIVER_VERSION_PARTS])
 {
-    for (uint32_t i = 0; i < DRIVER_VERSION_PARTS; ++i) {
-        if (MIN_DRIVER_VERSION[i] > parts[i]) {
-            return STATUS_FAILED;
-        }
-        if (MIN_DRIVER_VERSION[i] < parts[i]) {
-            return 0;
-        }
-    }
-    return 0;
+    // Part by part from the first, as versions are ordered.
+    return std::lexicographical_compare(parts, parts + DRIVER_VERSION_PARTS, MIN_DRIVER_VERSION,
+                                        MIN_DRIVER_VERSION + DRIVER_VERSION_PARTS)
+               ? STATUS_FAILED
+               : 0;
 }
 
 int32_t parse_driver_version_text(char *text, uint32_t parts[DRIVER_VERSION_PARTS])
