@@ -6,21 +6,14 @@
 # network, and the host takes it back by itself; then that host refuses the
 # template. Between the runs it checks what each host's card holds and runs.
 # Usage: run_fleet.sh SOURCE_DIR ZORVISIM BIN_DIR...
-set -euo pipefail
-src=$1 sim=$2
-shift 2
-bins=$(IFS=:; echo "$*")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-units=("$src/packaging/zorvi-boot.service" "$src/packaging/zorvi-revert@.service")
-export PATH="$bins:$PATH"
+# shellcheck source=tests/ansible/common.sh
+source "$(dirname "$0")/common.sh"
+export ANSIBLE_NO_TARGET_SYSLOG=1
 
 inventory=$work/inventory.yml
 printf 'fleet:\n  hosts:\n' >"$inventory"
 for host in zorvi-a zorvi-b zorvi-c zorvi-d; do
-  mkdir -p "$work/$host/cards/zorvi0"
-  echo 0x3310 >"$work/$host/cards/zorvi0/pci_device_id"
-  printf 1.4.3.0 >"$work/$host/driver_version"
+  new_host "$work/$host" zorvi0
   if [[ $host == zorvi-[ac] ]]; then
     printf 'yes\nagree\n' | "$sim" --state "$work/$host" -- \
       zorviconfig zorvi0 -f "$src/examples/minimal.ini" >/dev/null
@@ -31,14 +24,10 @@ done
 cat >>"$inventory" <<VARS
   vars:
     ansible_connection: zorvisim
-    ansible_python_interpreter: /usr/bin/python3
     zorvisim_launcher: $sim
     zorvisim_units: [${units[0]}, ${units[1]}]
 VARS
 
-export ANSIBLE_COLLECTIONS_PATH="$src/ansible" ANSIBLE_LOCAL_TEMP="$work/ansible-tmp"
-export ANSIBLE_REMOTE_TEMP="$work/ansible-tmp" ANSIBLE_NOCOLOR=1 ANSIBLE_NO_TARGET_SYSLOG=1
-export ANSIBLE_CONNECTION_PLUGINS="$src/tests/ansible/connection_plugins"
 play() {  # output file, tags: the play's output there; its exit status
   local out=$work/$1.out
   shift
@@ -51,12 +40,6 @@ card() {  # host file: the card's stored (template) or running (running) record
 }
 recap() {  # output host pattern: the host's line of the play recap
   grep -E -q "^$2 +: $3" "$work/$1.out" || { echo "FAIL: $2's recap is not $3"; return 1; }
-}
-fails() {  # command...: the command fails
-  if "$@"; then
-    echo "FAIL: $* succeeded"
-    return 1
-  fi
 }
 
 # A card that acknowledges the store and keeps nothing fails its task after

@@ -3,19 +3,11 @@
 # playbook under --check and --diff on a host that has none of its files,
 # and checks that ansible-doc renders the modules.
 # Usage: run_rollout.sh SOURCE_DIR ZORVISIM BIN_DIR...
-set -euo pipefail
-src=$1 sim=$2
-shift 2
-bins=$(IFS=:; echo "$*")
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+# shellcheck source=tests/ansible/common.sh
+source "$(dirname "$0")/common.sh"
 cp "$src/examples/minimal.ini" "$src/examples/full.ini" "$work/"
 sed 's/^HN = .*/HN = 4/' "$src/examples/full.ini" >"$work/out-of-range.ini"
-for card in zorvi0 zorvi1; do
-  mkdir -p "$work/state/cards/$card"
-  echo 0x3310 >"$work/state/cards/$card/pci_device_id"
-done
-printf 1.4.3.0 >"$work/state/driver_version"
+new_host "$work/state" zorvi0 zorvi1
 # Every name a backup of zorvi0 can take without a number while this test
 # runs (ctest ends it after 400 seconds) is taken already.
 mkdir -m 0700 "$work/backups"
@@ -23,9 +15,7 @@ now=$(date +%s)
 for ((t = now - 1; t <= now + 400; t++)); do
   echo taken >"$work/backups/zorvi0.$(date -d "@$t" +%Y%m%dT%H%M%S).ini"
 done
-export ANSIBLE_COLLECTIONS_PATH="$src/ansible" ANSIBLE_LOCAL_TEMP="$work/ansible-tmp"
-export ANSIBLE_REMOTE_TEMP="$work/ansible-tmp" ANSIBLE_NOCOLOR=1
-export ANSIBLE_PYTHON_INTERPRETER=/usr/bin/python3 ZORVI_ROLLOUT_DIR="$work"
+export ZORVI_ROLLOUT_DIR="$work"
 # The build under test runs, whatever is installed: in the simulator's own
 # mount namespace, /usr/sbin holds programs that fail if they are run.
 mkdir "$work/installed"
@@ -35,7 +25,7 @@ for program in zorviconfig zorvitemplate; do
 done
 on_host() {
   # shellcheck disable=SC2016
-  PATH="$bins:$PATH" "$sim" --state "$work/state" -- \
+  "$sim" --state "$work/state" -- \
     sh -c 'mount --bind "$0" /usr/sbin && exec "$@"' "$work/installed" "$@"
 }
 on_host ansible-playbook -i localhost, --diff "$src/tests/ansible/rollout.yml"
@@ -43,9 +33,7 @@ on_host ansible-playbook -i localhost, --diff "$src/tests/ansible/rollout.yml"
 # keeps it), without the template's text.
 "$sim" log --state "$work/state" >"$work/syslog"
 grep -q 'Invoked with.*content=NOT_LOGGING_PARAMETER' "$work/syslog"
-if grep -E '\[CONFIG\]|VCQNP' "$work/syslog"; then
-  exit 1
-fi
+fails grep -E '\[CONFIG\]|VCQNP' "$work/syslog"
 
 # The README's playbook, with fleet.ini beside it on the controller, on two
 # simulated hosts reached through the zorvisim connection plugin and booting
@@ -56,25 +44,19 @@ readme=$work/readme
 mkdir "$readme"
 cp "$src/ansible/ansible_collections/zorvi/nic/examples/rollout.yml" "$readme/"
 cp "$src/examples/full.ini" "$readme/fleet.ini"
-units="$src/packaging/zorvi-boot.service $src/packaging/zorvi-revert@.service"
 printf '[nic_servers]\n' >"$readme/inventory.ini"
 for host in new used; do
-  mkdir -p "$readme/$host/cards/zorvi0"
-  echo 0x3310 >"$readme/$host/cards/zorvi0/pci_device_id"
-  printf 1.4.3.0 >"$readme/$host/driver_version"
+  new_host "$readme/$host" zorvi0
   printf '%s zorvisim_state=%s\n' "$host" "$readme/$host" >>"$readme/inventory.ini"
 done
 cp "$work/state/cards/zorvi0/template.bin" "$readme/used/cards/zorvi0/"
 for host in new used; do
-  # shellcheck disable=SC2086
-  PATH="$bins:$PATH" "$sim" boot --state "$readme/$host" $units >/dev/null
+  "$sim" boot --state "$readme/$host" "${units[@]}" >/dev/null
 done
-printf '[nic_servers:vars]\nansible_connection=zorvisim\nansible_become=false\n%s\n%s\n%s\n' \
-  "ansible_python_interpreter=/usr/bin/python3" "zorvisim_launcher=$sim" \
-  "zorvisim_units=['${units// /\',\'}']" >>"$readme/inventory.ini"
-export ANSIBLE_CONNECTION_PLUGINS="$src/tests/ansible/connection_plugins"
+printf '[nic_servers:vars]\nansible_connection=zorvisim\nansible_become=false\n%s\n%s\n' \
+  "zorvisim_launcher=$sim" "zorvisim_units=['${units[0]}','${units[1]}']" >>"$readme/inventory.ini"
 readme_play() {
-  PATH="$bins:$PATH" ansible-playbook -i "$readme/inventory.ini" "$readme/rollout.yml" "$@" |
+  ansible-playbook -i "$readme/inventory.ini" "$readme/rollout.yml" "$@" |
     tee "$readme/out"
 }
 cp "$readme/used/cards/zorvi0/template.bin" "$work/before.bin"
@@ -90,14 +72,12 @@ grep -E -q '^new +: ok=5 +changed=2 +unreachable=0 +failed=0 +skipped=0' "$readm
 grep -E -q '^used +: ok=5 +changed=3 +unreachable=0 +failed=0 +skipped=0' "$readme/out"
 for host in new used; do
   cmp "$readme/$host/cards/zorvi0/template.bin" "$readme/$host/cards/zorvi0/running.bin"
-  PATH="$bins:$PATH" "$sim" --state "$readme/$host" -- zorvitemplate list >"$readme/$host.list"
+  "$sim" --state "$readme/$host" -- zorvitemplate list >"$readme/$host.list"
 done
 grep -q 'metadata 0x12332F5A .*reboot-pending no$' "$readme/new.list"
 grep -q 'metadata 0x12332F5A .*reboot-pending no confirmed ' "$readme/used.list"
 ls "$readme/used/var/lib/zorvi/zorvi0.armed" >/dev/null
 
 # The template's temporary files went with their tasks.
-if find "$work/ansible-tmp" -name '*.ini' | grep .; then
-  exit 1
-fi
+fails grep . < <(find "$work/ansible-tmp" -name '*.ini')
 ansible-doc zorvi.nic.zorvi_template zorvi.nic.zorvi_template_info >/dev/null
