@@ -11,18 +11,10 @@
 set -uo pipefail
 export LC_ALL=C
 
-check=$1
-src=$2
-build=$3
-work=$4
-zorvisim=${5:-}
-compiler=${5:-c++}
+check=$1 src=$2 build=$3 work=$4 zorvisim=${5:-} compiler=${5:-c++}
 
 failures=0
-fail() {
-    echo "FAIL: $*"
-    failures=$((failures + 1))
-}
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 pass() { echo "ok: $*"; }
 holds() {  # name command...: the command succeeds; its output shows when it fails
     local name=$1 out
@@ -33,12 +25,15 @@ holds() {  # name command...: the command succeeds; its output shows when it fai
     return 1
 }
 expect_eq() {  # name expected actual
-    if [ "$2" == "$3" ]; then
-        pass "$1"
-    else
-        fail "$1"
-        diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") | sed 's/^/    /'
-    fi
+    [ "$2" == "$3" ] && pass "$1" && return
+    fail "$1"
+    diff <(printf '%s\n' "$2") <(printf '%s\n' "$3") | sed 's/^/    /'
+}
+need() {  # tool...: a check that needs them is skipped where one is missing
+    local tool
+    for tool; do
+        command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
+    done
 }
 
 rm -rf "$work"
@@ -238,10 +233,7 @@ check_package() {
 # compilation unit must have been built with the flag, as its debug
 # information records.
 check_debian() {
-    local tool
-    for tool in lintian hardening-check readelf; do
-        command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
-    done
+    need lintian hardening-check readelf
     build_package || return
     holds "lintian finds no error and no warning" lintian --fail-on error,warning \
         --tag-display-limit 0 -I -E --pedantic "$work"/pkg/*.deb "$work"/pkg/*.ddeb
@@ -288,10 +280,7 @@ check_debian() {
 # upgrade and disable it at removal. The unpacked programs pass
 # package.cases on the simulated card.
 check_rpm() {
-    local tool
-    for tool in rpmbuild rpmlint rpm2cpio cpio systemctl; do
-        command -v "$tool" >/dev/null || { echo "skipped: $tool is not installed"; exit 77; }
-    done
+    need rpmbuild rpmlint rpm2cpio cpio systemctl
     holds "rpmbuild builds the packages" rpmbuild -bb --define "_topdir $work/rpmbuild" \
         --define "_rpmdir $work/pkg" \
         --define "_build_name_fmt %%{NAME}-%%{VERSION}-%%{RELEASE}.%%{ARCH}.rpm" \
@@ -350,15 +339,7 @@ check_collection() {
             zorvi.nic.zorvi_template zorvi.nic.zorvi_template_info 2>&1 >/dev/null)"
 }
 
-case $check in
-files | manpage | completion | package | debian | rpm | collection) "check_$check" ;;
-*)
-    echo "unknown check: $check"
-    exit 2
-    ;;
-esac
-
-if [ "$failures" -gt 0 ]; then
-    echo "$failures check(s) failed"
-    exit 1
-fi
+[[ $check =~ ^(files|manpage|completion|package|debian|rpm|collection)$ ]] ||
+    { echo "unknown check: $check"; exit 2; }
+"check_$check"
+[ "$failures" -eq 0 ] || { echo "$failures check(s) failed"; exit 1; }
