@@ -54,8 +54,7 @@ class Scenario:
             self.files = {"t.ini": read(EXAMPLES, "full.ini")}
             if name == "rollover":
                 self.files[run_cases.LOG] = OLD_LOG
-            self.record = run_cases.card_record(
-                os.path.join(TESTS, "template", "fixtures", "full-stored.card"))
+            self.record = card_fixture("template", "full-stored.card")
         elif name == "seal":
             self.argv, self.target = ["zorvitemplate", "seal", "t.ini"], "t.ini"
             self.old = read(EXAMPLES, "minimal.ini").replace(b"HN = 1", b"HN = 2")
@@ -65,8 +64,8 @@ class Scenario:
             self.argv, self.target = ["zorvitemplate", "export", "-o", "e.ini", "zorvi0"], "e.ini"
             self.old = b"old\n"
             self.new = read(TESTS, "zorvitemplate", "golden", "export-mode01.ini")
-            self.files = {"e.ini": self.old, "cards/zorvi0/template.bin": run_cases.card_record(
-                os.path.join(TESTS, "zorvitemplate", "fixtures", "mode01.card"))}
+            self.files = {"e.ini": self.old,
+                          "cards/zorvi0/template.bin": card_fixture("zorvitemplate", "mode01.card")}
         elif name in ("arm", "confirm", "revert"):
             # The card holds full.ini's template, just loaded; b.ini, the
             # backup, is minimal.ini. confirm and revert start armed.
