@@ -35,12 +35,10 @@ play() {  # output file, tags: the play's output there; its exit status
     "$src/tests/ansible/fleet.yml" --tags "$@" >"$out" 2>&1 || { cat "$out"; return 1; }
   cat "$out"
 }
-card() {  # host file: the card's stored (template) or running (running) record
-  echo "$work/$1/cards/zorvi0/$2.bin"
-}
-recap() {  # output host pattern: the host's line of the play recap
-  grep -E -q "^$2 +: $3" "$work/$1.out" || { echo "FAIL: $2's recap is not $3"; return 1; }
-}
+# host file: the card's stored (template) or running (running) record
+card() { echo "$work/$1/cards/zorvi0/$2.bin"; }
+# output host pattern: the host's line of the play recap
+recap() { grep -E -q "^$2 +: $3" "$work/$1.out" || { echo "FAIL: $2's recap is not $3"; return 1; }; }
 
 # A card that acknowledges the store and keeps nothing fails its task after
 # the load is read back, and its wave stops the rollout.

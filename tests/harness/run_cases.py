@@ -173,11 +173,8 @@ class Machine:
         SETUP[word](self, words(rest, self.dir), rest)
 
     def log_state(self):
-        try:
-            info = os.stat(self.path(LOG))
-            return (info.st_ino, info.st_size)
-        except OSError:
-            return (None, 0)
+        info = os.stat(self.path(LOG)) if os.path.exists(self.path(LOG)) else None
+        return (info.st_ino, info.st_size) if info else (None, 0)
 
     def snapshot(self):
         """What a run's checks compare with: the journal, the log's inode and
@@ -224,10 +221,8 @@ def until(done, what, seconds=20, pause=0.01):
 
 
 def printed(p, out, text):
-    try:
+    with contextlib.suppress(BlockingIOError):
         out.extend(os.read(p.stdout.fileno(), 65536))
-    except BlockingIOError:
-        pass
     return text in out
 
 
@@ -264,11 +259,9 @@ def execute(machine, run):
     outs = [bytearray() for _ in procs]
     for p, out in zip(procs, outs):
         if p.stdin:
-            try:
+            with contextlib.suppress(BrokenPipeError):
                 p.stdin.write(run.stdin)
                 p.stdin.flush()
-            except BrokenPipeError:
-                pass
         for word, rest in run.events:
             do_event(machine, p, out, word, rest)
     results = []
@@ -304,11 +297,6 @@ def syslog_calls(machine, before):
                         f["priority"], bytes.fromhex(f["message"]).decode("latin-1")])
 
 
-def card_differs(name, got, want):
-    where = [i for i in range(1024) if got and want and got[i] != want[i]]
-    return f"card {name} holds {'nothing' if got is None else 'other bytes'}, at {where[:40]}"
-
-
 def check(machine, run):
     results = execute(machine, run)
     window = (run.started - COARSE_CLOCK_LAG, time.time())
@@ -338,7 +326,9 @@ def check(machine, run):
         got = machine.read(f"cards/{w[0].decode()}/template.bin", None)
         want = None if w[1] == b"none" else fixture_card(machine.table_dir, rest, w)
         if got != want:
-            problems.append(card_differs(w[0].decode(), got, want))
+            where = [i for i in range(1024) if got and want and got[i] != want[i]][:40]
+            problems.append(f"card {w[0].decode()} holds "
+                            f"{'nothing' if got is None else 'other bytes'}, at {where}")
     for rest, _ in lines["requests"]:
         seen = [tuple(int(re.search(f" {f}=(\\d+)", j).group(1)) for f in ("module", "command"))
                 for j in journal if j.startswith("ioctl ")]
