@@ -2,6 +2,8 @@
 // state folder and keeps the journal that tests read back.
 #pragma once
 
+#include <dlfcn.h>
+
 #include <cstddef>
 
 // The driver's tool device, the only path the preload answers for.
@@ -46,3 +48,12 @@ public:
     SimWork(const SimWork &) = delete;
     SimWork &operator=(const SimWork &) = delete;
 };
+
+// The next definition of a function the preload stands in for: the C
+// library's, or a sanitizer's.
+template <typename Fn>
+Fn next_definition(const char *name)
+{
+    SimWork work;
+    return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, name));
+}

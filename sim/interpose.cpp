@@ -2,7 +2,6 @@
 // library boundary. Only descriptors handed out here are served; every other
 // call goes on to the next definition (the C library, or a sanitizer's).
 #undef _FORTIFY_SOURCE
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/ioctl.h>
 #include <unistd.h>
@@ -46,10 +45,9 @@ using CheckedOpenatFn = int (*)(int, const char *, int);
 void *next_open(OpenEntry entry)
 {
     static const auto NEXT = [] {
-        SimWork work;
         std::array<void *, std::size(OPEN_ENTRY_NAMES)> next{};
         for (size_t i = 0; i < next.size(); ++i) {
-            next[i] = dlsym(RTLD_NEXT, OPEN_ENTRY_NAMES[i]);
+            next[i] = next_definition<void *>(OPEN_ENTRY_NAMES[i]);
         }
         return next;
     }();
@@ -85,13 +83,6 @@ bool is_device_fd(int fd)
     return fd >= 0 && fd < MAX_TRACKED_FD && g_is_device[fd];
 }
 
-// A mode follows the flags only when the call may create a file.
-int read_mode(int flags, va_list args)
-{
-    bool created = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE;
-    return created ? va_arg(args, int) : 0;
-}
-
 // Every open entry point: the tool device is served here, any other path goes
 // on with the caller's arguments (the checked forms carry no mode).
 int open_entry(OpenEntry entry, int dirfd, const char *path, int flags, int mode)
@@ -121,67 +112,34 @@ int open_entry(OpenEntry entry, int dirfd, const char *path, int flags, int mode
 
 extern "C" {
 
-int open(const char *path, int flags, ...)
-{
-    va_list args;
-    va_start(args, flags);
-    int mode = read_mode(flags, args);
-    va_end(args);
-    return open_entry(OPEN, AT_FDCWD, path, flags, mode);
-}
+// Each entry point hands its own arguments on; a mode follows the flags
+// only when the call may create a file, and never in the checked forms that
+// fortified builds call instead of open and openat.
+#define OPEN_WITH_MODE(name, entry, dirfd, ...)                                          \
+    int name(__VA_ARGS__ const char *path, int flags, ...)                               \
+    {                                                                                    \
+        va_list args;                                                                    \
+        va_start(args, flags);                                                           \
+        const bool created = (flags & O_CREAT) != 0 || (flags & O_TMPFILE) == O_TMPFILE; \
+        const int mode = created ? va_arg(args, int) : 0;                                \
+        va_end(args);                                                                    \
+        return open_entry(entry, dirfd, path, flags, mode);                              \
+    }
+#define CHECKED_OPEN(name, entry, dirfd, ...)            \
+    int name(__VA_ARGS__ const char *path, int flags);   \
+    int name(__VA_ARGS__ const char *path, int flags)    \
+    {                                                    \
+        return open_entry(entry, dirfd, path, flags, 0); \
+    }
 
-int open64(const char *path, int flags, ...)
-{
-    va_list args;
-    va_start(args, flags);
-    int mode = read_mode(flags, args);
-    va_end(args);
-    return open_entry(OPEN64, AT_FDCWD, path, flags, mode);
-}
-
-int openat(int dirfd, const char *path, int flags, ...)
-{
-    va_list args;
-    va_start(args, flags);
-    int mode = read_mode(flags, args);
-    va_end(args);
-    return open_entry(OPENAT, dirfd, path, flags, mode);
-}
-
-int openat64(int dirfd, const char *path, int flags, ...)
-{
-    va_list args;
-    va_start(args, flags);
-    int mode = read_mode(flags, args);
-    va_end(args);
-    return open_entry(OPENAT64, dirfd, path, flags, mode);
-}
-
-// Fortified builds call these checked forms instead of open and openat.
-int __open_2(const char *path, int flags);
-int __open64_2(const char *path, int flags);
-int __openat_2(int dirfd, const char *path, int flags);
-int __openat64_2(int dirfd, const char *path, int flags);
-
-int __open_2(const char *path, int flags)
-{
-    return open_entry(OPEN_2, AT_FDCWD, path, flags, 0);
-}
-
-int __open64_2(const char *path, int flags)
-{
-    return open_entry(OPEN64_2, AT_FDCWD, path, flags, 0);
-}
-
-int __openat_2(int dirfd, const char *path, int flags)
-{
-    return open_entry(OPENAT_2, dirfd, path, flags, 0);
-}
-
-int __openat64_2(int dirfd, const char *path, int flags)
-{
-    return open_entry(OPENAT64_2, dirfd, path, flags, 0);
-}
+OPEN_WITH_MODE(open, OPEN, AT_FDCWD)
+OPEN_WITH_MODE(open64, OPEN64, AT_FDCWD)
+OPEN_WITH_MODE(openat, OPENAT, dirfd, int dirfd, )
+OPEN_WITH_MODE(openat64, OPENAT64, dirfd, int dirfd, )
+CHECKED_OPEN(__open_2, OPEN_2, AT_FDCWD)
+CHECKED_OPEN(__open64_2, OPEN64_2, AT_FDCWD)
+CHECKED_OPEN(__openat_2, OPENAT_2, dirfd, int dirfd, )
+CHECKED_OPEN(__openat64_2, OPENAT64_2, dirfd, int dirfd, )
 
 int ioctl(int fd, unsigned long request, ...) noexcept
 {
@@ -197,11 +155,7 @@ int ioctl(int fd, unsigned long request, ...) noexcept
         errno = error;
         return result;
     }
-    using Fn = int (*)(int, unsigned long, ...);
-    static Fn real = [] {
-        SimWork work;
-        return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "ioctl"));
-    }();
+    static const auto real = next_definition<int (*)(int, unsigned long, ...)>("ioctl");
     return real(fd, request, arg);
 }
 
@@ -215,11 +169,7 @@ int close(int fd)
             sim_journal_close(state, fd);
         }
     }
-    using Fn = int (*)(int);
-    static Fn real = [] {
-        SimWork work;
-        return reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "close"));
-    }();
+    static const auto real = next_definition<int (*)(int)>("close");
     return real(fd);
 }
 

@@ -3,7 +3,6 @@
 // and priority in force when they were sent. With the launcher's
 // --syslog-through they also go on to the C library, and so to /dev/log.
 #undef _FORTIFY_SOURCE
-#include <dlfcn.h>
 #include <syslog.h>
 
 #include <cerrno>
@@ -77,8 +76,7 @@ void openlog(const char *identity, int option, int facility)
 {
     SimWork work;
     if (sim_state_folder() == nullptr || passed_through()) {
-        using Fn = void (*)(const char *, int, int);
-        static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "openlog"));
+        static const auto real = next_definition<void (*)(const char *, int, int)>("openlog");
         real(identity, option, facility);
     }
     g_identity = identity != nullptr ? std::optional<std::string>(identity) : std::nullopt;
@@ -92,8 +90,7 @@ void closelog(void)
 {
     SimWork work;
     if (sim_state_folder() == nullptr || passed_through()) {
-        using Fn = void (*)();
-        static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "closelog"));
+        static const auto real = next_definition<void (*)()>("closelog");
         real();
     }
     g_identity.reset();
@@ -104,8 +101,7 @@ void closelog(void)
 void vsyslog(int priority, const char *format, va_list args)
 {
     if (record_reaches_library(priority, format, args)) {
-        using Fn = void (*)(int, const char *, va_list);
-        static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "vsyslog"));
+        static const auto real = next_definition<void (*)(int, const char *, va_list)>("vsyslog");
         real(priority, format, args);
     }
 }
@@ -127,8 +123,8 @@ __attribute__((format(printf, 3, 4))) void __syslog_chk(int priority, int flag, 
 void __vsyslog_chk(int priority, int flag, const char *format, va_list args)
 {
     if (record_reaches_library(priority, format, args)) {
-        using Fn = void (*)(int, int, const char *, va_list);
-        static Fn real = reinterpret_cast<Fn>(dlsym(RTLD_NEXT, "__vsyslog_chk"));
+        static const auto real =
+            next_definition<void (*)(int, int, const char *, va_list)>("__vsyslog_chk");
         real(priority, flag, format, args);
     }
 }
