@@ -43,10 +43,19 @@ const RequestShape SHAPES[] = {
     {4, 0x16800, RECORD_SIZE, RECORD_SIZE, RequestKind::FETCH},
 };
 
-const RequestShape *shape_of(const ToolMessage *message)
+// The shape of a request the driver knows (nullptr for any other) and its
+// kind, read without trusting the sizes: a template request whose record
+// carries the store flag is a store.
+const RequestShape *shape_of(const ToolMessage &message, RequestKind *kind)
 {
     for (const RequestShape &shape : SHAPES) {
-        if (shape.module == message->module && shape.command == message->command) {
+        if (shape.module == message.module && shape.command == message.command) {
+            ResourceTemplate record{};
+            if (message.in_buf != nullptr && message.in_size == RECORD_SIZE) {
+                memcpy(&record, message.in_buf, sizeof(record));
+            }
+            const bool store = shape.kind == RequestKind::FETCH && (record.flags & 1u) != 0;
+            *kind = store ? RequestKind::STORE : shape.kind;
             return &shape;
         }
     }
@@ -152,22 +161,10 @@ bool fault_set(const char *state, const char *prefix, RequestKind kind, std::str
     return false;
 }
 
-// Injected status byte for a template request, or 0.
-uint8_t injected_status(const char *state, RequestKind kind)
-{
-    std::string content;
-    if (!fault_set(state, "status-", kind, &content)) {
-        return 0;
-    }
-    return static_cast<uint8_t>(strtoul(content.c_str(), nullptr, 0) & 0xFF);
-}
-
 int serve_version(const char *state, void *out)
 {
-    char reply[VERSION_REPLY_SIZE] = {};
-    // Absent or empty file: the driver answers with no text.
-    read_file(path_in(state, "driver_version"), reply, sizeof(reply));
-    memcpy(out, reply, sizeof(reply));
+    memset(out, 0, VERSION_REPLY_SIZE);  // absent or empty file: the driver answers no text
+    read_file(path_in(state, "driver_version"), out, VERSION_REPLY_SIZE);
     return 0;
 }
 
@@ -194,9 +191,9 @@ bool store_template(const std::string &card, const ResourceTemplate *record)
     if (fd < 0) {
         return false;
     }
-    bool written = write_all(fd, record, sizeof(*record)) && ftruncate(fd, sizeof(*record)) == 0;
-    written = close(fd) == 0 && written;
-    return written;
+    const bool written =
+        write_all(fd, record, sizeof(*record)) && ftruncate(fd, sizeof(*record)) == 0;
+    return close(fd) == 0 && written;
 }
 
 void serve_template(const char *state, const std::string &card, RequestKind kind,
@@ -204,7 +201,10 @@ void serve_template(const char *state, const std::string &card, RequestKind kind
 {
     ResourceTemplate reply;
     memcpy(&reply, request, sizeof(reply));
-    uint8_t status = injected_status(state, kind);
+    std::string injected;  // a status byte the test chose
+    uint8_t status = fault_set(state, "status-", kind, &injected)
+                         ? static_cast<uint8_t>(strtoul(injected.c_str(), nullptr, 0) & 0xFF)
+                         : 0;
     if (status == 0 && kind == RequestKind::FETCH) {
         status = card_check_fetch(request);
         if (status == CARD_STATUS_OK) {
@@ -225,31 +225,6 @@ void serve_template(const char *state, const std::string &card, RequestKind kind
     memcpy(out, &reply, sizeof(reply));
 }
 
-// A template request whose record carries the store flag is a store.
-RequestKind kind_of(const RequestShape &shape, const ResourceTemplate *record)
-{
-    const bool store =
-        shape.kind == RequestKind::FETCH && record != nullptr && (record->flags & 1u) != 0;
-    return store ? RequestKind::STORE : shape.kind;
-}
-
-// The kind of a request the driver knows, read without trusting the sizes;
-// false for any other.
-bool request_kind(const ToolMessage &message, RequestKind *kind)
-{
-    const RequestShape *shape = shape_of(&message);
-    if (shape == nullptr) {
-        return false;
-    }
-    ResourceTemplate record{};
-    const bool whole = message.in_buf != nullptr && message.in_size == RECORD_SIZE;
-    if (whole) {
-        memcpy(&record, message.in_buf, sizeof(record));
-    }
-    *kind = kind_of(*shape, whole ? &record : nullptr);
-    return true;
-}
-
 // A request of a held kind waits, outside the state lock, until the test
 // removes the hold file: the caller stands still inside its request.
 void wait_while_held(const char *state, unsigned long request, const void *arg)
@@ -260,7 +235,7 @@ void wait_while_held(const char *state, unsigned long request, const void *arg)
     ToolMessage message{};
     memcpy(&message, arg, sizeof(message));
     RequestKind kind = RequestKind::VERSION;
-    if (!request_kind(message, &kind) || !fault_set(state, "hold-", kind, nullptr)) {
+    if (shape_of(message, &kind) == nullptr || !fault_set(state, "hold-", kind, nullptr)) {
         return;
     }
     constexpr timespec POLL = {0, 10 * 1000 * 1000};
@@ -276,7 +251,8 @@ void wait_while_held(const char *state, unsigned long request, const void *arg)
 // The request checked and carried out; the in-data as it arrived goes to `arrived`.
 int serve(const char *state, ToolMessage *message, std::string *arrived, int *error)
 {
-    const RequestShape *shape = shape_of(message);
+    RequestKind kind = RequestKind::VERSION;
+    const RequestShape *shape = shape_of(*message, &kind);
     if (shape == nullptr) {
         *error = ENOTTY;
         return -1;
@@ -295,8 +271,6 @@ int serve(const char *state, ToolMessage *message, std::string *arrived, int *er
     memcpy(in, message->in_buf, message->in_size);
     arrived->assign(reinterpret_cast<const char *>(in), message->in_size);
 
-    const auto *record = reinterpret_cast<const ResourceTemplate *>(in);
-    const RequestKind kind = kind_of(*shape, record);
     if (fault_set(state, "ioctl-", kind, nullptr)) {
         *error = EIO;
         return -1;
@@ -306,16 +280,14 @@ int serve(const char *state, ToolMessage *message, std::string *arrived, int *er
         *error = ENODEV;
         return -1;
     }
-    switch (kind) {
-        case RequestKind::VERSION:
-            return serve_version(state, message->out_buf);
-        case RequestKind::PCIDID:
-            return serve_pcidid(card, message->out_buf, error);
-        case RequestKind::FETCH:
-        case RequestKind::STORE:
-            break;
+    if (kind == RequestKind::VERSION) {
+        return serve_version(state, message->out_buf);
     }
-    serve_template(state, card, kind, record, message->out_buf);
+    if (kind == RequestKind::PCIDID) {
+        return serve_pcidid(card, message->out_buf, error);
+    }
+    serve_template(state, card, kind, reinterpret_cast<const ResourceTemplate *>(in),
+                   message->out_buf);
     return 0;
 }
 
