@@ -43,10 +43,7 @@ static const int *g_sim_busy;
 
 static int decide(const char *name, int *failnum, void **failinfo, unsigned int *flags)
 {
-    (void)name;
-    (void)failnum;
-    (void)failinfo;
-    (void)flags;
+    (void)name, (void)failnum, (void)failinfo, (void)flags;
     if (g_done || (g_sim_busy != NULL && *g_sim_busy > 0)) {
         return 0;
     }

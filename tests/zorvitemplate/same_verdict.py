@@ -79,10 +79,9 @@ def judge(args, number, text, rng):
     lines = load.decode("latin-1").split("\n")
     said = lines[lines.index("Operation failed.") - 1] if "Operation failed." in lines else None
     wanted = errors[0]["load_message"] if errors else None
-    differ = None
-    if (status == 0) != report["accepted"] or said != wanted:
-        differ = (f"file {number} ({card}): check {'accepts' if report['accepted'] else 'refuses'} "
-                  f"({wanted!r}), the load exits {status} ({said!r})\n{text[:2000]!r}")
+    differ = (f"file {number} ({card}): check {'accepts' if report['accepted'] else 'refuses'} "
+              f"({wanted!r}), the load exits {status} ({said!r})\n{text[:2000]!r}"
+              if (status == 0) != report["accepted"] or said != wanted else None)
     return report["accepted"], said, differ
 
 

@@ -1,7 +1,13 @@
 # Copyright (c) The zorviconfig developers
 # SPDX-License-Identifier: MIT
-"""A host of the card simulator, for the fleet tests: every command of the
-host runs in the simulated machine of its state folder."""
+# A host of the card simulator, for the fleet tests: every command of the
+# host runs in the simulated machine of its state folder (zorvisim --state
+# FOLDER), where the host's cards, /opt, /run and boot id live. A command
+# that asks the host to reboot (the simulator records the request) is
+# answered, then the host boots (zorvisim boot) before the next command, as
+# a real host goes down and comes back. A host whose network the template it
+# runs cuts (the simulator tells so) is unreachable until it boots with
+# another. Ansible reads the options below.
 
 from __future__ import absolute_import, division, print_function
 
@@ -10,21 +16,9 @@ __metaclass__ = type
 DOCUMENTATION = """
 name: zorvisim
 short_description: A simulated host of the card simulator
-description:
-  - Runs each command of a host in the simulated machine of its state folder
-    (C(zorvisim --state FOLDER)), where the host's cards, /opt, /run and boot id live.
-  - A command that asks the host to reboot (the simulator records the request) is
-    answered, then the host boots (C(zorvisim boot)) before the next command, as a real
-    host goes down and comes back.
-  - A host whose network the template it runs cuts (the simulator tells so) is
-    unreachable until it boots with another.
 options:
-  state:
-    description: The host's state folder.
-    vars: [{name: zorvisim_state}]
-  launcher:
-    description: The zorvisim launcher.
-    vars: [{name: zorvisim_launcher}]
+  state: {description: The host's state folder., vars: [{name: zorvisim_state}]}
+  launcher: {description: The zorvisim launcher., vars: [{name: zorvisim_launcher}]}
   units:
     description: The unit files whose commands run at the host's boot.
     type: list
