@@ -7,7 +7,7 @@ The table format is described in tests/README.md. Prints each failing case with
 what differed, then "N passed, N failed"; exit status 1 when any case failed.
 """
 
-import argparse, contextlib, difflib, fcntl, os, re, shlex, shutil, signal, subprocess, sys, tempfile, time
+import argparse, contextlib, difflib, fcntl, os, pathlib, re, shlex, shutil, signal, subprocess, sys, tempfile, time
 
 LOG = "opt/zorvi/operation_logs/operations.log"
 LOCK = "opt/zorvi/locks/op_log"
@@ -106,8 +106,8 @@ SETUP = {
     "fault": lambda m, w, r: m.write(f"faults/{w[0].decode()}", b"".join(w[1:2])),
     "template": lambda m, w, r: m.write(f"cards/{w[0].decode()}/template.bin",
                                         fixture_card(m.table_dir, r, w)),
-    "file": lambda m, w, r: m.write(w[0].decode(), open(os.path.join(m.table_dir, w[1].decode()),
-                                                        "rb").read()),
+    "file": lambda m, w, r: m.write(w[0].decode(),
+                                    pathlib.Path(m.table_dir, w[1].decode()).read_bytes()),
     "write": lambda m, w, r: m.write(w[0].decode(), w[1]),
     "edit": lambda m, w, r: edit(m, w[0].decode(), w[1], w[2], w[3:] == [b"all"]),
     "append": lambda m, w, r: m.write(w[0].decode(), m.read(w[0].decode()) + w[1]),
@@ -382,8 +382,7 @@ def run_case(args, table_dir, lines):
                 text = unescape(expand(rest, machine.dir)) + b"\n"
                 (run.err if word == "2|" else run.out).append(text)
             elif word == ">":
-                with open(os.path.join(table_dir, rest.strip()), "rb") as f:
-                    run.out.append(f.read())
+                run.out.append(pathlib.Path(table_dir, rest.strip()).read_bytes())
             elif word == "~":
                 run.any_out = True
             elif word == "?":
