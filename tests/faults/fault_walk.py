@@ -82,7 +82,6 @@ class Scenario:
     def judge(self, machine, status, out, signalled):
         """The rules this run broke, as words; a load that a signal ends
         before the store ends at once, without a word."""
-        broken = []
         if self.name in ("arm", "confirm", "revert"):
             return self.judge_arming(machine, status)
         if not self.load:
@@ -90,33 +89,31 @@ class Scenario:
             # part of the comparison.
             now = machine.read(self.target, None)
             now = now if now is None else TAKEN.sub(b"", now)
-            if now not in (self.old, self.new):
-                broken.append(f"{self.target} is neither the old file nor the new one")
-            if status == 0 and now != self.new:
-                broken.append(f"exit 0, but {self.target} is not the new file")
             left = [n for n in os.listdir(machine.dir) if n.startswith("." + self.target + ".")]
-            return broken + ([f"temporary files remain: {left}"] if left else [])
+            return [rule for rule, fails in (
+                (f"{self.target} is neither the old file nor the new one",
+                 now not in (self.old, self.new)),
+                (f"exit 0, but {self.target} is not the new file", status == 0 and now != self.new),
+                (f"temporary files remain: {left}", left),
+            ) if fails]
         card = machine.read("cards/zorvi0/template.bin", None)
-        if status == 0 and card != self.record:
-            broken.append("exit 0, but the card does not hold the record whole")
-        if status != 0 and card is not None:
-            broken.append(f"exit {status}, but a template reached the card")
-        started = b"Enter [yes] to continue:" in out
         quiet = signalled and (status == 1 or status < 0)
-        if (status != 0 and not quiet and b"Operation failed." not in out
-                and (started or not out.strip())):
-            broken.append(f"exit {status} without \"Operation failed.\" or a start-up message")
         # The old log is whole in exactly one place: moved aside, or still
         # the start of the log.
-        log = machine.read(run_cases.LOG)
+        log, old = machine.read(run_cases.LOG), self.old_log
         moved = machine.read(run_cases.LOG + ".old", None)
-        old = self.old_log
-        if moved is not None and moved != old:
-            broken.append("operations.log.old is not the old log, whole")
-        if moved is None and not log.startswith(old):
-            broken.append("the old log was neither kept nor moved aside whole")
+        broken = [rule for rule, fails in (
+            ("exit 0, but the card does not hold the record whole",
+             status == 0 and card != self.record),
+            (f"exit {status}, but a template reached the card", status != 0 and card is not None),
+            (f"exit {status} without \"Operation failed.\" or a start-up message",
+             status != 0 and not quiet and b"Operation failed." not in out
+             and (b"Enter [yes] to continue:" in out or not out.strip())),
+            ("operations.log.old is not the old log, whole", moved is not None and moved != old),
+            ("the old log was neither kept nor moved aside whole",
+             moved is None and not log.startswith(old)),
+        ) if fails]
         return broken + judge_log(log[len(old):] if moved is None else log, status)
-
 
     def judge_arming(self, machine, status):
         """The card holds the armed template or the backup, whole; a reboot
