@@ -123,13 +123,12 @@ void scan_key(LineScan *scan, const IniLineParts &parts, bool long_line)
         if (long_line || scan->unread_section) {
             return;
         }
-        if (result->warnings == WARNING_MAX) {
-            ++result->dropped;  // spares the search for a near name
-            return;
-        }
         char shown[SHOWN_MOST];
         (void)show_text(parts.name, parts.name_length, shown, sizeof(shown), SHOW_C0, SHOW_CUT);
-        const char *nearest = nearest_key_name(parts.name, parts.name_length);
+        // A warning beyond WARNING_MAX is only counted: no search for a near name.
+        const char *nearest = result->warnings < WARNING_MAX
+                                  ? nearest_key_name(parts.name, parts.name_length)
+                                  : nullptr;
         add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
                     nearest != nullptr ? "%s is not a key a load reads; did you mean %s?"
                                        : "%s is not a key a load reads",

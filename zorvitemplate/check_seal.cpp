@@ -190,13 +190,10 @@ int run_check(const CommandOptions &options)
 int run_seal(const CommandOptions &options)
 {
     // The file itself is rewritten, not a link to it, and only a regular
-    // file is.
+    // file is. Seal takes no version: the default parses.
     ReplacedFile file{};
-    if (resolve_replace_target(options.file, false, &file) != 0) {
-        return warn("%s", file.why);
-    }
-    if (check_file(options) != 0) {
-        return warn("%s", g_check.trouble);  // seal takes no version: the default parses
+    if (resolve_replace_target(options.file, false, &file) != 0 || check_file(options) != 0) {
+        return warn("%s", file.why[0] != '\0' ? file.why : g_check.trouble);
     }
     if (report_has_errors_besides_metadata(&g_check.report)) {
         print_to(stderr, false);

@@ -72,8 +72,7 @@ void copy_carried(const ResourceTemplate &card_record, const CardIdentity &card,
             set_key_element(out, key, 0, card.pci_device_id);
         }
         for (uint32_t pf = 0; enabled && key.kind == KEY_NUMBER && pf < key.count; ++pf) {
-            const uint32_t value = key_element(&card_record, key, pf);
-            set_key_element(out, key, pf, value > key.bound ? key.bound : value);
+            set_key_element(out, key, pf, std::min(key_element(&card_record, key, pf), key.bound));
         }
     }
 }

@@ -68,10 +68,8 @@ void json_string(const char *text, size_t length)
         char shown[16];
         if (taken == 0) {
             out("\\ufffd");  // no UTF-8: JSON cannot carry the byte
-        } else if (byte == '"' || byte == '\\') {
-            out("\\%c", byte);
-        } else if (byte == '\n' || byte == '\t') {
-            out(byte == '\n' ? "\\n" : "\\t");
+        } else if (byte == '"' || byte == '\\' || byte == '\n' || byte == '\t') {
+            out("\\%c", byte == '\n' ? 'n' : byte == '\t' ? 't' : byte);
         } else if (show_text(text + i, taken, shown, sizeof(shown), SHOW_C0_C1) !=
                    static_cast<int32_t>(taken)) {
             out("\\u%04x", bytes[i + taken - 1]);  // a C0 control, or a C1 one after its 0xC2
