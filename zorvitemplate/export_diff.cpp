@@ -96,24 +96,23 @@ uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &fil
         }
         open_json(nullptr, JSON_OBJECT);
         if (sink == CHANGES_WARNED) {
-            print_text(PROGRAM_NAME);
-            print_string(nullptr, ": %s: not carried: ", g_device_target.name);
+            print_string(nullptr, "%s: ", PROGRAM_NAME);
+            print_string(nullptr, "%s: not carried: ", g_device_target.name);
         }
         print_string("key", "%s: ", key);
         return true;
     };
-    // Nothing when the two sides agree.
+    // Nothing when the two sides agree; the text formats hold the arrow
+    // and the line end.
     const auto change = [&](const char *key, const char *card_format, uint32_t was,
                             const char *file_format, uint32_t will) {
         if (was != will && open_change(key)) {
             print_uint("card", card_format, was);
-            print_text(" -> ");
             print_uint("file", file_format, will);
-            print_text("\n");
             close_json();
         }
     };
-    change("mode", "0x%02X", card.mode, "0x%02X", file.mode);
+    change("mode", "0x%02X -> ", card.mode, "0x%02X\n", file.mode);
     for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
         const TemplateKey &key = TEMPLATE_KEYS[row];
         if (key.kind == KEY_TEXT && memcmp(card.MODENAME, file.MODENAME, MODENAME_SIZE) != 0 &&
@@ -125,13 +124,14 @@ uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &fil
         if (key.kind != KEY_NUMBER && key.kind != KEY_CARD_ID) {
             continue;  // the mode is above; METADATA is no field
         }
-        const char *format = key.format == SHOW_HEX || key.kind == KEY_CARD_ID ? "0x%X" : "%u";
+        const bool hex = key.format == SHOW_HEX || key.kind == KEY_CARD_ID;
         for (uint32_t pf = 0; pf < key.count; ++pf) {
-            change(key_name(key_slot(row, pf)), format, key_element(&card, key, pf), format,
+            change(key_name(key_slot(row, pf)), hex ? "0x%X -> " : "%u -> ",
+                   key_element(&card, key, pf), hex ? "0x%X\n" : "%u\n",
                    key_element(&file, key, pf));
         }
     }
-    change("reserved", "%u non-zero bytes", reserved_nonzero(card), "%u", 0);
+    change("reserved", "%u non-zero bytes -> ", reserved_nonzero(card), "%u\n", 0);
     return count;
 }
 

@@ -91,7 +91,7 @@ bool list_device(const char *name)
         close_json();
     }
     print_string("error", " unreadable", fetched < 0 ? why : nullptr);
-    print_text("\n");
+    print_string(nullptr, "\n", "");  // the line end, in text alone
     close_json();
     if (fetched < 0) {
         warn("%s", why);

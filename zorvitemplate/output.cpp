@@ -180,13 +180,6 @@ void print_bool(const char *key, bool value, bool known)
     }
 }
 
-void print_text(const char *text)
-{
-    if (!g_json) {
-        fputs(text, g_results);
-    }
-}
-
 int warn(const char *format, ...)
 {
     char text[SAID_TEXT_SIZE];

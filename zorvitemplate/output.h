@@ -53,8 +53,6 @@ void print_bytes(const char *key, const char *text_format, const char *value, si
 void print_uint(const char *key, const char *text_format, uint32_t value, bool known = true);
 // In JSON only: text says it in words. A value not `known` is null.
 void print_bool(const char *key, bool value, bool known = true);
-// Text of our own, as it stands, in the text form alone.
-void print_text(const char *text);
 
 // "zorvitemplate: " and the message, on standard error, shown. Returns
 // EXIT_TROUBLE, for a command that ends with the message.
