@@ -165,17 +165,6 @@ void add_errors(const char *path, CheckResult *result)
 }
 #pragma GCC diagnostic pop
 
-// A number written past 32 bits, or below 0: a load reads another, as glibc
-// tells by reading it in 64 bits.
-bool wraps(const char *text)
-{
-    bool hex = false;
-    const char *digits = value_digits(text, &hex);
-    errno = 0;
-    const unsigned long long value = strtoull(digits, nullptr, hex ? 16 : 10);
-    return errno == ERANGE || value > 0xFFFFFFFFull;
-}
-
 // Warnings about what the walk read: values, the mode, the card's id.
 void warn_about_values(bool pci_id_from_file, CheckResult *result)
 {
@@ -184,7 +173,14 @@ void warn_about_values(bool pci_id_from_file, CheckResult *result)
     for (size_t slot = 0; slot < KEY_SLOT_COUNT; ++slot) {
         const IniWhere &where = report.places[slot];
         const bool text = where.answer == INI_FOUND && slot == MODENAME_SLOT;
+        // A number written past 32 bits, or below 0: a load reads another,
+        // as glibc tells by reading it in 64 bits.
+        bool hex = false;
+        const char *digits = value_digits(ini_value(where), &hex);
+        errno = 0;
+        const unsigned long long wide = strtoull(digits, nullptr, hex ? 16 : 10);
         const bool number = where.answer == INI_FOUND && slot != MODENAME_SLOT;
+        const bool wraps = number && (errno == ERANGE || wide > 0xFFFFFFFFull);
         if (text && where.value_length >= INI_VALUE_SIZE) {
             add_finding(
                 result, where.line, NO_PROBLEM, slot,
@@ -199,7 +195,7 @@ void warn_about_values(bool pci_id_from_file, CheckResult *result)
             add_finding(result, where.line, NO_PROBLEM, slot,
                         "%s holds control bytes, shown here and by the display as \\xHH: %s",
                         key_name(slot), shown);
-        } else if (number && wraps(ini_value(where))) {
+        } else if (wraps) {
             add_finding(result, where.line, NO_PROBLEM, slot,
                         "%s = %s does not fit in 32 bits; a load reads it as %u", key_name(slot),
                         where.value, report.values[slot]);
