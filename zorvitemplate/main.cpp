@@ -28,22 +28,19 @@ struct Command {
 
 enum LongOnly : int { OPT_PCI_ID = 256, OPT_DRIVER_VERSION, OPT_JSON, OPT_RUNNING, OPT_WITHIN };
 
+// The options more than one command takes; each command's own stand in its list.
 constexpr option PCI_ID = {"pci-id", required_argument, nullptr, OPT_PCI_ID};
-constexpr option DRIVER_VERSION = {"driver-version", required_argument, nullptr,
-                                   OPT_DRIVER_VERSION};
 constexpr option JSON = {"json", no_argument, nullptr, OPT_JSON};
-constexpr option RUNNING = {"running", no_argument, nullptr, OPT_RUNNING};
-constexpr option WITHIN = {"within", required_argument, nullptr, OPT_WITHIN};
-constexpr option OUTPUT = {"output", required_argument, nullptr, 'o'};
 constexpr option HELP = {"help", no_argument, nullptr, 'h'};
 constexpr option END = {};
-constexpr option CHECK_OPTIONS[] = {PCI_ID, DRIVER_VERSION, JSON, HELP, END};
+constexpr option CHECK_OPTIONS[] = {
+    PCI_ID, {"driver-version", required_argument, nullptr, OPT_DRIVER_VERSION}, JSON, HELP, END};
 constexpr option SEAL_OPTIONS[] = {PCI_ID, HELP, END};
-constexpr option EXPORT_OPTIONS[] = {OUTPUT, HELP, END};
+constexpr option EXPORT_OPTIONS[] = {{"output", required_argument, nullptr, 'o'}, HELP, END};
 constexpr option JSON_OPTIONS[] = {JSON, HELP, END};
-constexpr option DIFF_OPTIONS[] = {JSON, RUNNING, HELP, END};
+constexpr option DIFF_OPTIONS[] = {JSON, {"running", no_argument, nullptr, OPT_RUNNING}, HELP, END};
 constexpr option HELP_OPTIONS[] = {HELP, END};
-constexpr option ARM_OPTIONS[] = {WITHIN, HELP, END};
+constexpr option ARM_OPTIONS[] = {{"within", required_argument, nullptr, OPT_WITHIN}, HELP, END};
 
 constexpr Command COMMANDS[] = {
     {"check", run_check, 1, false, ":h", CHECK_OPTIONS,
