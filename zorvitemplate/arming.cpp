@@ -67,21 +67,21 @@ bool held_metadata(uint32_t *metadata, char (&why)[CARD_TROUBLE_SIZE])
     return fetched == 0;
 }
 
-// What a revert did, kept, told to the system log and printed.
-__attribute__((format(printf, 3, 4))) void tell_revert(RevertRecord *done, RevertOutcome outcome,
+// What the revert of `armed` did, kept, told to the system log and printed.
+__attribute__((format(printf, 3, 4))) void tell_revert(const ArmingRecord &armed, RevertOutcome how,
                                                        const char *format, ...)
 {
-    done->outcome = outcome;
+    RevertRecord done{how, armed.metadata, armed.backup_metadata, {}, {}};
     va_list args;
     va_start(args, format);
-    vsnprintf(done->told, sizeof(done->told), format, args);
+    vsnprintf(done.told, sizeof(done.told), format, args);
     va_end(args);
-    now_text(done->at);
-    (void)write_record(RECORD_REVERT, done, sizeof(*done));
+    now_text(done.at);
+    (void)write_record(RECORD_REVERT, &done, sizeof(done));
     openlog(PROGRAM_NAME, LOG_PID, LOG_USER);
-    syslog(LOG_WARNING, "%s", done->told);
+    syslog(LOG_WARNING, "%s", done.told);
     closelog();
-    print_string(nullptr, "%s\n", done->told);
+    print_string(nullptr, "%s\n", done.told);
 }
 
 // Whether a load waits for its confirmation: 1 with its arming, 0 when none
@@ -189,12 +189,11 @@ int run_revert(const CommandOptions &)
         return warn("%s: cannot disarm: %s; nothing was reverted", g_device_target.name,
                     strerror(errno));
     }
-    RevertRecord done{0, armed.metadata, armed.backup_metadata, {}, {}};
     const char *device = g_device_target.name;
     char why[CARD_TROUBLE_SIZE];
     uint32_t held = 0;
     if (!held_metadata(&held, why) || held != armed.metadata) {
-        tell_revert(&done, REVERT_DISARMED,
+        tell_revert(armed, REVERT_DISARMED,
                     "%s: the card no longer holds the armed template 0x%08X (another was loaded "
                     "since, or it cannot be read); disarmed, nothing loaded",
                     device, armed.metadata);
@@ -204,13 +203,13 @@ int run_revert(const CommandOptions &)
     const int status = run_program(load, "yes\nagree\n");
     // Read back: the card must hold the backup's template.
     if (status != 0 || !held_metadata(&held, why) || held != armed.backup_metadata) {
-        tell_revert(&done, REVERT_FAILED,
+        tell_revert(armed, REVERT_FAILED,
                     "%s: template 0x%08X was not confirmed, but its backup %s cannot be loaded "
                     "back (zorviconfig exit status %d, the card holds 0x%08X); not rebooting",
                     device, armed.metadata, armed.backup, status, held);
         return EXIT_NO;
     }
-    tell_revert(&done, REVERT_LOADED,
+    tell_revert(armed, REVERT_LOADED,
                 "%s: template 0x%08X was not confirmed within %u minutes of the boot; its backup "
                 "%s (0x%08X) is loaded back; rebooting",
                 device, armed.metadata, armed.minutes, armed.backup, armed.backup_metadata);
