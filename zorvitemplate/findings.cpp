@@ -122,18 +122,14 @@ void add_errors(const char *path, CheckResult *result)
         const TemplateKey &key = TEMPLATE_KEYS[problem.row];
         const size_t slot = key_slot(problem.row, problem.element);
         const IniWhere &where = problem.where;
-        if (problem.kind == PROBLEM_OUT_OF_RANGE) {
-            add_finding(result, where.line, index, slot, "%s = %u is out of range 0 to %u",
+        // A value out of range, or the card's id or the checksum not matched.
+        if (problem.kind != PROBLEM_UNREADABLE) {
+            add_finding(result, where.line, index, slot,
+                        problem.kind == PROBLEM_OUT_OF_RANGE ? "%s = %u is out of range 0 to %u"
+                        : key.kind == KEY_CARD_ID ? "%s 0x%X is not the card's PCI device id 0x%X"
+                                                  : "%s 0x%08X is not the checksum of the record "
+                                                    "the file describes, 0x%08X",
                         key_name(slot), problem.value, problem.expected);
-        } else if (problem.kind == PROBLEM_MISMATCH && key.kind == KEY_CARD_ID) {
-            add_finding(result, where.line, index, slot,
-                        "PCIDID 0x%X is not the card's PCI device id 0x%X", problem.value,
-                        problem.expected);
-        } else if (problem.kind == PROBLEM_MISMATCH) {
-            add_finding(result, where.line, index, slot,
-                        "METADATA 0x%08X is not the checksum of the record the file describes, "
-                        "0x%08X",
-                        problem.value, problem.expected);
         } else if (missing[problem.row] == PF_COUNT) {
             if (problem.element == 0) {
                 add_finding(result, 0, index, slot, "%s00 to %s15 are missing from [%s]", key.name,
@@ -179,8 +175,8 @@ void warn_about_values(bool pci_id_from_file, CheckResult *result)
         const char *digits = value_digits(ini_value(where), &hex);
         errno = 0;
         const unsigned long long wide = strtoull(digits, nullptr, hex ? 16 : 10);
-        const bool number = where.answer == INI_FOUND && slot != MODENAME_SLOT;
-        const bool wraps = number && (errno == ERANGE || wide > 0xFFFFFFFFull);
+        const bool wraps =
+            where.answer == INI_FOUND && !text && (errno == ERANGE || wide > 0xFFFFFFFFull);
         if (text && where.value_length >= INI_VALUE_SIZE) {
             add_finding(
                 result, where.line, NO_PROBLEM, slot,
