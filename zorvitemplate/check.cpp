@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstring>
+#include <numeric>
 #include <span>
 #include <string_view>
 
@@ -38,9 +39,7 @@ size_t name_distance(const char *a, size_t a_length, const char *b, size_t b_len
     if (a_length >= std::size(d)) {
         return SIZE_MAX;
     }
-    for (size_t j = 0; j <= b_length; ++j) {
-        d[0][j] = j;
-    }
+    std::iota(d[0], d[0] + b_length + 1, size_t{0});
     for (size_t i = 1; i <= a_length; ++i) {
         d[i][0] = i;
         for (size_t j = 1; j <= b_length; ++j) {
