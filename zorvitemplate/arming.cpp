@@ -32,11 +32,13 @@ namespace {
 CheckResult g_backup;
 
 // A program found through PATH, run to its end with `input` on its standard
-// input: its exit status, or -1 when it could not be run. The input waits in
-// the pipe before the program starts, so that no write can meet a reader
-// that has gone.
-int run_program(const char *const argv[], const char *input)
+// input and `words` for its arguments, its name first: its exit status, or
+// -1 when it could not be run. The input waits in the pipe before the
+// program starts, so that no write can meet a reader that has gone.
+template <typename... Words>
+int run_program(const char *input, Words... words)
 {
+    const char *const argv[] = {words..., nullptr};
     int pipe_ends[2];
     posix_spawn_file_actions_t actions;
     if (pipe2(pipe_ends, O_CLOEXEC) != 0) {
@@ -116,9 +118,7 @@ int32_t start_revert_timer()
     char unit[64];
     snprintf(span, sizeof(span), "--on-active=%umin", armed.minutes);
     snprintf(unit, sizeof(unit), "--unit=zorvi-revert@%s.service", g_device_target.name);
-    const char *const argv[] = {"systemd-run", span, "--timer-property=AccuracySec=1s", unit,
-                                nullptr};
-    if (run_program(argv, "") != 0) {
+    if (run_program("", "systemd-run", span, "--timer-property=AccuracySec=1s", unit) != 0) {
         warn("%s: systemd-run cannot start the revert's timer", g_device_target.name);
         return -1;
     }
@@ -171,8 +171,7 @@ int run_confirm(const CommandOptions &)
     }
     char timer[64];
     snprintf(timer, sizeof(timer), "zorvi-revert@%s.timer", g_device_target.name);
-    const char *const argv[] = {"systemctl", "stop", timer, nullptr};
-    (void)run_program(argv, "");  // none runs before the boot
+    (void)run_program("", "systemctl", "stop", timer);  // none runs before the boot
     print_string(nullptr, "%s", g_device_target.name);
     print_uint(nullptr, " confirmed: template 0x%08X stays\n", armed.metadata);
     return EXIT_GOOD;
@@ -199,8 +198,7 @@ int run_revert(const CommandOptions &)
                     device, armed.metadata);
         return EXIT_GOOD;
     }
-    const char *const load[] = {"zorviconfig", device, "-f", armed.backup, nullptr};
-    const int status = run_program(load, "yes\nagree\n");
+    const int status = run_program("yes\nagree\n", "zorviconfig", device, "-f", armed.backup);
     // Read back: the card must hold the backup's template.
     if (status != 0 || !held_metadata(&held, why) || held != armed.backup_metadata) {
         tell_revert(armed, REVERT_FAILED,
@@ -213,8 +211,7 @@ int run_revert(const CommandOptions &)
                 "%s: template 0x%08X was not confirmed within %u minutes of the boot; its backup "
                 "%s (0x%08X) is loaded back; rebooting",
                 device, armed.metadata, armed.minutes, armed.backup, armed.backup_metadata);
-    const char *const reboot[] = {"systemctl", "reboot", nullptr};
-    if (run_program(reboot, "") != 0) {
+    if (run_program("", "systemctl", "reboot") != 0) {
         warn("%s: systemctl reboot failed: the card applies the backup at the next boot", device);
         return EXIT_NO;
     }
