@@ -29,13 +29,12 @@ constexpr size_t METADATA_LENGTH = 10;  // "0x" and eight hex digits
 // trouble says why); EXIT_TROUBLE after a message for a version.
 int check_file(const CommandOptions &options)
 {
-    CardIdentity card{};
+    CardIdentity card{{}, options.pci_id};
     char text[128];
     snprintf(text, sizeof(text), "%s", options.driver_version);
     if (parse_driver_version_text(text, card.driver_version) != 0) {
         return warn("check: '%s' is no driver version", options.driver_version);
     }
-    card.pci_device_id = options.pci_id;
     return check_template(options.file, &card, !options.pci_id_given, &g_check);
 }
 
@@ -44,9 +43,9 @@ int check_file(const CommandOptions &options)
 int32_t copy_range(int fd, uint64_t from, uint64_t to, ReplacedFile *file)
 {
     static char chunk[65536];
-    while (from < to) {
+    for (ssize_t got = 0; from < to; from += static_cast<uint64_t>(got)) {
         const size_t want = static_cast<size_t>(std::min<uint64_t>(to - from, sizeof(chunk)));
-        const ssize_t got = pread(fd, chunk, want, static_cast<off_t>(from));
+        got = pread(fd, chunk, want, static_cast<off_t>(from));
         if (got <= 0) {
             snprintf(file->why, sizeof(file->why), "%s: cannot be read again (%s)", file->path,
                      got < 0 ? strerror(errno) : "it became shorter");
@@ -56,7 +55,6 @@ int32_t copy_range(int fd, uint64_t from, uint64_t to, ReplacedFile *file)
         if (write_replacing(file, chunk, static_cast<size_t>(got)) != 0) {
             return -1;
         }
-        from += static_cast<uint64_t>(got);
     }
     return 0;
 }
