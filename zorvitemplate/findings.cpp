@@ -10,6 +10,7 @@
 #include <bit>
 #include <cerrno>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <span>
@@ -175,8 +176,6 @@ void warn_about_values(bool pci_id_from_file, CheckResult *result)
         const char *digits = value_digits(ini_value(where), &hex);
         errno = 0;
         const unsigned long long wide = strtoull(digits, nullptr, hex ? 16 : 10);
-        const bool wraps =
-            where.answer == INI_FOUND && !text && (errno == ERANGE || wide > 0xFFFFFFFFull);
         if (text && where.value_length >= INI_VALUE_SIZE) {
             add_finding(
                 result, where.line, NO_PROBLEM, slot,
@@ -191,7 +190,7 @@ void warn_about_values(bool pci_id_from_file, CheckResult *result)
             add_finding(result, where.line, NO_PROBLEM, slot,
                         "%s holds control bytes, shown here and by the display as \\xHH: %s",
                         key_name(slot), shown);
-        } else if (wraps) {
+        } else if (where.answer == INI_FOUND && !text && (errno == ERANGE || wide > UINT32_MAX)) {
             add_finding(result, where.line, NO_PROBLEM, slot,
                         "%s = %s does not fit in 32 bits; a load reads it as %u", key_name(slot),
                         where.value, report.values[slot]);
