@@ -72,13 +72,11 @@ void now_text(char (&text)[TIME_TEXT_SIZE], uint32_t minutes_on)
 int32_t read_record(RecordKind kind, void *record, size_t size)
 {
     const ssize_t got = read_file(record_path(kind), O_NOFOLLOW | O_NONBLOCK, record, size);
-    auto *arming = static_cast<ArmingRecord *>(record);
-    auto *revert = static_cast<RevertRecord *>(record);
     if (kind == RECORD_RUNNING) {
         end_texts(static_cast<RunningRecord *>(record)->recorded);
-    } else if (kind == RECORD_ARMING) {
+    } else if (auto *arming = static_cast<ArmingRecord *>(record); kind == RECORD_ARMING) {
         end_texts(arming->armed, arming->until, arming->confirmed, arming->backup);
-    } else {
+    } else if (auto *revert = static_cast<RevertRecord *>(record); kind == RECORD_REVERT) {
         end_texts(revert->at, revert->told);
     }
     if (got < 0 && errno == ENOENT) {
