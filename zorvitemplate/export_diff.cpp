@@ -169,28 +169,6 @@ int diff_trouble(const CommandOptions &options, const char *status, const char *
     return warn("%s", why);
 }
 
-// What the next boot changes: what the card runs, as the boot service
-// recorded it, against what it holds.
-int diff_running(const CommandOptions &options)
-{
-    char why[CARD_TROUBLE_SIZE];
-    RunningRecord running{};
-    ResourceTemplate stored{};
-    const int32_t fetched = fetch_card_template(&stored, why);
-    if (fetched < 0) {
-        return diff_trouble(options, "error", why);
-    }
-    if (!read_running(&running)) {
-        snprintf(why, sizeof(why),
-                 "%s: no record of what the card runs since this boot (zorvi-boot.service)",
-                 g_device_target.name);
-        return diff_trouble(options, "error", why);
-    }
-    const bool same = !differs_from_running(running, fetched, stored);
-    print_diff(options, same ? "same" : "changes", nullptr, fetched, &running.running, &stored);
-    return same ? EXIT_GOOD : EXIT_NO;
-}
-
 }  // namespace
 
 int run_export(const CommandOptions &options)
@@ -256,18 +234,16 @@ int run_export(const CommandOptions &options)
     return EXIT_GOOD;
 }
 
+// A load of FILE against the card, or with --running what the next boot
+// changes: what the card runs, as the boot service recorded it, against
+// what it holds.
 int run_diff(const CommandOptions &options)
 {
-    if (options.running) {
-        return diff_running(options);
-    }
     char why[CARD_TROUBLE_SIZE];
     CardIdentity card{};
-    if (!ask_card_identity(&card, why)) {
-        return diff_trouble(options, "error", why);
-    }
-    if (check_template(options.file, &card, false, &g_check) != 0) {
-        return diff_trouble(options, "error", g_check.trouble);
+    const bool asked = options.running || ask_card_identity(&card, why);
+    if (!asked || (!options.running && check_template(options.file, &card, false, &g_check) != 0)) {
+        return diff_trouble(options, "error", asked ? g_check.trouble : why);
     }
     if (!load_accepts(&g_check)) {
         char refused[TROUBLE_SIZE];
@@ -276,17 +252,27 @@ int run_diff(const CommandOptions &options)
         return diff_trouble(options, "refused", refused);
     }
     ResourceTemplate card_record{};
+    RunningRecord running{};
     const int32_t fetched = fetch_card_template(&card_record, why);
-    if (fetched < 0) {
+    const bool recorded = fetched < 0 || !options.running || read_running(&running);
+    if (!recorded) {
+        snprintf(why, sizeof(why),
+                 "%s: no record of what the card runs since this boot (zorvi-boot.service)",
+                 g_device_target.name);
+    }
+    if (fetched < 0 || !recorded) {
         return diff_trouble(options, "error", why);
     }
-    if (fetched > 0) {
+    if (fetched > 0 && !options.running) {
         // No template to compare with (a fetch that failed left the record
         // all zeros): a load changes the card whatever the file's values.
         warn("%s; a load would store the whole template", why);
     }
-    const bool same =
-        fetched == 0 && visit_changes(card_record, g_check.record, CHANGES_COUNTED) == 0;
-    print_diff(options, same ? "same" : "changes", nullptr, fetched, &card_record, &g_check.record);
+    const ResourceTemplate &was = options.running ? running.running : card_record;
+    const ResourceTemplate &will = options.running ? card_record : g_check.record;
+    const bool same = options.running
+                          ? !differs_from_running(running, fetched, card_record)
+                          : fetched == 0 && visit_changes(was, will, CHANGES_COUNTED) == 0;
+    print_diff(options, same ? "same" : "changes", nullptr, fetched, &was, &will);
     return same ? EXIT_GOOD : EXIT_NO;
 }
