@@ -91,16 +91,15 @@ uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &fil
     // with the key; the caller prints the two sides and closes it.
     const auto open_change = [&](const char *key) {
         ++count;
-        if (sink == CHANGES_COUNTED) {
-            return false;
+        if (sink != CHANGES_COUNTED) {
+            open_json(nullptr, JSON_OBJECT);
+            if (sink == CHANGES_WARNED) {
+                print_string(nullptr, "%s: ", PROGRAM_NAME);
+                print_string(nullptr, "%s: not carried: ", g_device_target.name);
+            }
+            print_string("key", "%s: ", key);
         }
-        open_json(nullptr, JSON_OBJECT);
-        if (sink == CHANGES_WARNED) {
-            print_string(nullptr, "%s: ", PROGRAM_NAME);
-            print_string(nullptr, "%s: not carried: ", g_device_target.name);
-        }
-        print_string("key", "%s: ", key);
-        return true;
+        return sink != CHANGES_COUNTED;
     };
     // Nothing when the two sides agree; the text formats hold the arrow
     // and the line end.
@@ -121,11 +120,10 @@ uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &fil
             print_bytes("file", "\"%s\"\n", file.MODENAME, name_length(file.MODENAME));
             close_json();
         }
-        if (key.kind != KEY_NUMBER && key.kind != KEY_CARD_ID) {
-            continue;  // the mode is above; METADATA is no field
-        }
+        // The mode is above; METADATA is no field.
+        const bool numbers = key.kind == KEY_NUMBER || key.kind == KEY_CARD_ID;
         const bool hex = key.format == SHOW_HEX || key.kind == KEY_CARD_ID;
-        for (uint32_t pf = 0; pf < key.count; ++pf) {
+        for (uint32_t pf = 0; numbers && pf < key.count; ++pf) {
             change(key_name(key_slot(row, pf)), hex ? "0x%X -> " : "%u -> ",
                    key_element(&card, key, pf), hex ? "0x%X\n" : "%u\n",
                    key_element(&file, key, pf));
@@ -229,9 +227,8 @@ int run_export(const CommandOptions &options)
     if (uncarried != 0) {
         warn("%s: the file does not carry all the card holds (%u item%s above)",
              g_device_target.name, uncarried, uncarried == 1 ? "" : "s");
-        return EXIT_NO;
     }
-    return EXIT_GOOD;
+    return uncarried != 0 ? EXIT_NO : EXIT_GOOD;
 }
 
 // A load of FILE against the card, or with --running what the next boot

@@ -173,8 +173,7 @@ int run(int argc, char *argv[])
             printf("  %s %s\n", PROGRAM_NAME, command.synopsis);
         }
         printf(
-            "\n"
-            "  -h, --help     this help\n"
+            "\n  -h, --help     this help\n"
             "      --version  the program's version\n\n"
             "'%s COMMAND --help' tells more of each command; zorvitemplate(8) all.\n",
             PROGRAM_NAME);
