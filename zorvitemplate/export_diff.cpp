@@ -48,12 +48,11 @@ size_t name_length(const char (&name)[MODENAME_SIZE])
         name);
 }
 
-// The record a load of the exported file builds: the card's, less what no
-// file can carry.
+// The record a load of the exported file builds, into a zeroed `out`: the
+// card's, less what no file can carry.
 void copy_carried(const ResourceTemplate &card_record, const CardIdentity &card,
                   ResourceTemplate *out)
 {
-    *out = ResourceTemplate{};
     out->mode = card_record.mode & MODE_BITS_KNOWN;
     for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
         const TemplateKey &key = TEMPLATE_KEYS[row];

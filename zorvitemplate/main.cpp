@@ -101,7 +101,6 @@ int run_command(const Command &command, int argc, char *argv[])
 {
     CommandOptions options{};
     size_t length = 0;
-    opterr = 0;
     const option *longs = command.long_options;
     for (int got = 0;
          (got = getopt_long(argc, argv, command.short_options, longs, nullptr)) != -1;) {
