@@ -250,13 +250,13 @@ int run_diff(const CommandOptions &options)
     ResourceTemplate card_record{};
     RunningRecord running{};
     const int32_t fetched = fetch_card_template(&card_record, why);
-    const bool recorded = fetched < 0 || !options.running || read_running(&running);
-    if (!recorded) {
+    const bool unrecorded = fetched >= 0 && options.running && !read_running(&running);
+    if (unrecorded) {
         snprintf(why, sizeof(why),
                  "%s: no record of what the card runs since this boot (zorvi-boot.service)",
                  g_device_target.name);
     }
-    if (fetched < 0 || !recorded) {
+    if (fetched < 0 || unrecorded) {
         return diff_trouble(options, "error", why);
     }
     if (fetched > 0 && !options.running) {
