@@ -4,8 +4,9 @@
 #include <cstdint>
 
 struct CommandOptions {
-    bool json;
-    bool running;  // diff --running: what the card runs against what it holds
+    // Switches as getopt sets them: 0 or 1.
+    int json;
+    int running;  // diff --running: what the card runs against what it holds
     bool pci_id_given;
     uint32_t pci_id;
     const char *driver_version = "1.4.3.0";  // the stand-in driver's version text, by default

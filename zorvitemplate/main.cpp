@@ -26,11 +26,14 @@ struct Command {
     const char *help;
 };
 
-enum LongOnly : int { OPT_PCI_ID = 256, OPT_DRIVER_VERSION, OPT_JSON, OPT_RUNNING, OPT_WITHIN };
+enum LongOnly : int { OPT_PCI_ID = 256, OPT_DRIVER_VERSION, OPT_WITHIN };
+
+// What the command line asks for; getopt sets the switches itself.
+CommandOptions g_options{};
 
 // The options more than one command takes; each command's own stand in its list.
 constexpr option PCI_ID = {"pci-id", required_argument, nullptr, OPT_PCI_ID};
-constexpr option JSON = {"json", no_argument, nullptr, OPT_JSON};
+constexpr option JSON = {"json", no_argument, &g_options.json, 1};
 constexpr option HELP = {"help", no_argument, nullptr, 'h'};
 constexpr option END = {};
 constexpr option CHECK_OPTIONS[] = {
@@ -38,7 +41,8 @@ constexpr option CHECK_OPTIONS[] = {
 constexpr option SEAL_OPTIONS[] = {PCI_ID, HELP, END};
 constexpr option EXPORT_OPTIONS[] = {{"output", required_argument, nullptr, 'o'}, HELP, END};
 constexpr option JSON_OPTIONS[] = {JSON, HELP, END};
-constexpr option DIFF_OPTIONS[] = {JSON, {"running", no_argument, nullptr, OPT_RUNNING}, HELP, END};
+constexpr option DIFF_OPTIONS[] = {
+    JSON, {"running", no_argument, &g_options.running, 1}, HELP, END};
 constexpr option HELP_OPTIONS[] = {HELP, END};
 constexpr option ARM_OPTIONS[] = {{"within", required_argument, nullptr, OPT_WITHIN}, HELP, END};
 
@@ -99,38 +103,33 @@ __attribute__((format(printf, 2, 3))) int usage_error(const Command *command, co
 
 int run_command(const Command &command, int argc, char *argv[])
 {
-    CommandOptions options{};
     size_t length = 0;
     const option *longs = command.long_options;
     for (int got = 0;
          (got = getopt_long(argc, argv, command.short_options, longs, nullptr)) != -1;) {
         switch (got) {
+            case 0:  // a switch, set by getopt
+                break;
             case 'h':
                 printf("Usage: %s %s\n%s", PROGRAM_NAME, command.synopsis, command.help);
                 return EXIT_GOOD;
             case 'o':
-                options.output = optarg;
+                g_options.output = optarg;
                 break;
             case OPT_PCI_ID:
                 // A PCI device id as a template writes numbers, and nothing after it.
-                if (convert_uint_value(optarg, &options.pci_id, &length) != 0 ||
-                    optarg[length] != '\0' || options.pci_id > PCI_ID_MAX) {
+                if (convert_uint_value(optarg, &g_options.pci_id, &length) != 0 ||
+                    optarg[length] != '\0' || g_options.pci_id > PCI_ID_MAX) {
                     return usage_error(&command, "'%s' is no PCI device id (0 to 0xFFFF)", optarg);
                 }
-                options.pci_id_given = true;
+                g_options.pci_id_given = true;
                 break;
             case OPT_DRIVER_VERSION:
-                options.driver_version = optarg;
-                break;
-            case OPT_JSON:
-                options.json = true;
-                break;
-            case OPT_RUNNING:
-                options.running = true;
+                g_options.driver_version = optarg;
                 break;
             case OPT_WITHIN:
-                if (convert_uint_value(optarg, &options.minutes, &length) != 0 ||
-                    optarg[length] != '\0' || options.minutes == 0 || options.minutes > 1440) {
+                if (convert_uint_value(optarg, &g_options.minutes, &length) != 0 ||
+                    optarg[length] != '\0' || g_options.minutes == 0 || g_options.minutes > 1440) {
                     return usage_error(&command, "'%s' is no number of minutes (1 to 1440)",
                                        optarg);
                 }
@@ -142,18 +141,17 @@ int run_command(const Command &command, int argc, char *argv[])
         }
     }
     const int given = argc - optind;
-    const int wanted = command.operands - (options.running ? 1 : 0);  // no FILE
+    const int wanted = command.operands - g_options.running;  // no FILE
     if (given != wanted) {
-        return usage_error(&command, "%s",
-                           given < wanted ? "missing operand" : "too many operands");
+        return usage_error(&command, given < wanted ? "missing operand" : "too many operands");
     }
     if (command.device_first && !select_device(argv[optind])) {
         return usage_error(&command, "device name '%s' is too long: at most 15 characters",
                            argv[optind]);
     }
-    options.file = given > (command.device_first ? 1 : 0) ? argv[argc - 1] : nullptr;
-    print_to(stdout, options.json);
-    return command.run(options);
+    g_options.file = given > (command.device_first ? 1 : 0) ? argv[argc - 1] : nullptr;
+    print_to(stdout, g_options.json);
+    return command.run(g_options);
 }
 
 int run(int argc, char *argv[])
