@@ -113,9 +113,6 @@ int run_command(const Command &command, int argc, char *argv[])
             case 'h':
                 printf("Usage: %s %s\n%s", PROGRAM_NAME, command.synopsis, command.help);
                 return EXIT_GOOD;
-            case 'o':
-                g_options.output = optarg;
-                break;
             case OPT_PCI_ID:
                 // A PCI device id as a template writes numbers, and nothing after it.
                 if (convert_uint_value(optarg, &g_options.pci_id, &length) != 0 ||
@@ -124,8 +121,9 @@ int run_command(const Command &command, int argc, char *argv[])
                 }
                 g_options.pci_id_given = true;
                 break;
+            case 'o':  // the arguments kept as given
             case OPT_DRIVER_VERSION:
-                g_options.driver_version = optarg;
+                *(got == 'o' ? &g_options.output : &g_options.driver_version) = optarg;
                 break;
             case OPT_WITHIN:
                 if (convert_uint_value(optarg, &g_options.minutes, &length) != 0 ||
