@@ -22,9 +22,7 @@ FILE *g_results = stdout;
 // the level stands on one line.
 constexpr int DEPTH_MOST = 8;
 struct Level {
-    bool array;
-    bool inline_;
-    bool any;
+    bool array, inline_, any;
 };
 Level g_levels[DEPTH_MOST];
 int g_depth = 0;
