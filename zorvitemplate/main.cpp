@@ -87,8 +87,7 @@ constexpr Command COMMANDS[] = {
      "Exit status: 0 reverted, disarmed or nothing armed, 1 the backup not loaded, 2 trouble.\n"},
 };
 
-__attribute__((format(printf, 2, 3))) int usage_error(const Command *command, const char *format,
-                                                      ...)
+[[gnu::format(printf, 2, 3)]] int usage_error(const Command *command, const char *format, ...)
 {
     char text[SAID_TEXT_SIZE];
     va_list args;
