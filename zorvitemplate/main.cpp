@@ -103,9 +103,8 @@ constexpr Command COMMANDS[] = {
 int run_command(const Command &command, int argc, char *argv[])
 {
     size_t length = 0;
-    const option *longs = command.long_options;
-    for (int got = 0;
-         (got = getopt_long(argc, argv, command.short_options, longs, nullptr)) != -1;) {
+    for (int got = 0; (got = getopt_long(argc, argv, command.short_options, command.long_options,
+                                         nullptr)) != -1;) {
         switch (got) {
             case 0:  // a switch, set by getopt
                 break;
