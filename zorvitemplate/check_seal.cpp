@@ -115,7 +115,6 @@ int32_t find_info_end(const char *path, uint64_t *end, const char **eol)
 // the check it is sealed for before it does.
 int seal_file(const CommandOptions &options, ReplacedFile *file, const IniWhere &where)
 {
-    const uint32_t value = g_check.report.checksum;
     uint64_t cut_from = 0;
     uint64_t cut_to = 0;
     const char *eol = "";
@@ -123,12 +122,12 @@ int seal_file(const CommandOptions &options, ReplacedFile *file, const IniWhere 
     if (where.answer == INI_FOUND) {
         cut_from = where.value_start;
         cut_to = cut_from + number_length(where);
-        snprintf(added, sizeof(added), "0x%08X", value);
+        snprintf(added, sizeof(added), "0x%08X", g_check.report.checksum);
     } else if (find_info_end(options.file, &cut_to, &eol) == 0) {
         // A last line without its line end gets one, and the new line too.
         cut_from = cut_to;
-        snprintf(added, sizeof(added), "%sMETADATA = 0x%08X%s", eol[0] != '\0' ? "" : "\n", value,
-                 eol[0] != '\0' ? eol : "\n");
+        snprintf(added, sizeof(added), "%sMETADATA = 0x%08X%s", eol[0] != '\0' ? "" : "\n",
+                 g_check.report.checksum, eol[0] != '\0' ? eol : "\n");
     } else {
         return warn("%s: cannot be read again; it was left as it is", options.file);
     }
