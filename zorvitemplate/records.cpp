@@ -88,9 +88,8 @@ int32_t read_record(RecordKind kind, void *record, size_t size)
 
 int32_t write_record(RecordKind kind, const void *record, size_t size)
 {
-    static ReplacedFile file;
+    ReplacedFile file{};
     const char *path = record_path(kind);
-    file.why[0] = '\0';
     if ((mkdir(RECORD_FOLDERS[kind], 0700) != 0 && errno != EEXIST) ||
         resolve_replace_target(path, true, &file) != 0 || start_replacing(&file) != 0 ||
         write_replacing(&file, record, size) != 0 || finish_replacing(&file, 0600, nullptr) != 0) {
