@@ -33,7 +33,6 @@ int32_t give_up(ReplacedFile *file, const char *what, const char *path)
 // when the kernel's rule for a link in that folder lets it be followed.
 int32_t follow_link(ReplacedFile *file, size_t *at, size_t end)
 {
-    char *path = file->path;
     struct stat place {};
     const bool open_to_all = fstat(file->folder, &place) != 0 ||
                              ((place.st_mode & S_ISVTX) != 0 && (place.st_mode & S_IWOTH) != 0);
@@ -42,7 +41,7 @@ int32_t follow_link(ReplacedFile *file, size_t *at, size_t end)
         snprintf(file->why, sizeof(file->why),
                  "%.*s is a symbolic link in a sticky folder that anyone may write to, owned "
                  "by neither you nor the folder's owner; it is not followed",
-                 static_cast<int>(end), path);
+                 static_cast<int>(end), file->path);
         return -1;
     }
     char text[PATH_MAX];
@@ -55,13 +54,13 @@ int32_t follow_link(ReplacedFile *file, size_t *at, size_t end)
     const bool absolute = text[0] == '/';
     char next[PATH_MAX];
     const int written =
-        snprintf(next, sizeof(next), "%.*s%s%s%s", absolute ? 0 : static_cast<int>(*at), path,
-                 !absolute && *at == 0 ? "./" : "", text, path + end);
+        snprintf(next, sizeof(next), "%.*s%s%s%s", absolute ? 0 : static_cast<int>(*at), file->path,
+                 !absolute && *at == 0 ? "./" : "", text, file->path + end);
     if (static_cast<size_t>(written) >= sizeof(next)) {  // below 0 too
         errno = ENAMETOOLONG;
         return -1;
     }
-    memcpy(path, next, sizeof(next));
+    memcpy(file->path, next, sizeof(next));
     if (absolute) {
         close(file->folder);
         file->folder = open("/", FOLDER_FLAGS);
@@ -120,15 +119,14 @@ int32_t resolve_replace_target(const char *given, bool may_be_new, ReplacedFile 
             if (++hops > LINK_HOPS_MAX || follow_link(file, &at, end) != 0) {
                 break;
             }
-            continue;
-        }
-        if (last) {
+        } else if (last) {
             return check_regular(path, file->state.st_mode, file->why, sizeof(file->why));
+        } else {
+            const int next = openat(file->folder, file->name, FOLDER_FLAGS);
+            close(file->folder);
+            file->folder = next;
+            at = end;
         }
-        const int next = openat(file->folder, file->name, FOLDER_FLAGS);
-        close(file->folder);
-        file->folder = next;
-        at = end;
     }
     if (file->why[0] == '\0') {
         snprintf(file->why, sizeof(file->why), "%s: %s", path, strerror(errno));
