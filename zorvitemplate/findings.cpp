@@ -257,8 +257,7 @@ int32_t check_template(const char *path, const CardIdentity *card, bool pci_id_f
     parse_template_keys(path, PARSE_EVERY_KEY, &result->record, &result->report);
     parse_identity_keys(path, PARSE_EVERY_KEY, &result->card, &result->record, &result->report);
     warn_about_values(pci_id_from_file, result);
-    const int32_t read = scan_lines(path, result);
-    const int error = errno;
+    const char *read_error = scan_lines(path, result) != 0 ? strerror(errno) : nullptr;
     // Whatever went wrong, a FIFO, device or socket put in the file's place
     // meanwhile is told as one that stood there from the start.
     struct stat after {};
@@ -268,10 +267,10 @@ int32_t check_template(const char *path, const CardIdentity *card, bool pci_id_f
         [](const ParseProblem &problem) { return problem.where.answer == INI_NO_FILE; });
     const bool changed = !there || !same_file_state(result->file_state, after) ||
                          result->bytes != static_cast<uint64_t>(after.st_size);
-    const char *what = !reopened   ? "could not be opened again; nothing was decided"
-                       : read != 0 ? strerror(error)
-                       : changed   ? "changed while it was read; nothing was decided"
-                                   : nullptr;
+    const char *what = !reopened               ? "could not be opened again; nothing was decided"
+                       : read_error != nullptr ? read_error
+                       : changed               ? "changed while it was read; nothing was decided"
+                                               : nullptr;
     if (judge_file(path, there ? &after : nullptr, what, result) != 0) {
         return -1;
     }
