@@ -79,11 +79,8 @@ int32_t read_record(RecordKind kind, void *record, size_t size)
     } else if (auto *revert = static_cast<RevertRecord *>(record); kind == RECORD_REVERT) {
         end_texts(revert->at, revert->told);
     }
-    if (got < 0 && errno == ENOENT) {
-        return RECORD_NONE;
-    }
     errno = got >= 0 ? EBADMSG : errno;  // a record cut short, when it is not whole
-    return got == static_cast<ssize_t>(size) ? 0 : -1;
+    return got == static_cast<ssize_t>(size) ? 0 : errno == ENOENT ? RECORD_NONE : -1;
 }
 
 int32_t write_record(RecordKind kind, const void *record, size_t size)
