@@ -44,11 +44,10 @@ size_t name_distance(const char *a, size_t a_length, const char *b, size_t b_len
         d[i][0] = i;
         for (size_t j = 1; j <= b_length; ++j) {
             const size_t cost = same(i - 1, j - 1) ? 0 : 1;
-            size_t best = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
+            d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
             if (i > 1 && j > 1 && same(i - 1, j - 2) && same(i - 2, j - 1)) {
-                best = std::min(best, d[i - 2][j - 2] + 1);
+                d[i][j] = std::min(d[i][j], d[i - 2][j - 2] + 1);
             }
-            d[i][j] = best;
         }
     }
     return d[a_length][b_length];
@@ -149,14 +148,14 @@ void scan_key(LineScan *scan, const IniLineParts &parts, bool long_line)
     }
     seen = seen.line == 0 ? KeySeen{scan->line, scan->header_line, scan->section} : seen;
     const IniWhere &where = result->report.places[slot];
-    if (where.answer != INI_FOUND || where.line == scan->line) {
-        return;  // read here, or not read at all: an error tells that
+    // Said only when another line is the one read: a key not read at all is an error's.
+    if (where.answer == INI_FOUND && where.line != scan->line) {
+        add_finding(scan->result, scan->line, NO_PROBLEM, slot,
+                    scan->header_line == where.section_line
+                        ? "%s is given again; a load takes the one at line %u"
+                        : "%s here is not read; a load takes the one at line %u",
+                    key_name(slot), where.line);
     }
-    add_finding(scan->result, scan->line, NO_PROBLEM, slot,
-                scan->header_line == where.section_line
-                    ? "%s is given again; a load takes the one at line %u"
-                    : "%s here is not read; a load takes the one at line %u",
-                key_name(slot), where.line);
 }
 
 void scan_piece(LineScan *scan, const char *piece, bool long_line)
