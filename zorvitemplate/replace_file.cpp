@@ -44,12 +44,10 @@ int32_t follow_link(ReplacedFile *file, size_t *at, size_t end)
                  static_cast<int>(end), file->path);
         return -1;
     }
-    char text[PATH_MAX];
-    const ssize_t length = readlinkat(file->folder, file->name, text, sizeof(text) - 1);
-    if (length < 0) {
+    char text[PATH_MAX] = {};  // readlinkat adds no NUL: the zeros after it end the text
+    if (readlinkat(file->folder, file->name, text, sizeof(text) - 1) < 0) {
         return -1;
     }
-    text[length] = '\0';
     // A relative link reads on from its own folder, "./" when the name had none.
     const bool absolute = text[0] == '/';
     char next[PATH_MAX];
