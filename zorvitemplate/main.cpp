@@ -119,9 +119,11 @@ int run_command(const Command &command, int argc, char *argv[])
                 }
                 g_options.pci_id_given = true;
                 break;
-            case 'o':  // the arguments kept as given
+            case 'o':
+                g_options.output = optarg;
+                break;
             case OPT_DRIVER_VERSION:
-                *(got == 'o' ? &g_options.output : &g_options.driver_version) = optarg;
+                g_options.driver_version = optarg;
                 break;
             case OPT_WITHIN:
                 if (convert_uint_value(optarg, &g_options.minutes, &length) != 0 ||
