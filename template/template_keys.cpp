@@ -1,6 +1,7 @@
 // Key names, as a template file writes them and as a check reads them back.
 #include "template/template_keys.h"
 
+#include <cstdio>
 #include <cstring>
 
 size_t parse_key_name(const char *name, size_t length, size_t *row, uint32_t *element)
@@ -16,4 +17,18 @@ size_t parse_key_name(const char *name, size_t length, size_t *row, uint32_t *el
         }
     }
     return KEY_SLOT_COUNT;
+}
+
+void show_key_value(const TemplateKey &key, uint32_t value, char (&text)[KEY_VALUE_TEXT_SIZE])
+{
+    const bool table = key.count == PF_COUNT;
+    if (table && key.format == SHOW_HEX) {
+        snprintf(text, sizeof(text), "0x%02x", value);
+    } else if (table) {
+        snprintf(text, sizeof(text), "%02d", static_cast<int>(value));
+    } else if (key.format == SHOW_HEX) {
+        snprintf(text, sizeof(text), "0x%0*X", static_cast<int>(2 * key.width), value);
+    } else {
+        snprintf(text, sizeof(text), "%u", value);
+    }
 }

@@ -23,8 +23,7 @@ enum TemplateKeyKind : uint8_t {
     KEY_CHECKSUM,  // METADATA: compared with the checksum of the record, not stored
 };
 
-// How the display shows a value: single hexadecimal values print at twice
-// their width in upper case (PM 0x%04X, PH 0x%08X), table entries as 0x%02x.
+// How the display shows a value (show_key_value).
 enum KeyFormat : uint8_t { SHOW_DEC, SHOW_HEX };
 
 struct TemplateKey {
@@ -105,7 +104,7 @@ constexpr TemplateKey TEMPLATE_KEYS[] = {
     ZORVI_TEMPLATE_KEY(SMP, SECTION_CONFIG, KEY_NUMBER, 255, MODE_SM, SHOW_DEC),
     ZORVI_TEMPLATE_KEY(GAN, SECTION_CONFIG, KEY_NUMBER, 2, MODE_GAN_GCN, SHOW_DEC),
     ZORVI_TEMPLATE_KEY(GCN, SECTION_CONFIG, KEY_NUMBER, 5, MODE_GAN_GCN, SHOW_DEC),
-    ZORVI_TEMPLATE_KEY(PCIDID, SECTION_INFO, KEY_CARD_ID, KEY_ANY_VALUE, MODE_PCIDID, SHOW_DEC),
+    ZORVI_TEMPLATE_KEY(PCIDID, SECTION_INFO, KEY_CARD_ID, KEY_ANY_VALUE, MODE_PCIDID, SHOW_HEX),
     ZORVI_TEMPLATE_KEY(CBMP, SECTION_CONFIG, KEY_NUMBER, 255, MODE_CBMP, SHOW_HEX),
     ZORVI_TEMPLATE_KEY(CBMOP, SECTION_CONFIG, KEY_NUMBER, 255, MODE_CBMP, SHOW_HEX),
     ZORVI_TEMPLATE_KEY(OVNP, SECTION_CONFIG, KEY_NUMBER, 255, MODE_OVNP, SHOW_HEX),
@@ -181,6 +180,14 @@ constexpr const char *key_name(size_t slot)
 // The slot of the `length` characters at `name`, or KEY_SLOT_COUNT when no
 // key has that name; `row` and `element` receive its key and element.
 size_t parse_key_name(const char *name, size_t length, size_t *row, uint32_t *element);
+
+// "-2147483648" and its NUL, with room to spare.
+constexpr size_t KEY_VALUE_TEXT_SIZE = 16;
+
+// A value of `key` as the display shows it: an entry of a per-PF table as
+// "%02d" (a 32-bit entry as the signed int that format takes) or "0x%02x",
+// a single value as "%u" or as "0x%0*X" at twice its width in digits.
+void show_key_value(const TemplateKey &key, uint32_t value, char (&text)[KEY_VALUE_TEXT_SIZE]);
 
 // Position of the key called `name` in the table (TEMPLATE_KEY_COUNT when
 // there is none), for code that walks a run of the table.

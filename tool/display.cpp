@@ -23,13 +23,9 @@ void print_table(const ResourceTemplate *record, const TemplateKey &key)
     }
     printf("\n\t\t");
     for (uint32_t i = 0; i < PF_COUNT; ++i) {
-        uint32_t value = key_element(record, key, i);
-        if (key.format == SHOW_HEX) {
-            printf("0x%02x\t", value);
-        } else {
-            // A 32-bit entry prints as the signed int the format expects.
-            printf("%02d\t", static_cast<int>(value));
-        }
+        char value[KEY_VALUE_TEXT_SIZE];
+        show_key_value(key, key_element(record, key, i), value);
+        printf("%s\t", value);
     }
     putchar('\n');
 }
@@ -43,11 +39,10 @@ void print_value(const ResourceTemplate *record, const TemplateKey &key)
         char shown[4 * sizeof(record->MODENAME) + 1];
         (void)show_text(text, strnlen(text, key.width), shown, sizeof(shown), SHOW_C0_C1);
         printf("\t\t%s: %s\n", key.name, shown);
-    } else if (key.format == SHOW_HEX) {
-        printf("\t\t%s: 0x%0*X\n", key.name, static_cast<int>(2 * key.width),
-               key_element(record, key, 0));
     } else {
-        printf("\t\t%s: %u\n", key.name, key_element(record, key, 0));
+        char value[KEY_VALUE_TEXT_SIZE];
+        show_key_value(key, key_element(record, key, 0), value);
+        printf("\t\t%s: %s\n", key.name, value);
     }
 }
 
