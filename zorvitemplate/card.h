@@ -17,6 +17,8 @@ extern DeviceTarget g_device_target;
 // The zorvi driver's network devices, by name, as `count` of device_name;
 // -1 with errno when the kernel's list cannot be read.
 int find_devices(size_t *count);
+// One of those: a network device whose driver is zorvi.
+bool is_card(const char *name);
 const char *device_name(size_t index);
 
 // Fills g_device_target; false when the name has 16 characters or more.
@@ -26,6 +28,10 @@ bool select_device(const char *name);
 // and, from 1.4.3.0 on, the card's PCI device id. False with `why` when the
 // driver cannot answer.
 bool ask_card_identity(CardIdentity *card, char (&why)[CARD_TROUBLE_SIZE]);
+
+// The driver's version as a load reads it: four numbers, dotted.
+constexpr size_t VERSION_TEXT_SIZE = 48;
+void show_driver_version(const CardIdentity &card, char (&text)[VERSION_TEXT_SIZE]);
 
 // The card's template: 0; else the card's nonzero status byte, or below 0
 // when the request did not reach the card, and `why` says which.

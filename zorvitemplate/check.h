@@ -41,6 +41,7 @@ struct KeySeen {
 
 struct CheckResult {
     CardIdentity card;        // the card checked against, its id filled in
+    bool pci_id_from_file;    // that id is the file's own PCIDID
     ResourceTemplate record;  // as a load builds it
     ParseReport report;
     KeySeen seen[KEY_SLOT_COUNT];
@@ -56,9 +57,9 @@ struct CheckResult {
 };
 
 // `path` against `card`, whose id is the file's own PCIDID when
-// `pci_id_from_file`. 0 when the file was checked (the findings tell the
-// verdict); -1 when it cannot be read, is no regular file or changed
-// meanwhile: `trouble` says which, and the rest of the result is zero.
+// `pci_id_from_file` and the file gives a number. 0 when the file was checked (the findings tell
+// the verdict); -1 when it cannot be read, is no regular file or changed meanwhile: `trouble` says
+// which, and the rest of the result is zero.
 int32_t check_template(const char *path, const CardIdentity *card, bool pci_id_from_file,
                        CheckResult *result);
 

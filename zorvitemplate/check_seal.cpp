@@ -9,6 +9,7 @@
 
 #include "fileaccess/ini_reader.h"
 #include "template/template_parser.h"
+#include "zorvitemplate/card.h"
 #include "zorvitemplate/check.h"
 #include "zorvitemplate/commands.h"
 #include "zorvitemplate/output.h"
@@ -22,17 +23,27 @@ CheckResult g_recheck;
 
 constexpr size_t METADATA_LENGTH = 10;  // "0x" and eight hex digits
 
-// The file checked into g_check against a stand-in card: the driver version
-// given (a load's rules read it) and the PCI device id given; with none
-// given, the check takes the file's own. Only check takes a version other
-// than the default. 0; -1 when the file could not be checked (g_check's
-// trouble says why); EXIT_TROUBLE after a message for a version.
+// The file checked into g_check: against the card of check DEVICE FILE,
+// asked as a load asks it; else against a stand-in card of the driver
+// version given (a load's rules read it) and the PCI device id given or
+// else the file's own, or the defaults. Only check takes a version or a
+// device. 0; -1 when the file could not be checked (g_check's trouble says
+// why); EXIT_TROUBLE after a message.
 int check_file(const CommandOptions &options)
 {
-    CardIdentity card{{}, options.pci_id};
-    char text[128];
-    snprintf(text, sizeof(text), "%s", options.driver_version);
-    if (parse_driver_version_text(text, card.driver_version) != 0) {
+    CardIdentity card = DEFAULT_CARD;
+    card.pci_device_id = options.pci_id_given ? options.pci_id : card.pci_device_id;
+    char text[CARD_TROUBLE_SIZE];
+    if (options.first != options.file) {
+        if (options.pci_id_given || options.driver_version != nullptr) {
+            return warn("check: the card answers --pci-id and --driver-version itself");
+        }
+        return ask_card_identity(&card, text) ? check_template(options.file, &card, false, &g_check)
+                                              : warn("%s", text);
+    }
+    snprintf(text, sizeof(text), "%s", options.driver_version ? options.driver_version : "");
+    if (options.driver_version != nullptr &&
+        parse_driver_version_text(text, card.driver_version) != 0) {
         return warn("check: '%s' is no driver version", options.driver_version);
     }
     return check_template(options.file, &card, !options.pci_id_given, &g_check);
@@ -176,11 +187,29 @@ int run_check(const CommandOptions &options)
     if (!checked) {
         return warn("%s", g_check.trouble);
     }
-    if (!options.json) {
-        warn("%s: a load would %s it (%u error%s, %u warning%s)", options.file,
-             accepted ? "accept" : "refuse", g_check.errors, g_check.errors == 1 ? "" : "s",
-             warnings, warnings == 1 ? "" : "s");
+    if (options.json) {
+        return accepted ? EXIT_GOOD : EXIT_NO;
     }
+    // What the verdict was judged against, and where each came from.
+    const bool device = options.first != options.file;
+    char version[VERSION_TEXT_SIZE];
+    show_driver_version(g_check.card, version);
+    char pci_id[64] = ", which reports no PCI device id";
+    if (driver_reports_pci_id(&g_check.card)) {
+        snprintf(pci_id, sizeof(pci_id), " and PCI device id 0x%04X (%s)",
+                 g_check.card.pci_device_id,
+                 device                     ? g_device_target.name
+                 : options.pci_id_given     ? "--pci-id"
+                 : g_check.pci_id_from_file ? "the file's PCIDID"
+                                            : "default");
+    }
+    warn("%s: a load would %s it (%u error%s, %u warning%s) against driver %s (%s)%s", options.file,
+         accepted ? "accept" : "refuse", g_check.errors, g_check.errors == 1 ? "" : "s", warnings,
+         warnings == 1 ? "" : "s", version,
+         device                   ? g_device_target.name
+         : options.driver_version ? "--driver-version"
+                                  : "default",
+         pci_id);
     return accepted ? EXIT_GOOD : EXIT_NO;
 }
 

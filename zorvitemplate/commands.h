@@ -3,16 +3,23 @@
 
 #include <cstdint>
 
+#include "template/identity_check.h"
+
+// What check judges against when neither an option nor the file says: the
+// driver this program was made with, the card it is made for.
+constexpr CardIdentity DEFAULT_CARD = {{1, 4, 3, 0}, 0x3310};
+
 struct CommandOptions {
     // Switches as getopt sets them: 0 or 1.
     int json;
     int running;  // diff --running: what the card runs against what it holds
     bool pci_id_given;
     uint32_t pci_id;
-    const char *driver_version = "1.4.3.0";  // the stand-in driver's version text, by default
-    const char *output;                      // export -o FILE, nullptr for standard output
-    const char *file;
-    uint32_t minutes = 10;  // arm --within, by default
+    const char *driver_version;  // nullptr: DEFAULT_CARD's
+    const char *output;          // export -o FILE, nullptr for standard output
+    const char *first;           // the first operand: a device, or diff's OLD
+    const char *file;            // the last operand, unless a device
+    uint32_t minutes = 10;       // arm --within, by default
 };
 
 int run_check(const CommandOptions &options);

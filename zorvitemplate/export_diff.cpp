@@ -24,7 +24,6 @@
 
 namespace {
 
-CheckResult g_check;
 char g_text[TEMPLATE_TEXT_SIZE];
 
 // The nonzero bytes where a record has no field (the word after the mode,
@@ -76,23 +75,61 @@ void copy_carried(const ResourceTemplate &card_record, const CardIdentity &card,
     }
 }
 
-// Where visit_changes puts each change: nowhere (diff counts first), or
-// through the print calls as diff's line or element of "changes", or as
-// export's line of what its file does not carry.
-enum ChangeSink : uint8_t { CHANGES_COUNTED, CHANGES_PRINTED, CHANGES_WARNED };
+// Where visit_changes puts each change: nowhere (diff counts first), one
+// entry a value (diff's JSON, or export's line of what its file does not
+// carry), or diff's text, tables as the display shows them.
+enum ChangeSink : uint8_t { CHANGES_COUNTED, CHANGES_LISTED, CHANGES_TABLED };
 
-// What a load of `file` changes on a card that holds `card`, in the order
-// of the key table, each change KEY: CARD -> FILE; returns the count.
-uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &file, ChangeSink sink)
+// The words that name diff's two sides, in its rows and JSON: OLD NEW of
+// one kind, a card and a file, what the card runs and holds.
+using SideNames = const char *const[2];
+// An operand that holds no template: every value is zero (git gives it for
+// a file added or removed).
+constexpr const char *NO_TEMPLATE = "/dev/null";
+constexpr SideNames SIDES_ALIKE = {"old", "new"}, SIDES_LOAD = {"card", "file"},
+                    SIDES_BACK = {"file", "card"}, SIDES_RUNNING = {"running", "stored"};
+
+// A per-PF key as the display shows its table, only the columns of the PFs
+// that change, a row for each side; returns how many change.
+uint32_t print_table_change(const TemplateKey &key, const ResourceTemplate &was,
+                            const ResourceTemplate &will, SideNames &sides)
+{
+    bool changes[PF_COUNT];
+    uint32_t changed = 0;
+    for (uint32_t pf = 0; pf < PF_COUNT; ++pf) {
+        changes[pf] = key_element(&was, key, pf) != key_element(&will, key, pf);
+        changed += changes[pf] ? 1 : 0;
+    }
+    const ResourceTemplate *records[] = {nullptr, &was, &will};
+    const char *labels[] = {"", sides[0], sides[1]};
+    for (size_t row = 0; row < std::size(records) && changed != 0; ++row) {
+        print_string(nullptr, row == 0 ? "[%s]\n" : "%s", row == 0 ? key.name : labels[row]);
+        for (uint32_t pf = 0; pf < PF_COUNT; ++pf) {
+            char text[KEY_VALUE_TEXT_SIZE];
+            if (changes[pf]) {
+                row == 0 ? (void)snprintf(text, sizeof(text), "PF%02u", pf)
+                         : show_key_value(key, key_element(records[row], key, pf), text);
+                print_string(nullptr, "\t%s", text);
+            }
+        }
+        print_string(nullptr, "%s\n", "");
+    }
+    return changed;
+}
+
+// What changes from `was` to `will`, in the order of the key table, each
+// value as the display shows it; returns the count.
+uint32_t visit_changes(const ResourceTemplate &was, const ResourceTemplate &will, SideNames &sides,
+                       ChangeSink sink)
 {
     uint32_t count = 0;
-    // Counts a change and, unless it is only counted, opens its element
-    // with the key; the caller prints the two sides and closes it.
+    // Counts a change and, when it is listed, opens its entry with the key;
+    // the caller prints the two sides and closes it.
     const auto open_change = [&](const char *key) {
         ++count;
         if (sink != CHANGES_COUNTED) {
             open_json(nullptr, JSON_OBJECT);
-            if (sink == CHANGES_WARNED) {
+            if (sink == CHANGES_LISTED) {  // text only: export's warning
                 print_string(nullptr, "%s: ", PROGRAM_NAME);
                 print_string(nullptr, "%s: not carried: ", g_device_target.name);
             }
@@ -100,69 +137,105 @@ uint32_t visit_changes(const ResourceTemplate &card, const ResourceTemplate &fil
         }
         return sink != CHANGES_COUNTED;
     };
-    // Nothing when the two sides agree; the text formats hold the arrow
-    // and the line end.
-    const auto change = [&](const char *key, const char *card_format, uint32_t was,
-                            const char *file_format, uint32_t will) {
-        if (was != will && open_change(key)) {
-            print_uint("card", card_format, was);
-            print_uint("file", file_format, will);
+    // JSON has the numbers, text KEY: WAS -> WILL as shown.
+    const auto change = [&](const char *key, uint32_t old, uint32_t now, const char *old_text,
+                            const char *now_text) {
+        if (old != now && open_change(key)) {
+            print_uint(sides[0], nullptr, old);
+            print_string(nullptr, "%s -> ", old_text);
+            print_uint(sides[1], nullptr, now);
+            print_string(nullptr, "%s\n", now_text);
             close_json();
         }
     };
-    change("mode", "0x%02X -> ", card.mode, "0x%02X\n", file.mode);
+    char said[2][32];
+    snprintf(said[0], sizeof(said[0]), "0x%02X", was.mode);
+    snprintf(said[1], sizeof(said[1]), "0x%02X", will.mode);
+    change("mode", was.mode, will.mode, said[0], said[1]);
+    uint32_t tables = 0;
+    uint32_t in_tables = 0;
     for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
         const TemplateKey &key = TEMPLATE_KEYS[row];
-        if (key.kind == KEY_TEXT && memcmp(card.MODENAME, file.MODENAME, MODENAME_SIZE) != 0 &&
+        if (key.kind == KEY_TEXT && memcmp(was.MODENAME, will.MODENAME, MODENAME_SIZE) != 0 &&
             open_change(key.name)) {
-            print_bytes("card", "\"%s\" -> ", card.MODENAME, name_length(card.MODENAME));
-            print_bytes("file", "\"%s\"\n", file.MODENAME, name_length(file.MODENAME));
+            print_bytes(sides[0], "\"%s\" -> ", was.MODENAME, name_length(was.MODENAME));
+            print_bytes(sides[1], "\"%s\"\n", will.MODENAME, name_length(will.MODENAME));
             close_json();
         }
         // The mode is above; METADATA is no field.
         const bool numbers = key.kind == KEY_NUMBER || key.kind == KEY_CARD_ID;
-        const bool hex = key.format == SHOW_HEX || key.kind == KEY_CARD_ID;
+        if (numbers && sink == CHANGES_TABLED && key.count == PF_COUNT) {
+            const uint32_t changed = print_table_change(key, was, will, sides);
+            count += changed;
+            in_tables += changed;
+            tables += changed != 0 ? 1 : 0;
+            continue;
+        }
         for (uint32_t pf = 0; numbers && pf < key.count; ++pf) {
-            change(key_name(key_slot(row, pf)), hex ? "0x%X -> " : "%u -> ",
-                   key_element(&card, key, pf), hex ? "0x%X\n" : "%u\n",
-                   key_element(&file, key, pf));
+            const uint32_t old = key_element(&was, key, pf);
+            const uint32_t now = key_element(&will, key, pf);
+            char old_text[KEY_VALUE_TEXT_SIZE];
+            char now_text[KEY_VALUE_TEXT_SIZE];
+            show_key_value(key, old, old_text);
+            show_key_value(key, now, now_text);
+            change(key_name(key_slot(row, pf)), old, now, old_text, now_text);
         }
     }
-    change("reserved", "%u non-zero bytes -> ", reserved_nonzero(card), "%u\n", 0);
+    snprintf(said[0], sizeof(said[0]), "%u non-zero bytes", reserved_nonzero(was));
+    snprintf(said[1], sizeof(said[1]), "%u", reserved_nonzero(will));
+    change("reserved", reserved_nonzero(was), reserved_nonzero(will), said[0], said[1]);
+    if (sink == CHANGES_TABLED && count != 0) {
+        print_uint(nullptr, count == 1 ? "%u value changes" : "%u values change", count);
+        print_uint(nullptr, ", %u of them", in_tables, tables != 0);
+        print_uint(nullptr, tables == 1 ? " in %u table" : " in %u tables", tables, tables != 0);
+        print_string(nullptr, "%s\n", "");
+    }
     return count;
 }
+// One operand of diff: a card, as it holds its template, or a file, as a
+// load builds its record.
+struct DiffSide {
+    const char *operand;
+    bool card;
+    int32_t status;  // a card's answer to the fetch: 0, its status byte, below 0
+    ResourceTemplate record;
+    CheckResult check;  // a file's
+};
+DiffSide g_sides[2];
 
 // The document of diff --json, or in text the changes alone; the findings
 // are those of a refused file, which text tells on standard error.
-void print_diff(const CommandOptions &options, const char *status, const char *error,
-                int32_t card_status, const ResourceTemplate *was, const ResourceTemplate *will)
+void print_diff(SideNames &sides, const char *status, const char *error, const DiffSide *refused,
+                ChangeSink sink)
 {
+    const DiffSide &card = g_sides[1].card ? g_sides[1] : g_sides[0];
     open_json(nullptr, JSON_OBJECT);
-    print_string("device", nullptr, g_device_target.name);
-    print_string("file", nullptr, options.file);
+    print_string(sides[0], nullptr, g_sides[0].operand);
+    print_string(sides[1], nullptr, g_sides[1].operand);
     print_string("status", nullptr, status);
     print_string("error", nullptr, error);
-    print_bool("card_empty", card_status > 0);
-    print_uint("card_status", nullptr, static_cast<uint32_t>(card_status));
+    print_bool("card_empty", card.status > 0);
+    print_uint("card_status", nullptr, static_cast<uint32_t>(card.status));
     open_json("findings", JSON_ARRAY);
-    if (options.json && !load_accepts(&g_check)) {
-        print_findings(options.file, &g_check);
+    if (refused != nullptr) {
+        print_findings(refused->operand, &refused->check);
     }
     close_json();
     open_json("changes", JSON_ARRAY);
-    if (was != nullptr) {
-        (void)visit_changes(*was, *will, CHANGES_PRINTED);
-    }
+    (void)visit_changes(g_sides[0].record, g_sides[1].record, sides, sink);
     close_json();
     close_json();
 }
 
 // A file refused, its errors told first, or no answer to compare.
-int diff_trouble(const CommandOptions &options, const char *status, const char *why)
+int diff_trouble(const CommandOptions &options, SideNames &sides, const char *status,
+                 const char *why, const DiffSide *refused)
 {
-    print_diff(options, status, why, 0, nullptr, nullptr);
+    print_diff(sides, status, why, options.json ? refused : nullptr, CHANGES_COUNTED);
     print_to(stderr, false);
-    print_findings(options.file, &g_check, true);
+    if (refused != nullptr) {
+        print_findings(refused->operand, &refused->check, true);
+    }
     return warn("%s", why);
 }
 
@@ -186,7 +259,7 @@ int run_export(const CommandOptions &options)
     copy_carried(card_record, card, &loadable);
     // What the file does not carry is told in diff's words, to the person.
     print_to(stderr, false);
-    const uint32_t uncarried = visit_changes(card_record, loadable, CHANGES_WARNED);
+    const uint32_t uncarried = visit_changes(card_record, loadable, SIDES_LOAD, CHANGES_LISTED);
     // The comment says where and when the backup was taken, in lines of the
     // file: a line end in a name would end one and leave the rest to be
     // read as keys.
@@ -203,12 +276,12 @@ int run_export(const CommandOptions &options)
     if (driver_reports_pci_id(&card)) {
         snprintf(card_id, sizeof(card_id), "card PCI device id 0x%04X, ", card.pci_device_id);
     }
+    char version[VERSION_TEXT_SIZE];
+    show_driver_version(card, version);
     char comment[512];
     snprintf(comment, sizeof(comment),
-             "Template of %s, written by %s export\n# Taken from host %s (%sdriver %u.%u.%u.%u) "
-             "at %s",
-             device, PROGRAM_NAME, host, card_id, card.driver_version[0], card.driver_version[1],
-             card.driver_version[2], card.driver_version[3], taken);
+             "Template of %s, written by %s export\n# Taken from host %s (%sdriver %s) at %s",
+             device, PROGRAM_NAME, host, card_id, version, taken);
     size_t length = 0;
     if (write_template_text(&loadable, driver_reports_pci_id(&card) ? &card.pci_device_id : nullptr,
                             comment, g_text, sizeof(g_text), &length) != 0) {
@@ -230,45 +303,76 @@ int run_export(const CommandOptions &options)
     return uncarried != 0 ? EXIT_NO : EXIT_GOOD;
 }
 
-// A load of FILE against the card, or with --running what the next boot
-// changes: what the card runs, as the boot service recorded it, against
-// what it holds.
+// What changes from OLD to NEW: each a card, asked only what a load asks,
+// or a file, judged as a load on the card it is compared with would judge
+// it (as check does when there is none); with --running, from what the
+// card runs, as the boot service recorded it, to what it holds.
 int run_diff(const CommandOptions &options)
 {
+    g_sides[0].operand = options.first;
+    g_sides[1].operand = options.running ? options.first : options.file;
+    for (DiffSide &side : g_sides) {
+        side.card =
+            options.running || (strchr(side.operand, '/') == nullptr && is_card(side.operand));
+    }
+    const bool mixed = g_sides[0].card != g_sides[1].card;
+    SideNames &sides = options.running   ? SIDES_RUNNING
+                       : !mixed          ? SIDES_ALIKE
+                       : g_sides[0].card ? SIDES_LOAD
+                                         : SIDES_BACK;
     char why[CARD_TROUBLE_SIZE];
-    CardIdentity card{};
-    const bool asked = options.running || ask_card_identity(&card, why);
-    if (!asked || (!options.running && check_template(options.file, &card, false, &g_check) != 0)) {
-        return diff_trouble(options, "error", asked ? g_check.trouble : why);
+    CardIdentity card = DEFAULT_CARD;
+    const char *device = g_sides[g_sides[0].card ? 0 : 1].operand;
+    if (mixed && (!select_device(device) || !ask_card_identity(&card, why))) {
+        return diff_trouble(options, sides, "error", why, nullptr);
     }
-    if (!load_accepts(&g_check)) {
-        char refused[TROUBLE_SIZE];
-        snprintf(refused, sizeof(refused), "%s: a load on %s would refuse it", options.file,
-                 g_device_target.name);
-        return diff_trouble(options, "refused", refused);
+    for (DiffSide &side : g_sides) {
+        if (side.card || strcmp(side.operand, NO_TEMPLATE) == 0) {
+            continue;
+        }
+        if (check_template(side.operand, &card, !mixed, &side.check) != 0) {
+            return diff_trouble(options, sides, "error", side.check.trouble, nullptr);
+        }
+        if (!load_accepts(&side.check)) {
+            char refused[TROUBLE_SIZE];
+            snprintf(refused, sizeof(refused), "%s: a load%s%s would refuse it", side.operand,
+                     mixed ? " on " : "", mixed ? device : "");
+            return diff_trouble(options, sides, "refused", refused, &side);
+        }
+        side.record = side.check.record;
     }
-    ResourceTemplate card_record{};
+    for (DiffSide &side : g_sides) {
+        if (!side.card || (options.running && &side == g_sides)) {
+            continue;
+        }
+        (void)select_device(side.operand);
+        side.status = fetch_card_template(&side.record, why);
+        if (side.status < 0) {
+            return diff_trouble(options, sides, "error", why, nullptr);
+        }
+        if (side.status > 0 && !options.running) {
+            // No template to compare with (a fetch that failed left the
+            // record all zeros): a load changes the card whatever it loads.
+            warn("%s; %s", why,
+                 +sides == +SIDES_LOAD ? "a load would store the whole template"
+                                       : "its values are taken as zeros");
+        }
+    }
     RunningRecord running{};
-    const int32_t fetched = fetch_card_template(&card_record, why);
-    const bool unrecorded = fetched >= 0 && options.running && !read_running(&running);
-    if (unrecorded) {
+    if (options.running && !read_running(&running)) {
         snprintf(why, sizeof(why),
                  "%s: no record of what the card runs since this boot (zorvi-boot.service)",
                  g_device_target.name);
+        return diff_trouble(options, sides, "error", why, nullptr);
     }
-    if (fetched < 0 || unrecorded) {
-        return diff_trouble(options, "error", why);
-    }
-    if (fetched > 0 && !options.running) {
-        // No template to compare with (a fetch that failed left the record
-        // all zeros): a load changes the card whatever the file's values.
-        warn("%s; a load would store the whole template", why);
-    }
-    const ResourceTemplate &was = options.running ? running.running : card_record;
-    const ResourceTemplate &will = options.running ? card_record : g_check.record;
-    const bool same = options.running
-                          ? !differs_from_running(running, fetched, card_record)
-                          : fetched == 0 && visit_changes(was, will, CHANGES_COUNTED) == 0;
-    print_diff(options, same ? "same" : "changes", nullptr, fetched, &was, &will);
+    g_sides[0].status = options.running ? running.card_status : g_sides[0].status;
+    g_sides[0].record = options.running ? running.running : g_sides[0].record;
+    const bool same =
+        options.running
+            ? !differs_from_running(running, g_sides[1].status, g_sides[1].record)
+            : g_sides[0].status == g_sides[1].status &&
+                  visit_changes(g_sides[0].record, g_sides[1].record, sides, CHANGES_COUNTED) == 0;
+    print_diff(sides, same ? "same" : "changes", nullptr, nullptr,
+               options.json ? CHANGES_LISTED : CHANGES_TABLED);
     return same ? EXIT_GOOD : EXIT_NO;
 }

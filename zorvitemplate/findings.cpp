@@ -250,7 +250,8 @@ int32_t check_template(const char *path, const CardIdentity *card, bool pci_id_f
     const TemplateKey &pcidid = TEMPLATE_KEYS[key_index("PCIDID")];
     if (IniWhere where; pci_id_from_file && lookup_ini_key(path, section_name(pcidid.section),
                                                            pcidid.name, &where) == 0) {
-        (void)convert_uint_value(ini_value(where), &result->card.pci_device_id);
+        result->pci_id_from_file =
+            convert_uint_value(ini_value(where), &result->card.pci_device_id) == 0;
     }
     // The load's parse, every problem noted, and the pass over the lines
     // both read the file: errno tells why either failed.

@@ -40,9 +40,8 @@ bool list_device(const char *name)
     ResourceTemplate record{};
     const bool known = ask_card_identity(&card, why);
     const int32_t fetched = known ? fetch_card_template(&record, why) : STATUS_FAILED;
-    char version[48] = {};
-    snprintf(version, sizeof(version), "%u.%u.%u.%u", card.driver_version[0],
-             card.driver_version[1], card.driver_version[2], card.driver_version[3]);
+    char version[VERSION_TEXT_SIZE];
+    show_driver_version(card, version);
     char metadata[12];
     snprintf(metadata, sizeof(metadata), "0x%08X", template_checksum(&record));
     open_json(nullptr, JSON_OBJECT);
@@ -101,6 +100,16 @@ bool list_device(const char *name)
 
 }  // namespace
 
+bool is_card(const char *name)
+{
+    // A virtual device such as lo has no driver.
+    char path[PATH_MAX];
+    char target[PATH_MAX] = {};
+    snprintf(path, sizeof(path), "%s/%s/device/driver", NET_DEVICES, name);
+    return device_name_fits(name) && readlink(path, target, sizeof(target) - 1) > 0 &&
+           strcmp(basename(target), DRIVER) == 0;
+}
+
 int find_devices(size_t *count)
 {
     DIR *folder = opendir(NET_DEVICES);
@@ -108,12 +117,7 @@ int find_devices(size_t *count)
         return -1;
     }
     for (const dirent *entry = readdir(folder); entry != nullptr; entry = readdir(folder)) {
-        // A virtual device such as lo has no driver.
-        char path[PATH_MAX];
-        char target[PATH_MAX] = {};
-        snprintf(path, sizeof(path), "%s/%s/device/driver", NET_DEVICES, entry->d_name);
-        if (!device_name_fits(entry->d_name) || readlink(path, target, sizeof(target) - 1) <= 0 ||
-            strcmp(basename(target), DRIVER) != 0) {
+        if (!is_card(entry->d_name)) {
             continue;
         }
         if (*count == DEVICE_MOST) {

@@ -13,12 +13,14 @@
 
 namespace {
 
-// What a command takes: its options, and `operands` words after them, the
-// first a device when `device_first`, the last a file otherwise.
+// What a command takes: its options, and `least` to `most` words after
+// them, the first a device when `device_first` and all are given, the last
+// a file otherwise.
 struct Command {
     const char *name;
     int (*run)(const CommandOptions &);
-    int operands;
+    int least;
+    int most;
     bool device_first;
     const char *short_options;
     const option *long_options;
@@ -47,41 +49,46 @@ constexpr option HELP_OPTIONS[] = {HELP, END};
 constexpr option ARM_OPTIONS[] = {{"within", required_argument, nullptr, OPT_WITHIN}, HELP, END};
 
 constexpr Command COMMANDS[] = {
-    {"check", run_check, 1, false, ":h", CHECK_OPTIONS,
-     "check [--pci-id ID] [--driver-version TEXT] [--json] FILE",
+    {"check", run_check, 1, 2, true, ":h", CHECK_OPTIONS,
+     "check [--pci-id ID] [--driver-version TEXT] [--json] [DEVICE] FILE",
      "Report every problem a load of FILE would meet: FILE:LINE: error|warning: TEXT.\n"
-     "  --pci-id ID            the card's PCI device id (default: the file's PCIDID)\n"
+     "With DEVICE, the card's driver and PCI device id, asked as a load asks them.\n"
+     "  --pci-id ID            the card's PCI device id (default: the file's PCIDID,\n"
+     "                         else 0x3310)\n"
      "  --driver-version TEXT  the driver's version (default: 1.4.3.0)\n"
      "  --json                 one JSON document on standard output\n"
-     "Exit status: 0 a load accepts FILE, 1 refuses it, 2 FILE unreadable or usage.\n"},
-    {"seal", run_seal, 1, false, ":h", SEAL_OPTIONS, "seal [--pci-id ID] FILE",
+     "Exit status: 0 a load accepts FILE, 1 refuses it, 2 FILE or card unreadable, usage.\n"},
+    {"seal", run_seal, 1, 1, false, ":h", SEAL_OPTIONS, "seal [--pci-id ID] FILE",
      "Print the METADATA of FILE and write it into FILE; no other byte changes.\n"
      "  --pci-id ID  the card's PCI device id (default: the file's PCIDID)\n"
      "Exit status: 0 sealed, 1 FILE has other errors, 2 nothing written.\n"},
-    {"export", run_export, 1, true, ":ho:", EXPORT_OPTIONS, "export [-o FILE] DEVICE",
+    {"export", run_export, 1, 1, true, ":ho:", EXPORT_OPTIONS, "export [-o FILE] DEVICE",
      "Write the card's template as a file that a load on that card accepts.\n"
      "  -o, --output FILE  write to FILE (mode 0600) instead of standard output\n"
      "Exit status: 0 written, 1 written without all the card holds, 2 nothing written.\n"},
-    {"diff", run_diff, 2, true, ":h", DIFF_OPTIONS, "diff [--json] DEVICE FILE | --running DEVICE",
-     "Print what a load of FILE would change on the card: KEY: CARD -> FILE.\n"
-     "  --json     one JSON document on standard output\n"
-     "  --running  what the next boot changes instead: KEY: RUNNING -> STORED\n"
-     "Exit status: 0 no change, 1 changes, 2 FILE refused, card or record unreadable, usage.\n"},
-    {"list", run_list, 0, false, ":h", JSON_OPTIONS, "list [--json]",
+    {"diff", run_diff, 2, 2, false, ":h", DIFF_OPTIONS, "diff [--json] OLD NEW | --running DEVICE",
+     "Print what changes from OLD to NEW, each a card (a zorvi device's name) or a template\n"
+     "file (any other, and any name with a '/'): DEVICE FILE is what a load of FILE changes.\n"
+     "Single values KEY: OLD -> NEW, tables as the card's display shows them, then a count.\n"
+     "  --json     one JSON document on standard output, an entry for each value\n"
+     "  --running  what the next boot changes on the card: its running and stored templates\n"
+     "Exit status: 0 no change, 1 changes, 2 a file refused, a card or record unreadable, "
+     "usage.\n"},
+    {"list", run_list, 0, 0, false, ":h", JSON_OPTIONS, "list [--json]",
      "List every card of the zorvi driver with what it holds, and whether a reboot is pending.\n"
      "  --json  one JSON document on standard output\n"
      "Exit status: 0 every card answered, 1 some could not be asked, 2 usage.\n"},
-    {"boot", run_boot, 0, false, ":h", HELP_OPTIONS, "boot",
+    {"boot", run_boot, 0, 0, false, ":h", HELP_OPTIONS, "boot",
      "Record what every card runs: what it holds now. zorvi-boot.service runs it at boot.\n"
      "Exit status: 0 recorded, 1 some card could not be asked or recorded, 2 trouble.\n"},
-    {"arm", run_arm, 2, true, ":h", ARM_OPTIONS, "arm [--within MINUTES] DEVICE BACKUP",
+    {"arm", run_arm, 2, 2, true, ":h", ARM_OPTIONS, "arm [--within MINUTES] DEVICE BACKUP",
      "After a load: unless confirmed within MINUTES (default 10) of the next boot, the\n"
      "card's template is reverted: BACKUP is loaded back and the host rebooted.\n"
      "Exit status: 0 armed, 2 the card holds no template, BACKUP refused, or usage.\n"},
-    {"confirm", run_confirm, 1, true, ":h", HELP_OPTIONS, "confirm DEVICE",
+    {"confirm", run_confirm, 1, 1, true, ":h", HELP_OPTIONS, "confirm DEVICE",
      "Keep the card's armed template: its revert is called off.\n"
      "Exit status: 0 confirmed or nothing armed, 2 the record cannot be written.\n"},
-    {"revert", run_revert, 1, true, ":h", HELP_OPTIONS, "revert DEVICE",
+    {"revert", run_revert, 1, 1, true, ":h", HELP_OPTIONS, "revert DEVICE",
      "Disarm, load the backup back, read the card back and reboot; the revert's timer\n"
      "runs it. Only disarm when the card no longer holds the armed template.\n"
      "Exit status: 0 reverted, disarmed or nothing armed, 1 the backup not loaded, 2 trouble.\n"},
@@ -139,15 +146,17 @@ int run_command(const Command &command, int argc, char *argv[])
         }
     }
     const int given = argc - optind;
-    const int wanted = command.operands - g_options.running;  // no FILE
-    if (given != wanted) {
-        return usage_error(&command, given < wanted ? "missing operand" : "too many operands");
+    const int least = command.least - g_options.running;  // diff --running takes one
+    if (given < least || given > command.most - g_options.running) {
+        return usage_error(&command, given < least ? "missing operand" : "too many operands");
     }
-    if (command.device_first && !select_device(argv[optind])) {
+    const bool device = command.device_first && given == command.most;
+    if ((device || g_options.running) && !select_device(argv[optind])) {
         return usage_error(&command, "device name '%s' is too long: at most 15 characters",
                            argv[optind]);
     }
-    g_options.file = given > (command.device_first ? 1 : 0) ? argv[argc - 1] : nullptr;
+    g_options.first = given > 0 ? argv[optind] : nullptr;
+    g_options.file = given > (device ? 1 : 0) ? argv[argc - 1] : nullptr;
     print_to(stdout, g_options.json);
     return command.run(g_options);
 }
