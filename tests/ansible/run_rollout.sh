@@ -63,8 +63,9 @@ cp "$readme/used/cards/zorvi0/template.bin" "$work/before.bin"
 readme_play --check --diff
 grep -E -q '^new +: ok=5 +changed=2 +unreachable=0 +failed=0 +skipped=0' "$readme/out"
 grep -E -q '^used +: ok=5 +changed=2 +unreachable=0 +failed=0 +skipped=0' "$readme/out"
-grep -q '^-HN: 1$' "$readme/out"
-grep -q '^+HN: 2$' "$readme/out"
+grep -q '^HN: 1 -> 2$' "$readme/out"
+grep -q '^\[VNP\]$' "$readme/out"
+grep -E -q '^[0-9]+ values change, [0-9]+ of them in [0-9]+ tables$' "$readme/out"
 cmp "$readme/used/cards/zorvi0/template.bin" "$work/before.bin"
 [ ! -e "$readme/new/cards/zorvi0/template.bin" ]
 readme_play

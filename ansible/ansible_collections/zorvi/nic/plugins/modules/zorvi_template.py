@@ -110,7 +110,8 @@ attributes:
     description: Reports the changes a load would make and loads nothing.
   diff_mode:
     support: full
-    description: Shows the keys that change, as the card holds them and as the template gives them.
+    description: Shows what a load changes as C(zorvitemplate diff) tells it, the per-PF
+      tables as the card's display shows them.
 notes:
   - Every load leaves its records in the card tool's operation log, naming the temporary file.
 seealso:
@@ -365,13 +366,10 @@ def main():
     changes = report["changes"]
     result = dict(changed=True, changes=changes, reboot_required=True)
     # --diff reaches a module only as this attribute: Ansible has no public name for it.
+    # It shows zorvitemplate diff's own text: tables as the card's display shows them.
     if module._diff:  # pylint: disable=protected-access
-        result["diff"] = dict(
-            before_header="%s (card)" % device,
-            after_header=template.label,
-            before="".join("%s: %s\n" % (c["key"], c["card"]) for c in changes),
-            after="".join("%s: %s\n" % (c["key"], c["file"]) for c in changes),
-        )
+        result["diff"] = dict(prepared=module.run_command(
+            [zorvitemplate, "diff", device, template.path])[1])
     if module.check_mode:
         module.exit_json(**result)
 
