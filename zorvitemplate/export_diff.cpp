@@ -367,6 +367,8 @@ int run_diff(const CommandOptions &options)
     }
     g_sides[0].status = options.running ? running.card_status : g_sides[0].status;
     g_sides[0].record = options.running ? running.running : g_sides[0].record;
+    // The next boot changes what list says it changes; a card that answered
+    // a status differs from one that did not.
     const bool same =
         options.running
             ? !differs_from_running(running, g_sides[1].status, g_sides[1].record)
