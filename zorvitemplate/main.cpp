@@ -51,29 +51,27 @@ constexpr option ARM_OPTIONS[] = {{"within", required_argument, nullptr, OPT_WIT
 constexpr Command COMMANDS[] = {
     {"check", run_check, 1, 2, true, ":h", CHECK_OPTIONS,
      "check [--pci-id ID] [--driver-version TEXT] [--json] [DEVICE] FILE",
-     "Report every problem a load of FILE would meet: FILE:LINE: error|warning: TEXT.\n"
-     "With DEVICE, the card's driver and PCI device id, asked as a load asks them.\n"
-     "  --pci-id ID            the card's PCI device id (default: the file's PCIDID,\n"
-     "                         else 0x3310)\n"
+     "Report every problem a load of FILE would meet: FILE:LINE: error|warning: TEXT,\n"
+     "judged against DEVICE's driver and PCI device id, asked as a load asks them, or:\n"
+     "  --pci-id ID            the card's id (default: the file's PCIDID, else 0x3310)\n"
      "  --driver-version TEXT  the driver's version (default: 1.4.3.0)\n"
      "  --json                 one JSON document on standard output\n"
      "Exit status: 0 a load accepts FILE, 1 refuses it, 2 FILE or card unreadable, usage.\n"},
     {"seal", run_seal, 1, 1, false, ":h", SEAL_OPTIONS, "seal [--pci-id ID] FILE",
      "Print the METADATA of FILE and write it into FILE; no other byte changes.\n"
-     "  --pci-id ID  the card's PCI device id (default: the file's PCIDID)\n"
+     "  --pci-id ID  the card's id (default: the file's PCIDID, else 0x3310)\n"
      "Exit status: 0 sealed, 1 FILE has other errors, 2 nothing written.\n"},
     {"export", run_export, 1, 1, true, ":ho:", EXPORT_OPTIONS, "export [-o FILE] DEVICE",
      "Write the card's template as a file that a load on that card accepts.\n"
      "  -o, --output FILE  write to FILE (mode 0600) instead of standard output\n"
      "Exit status: 0 written, 1 written without all the card holds, 2 nothing written.\n"},
     {"diff", run_diff, 2, 2, false, ":h", DIFF_OPTIONS, "diff [--json] OLD NEW | --running DEVICE",
-     "Print what changes from OLD to NEW, each a card (a zorvi device's name) or a template\n"
-     "file (any other, and any name with a '/'): DEVICE FILE is what a load of FILE changes.\n"
-     "Single values KEY: OLD -> NEW, tables as the card's display shows them, then a count.\n"
+     "Print what changes from OLD to NEW (DEVICE FILE: what a load of FILE would change),\n"
+     "each a card (a zorvi device) or a file (any other name, any with a '/'), the tables\n"
+     "as the card's display shows them.\n"
      "  --json     one JSON document on standard output, an entry for each value\n"
      "  --running  what the next boot changes on the card: its running and stored templates\n"
-     "Exit status: 0 no change, 1 changes, 2 a file refused, a card or record unreadable, "
-     "usage.\n"},
+     "Exit status: 0 no change, 1 changes, 2 a file refused, unreadable, or usage.\n"},
     {"list", run_list, 0, 0, false, ":h", JSON_OPTIONS, "list [--json]",
      "List every card of the zorvi driver with what it holds, and whether a reboot is pending.\n"
      "  --json  one JSON document on standard output\n"
