@@ -89,32 +89,24 @@ constexpr const char *NO_TEMPLATE = "/dev/null";
 constexpr SideNames SIDES_ALIKE = {"old", "new"}, SIDES_LOAD = {"card", "file"},
                     SIDES_BACK = {"file", "card"}, SIDES_RUNNING = {"running", "stored"};
 
-// A per-PF key as the display shows its table, only the columns of the PFs
-// that change, a row for each side; returns how many change.
-uint32_t print_table_change(const TemplateKey &key, const ResourceTemplate &was,
-                            const ResourceTemplate &will, SideNames &sides)
+// A per-PF key as the display shows its table, with the columns of the PFs
+// that change and a row for each side.
+void print_table_change(const TemplateKey &key, const ResourceTemplate *const (&records)[2],
+                        SideNames &sides)
 {
-    bool changes[PF_COUNT];
-    uint32_t changed = 0;
-    for (uint32_t pf = 0; pf < PF_COUNT; ++pf) {
-        changes[pf] = key_element(&was, key, pf) != key_element(&will, key, pf);
-        changed += changes[pf] ? 1 : 0;
-    }
-    const ResourceTemplate *records[] = {nullptr, &was, &will};
-    const char *labels[] = {"", sides[0], sides[1]};
-    for (size_t row = 0; row < std::size(records) && changed != 0; ++row) {
-        print_string(nullptr, row == 0 ? "[%s]\n" : "%s", row == 0 ? key.name : labels[row]);
+    print_string(nullptr, "[%s]\n", key.name);
+    for (int row = -1; row < 2; ++row) {
+        print_string(nullptr, "%s", row < 0 ? "" : sides[row]);
         for (uint32_t pf = 0; pf < PF_COUNT; ++pf) {
             char text[KEY_VALUE_TEXT_SIZE];
-            if (changes[pf]) {
-                row == 0 ? (void)snprintf(text, sizeof(text), "PF%02u", pf)
-                         : show_key_value(key, key_element(records[row], key, pf), text);
+            if (key_element(records[0], key, pf) != key_element(records[1], key, pf)) {
+                row < 0 ? (void)snprintf(text, sizeof(text), "PF%02u", pf)
+                        : show_key_value(key, key_element(records[row], key, pf), text);
                 print_string(nullptr, "\t%s", text);
             }
         }
         print_string(nullptr, "%s\n", "");
     }
-    return changed;
 }
 
 // What changes from `was` to `will`, in the order of the key table, each
@@ -123,11 +115,12 @@ uint32_t visit_changes(const ResourceTemplate &was, const ResourceTemplate &will
                        ChangeSink sink)
 {
     uint32_t count = 0;
+    bool listed = sink != CHANGES_COUNTED;  // a table's values are counted, then it is shown
     // Counts a change and, when it is listed, opens its entry with the key;
     // the caller prints the two sides and closes it.
     const auto open_change = [&](const char *key) {
         ++count;
-        if (sink != CHANGES_COUNTED) {
+        if (listed) {
             open_json(nullptr, JSON_OBJECT);
             if (sink == CHANGES_LISTED) {  // text only: export's warning
                 print_string(nullptr, "%s: ", PROGRAM_NAME);
@@ -135,7 +128,7 @@ uint32_t visit_changes(const ResourceTemplate &was, const ResourceTemplate &will
             }
             print_string("key", "%s: ", key);
         }
-        return sink != CHANGES_COUNTED;
+        return listed;
     };
     // JSON has the numbers, text KEY: WAS -> WILL as shown.
     const auto change = [&](const char *key, uint32_t old, uint32_t now, const char *old_text,
@@ -156,6 +149,8 @@ uint32_t visit_changes(const ResourceTemplate &was, const ResourceTemplate &will
     uint32_t in_tables = 0;
     for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
         const TemplateKey &key = TEMPLATE_KEYS[row];
+        const bool table = sink == CHANGES_TABLED && key.count == PF_COUNT;
+        listed = sink != CHANGES_COUNTED && !table;
         if (key.kind == KEY_TEXT && memcmp(was.MODENAME, will.MODENAME, MODENAME_SIZE) != 0 &&
             open_change(key.name)) {
             print_bytes(sides[0], "\"%s\" -> ", was.MODENAME, name_length(was.MODENAME));
@@ -164,13 +159,7 @@ uint32_t visit_changes(const ResourceTemplate &was, const ResourceTemplate &will
         }
         // The mode is above; METADATA is no field.
         const bool numbers = key.kind == KEY_NUMBER || key.kind == KEY_CARD_ID;
-        if (numbers && sink == CHANGES_TABLED && key.count == PF_COUNT) {
-            const uint32_t changed = print_table_change(key, was, will, sides);
-            count += changed;
-            in_tables += changed;
-            tables += changed != 0 ? 1 : 0;
-            continue;
-        }
+        const uint32_t before = count;
         for (uint32_t pf = 0; numbers && pf < key.count; ++pf) {
             const uint32_t old = key_element(&was, key, pf);
             const uint32_t now = key_element(&will, key, pf);
@@ -180,7 +169,13 @@ uint32_t visit_changes(const ResourceTemplate &was, const ResourceTemplate &will
             show_key_value(key, now, now_text);
             change(key_name(key_slot(row, pf)), old, now, old_text, now_text);
         }
+        if (table && count != before) {
+            print_table_change(key, {&was, &will}, sides);
+            ++tables;
+            in_tables += count - before;
+        }
     }
+    listed = sink != CHANGES_COUNTED;
     snprintf(said[0], sizeof(said[0]), "%u non-zero bytes", reserved_nonzero(was));
     snprintf(said[1], sizeof(said[1]), "%u", reserved_nonzero(will));
     change("reserved", reserved_nonzero(was), reserved_nonzero(will), said[0], said[1]);
