@@ -12,12 +12,9 @@
 
 namespace {
 
-// Each may end the program while a temporary file exists; they wait until
-// it is renamed or removed, so that none is left behind.
-constexpr int HELD_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
 // Links followed from one name at most, as the kernel counts them.
 constexpr int LINK_HOPS_MAX = 40;
-constexpr size_t TEMP_EXTRA = 1 + 7;  // the leading '.' and ".XXXXXX"
+constexpr int NAME_KEPT = NAME_MAX - 8;  // room for the leading '.' and ".XXXXXX"
 constexpr int FOLDER_FLAGS = O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
 
 // A step failed: its message, told before the clean-up can change errno,
@@ -88,8 +85,7 @@ int32_t resolve_replace_target(const char *given, bool may_be_new, ReplacedFile 
 {
     char *path = file->path;
     file->why[0] = '\0';
-    if (static_cast<size_t>(snprintf(path, sizeof(file->path), "%s", given)) >=
-        sizeof(file->path)) {
+    if (snprintf(path, PATH_MAX, "%s", given) >= PATH_MAX) {
         snprintf(file->why, sizeof(file->why), "%s: the path is too long", given);
         return -1;
     }
@@ -100,12 +96,11 @@ int32_t resolve_replace_target(const char *given, bool may_be_new, ReplacedFile 
     int hops = 0;
     while (file->folder >= 0) {
         at += strspn(path + at, "/");
-        const size_t length = strcspn(path + at, "/");
-        const size_t end = at + length;
+        const size_t end = at + strcspn(path + at, "/");
         const bool last = path[end] == '\0';
         // An empty last component ("/", "dir/") is the folder itself.
-        snprintf(file->name, sizeof(file->name), "%.*s%s", static_cast<int>(length), path + at,
-                 length == 0 ? "." : "");
+        snprintf(file->name, sizeof(file->name), "%.*s%s", static_cast<int>(end - at), path + at,
+                 end == at ? "." : "");
         if (fstatat(file->folder, file->name, &file->state, AT_SYMLINK_NOFOLLOW) != 0) {
             if (errno == ENOENT && last && may_be_new) {
                 return 0;
@@ -150,9 +145,8 @@ int32_t start_replacing(ReplacedFile *file)
     uint32_t bits = 0;
     bits = getrandom(&bits, sizeof(bits), GRND_NONBLOCK) == sizeof(bits) ? bits : 0;
     const int folder = static_cast<int>(strlen(file->path) - strlen(file->name));
-    const int kept = static_cast<int>(strnlen(file->name, NAME_MAX - TEMP_EXTRA));
     const int length = snprintf(file->temp, sizeof(file->temp), "%.*s.%.*s.%06x", folder,
-                                file->path, kept, file->name, bits & 0xFFFFFFu);
+                                file->path, NAME_KEPT, file->name, bits & 0xFFFFFFu);
     if (static_cast<size_t>(length) >= sizeof(file->temp)) {
         snprintf(file->why, sizeof(file->why), "%s: the path is too long", file->path);
         return -1;
@@ -160,7 +154,7 @@ int32_t start_replacing(ReplacedFile *file)
     file->temp_name = file->temp + folder;
     sigset_t held;
     sigemptyset(&held);
-    for (int signal_number : HELD_SIGNALS) {
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGQUIT}) {
         sigaddset(&held, signal_number);
     }
     sigprocmask(SIG_BLOCK, &held, &file->before);

@@ -10,10 +10,6 @@
 #include <cstddef>
 #include <cstdint>
 
-// Why a step failed, names as given: the message is for warn(), which shows
-// their control bytes.
-constexpr size_t REPLACE_TROUBLE_SIZE = PATH_MAX + 256;
-
 // A file being replaced: where it really lies, the temporary file written
 // in its place, and why a step failed.
 struct ReplacedFile {
@@ -25,7 +21,9 @@ struct ReplacedFile {
     sigset_t before;        // the signal mask to restore once the file is gone
     char temp[PATH_MAX];    // the temporary file, as shown
     const char *temp_name;  // its name in the target's folder, inside `temp`
-    char why[REPLACE_TROUBLE_SIZE];
+    // Why a step failed, names as given: the message is for warn(), which
+    // shows their control bytes.
+    char why[PATH_MAX + 256];
 };
 
 // Where a file named by the user really lies: its folder, opened once by a
