@@ -94,11 +94,10 @@ void open_output()
 
 int close_output(int status)
 {
-    errno = 0;
+    errno = g_closed ? EBADF : 0;
     const bool written = !g_closed && fflush(stdout) == 0 && ferror(stdout) == 0;
-    const int error = g_closed ? EBADF : errno;
     if (!written && status != EXIT_TROUBLE) {
-        warn("cannot write to standard output: %s%s", strerror(error != 0 ? error : EIO),
+        warn("cannot write to standard output: %s%s", strerror(errno != 0 ? errno : EIO),
              g_written);
         return g_written[0] != '\0' ? EXIT_NO : EXIT_TROUBLE;
     }
@@ -125,10 +124,9 @@ void open_json(const char *key, JsonKind kind)
     // Objects inside arrays stand on one line, with what they hold; the
     // rest one member a line.
     const bool array = kind == JSON_ARRAY;
-    const Level *outer = g_depth > 0 ? &g_levels[g_depth - 1] : nullptr;
+    const Level outer = g_depth > 0 ? g_levels[g_depth - 1] : Level{};
     out(array ? "[" : "{");
-    g_levels[g_depth++] =
-        Level{array, outer != nullptr && (outer->inline_ || (outer->array && !array)), false};
+    g_levels[g_depth++] = Level{array, outer.inline_ || (outer.array && !array), false};
 }
 
 void close_json()
