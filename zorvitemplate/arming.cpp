@@ -10,12 +10,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <ctime>
 
 #include "channel/device_target.h"
 #include "template/identity_check.h"
