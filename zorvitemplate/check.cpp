@@ -70,22 +70,20 @@ void scan_header(LineScan *scan, const IniLineParts &parts)
     const auto *const names = std::begin(SECTION_NAMES);
     scan->header_line = scan->line;
     scan->section = static_cast<SeenIn>(std::find(names, std::end(SECTION_NAMES), name) - names);
-    if (scan->section == SEEN_OUTSIDE) {
-        scan->unread_section = true;
-        char shown[SHOWN_MOST];
-        (void)show_text(parts.name, parts.name_length, shown, sizeof(shown), SHOW_C0, SHOW_CUT);
-        add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
-                    "section [%s] is not read by a load", shown);
+    // A load reads the first section of each name it knows; any other
+    // header is told.
+    const uint32_t first = scan->section == SEEN_OUTSIDE ? 0 : scan->first_header[scan->section];
+    scan->unread_section = scan->section == SEEN_OUTSIDE || first != 0;
+    if (!scan->unread_section) {
+        scan->first_header[scan->section] = scan->line;
         return;
     }
-    uint32_t &first = scan->first_header[scan->section];
-    scan->unread_section = first != 0;
-    if (first != 0) {
-        add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
-                    "a second [%s] section: a load reads only the first, at line %u",
-                    names[scan->section], first);
-    }
-    first = first != 0 ? first : scan->line;
+    char shown[SHOWN_MOST];
+    (void)show_text(parts.name, parts.name_length, shown, sizeof(shown), SHOW_C0, SHOW_CUT);
+    add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
+                first == 0 ? "section [%s] is not read by a load"
+                           : "a second [%s] section: a load reads only the first, at line %u",
+                shown, first);
 }
 
 // A '[' line that is no header ends the section a load reads there; the
@@ -93,19 +91,19 @@ void scan_header(LineScan *scan, const IniLineParts &parts)
 void scan_bracket(LineScan *scan)
 {
     const ParseReport &report = scan->result->report;
+    const char *ended = nullptr;
     for (const ParseProblem &problem : std::span(report.problems, report.count)) {
         const IniWhere &where = problem.where;
         if (where.answer == INI_NO_KEY && where.ended_by_bracket && where.line == scan->line) {
-            const char *section = section_name(TEMPLATE_KEYS[problem.row].section);
-            add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
-                        "this line starts with '[' but is no section header; it ends [%s], "
-                        "and a load reads no key of [%s] after it",
-                        section, section);
-            return;
+            ended = section_name(TEMPLATE_KEYS[problem.row].section);
+            break;
         }
     }
     add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
-                "this line starts with '[' but is no section header");
+                ended != nullptr ? "this line starts with '[' but is no section header; it ends "
+                                   "[%s], and a load reads no key of [%s] after it"
+                                 : "this line starts with '[' but is no section header",
+                ended, ended);
 }
 
 // A key line: where a known key stands, and what a load does with it. An
@@ -179,8 +177,7 @@ void scan_piece(LineScan *scan, const char *piece, bool long_line)
                         static_cast<int>(parts.name_length), parts.name);
         } else if (!long_line && !scan->unread_section) {
             add_finding(scan->result, scan->line, NO_PROBLEM, KEY_SLOT_COUNT,
-                        "this line is no key, section header or comment; a load passes "
-                        "over it");
+                        "this line is no key, section header or comment; a load passes over it");
         }
     }
 }

@@ -4,7 +4,6 @@
 // read (numbers that wrap at 2^32, the mode, the card's id, MODENAME) and
 // the line pass's own.
 #include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <bit>
@@ -112,9 +111,8 @@ void add_errors(const char *path, CheckResult *result)
             missing[problem.row] += reason == REASON_MISSING ? 1 : 0;
         }
     }
-    for (uint32_t i = 0; i < report.count; ++i) {
-        const ParseProblem &problem = report.problems[i];
-        const auto index = static_cast<int16_t>(i);
+    for (const ParseProblem &problem : std::span(report.problems, report.count)) {
+        const auto index = static_cast<int16_t>(&problem - report.problems);
         if (problem.kind == PROBLEM_PATH_TOO_LONG) {
             add_finding(result, 0, index, KEY_SLOT_COUNT,
                         "the path has %zu characters; a load takes at most 511", strlen(path));
@@ -171,11 +169,10 @@ void warn_about_values(bool pci_id_from_file, CheckResult *result)
         const IniWhere &where = report.places[slot];
         const bool text = where.answer == INI_FOUND && slot == MODENAME_SLOT;
         // A number written past 32 bits, or below 0: a load reads another,
-        // as glibc tells by reading it in 64 bits.
+        // as glibc tells by reading it in 64 bits (and one past 64 bits as
+        // ULLONG_MAX).
         bool hex = false;
         const char *digits = value_digits(ini_value(where), &hex);
-        errno = 0;
-        const unsigned long long wide = strtoull(digits, nullptr, hex ? 16 : 10);
         if (text && where.value_length >= INI_VALUE_SIZE) {
             add_finding(
                 result, where.line, NO_PROBLEM, slot,
@@ -190,7 +187,8 @@ void warn_about_values(bool pci_id_from_file, CheckResult *result)
             add_finding(result, where.line, NO_PROBLEM, slot,
                         "%s holds control bytes, shown here and by the display as \\xHH: %s",
                         key_name(slot), shown);
-        } else if (where.answer == INI_FOUND && !text && (errno == ERANGE || wide > UINT32_MAX)) {
+        } else if (where.answer == INI_FOUND && !text &&
+                   strtoull(digits, nullptr, hex ? 16 : 10) > UINT32_MAX) {
             add_finding(result, where.line, NO_PROBLEM, slot,
                         "%s = %s does not fit in 32 bits; a load reads it as %u", key_name(slot),
                         where.value, report.values[slot]);
@@ -263,9 +261,8 @@ int32_t check_template(const char *path, const CardIdentity *card, bool pci_id_f
     // meanwhile is told as one that stood there from the start.
     struct stat after {};
     const bool there = stat(path, &after) == 0;
-    const bool reopened = std::ranges::none_of(
-        std::span(result->report.problems, result->report.count),
-        [](const ParseProblem &problem) { return problem.where.answer == INI_NO_FILE; });
+    const bool reopened =
+        std::ranges::count(result->report.places, INI_NO_FILE, &IniWhere::answer) == 0;
     const bool changed = !there || !same_file_state(result->file_state, after) ||
                          result->bytes != static_cast<uint64_t>(after.st_size);
     const char *what = !reopened               ? "could not be opened again; nothing was decided"
@@ -276,8 +273,7 @@ int32_t check_template(const char *path, const CardIdentity *card, bool pci_id_f
         return -1;
     }
     add_errors(path, result);
-    std::stable_sort(result->warning, result->warning + result->warnings,
-                     [](const Finding &a, const Finding &b) { return a.line < b.line; });
+    std::ranges::stable_sort(std::span(result->warning, result->warnings), {}, &Finding::line);
     return 0;
 }
 
