@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <span>
+#include <utility>
 
 #include "bounded/shown_text.h"
 #include "fileaccess/ini_reader.h"
@@ -136,12 +137,12 @@ void add_errors(const char *path, CheckResult *result)
             }
         } else if (const Reason reason = reason_of(result, problem);
                    unread[reason][key.section] != 0) {
-            // Every one of a reason not grouped is told; of a grouped one,
-            // only the first, with a count of the others.
-            uint32_t &keys = unread[reason][key.section];
-            const uint32_t others =
-                reason > REASON_NO_SECTION && reason <= REASON_OUTSIDE ? keys - 1 : 0;
-            keys = reason > REASON_OUTSIDE ? keys : 0;
+            // Every key of a reason not grouped is told; of a grouped one
+            // only the first, which empties its group and counts the others
+            // but for REASON_NO_SECTION.
+            const uint32_t keys =
+                reason > REASON_OUTSIDE ? 1 : std::exchange(unread[reason][key.section], 0);
+            const uint32_t others = reason == REASON_NO_SECTION ? 0 : keys - 1;
             char value[SHOWN_MOST];
             char text[FINDING_TEXT_SIZE];
             (void)show_text(where.value, strlen(where.value), value, sizeof(value), SHOW_C0,
