@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cinttypes>
 #include <cstring>
+#include <functional>
 #include <numeric>
 #include <span>
 #include <string_view>
@@ -32,8 +33,10 @@ struct LineScan {
 // Optimal string alignment distance of a name and a key's, letters compared
 // without case, transpositions counting once; SIZE_MAX for a name too long
 // to be compared, which is near no key.
-size_t name_distance(const char *a, size_t a_length, const char *b, size_t b_length)
+size_t name_distance(const char *a, size_t a_length, const KeyName &key)
 {
+    const char *b = key.text;
+    const size_t b_length = strnlen(b, KEY_NAME_SIZE);
     const auto same = [&](size_t i, size_t j) { return strncasecmp(a + i, b + j, 1) == 0; };
     size_t d[KEY_NAME_SIZE * 2 + 1][KEY_NAME_SIZE + 1];
     if (a_length >= std::size(d)) {
@@ -57,9 +60,7 @@ size_t name_distance(const char *a, size_t a_length, const char *b, size_t b_len
 // short names one edit away, longer ones two; nullptr when none is.
 const char *nearest_key_name(const char *name, size_t length)
 {
-    const auto distance = [&](const KeyName &key) {
-        return name_distance(name, length, key.text, strnlen(key.text, KEY_NAME_SIZE));
-    };
+    const auto distance = std::bind_front(name_distance, name, length);
     const KeyName &nearest = *std::ranges::min_element(KEY_NAMES, {}, distance);
     return distance(nearest) < (length <= 4 ? 2u : 3u) ? nearest.text : nullptr;
 }
