@@ -30,22 +30,21 @@ struct LineScan {
     uint32_t blocks_told;  // mode bits of the blocks warned about
 };
 
-// Optimal string alignment distance of a name and a key's, letters compared
+// Optimal string alignment distance of a name `a` and a key's, letters compared
 // without case, transpositions counting once; SIZE_MAX for a name too long
 // to be compared, which is near no key.
 size_t name_distance(const char *a, size_t a_length, const KeyName &key)
 {
-    const char *b = key.text;
-    const size_t b_length = strnlen(b, KEY_NAME_SIZE);
-    const auto same = [&](size_t i, size_t j) { return strncasecmp(a + i, b + j, 1) == 0; };
+    const size_t key_length = strnlen(key.text, KEY_NAME_SIZE);
+    const auto same = [&](size_t i, size_t j) { return strncasecmp(a + i, key.text + j, 1) == 0; };
     size_t d[KEY_NAME_SIZE * 2 + 1][KEY_NAME_SIZE + 1];
     if (a_length >= std::size(d)) {
         return SIZE_MAX;
     }
-    std::iota(d[0], d[0] + b_length + 1, size_t{0});
+    std::iota(d[0], d[0] + key_length + 1, size_t{0});
     for (size_t i = 1; i <= a_length; ++i) {
         d[i][0] = i;
-        for (size_t j = 1; j <= b_length; ++j) {
+        for (size_t j = 1; j <= key_length; ++j) {
             const size_t cost = same(i - 1, j - 1) ? 0 : 1;
             d[i][j] = std::min({d[i - 1][j] + 1, d[i][j - 1] + 1, d[i - 1][j - 1] + cost});
             if (i > 1 && j > 1 && same(i - 1, j - 2) && same(i - 2, j - 1)) {
@@ -53,7 +52,7 @@ size_t name_distance(const char *a, size_t a_length, const KeyName &key)
             }
         }
     }
-    return d[a_length][b_length];
+    return d[a_length][key_length];
 }
 
 // The key name nearest to `name` when it looks like a misspelling of it:
