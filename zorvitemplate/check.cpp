@@ -67,9 +67,8 @@ const char *nearest_key_name(const char *name, size_t length)
 void scan_header(LineScan *scan, const IniLineParts &parts)
 {
     const std::string_view name(parts.name, parts.name_length);
-    const auto *const names = std::begin(SECTION_NAMES);
     scan->header_line = scan->line;
-    scan->section = static_cast<SeenIn>(std::find(names, std::end(SECTION_NAMES), name) - names);
+    scan->section = static_cast<SeenIn>(std::ranges::find(SECTION_NAMES, name) - SECTION_NAMES);
     // A load reads the first section of each name it knows; any other
     // header is told.
     const uint32_t first = scan->section == SEEN_OUTSIDE ? 0 : scan->first_header[scan->section];
