@@ -286,9 +286,8 @@ void print_findings(const char *path, const CheckResult *result, bool errors_onl
         const Finding &finding = error ? result->error[i] : result->warning[i - result->errors];
         char load_message[LOAD_MESSAGE_SIZE];
         const bool has_message =
-            finding.problem != NO_PROBLEM &&
-            format_load_message(path, &result->report.problems[finding.problem], load_message,
-                                sizeof(load_message)) == 0;
+            error && format_load_message(path, &result->report.problems[finding.problem],
+                                         load_message, sizeof(load_message)) == 0;
         open_json(nullptr, JSON_OBJECT);
         print_string(nullptr, "%s:", path);
         print_uint("line", "%u: ", finding.line);
