@@ -181,8 +181,8 @@ constexpr const char *key_name(size_t slot)
 // key has that name; `row` and `element` receive its key and element.
 size_t parse_key_name(const char *name, size_t length, size_t *row, uint32_t *element);
 
-// "-2147483648" and its NUL, with room to spare.
-constexpr size_t KEY_VALUE_TEXT_SIZE = 16;
+// "-2147483648" and its NUL, with room for a few words about a value.
+constexpr size_t KEY_VALUE_TEXT_SIZE = 24;
 
 // A value of `key` as the display shows it: an entry of a per-PF table as
 // "%02d" (a 32-bit entry as the signed int that format takes) or "0x%02x",

@@ -130,21 +130,21 @@ uint32_t visit_changes(const ResourceTemplate &was, const ResourceTemplate &will
         }
         return listed;
     };
-    // JSON has the numbers, text KEY: WAS -> WILL as shown.
-    const auto change = [&](const char *key, uint32_t old, uint32_t now, const char *old_text,
-                            const char *now_text) {
+    // JSON has the numbers; text KEY: OLD -> NEW, each as `show` writes it.
+    const auto change = [&](const char *key, uint32_t old, uint32_t now, auto show) {
+        char text[2][KEY_VALUE_TEXT_SIZE];
         if (old != now && open_change(key)) {
+            show(old, text[0]);
+            show(now, text[1]);
             print_uint(sides[0], nullptr, old);
-            print_string(nullptr, "%s -> ", old_text);
+            print_string(nullptr, "%s -> ", text[0]);
             print_uint(sides[1], nullptr, now);
-            print_string(nullptr, "%s\n", now_text);
+            print_string(nullptr, "%s\n", text[1]);
             close_json();
         }
     };
-    char said[2][32];
-    snprintf(said[0], sizeof(said[0]), "0x%02X", was.mode);
-    snprintf(said[1], sizeof(said[1]), "0x%02X", will.mode);
-    change("mode", was.mode, will.mode, said[0], said[1]);
+    change("mode", was.mode, will.mode,
+           [](uint32_t value, auto &text) { snprintf(text, sizeof(text), "0x%02X", value); });
     uint32_t tables = 0;
     uint32_t in_tables = 0;
     for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
@@ -161,13 +161,9 @@ uint32_t visit_changes(const ResourceTemplate &was, const ResourceTemplate &will
         const bool numbers = key.kind == KEY_NUMBER || key.kind == KEY_CARD_ID;
         const uint32_t before = count;
         for (uint32_t pf = 0; numbers && pf < key.count; ++pf) {
-            const uint32_t old = key_element(&was, key, pf);
-            const uint32_t now = key_element(&will, key, pf);
-            char old_text[KEY_VALUE_TEXT_SIZE];
-            char now_text[KEY_VALUE_TEXT_SIZE];
-            show_key_value(key, old, old_text);
-            show_key_value(key, now, now_text);
-            change(key_name(key_slot(row, pf)), old, now, old_text, now_text);
+            change(key_name(key_slot(row, pf)), key_element(&was, key, pf),
+                   key_element(&will, key, pf),
+                   [&key](uint32_t value, auto &text) { show_key_value(key, value, text); });
         }
         if (table && count != before) {
             print_table_change(key, {&was, &will}, sides);
@@ -176,9 +172,10 @@ uint32_t visit_changes(const ResourceTemplate &was, const ResourceTemplate &will
         }
     }
     listed = sink != CHANGES_COUNTED;
-    snprintf(said[0], sizeof(said[0]), "%u non-zero bytes", reserved_nonzero(was));
-    snprintf(said[1], sizeof(said[1]), "%u", reserved_nonzero(will));
-    change("reserved", reserved_nonzero(was), reserved_nonzero(will), said[0], said[1]);
+    change("reserved", reserved_nonzero(was), reserved_nonzero(will),
+           [](uint32_t value, auto &text) {
+               snprintf(text, sizeof(text), "%u non-zero bytes", value);
+           });
     if (sink == CHANGES_TABLED && count != 0) {
         print_uint(nullptr, count == 1 ? "%u value changes" : "%u values change", count);
         print_uint(nullptr, ", %u of them", in_tables, tables != 0);
