@@ -302,7 +302,7 @@ int run_export(const CommandOptions &options)
 int run_diff(const CommandOptions &options)
 {
     g_sides[0].operand = options.first;
-    g_sides[1].operand = options.running ? options.first : options.file;
+    g_sides[1].operand = options.file;  // with --running, the same device
     for (DiffSide &side : g_sides) {
         side.card =
             options.running || (strchr(side.operand, '/') == nullptr && is_card(side.operand));
@@ -318,47 +318,44 @@ int run_diff(const CommandOptions &options)
     if (mixed && (!select_device(device) || !ask_card_identity(&card, why))) {
         return diff_trouble(options, sides, "error", why, nullptr);
     }
-    for (DiffSide &side : g_sides) {
-        if (side.card || strcmp(side.operand, NO_TEMPLATE) == 0) {
-            continue;
-        }
-        if (check_template(side.operand, &card, !mixed, &side.check) != 0) {
-            return diff_trouble(options, sides, "error", side.check.trouble, nullptr);
-        }
-        if (!load_accepts(&side.check)) {
-            char refused[TROUBLE_SIZE];
-            snprintf(refused, sizeof(refused), "%s: a load%s%s would refuse it", side.operand,
-                     mixed ? " on " : "", mixed ? device : "");
-            return diff_trouble(options, sides, "refused", refused, &side);
-        }
-        side.record = side.check.record;
-    }
-    for (DiffSide &side : g_sides) {
-        if (!side.card || (options.running && &side == g_sides)) {
-            continue;
-        }
-        (void)select_device(side.operand);
-        side.status = fetch_card_template(&side.record, why);
-        if (side.status < 0) {
-            return diff_trouble(options, sides, "error", why, nullptr);
-        }
-        if (side.status > 0 && !options.running) {
+    RunningRecord running{};
+    // A file first, so that one refused is told before a note on the card.
+    const int first = g_sides[0].card ? 1 : 0;
+    for (const int i : {first, 1 - first}) {
+        DiffSide &side = g_sides[i];
+        if (options.running && i == 0) {
+            if (!read_running(&running)) {
+                snprintf(why, sizeof(why),
+                         "%s: no record of what the card runs since this boot (zorvi-boot.service)",
+                         g_device_target.name);
+                return diff_trouble(options, sides, "error", why, nullptr);
+            }
+            side.status = running.card_status;
+            side.record = running.running;
+        } else if (side.card) {
+            (void)select_device(side.operand);
+            side.status = fetch_card_template(&side.record, why);
+            if (side.status < 0) {
+                return diff_trouble(options, sides, "error", why, nullptr);
+            }
             // No template to compare with (a fetch that failed left the
             // record all zeros): a load changes the card whatever it loads.
-            warn("%s; %s", why,
-                 +sides == +SIDES_LOAD ? "a load would store the whole template"
-                                       : "its values are taken as zeros");
+            if (side.status > 0 && !options.running) {
+                warn("%s; its values are taken as zeros", why);
+            }
+        } else if (strcmp(side.operand, NO_TEMPLATE) != 0) {
+            if (check_template(side.operand, &card, !mixed, &side.check) != 0) {
+                return diff_trouble(options, sides, "error", side.check.trouble, nullptr);
+            }
+            if (!load_accepts(&side.check)) {
+                char refused[TROUBLE_SIZE];
+                snprintf(refused, sizeof(refused), "%s: a load%s%s would refuse it", side.operand,
+                         mixed ? " on " : "", mixed ? device : "");
+                return diff_trouble(options, sides, "refused", refused, &side);
+            }
+            side.record = side.check.record;
         }
     }
-    RunningRecord running{};
-    if (options.running && !read_running(&running)) {
-        snprintf(why, sizeof(why),
-                 "%s: no record of what the card runs since this boot (zorvi-boot.service)",
-                 g_device_target.name);
-        return diff_trouble(options, sides, "error", why, nullptr);
-    }
-    g_sides[0].status = options.running ? running.card_status : g_sides[0].status;
-    g_sides[0].record = options.running ? running.running : g_sides[0].record;
     // The next boot changes what list says it changes; a card that answered
     // a status differs from one that did not.
     const bool same =
