@@ -8,8 +8,10 @@
 #include "channel/device_target.h"
 #include "channel/template_exchange.h"
 #include "channel/tool_message.h"
+#include "zorvitemplate/output.h"
 
 DeviceTarget g_device_target{-1, {}};
+CardDevices g_cards;
 
 namespace {
 
@@ -32,6 +34,16 @@ void explain_status(char (&why)[CARD_TROUBLE_SIZE], const char *asking, int32_t 
 }
 
 }  // namespace
+
+int find_cards()
+{
+    const int32_t found = find_card_devices(&g_cards);
+    if (g_cards.more) {
+        warn("more than %zu devices of the %s driver: the rest are not listed", CARD_DEVICES_MOST,
+             CARD_DRIVER);
+    }
+    return found;
+}
 
 bool select_device(const char *name)
 {

@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "channel/card_devices.h"
 #include "channel/device_target.h"
 #include "template/identity_check.h"
 #include "template/resource_template.h"
@@ -14,12 +15,10 @@ constexpr size_t CARD_TROUBLE_SIZE = 256;
 // The device named on the command line.
 extern DeviceTarget g_device_target;
 
-// The zorvi driver's network devices, by name, as `count` of device_name;
-// -1 with errno when the kernel's list cannot be read.
-int find_devices(size_t *count);
-// One of those: a network device whose driver is zorvi.
-bool is_card(const char *name);
-const char *device_name(size_t index);
+// The cards the kernel shows, into g_cards, with a message when there are
+// more than it holds: 0, or -1 with errno when the list cannot be read.
+extern CardDevices g_cards;
+int find_cards();
 
 // Fills g_device_target; false when the name has 16 characters or more.
 bool select_device(const char *name);

@@ -304,8 +304,8 @@ int run_diff(const CommandOptions &options)
     g_sides[0].operand = options.first;
     g_sides[1].operand = options.file;  // with --running, the same device
     for (DiffSide &side : g_sides) {
-        side.card =
-            options.running || (strchr(side.operand, '/') == nullptr && is_card(side.operand));
+        side.card = options.running ||
+                    (strchr(side.operand, '/') == nullptr && is_card_device(side.operand));
     }
     const bool mixed = g_sides[0].card != g_sides[1].card;
     SideNames &sides = options.running   ? SIDES_RUNNING

@@ -1,7 +1,5 @@
 // list: every network device of the zorvi driver, with what the driver and
 // the card answer. Nothing here writes to the card.
-#include <dirent.h>
-#include <unistd.h>
 
 #include <cerrno>
 #include <climits>
@@ -20,13 +18,6 @@
 
 namespace {
 
-// The kernel's network devices, each with a link to its driver's folder.
-constexpr const char *NET_DEVICES = "/sys/class/net";
-constexpr const char *DRIVER = "zorvi";
-// More ports than a host has room for cards.
-constexpr size_t DEVICE_MOST = 256;
-
-char g_names[DEVICE_MOST][DEVICE_NAME_SIZE];
 // By RevertOutcome; 0 is none.
 constexpr const char *REVERT_OUTCOMES[] = {nullptr, "loaded", "failed", "disarmed"};
 
@@ -100,56 +91,16 @@ bool list_device(const char *name)
 
 }  // namespace
 
-bool is_card(const char *name)
-{
-    // A virtual device such as lo has no driver.
-    char path[PATH_MAX];
-    char target[PATH_MAX] = {};
-    snprintf(path, sizeof(path), "%s/%s/device/driver", NET_DEVICES, name);
-    return device_name_fits(name) && readlink(path, target, sizeof(target) - 1) > 0 &&
-           strcmp(basename(target), DRIVER) == 0;
-}
-
-int find_devices(size_t *count)
-{
-    DIR *folder = opendir(NET_DEVICES);
-    if (folder == nullptr) {
-        return -1;
-    }
-    for (const dirent *entry = readdir(folder); entry != nullptr; entry = readdir(folder)) {
-        if (!is_card(entry->d_name)) {
-            continue;
-        }
-        if (*count == DEVICE_MOST) {
-            warn("more than %zu devices of the %s driver: the rest are not listed", DEVICE_MOST,
-                 DRIVER);
-            break;
-        }
-        memcpy(g_names[(*count)++], entry->d_name, DEVICE_NAME_SIZE);
-    }
-    closedir(folder);
-    qsort(g_names, *count, sizeof(g_names[0]), [](const void *left, const void *right) {
-        return strcmp(static_cast<const char *>(left), static_cast<const char *>(right));
-    });
-    return 0;
-}
-
-const char *device_name(size_t index)
-{
-    return g_names[index];
-}
-
 int run_list(const CommandOptions &)
 {
-    size_t count = 0;
-    if (find_devices(&count) != 0) {
+    if (find_cards() != 0) {
         return warn("cannot read %s: %s", NET_DEVICES, strerror(errno));
     }
     bool whole = true;
     open_json(nullptr, JSON_OBJECT);
     open_json("devices", JSON_ARRAY);
-    for (size_t i = 0; i < count; ++i) {
-        whole = list_device(g_names[i]) && whole;
+    for (size_t i = 0; i < g_cards.count; ++i) {
+        whole = list_device(g_cards.names[i]) && whole;
     }
     close_json();
     close_json();

@@ -119,14 +119,13 @@ bool differs_from_running(const RunningRecord &running, int32_t fetched,
 int run_boot(const CommandOptions &)
 {
     RunningRecord record{};
-    size_t count = 0;
-    if (!read_boot_id(record.boot_id) || find_devices(&count) != 0) {
+    if (!read_boot_id(record.boot_id) || find_cards() != 0) {
         return warn("cannot read %s or the network devices: %s", BOOT_ID, strerror(errno));
     }
     now_text(record.recorded);
     bool whole = true;
-    for (size_t i = 0; i < count; ++i) {
-        (void)select_device(device_name(i));
+    for (size_t i = 0; i < g_cards.count; ++i) {
+        (void)select_device(g_cards.names[i]);
         char why[CARD_TROUBLE_SIZE] = {};
         record.running = ResourceTemplate{};
         record.card_status = fetch_card_template(&record.running, why);
