@@ -1,8 +1,10 @@
 #include "template/template_writer.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "bounded/bounded.h"
+#include "fileaccess/ini_reader.h"
 #include "template/identity_check.h"
 #include "template/template_keys.h"
 
@@ -38,6 +40,31 @@ void put_line(TextOut *out, const char *format, ...)
 }
 
 }  // namespace
+
+void carried_record(const ResourceTemplate *card_record, const uint32_t *pci_device_id,
+                    ResourceTemplate *out)
+{
+    out->mode = card_record->mode & MODE_BITS_KNOWN;
+    for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
+        const TemplateKey &key = TEMPLATE_KEYS[row];
+        const bool enabled = key_enabled(out->mode, key);
+        if (enabled && key.kind == KEY_TEXT) {
+            // As a load reads "MODENAME = name" back: 31 bytes at most, cut
+            // where the reader cuts a value (a line end, "//"), blanks dropped.
+            char line[sizeof("MODENAME=") + MODENAME_SIZE] = "MODENAME=";
+            memcpy(line + strlen(line), card_record->MODENAME,
+                   strnlen(card_record->MODENAME, MODENAME_SIZE - 1));
+            IniLineParts parts;
+            describe_ini_line(line, &parts);
+            memcpy(out->MODENAME, parts.value, parts.value_length);
+        } else if (enabled && key.kind == KEY_CARD_ID && pci_device_id != nullptr) {
+            set_key_element(out, key, 0, *pci_device_id);
+        }
+        for (uint32_t pf = 0; enabled && key.kind == KEY_NUMBER && pf < key.count; ++pf) {
+            set_key_element(out, key, pf, std::min(key_element(card_record, key, pf), key.bound));
+        }
+    }
+}
 
 int32_t write_template_text(const ResourceTemplate *record, const uint32_t *pci_device_id,
                             const char *comment, char *text, size_t size, size_t *length)

@@ -11,7 +11,6 @@
 
 #include "bounded/shown_text.h"
 #include "channel/device_target.h"
-#include "fileaccess/ini_reader.h"
 #include "template/identity_check.h"
 #include "template/template_keys.h"
 #include "template/template_writer.h"
@@ -45,34 +44,6 @@ size_t name_length(const char (&name)[MODENAME_SIZE])
     return static_cast<size_t>(
         std::find_if(std::rbegin(name), std::rend(name), [](char byte) { return byte; }).base() -
         name);
-}
-
-// The record a load of the exported file builds, into a zeroed `out`: the
-// card's, less what no file can carry.
-void copy_carried(const ResourceTemplate &card_record, const CardIdentity &card,
-                  ResourceTemplate *out)
-{
-    out->mode = card_record.mode & MODE_BITS_KNOWN;
-    for (size_t row = 0; row < TEMPLATE_KEY_COUNT; ++row) {
-        const TemplateKey &key = TEMPLATE_KEYS[row];
-        const bool enabled = key_enabled(out->mode, key);
-        if (enabled && key.kind == KEY_TEXT) {
-            // As a load reads "MODENAME = name" back: 31 bytes at most, cut
-            // where the reader cuts a value (a line end, "//"), blanks dropped.
-            char line[sizeof("MODENAME=") + MODENAME_SIZE] = "MODENAME=";
-            memcpy(line + strlen(line), card_record.MODENAME,
-                   strnlen(card_record.MODENAME, MODENAME_SIZE - 1));
-            IniLineParts parts;
-            describe_ini_line(line, &parts);
-            memcpy(out->MODENAME, parts.value, parts.value_length);
-        } else if (enabled && key.kind == KEY_CARD_ID && driver_reports_pci_id(&card)) {
-            // A load stores the card's own id, and only when the driver tells it.
-            set_key_element(out, key, 0, card.pci_device_id);
-        }
-        for (uint32_t pf = 0; enabled && key.kind == KEY_NUMBER && pf < key.count; ++pf) {
-            set_key_element(out, key, pf, std::min(key_element(&card_record, key, pf), key.bound));
-        }
-    }
 }
 
 // Where visit_changes puts each change: nowhere (diff counts first), one
@@ -247,8 +218,10 @@ int run_export(const CommandOptions &options)
     if (!placed || !ask_card_identity(&card, why) || fetch_card_template(&card_record, why) != 0) {
         return warn("%s; nothing was written", placed ? why : file.why);
     }
+    // A load stores the card's own id, and only when the driver tells it.
+    const uint32_t *pci_id = driver_reports_pci_id(&card) ? &card.pci_device_id : nullptr;
     ResourceTemplate loadable{};
-    copy_carried(card_record, card, &loadable);
+    carried_record(&card_record, pci_id, &loadable);
     // What the file does not carry is told in diff's words, to the person.
     print_to(stderr, false);
     const uint32_t uncarried = visit_changes(card_record, loadable, SIDES_LOAD, CHANGES_LISTED);
@@ -265,8 +238,8 @@ int run_export(const CommandOptions &options)
     (void)show_text(machine.nodename, strlen(machine.nodename), host, sizeof(host), SHOW_C0);
     now_text(taken);
     char card_id[32] = "";
-    if (driver_reports_pci_id(&card)) {
-        snprintf(card_id, sizeof(card_id), "card PCI device id 0x%04X, ", card.pci_device_id);
+    if (pci_id != nullptr) {
+        snprintf(card_id, sizeof(card_id), "card PCI device id 0x%04X, ", *pci_id);
     }
     char version[VERSION_TEXT_SIZE];
     show_driver_version(card, version);
@@ -275,8 +248,7 @@ int run_export(const CommandOptions &options)
              "Template of %s, written by %s export\n# Taken from host %s (%sdriver %s) at %s",
              device, PROGRAM_NAME, host, card_id, version, taken);
     size_t length = 0;
-    if (write_template_text(&loadable, driver_reports_pci_id(&card) ? &card.pci_device_id : nullptr,
-                            comment, g_text, sizeof(g_text), &length) != 0) {
+    if (write_template_text(&loadable, pci_id, comment, g_text, sizeof(g_text), &length) != 0) {
         return warn("%s: the template does not fit the text buffer; nothing was written",
                     g_device_target.name);
     }
