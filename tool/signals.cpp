@@ -8,13 +8,13 @@ namespace {
 
 constexpr int ENDING_SIGNALS[] = {SIGINT, SIGTERM, SIGHUP, SIGTSTP};
 
-}  // namespace
-
-void exit_on_signal(int signal_number)
+[[noreturn]] void exit_on_signal(int signal_number)
 {
     (void)signal_number;
     _exit(1);
 }
+
+}  // namespace
 
 void install_signal_handlers()
 {

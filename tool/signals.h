@@ -2,5 +2,4 @@
 #pragma once
 
 void install_signal_handlers();
-[[noreturn]] void exit_on_signal(int signal_number);
 void hold_signals();
