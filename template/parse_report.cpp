@@ -1,5 +1,6 @@
 #include "template/parse_report.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
@@ -34,11 +35,8 @@ int32_t format_load_message(const char *path, const ParseProblem *problem, char 
 
 bool report_has_errors_besides_metadata(const ParseReport *report)
 {
-    for (uint32_t i = 0; i < report->count; ++i) {
-        const ParseProblem &problem = report->problems[i];
-        if (problem.row == NO_KEY_ROW || TEMPLATE_KEYS[problem.row].kind != KEY_CHECKSUM) {
-            return true;
-        }
-    }
-    return false;
+    return std::any_of(
+        report->problems, report->problems + report->count, [](const ParseProblem &problem) {
+            return problem.row == NO_KEY_ROW || TEMPLATE_KEYS[problem.row].kind != KEY_CHECKSUM;
+        });
 }
