@@ -45,8 +45,5 @@ int32_t set_template_to_card(DeviceTarget target, const ResourceTemplate *record
 
     const int32_t result = exchange_template(target, &buffer);
     // The card's verdict comes first: it is what the user needs to see.
-    if (buffer.status != 0) {
-        return buffer.status;
-    }
-    return result;
+    return buffer.status != 0 ? buffer.status : result;
 }
