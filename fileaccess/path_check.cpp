@@ -10,31 +10,11 @@
 
 #include "bounded/bounded.h"
 
+namespace {
+
 int32_t check_access(const char *path)
 {
     return access(path, F_OK) == 0 ? 0 : STATUS_MISSING;
-}
-
-int32_t check_file_exist(const char *path)
-{
-    if (path == nullptr) {
-        return STATUS_NO_DEVICE;
-    }
-    return check_access(path);
-}
-
-int32_t check_path_exist(const char *path)
-{
-    if (path == nullptr) {
-        return STATUS_BAD_ARGUMENT;
-    }
-    return check_access(path);
-}
-
-// Tests existence only, not the kind of file.
-int32_t check_folder_exist(const char *path)
-{
-    return check_path_exist(path);
 }
 
 // realpath may write up to PATH_MAX bytes, so it resolves into a local
@@ -100,6 +80,30 @@ int32_t get_absolute_path(const char *path, char *absolute, uint32_t size)
         puts("Strncat_s file name string failed.");
     }
     return ret;
+}
+
+}  // namespace
+
+int32_t check_file_exist(const char *path)
+{
+    if (path == nullptr) {
+        return STATUS_NO_DEVICE;
+    }
+    return check_access(path);
+}
+
+int32_t check_path_exist(const char *path)
+{
+    if (path == nullptr) {
+        return STATUS_BAD_ARGUMENT;
+    }
+    return check_access(path);
+}
+
+// Tests existence only, not the kind of file.
+int32_t check_folder_exist(const char *path)
+{
+    return check_path_exist(path);
 }
 
 // 0 stands both for an empty file and for one whose size cannot be found.

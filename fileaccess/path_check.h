@@ -5,10 +5,7 @@
 
 constexpr uint32_t PATH_BUFFER_SIZE = 512;
 
-int32_t check_access(const char *path);
 int32_t check_file_exist(const char *path);
 int32_t check_path_exist(const char *path);
 int32_t check_folder_exist(const char *path);
-int32_t get_real_path(const char *path, char *resolved, uint32_t size);
-int32_t get_absolute_path(const char *path, char *absolute, uint32_t size);
 uint64_t get_file_size(const char *path);
