@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cstring>
 
 #include "bounded/bounded.h"
@@ -61,6 +62,12 @@ int32_t parse_driver_version_text(char *text, uint32_t parts[DRIVER_VERSION_PART
     const char *word = strtok_r(text, " ", &rest);
     memset(parts, 0, DRIVER_VERSION_PARTS * sizeof(*parts));
     return (word == nullptr) ? STATUS_BAD_ARGUMENT : parse_version_string(word, parts);
+}
+
+void show_driver_version(const CardIdentity &card, char (&text)[VERSION_TEXT_SIZE])
+{
+    const uint32_t *parts = card.driver_version;
+    snprintf(text, sizeof(text), "%u.%u.%u.%u", parts[0], parts[1], parts[2], parts[3]);
 }
 
 bool driver_reports_pci_id(const CardIdentity *card)

@@ -2,6 +2,7 @@
 // and the METADATA checksum.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "template/resource_template.h"
@@ -21,6 +22,9 @@ struct CardIdentity {
 bool driver_reports_pci_id(const CardIdentity *card);
 // A driver's version text as a load reads it: its first word, cut in place.
 int32_t parse_driver_version_text(char *text, uint32_t parts[DRIVER_VERSION_PARTS]);
+// The version a load read, as its four numbers dotted.
+constexpr size_t VERSION_TEXT_SIZE = 48;
+void show_driver_version(const CardIdentity &card, char (&text)[VERSION_TEXT_SIZE]);
 // CRC-32 with polynomial 0x04C11DB7, initial 0, unreflected, inverted at the
 // end. 0 for a null address or a zero length.
 uint32_t template_crc32(const void *data, uint32_t length);

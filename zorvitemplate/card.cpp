@@ -73,12 +73,6 @@ bool ask_card_identity(CardIdentity *card, char (&why)[CARD_TROUBLE_SIZE])
     return answer.step == IDENTITY_KNOWN;
 }
 
-void show_driver_version(const CardIdentity &card, char (&text)[VERSION_TEXT_SIZE])
-{
-    const uint32_t *parts = card.driver_version;
-    snprintf(text, sizeof(text), "%u.%u.%u.%u", parts[0], parts[1], parts[2], parts[3]);
-}
-
 int32_t fetch_card_template(ResourceTemplate *record, char (&why)[CARD_TROUBLE_SIZE])
 {
     errno = 0;

@@ -28,10 +28,6 @@ bool select_device(const char *name);
 // driver cannot answer.
 bool ask_card_identity(CardIdentity *card, char (&why)[CARD_TROUBLE_SIZE]);
 
-// The driver's version as a load reads it: four numbers, dotted.
-constexpr size_t VERSION_TEXT_SIZE = 48;
-void show_driver_version(const CardIdentity &card, char (&text)[VERSION_TEXT_SIZE]);
-
 // The card's template: 0; else the card's nonzero status byte, or below 0
 // when the request did not reach the card, and `why` says which.
 int32_t fetch_card_template(ResourceTemplate *record, char (&why)[CARD_TROUBLE_SIZE]);
