@@ -2,6 +2,7 @@
 // Every offset is part of the wire format; the asserts below pin them.
 #pragma once
 
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
@@ -134,4 +135,15 @@ inline uint32_t template_length(const ResourceTemplate *record)
     constexpr uint32_t BY_LAST_BIT[] = {TEMPLATE_BASE_LENGTH, 384, 672, 708, 712, 708, 744, 776};
     const auto last = static_cast<size_t>(find_last_set(record->mode));
     return last < std::size(BY_LAST_BIT) ? BY_LAST_BIT[last] : TEMPLATE_BASE_LENGTH;
+}
+
+// The nonzero bytes where the record has no field (the word after the mode,
+// the tail): a load leaves them zero.
+inline uint32_t reserved_nonzero(const ResourceTemplate &record)
+{
+    const auto nonzero = [](const auto &field) {
+        const auto *bytes = reinterpret_cast<const unsigned char *>(&field);
+        return std::count_if(bytes, bytes + sizeof(field), [](unsigned char byte) { return byte; });
+    };
+    return static_cast<uint32_t>(nonzero(record.reserved3) + nonzero(record.reserved_tail));
 }

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <string_view>
 
 #include "bounded/shown_text.h"
 #include "channel/device_target.h"
@@ -25,25 +26,12 @@ namespace {
 
 char g_text[TEMPLATE_TEXT_SIZE];
 
-// The nonzero bytes where a record has no field (the word after the mode,
-// the tail): a load leaves them zero.
-uint32_t reserved_nonzero(const ResourceTemplate &record)
-{
-    const auto nonzero = [](const auto &field) {
-        const auto *bytes = reinterpret_cast<const unsigned char *>(&field);
-        return std::count_if(bytes, bytes + sizeof(field), [](unsigned char byte) { return byte; });
-    };
-    return static_cast<uint32_t>(nonzero(record.reserved3) + nonzero(record.reserved_tail));
-}
-
 // The name's bytes up to its last nonzero one: bytes after its end are
 // shown too (as \x00 for the end), or a name that only they change would
 // look the same on both sides.
 size_t name_length(const char (&name)[MODENAME_SIZE])
 {
-    return static_cast<size_t>(
-        std::find_if(std::rbegin(name), std::rend(name), [](char byte) { return byte; }).base() -
-        name);
+    return std::string_view(name, MODENAME_SIZE).find_last_not_of('\0') + 1;  // npos + 1 is 0
 }
 
 // Where visit_changes puts each change: nowhere (diff counts first), one
