@@ -187,29 +187,28 @@ int run_check(const CommandOptions &options)
     if (!checked) {
         return warn("%s", g_check.trouble);
     }
-    if (options.json) {
-        return accepted ? EXIT_GOOD : EXIT_NO;
+    if (!options.json) {
+        // What the verdict was judged against, and where each came from.
+        const bool device = options.first != options.file;
+        char version[VERSION_TEXT_SIZE];
+        show_driver_version(g_check.card, version);
+        char pci_id[64] = ", which reports no PCI device id";
+        if (driver_reports_pci_id(&g_check.card)) {
+            snprintf(pci_id, sizeof(pci_id), " and PCI device id 0x%04X (%s)",
+                     g_check.card.pci_device_id,
+                     device                     ? g_device_target.name
+                     : options.pci_id_given     ? "--pci-id"
+                     : g_check.pci_id_from_file ? "the file's PCIDID"
+                                                : "default");
+        }
+        warn("%s: a load would %s it (%u error%s, %u warning%s) against driver %s (%s)%s",
+             options.file, accepted ? "accept" : "refuse", g_check.errors,
+             g_check.errors == 1 ? "" : "s", warnings, warnings == 1 ? "" : "s", version,
+             device                   ? g_device_target.name
+             : options.driver_version ? "--driver-version"
+                                      : "default",
+             pci_id);
     }
-    // What the verdict was judged against, and where each came from.
-    const bool device = options.first != options.file;
-    char version[VERSION_TEXT_SIZE];
-    show_driver_version(g_check.card, version);
-    char pci_id[64] = ", which reports no PCI device id";
-    if (driver_reports_pci_id(&g_check.card)) {
-        snprintf(pci_id, sizeof(pci_id), " and PCI device id 0x%04X (%s)",
-                 g_check.card.pci_device_id,
-                 device                     ? g_device_target.name
-                 : options.pci_id_given     ? "--pci-id"
-                 : g_check.pci_id_from_file ? "the file's PCIDID"
-                                            : "default");
-    }
-    warn("%s: a load would %s it (%u error%s, %u warning%s) against driver %s (%s)%s", options.file,
-         accepted ? "accept" : "refuse", g_check.errors, g_check.errors == 1 ? "" : "s", warnings,
-         warnings == 1 ? "" : "s", version,
-         device                   ? g_device_target.name
-         : options.driver_version ? "--driver-version"
-                                  : "default",
-         pci_id);
     return accepted ? EXIT_GOOD : EXIT_NO;
 }
 

@@ -66,9 +66,8 @@ constexpr Command COMMANDS[] = {
      "  -o, --output FILE  write to FILE (mode 0600) instead of standard output\n"
      "Exit status: 0 written, 1 written without all the card holds, 2 nothing written.\n"},
     {"diff", run_diff, 2, 2, false, ":h", DIFF_OPTIONS, "diff [--json] OLD NEW | --running DEVICE",
-     "Print what changes from OLD to NEW (DEVICE FILE: what a load of FILE would change),\n"
-     "each a card (a zorvi device) or a file (any other name, any with a '/'), the tables\n"
-     "as the card's display shows them.\n"
+     "Print what changes from OLD to NEW, each a zorvi device or a template file (any name\n"
+     "with a '/'): from a card to a file, what a load would change; tables as on the card.\n"
      "  --json     one JSON document on standard output, an entry for each value\n"
      "  --running  what the next boot changes on the card: its running and stored templates\n"
      "Exit status: 0 no change, 1 changes, 2 a file refused, unreadable, or usage.\n"},
