@@ -2,14 +2,25 @@
 
 #include <cerrno>
 
+// Module 2 requests carry no status byte: the transport result is the answer.
+int32_t get_driver_version(DeviceTarget target, char *version)
+{
+    return send_request(target, QUERY_MODULE, DRIVER_VERSION_CMD, DRIVER_VERSION_IN_SIZE,
+                        DRIVER_VERSION_SIZE, version);
+}
+
+int32_t get_pci_device_id(DeviceTarget target, uint32_t *device_id)
+{
+    return send_request(target, QUERY_MODULE, PCI_DEVICE_ID_CMD, PCI_DEVICE_ID_SIZE,
+                        PCI_DEVICE_ID_SIZE, device_id);
+}
+
 int32_t query_card_identity(DeviceTarget target, IdentityAnswer *answer)
 {
     *answer = IdentityAnswer{};
     char *text = answer->version_text;
     errno = 0;
-    // Module 2 requests carry no status byte: the transport result is the answer.
-    int32_t status = send_request(target, QUERY_MODULE, DRIVER_VERSION_CMD, DRIVER_VERSION_IN_SIZE,
-                                  DRIVER_VERSION_SIZE, text);
+    int32_t status = get_driver_version(target, text);
     text[DRIVER_VERSION_SIZE - 1] = '\0';  // a full reply has no terminator of its own
     if (status == 0 && text[0] == '\0') {
         answer->step = IDENTITY_NO_VERSION;
@@ -20,9 +31,7 @@ int32_t query_card_identity(DeviceTarget target, IdentityAnswer *answer)
         if (status == 0 && driver_reports_pci_id(&answer->card)) {
             answer->step = IDENTITY_PCI_ID_REQUEST;
             errno = 0;
-            // Two bytes: the low half of the zeroed id.
-            status = send_request(target, QUERY_MODULE, PCI_DEVICE_ID_CMD, PCI_DEVICE_ID_SIZE,
-                                  PCI_DEVICE_ID_SIZE, &answer->card.pci_device_id);
+            status = get_pci_device_id(target, &answer->card.pci_device_id);
         }
     }
     answer->error = errno;

@@ -21,6 +21,8 @@ bool needs_channel_byte(const ToolMessage *message)
     return message->module == TEMPLATE_MODULE && group == CHANNEL_COMMAND_GROUP;
 }
 
+}  // namespace
+
 void fill_tool_message(ToolMessage *message, uint32_t module, uint32_t command, uint32_t in_size,
                        uint32_t out_size, const char *device_name, int32_t dev_id)
 {
@@ -42,8 +44,6 @@ void fill_tool_message(ToolMessage *message, uint32_t module, uint32_t command, 
     message->dev_id = dev_id;
 }
 
-}  // namespace
-
 int32_t send_tool_message(ToolMessage *message, void *reply)
 {
     message->out_buf = reply;
@@ -52,12 +52,12 @@ int32_t send_tool_message(ToolMessage *message, void *reply)
         message->in_size > CHANNEL_BYTE_OFFSET) {
         static_cast<uint8_t *>(message->in_buf)[CHANNEL_BYTE_OFFSET] = CHANNEL_BYTE_VALUE;
     }
-    const int fd = open(TOOL_DEVICE_PATH, O_RDWR);
+    const int32_t fd = open_tool_device();
     if (fd < 0) {
         return STATUS_NO_DEVICE;
     }
-    const int32_t result = ioctl(fd, TOOL_IOCTL_CMD, message);
-    close(fd);
+    const int32_t result = tool_ioctl(fd, message);
+    close_tool_device(fd);
     return result;
 }
 
@@ -71,4 +71,22 @@ int32_t send_request(const DeviceTarget &target, uint32_t module, uint32_t comma
     fill_tool_message(&message, module, command, in_size, out_size, target.name, target.id);
     message.in_buf = buffer;
     return send_tool_message(&message, buffer);
+}
+
+int32_t open_tool_device()
+{
+    const int fd = open(TOOL_DEVICE_PATH, O_RDWR);
+    return fd < 0 ? STATUS_NO_DEVICE : fd;
+}
+
+void close_tool_device(int32_t fd)
+{
+    if (fd >= 0) {
+        close(fd);
+    }
+}
+
+int32_t tool_ioctl(int32_t fd, ToolMessage *message)
+{
+    return ioctl(fd, TOOL_IOCTL_CMD, message);
 }

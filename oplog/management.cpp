@@ -42,10 +42,21 @@ int32_t check_trusted_folder(const char *path)
 
 }  // namespace
 
+int32_t create_folder(const char *path)
+{
+    if (path == nullptr) {
+        return STATUS_BAD_ARGUMENT;
+    }
+    // One level only; a folder made meanwhile by another process is fine.
+    if (mkdir(path, MANAGEMENT_MODE) == 0 || errno == EEXIST) {
+        return 0;
+    }
+    return STATUS_FAILED;
+}
+
 int32_t ensure_folder(const char *path)
 {
-    // One level only; a folder made meanwhile by another process is fine.
-    if (check_folder_exist(path) != 0 && mkdir(path, MANAGEMENT_MODE) != 0 && errno != EEXIST) {
+    if (check_folder_exist(path) != 0 && create_folder(path) != 0) {
         return STATUS_FAILED;
     }
     return check_trusted_folder(path);

@@ -32,32 +32,6 @@ int32_t ensure_log_folder(const char *path)
     return ret;
 }
 
-int32_t get_rollback_log(const struct tm *now, const char *backup_path, char *record)
-{
-    uint32_t offset = 0;
-    int32_t ret = 0;
-    if (now != nullptr) {
-        ret = print_record_stamp(record, now);
-        if (ret == STATUS_FAILED) {
-            puts("Snprintf rollback_log time failed.");
-            return STATUS_BAD_ARGUMENT;
-        }
-        offset = static_cast<uint32_t>(ret);
-    }
-    ret = print_record_at(record, offset, "The old operation log has been backed up to %s.",
-                          backup_path);
-    if (ret == STATUS_FAILED) {
-        puts("Snprintf rollback log failed.");
-        return STATUS_BAD_ARGUMENT;
-    }
-    offset += static_cast<uint32_t>(ret);
-    if (print_record_at(record, offset, "\r\n") == STATUS_FAILED) {
-        puts("Snprintf end of rollback log failed.");
-        return STATUS_BAD_ARGUMENT;
-    }
-    return 0;
-}
-
 }  // namespace
 
 int32_t init_operation_log(const char *folder)
@@ -137,6 +111,32 @@ int32_t backup_log_file(const char *log_path, const char *backup_path, uint32_t 
     }
     close(fd);
     return moved ? 0 : LOG_NOT_MOVED;
+}
+
+int32_t get_rollback_log(const struct tm *now, const char *backup_path, char *record)
+{
+    uint32_t offset = 0;
+    int32_t ret = 0;
+    if (now != nullptr) {
+        ret = print_record_stamp(record, now);
+        if (ret == STATUS_FAILED) {
+            puts("Snprintf rollback_log time failed.");
+            return STATUS_BAD_ARGUMENT;
+        }
+        offset = static_cast<uint32_t>(ret);
+    }
+    ret = print_record_at(record, offset, "The old operation log has been backed up to %s.",
+                          backup_path);
+    if (ret == STATUS_FAILED) {
+        puts("Snprintf rollback log failed.");
+        return STATUS_BAD_ARGUMENT;
+    }
+    offset += static_cast<uint32_t>(ret);
+    if (print_record_at(record, offset, "\r\n") == STATUS_FAILED) {
+        puts("Snprintf end of rollback log failed.");
+        return STATUS_BAD_ARGUMENT;
+    }
+    return 0;
 }
 
 int32_t print_record_at(char *record, uint32_t offset, const char *format, ...)

@@ -23,6 +23,7 @@ int32_t rollback_operation_log(const char *backup_path, char *rollback_record);
 // leaves in `lock` for the caller to release once the log is fresh.
 int32_t backup_log_file(const char *log_path, const char *backup_path, uint32_t limit,
                         int64_t *lock);
+int32_t get_rollback_log(const struct tm *now, const char *backup_path, char *record);
 
 // snprintf_s at `offset` of a record of OP_LOG_RECORD_SIZE bytes, as every
 // record is composed: the room left as its size, one less as its count.

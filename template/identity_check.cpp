@@ -36,6 +36,8 @@ constexpr std::array<uint32_t, 256> CRC32_TABLE = make_crc32_table();
 static_assert(CRC32_TABLE[1] == 0x04C11DB7);
 static_assert(CRC32_TABLE[255] == 0xB1F740B4);
 
+}  // namespace
+
 int32_t parse_version_string(const char *text, uint32_t parts[DRIVER_VERSION_PARTS])
 {
     uint32_t index = 0;
@@ -54,7 +56,14 @@ int32_t parse_version_string(const char *text, uint32_t parts[DRIVER_VERSION_PAR
     return 0;
 }
 
-}  // namespace
+int32_t check_min_driver_version(const uint32_t parts[DRIVER_VERSION_PARTS])
+{
+    // Part by part from the first, as versions are ordered.
+    return std::lexicographical_compare(parts, parts + DRIVER_VERSION_PARTS, MIN_DRIVER_VERSION,
+                                        MIN_DRIVER_VERSION + DRIVER_VERSION_PARTS)
+               ? STATUS_FAILED
+               : 0;
+}
 
 int32_t parse_driver_version_text(char *text, uint32_t parts[DRIVER_VERSION_PARTS])
 {
@@ -72,8 +81,7 @@ void show_driver_version(const CardIdentity &card, char (&text)[VERSION_TEXT_SIZ
 
 bool driver_reports_pci_id(const CardIdentity *card)
 {
-    // Part by part from the first, as versions are ordered.
-    return !std::ranges::lexicographical_compare(card->driver_version, MIN_DRIVER_VERSION);
+    return check_min_driver_version(card->driver_version) == 0;
 }
 
 uint32_t template_checksum(const ResourceTemplate *record)
