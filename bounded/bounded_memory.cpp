@@ -43,10 +43,9 @@ int32_t memcpy_s(void *dest, size_t destMax, const void *src, size_t count)
         fill_bytes(dest, 0, destMax);
         return EOVERLAP_RESET;
     }
-    if (count == 0 || dest == src) {
-        return 0;
+    if (dest != src) {
+        memcpy(dest, src, count);
     }
-    memcpy(dest, src, count);
     return 0;
 }
 

@@ -69,10 +69,7 @@ int32_t vsnprintf_s(char *dest, size_t destMax, size_t count, const char *format
     if (written < 0) {
         return reset_output(dest);
     }
-    if (static_cast<size_t>(written) > count) {
-        return STATUS_FAILED;
-    }
-    return written;
+    return static_cast<size_t>(written) > count ? STATUS_FAILED : written;
 }
 
 int32_t snprintf_s(char *dest, size_t destMax, size_t count, const char *format, ...)

@@ -1,6 +1,7 @@
 // Bounded string copy and concatenation.
 #include "bounded/bounded.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -91,14 +92,10 @@ int32_t strncpy_s(char *dest, size_t destMax, const char *src, size_t count)
     if (count == 0) {
         return reset_string(dest, 0);
     }
-    size_t len = 0;
-    if (count >= destMax) {
-        len = strnlen(src, destMax);
-        if (len == destMax) {
-            return reset_string(dest, ERANGE_RESET);
-        }
-    } else {
-        len = strnlen(src, count);
+    // Only a count that reaches destMax can leave no room for the NUL.
+    const size_t len = strnlen(src, std::min(count, destMax));
+    if (len == destMax) {
+        return reset_string(dest, ERANGE_RESET);
     }
     if (dest != src && spans_overlap(dest, src, len)) {
         return reset_string(dest, EOVERLAP_RESET);

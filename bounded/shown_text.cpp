@@ -10,11 +10,6 @@ constexpr size_t ESCAPE_LENGTH = 4;  // \xHH
 constexpr char CUT_MARK[] = "...";
 constexpr size_t CUT_LENGTH = sizeof(CUT_MARK) - 1;
 
-bool is_c0(unsigned char byte)
-{
-    return byte < 0x20 || byte == 0x7F;
-}
-
 bool is_c1(unsigned char byte)
 {
     return byte >= 0x80 && byte <= 0x9F;
@@ -64,7 +59,7 @@ int32_t show_text(const char *text, size_t length, char *out, size_t size, Shown
         // it is unless it is a C1 control.
         const size_t character = bytes[i] >= 0x80 ? utf8_length(bytes + i, length - i) : 0;
         const size_t run = character == 0 ? 1 : character;
-        bool escape = is_c0(bytes[i]);
+        bool escape = bytes[i] < 0x20 || bytes[i] == 0x7F;  // a C0 control
         if (which == SHOW_C0_C1 && bytes[i] >= 0x80) {
             escape = character == 0 ? is_c1(bytes[i]) : (bytes[i] == 0xC2 && is_c1(bytes[i + 1]));
         }
