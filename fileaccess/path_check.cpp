@@ -86,18 +86,12 @@ int32_t get_absolute_path(const char *path, char *absolute, uint32_t size)
 
 int32_t check_file_exist(const char *path)
 {
-    if (path == nullptr) {
-        return STATUS_NO_DEVICE;
-    }
-    return check_access(path);
+    return path == nullptr ? STATUS_NO_DEVICE : check_access(path);
 }
 
 int32_t check_path_exist(const char *path)
 {
-    if (path == nullptr) {
-        return STATUS_BAD_ARGUMENT;
-    }
-    return check_access(path);
+    return path == nullptr ? STATUS_BAD_ARGUMENT : check_access(path);
 }
 
 // Tests existence only, not the kind of file.

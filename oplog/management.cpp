@@ -48,10 +48,7 @@ int32_t create_folder(const char *path)
         return STATUS_BAD_ARGUMENT;
     }
     // One level only; a folder made meanwhile by another process is fine.
-    if (mkdir(path, MANAGEMENT_MODE) == 0 || errno == EEXIST) {
-        return 0;
-    }
-    return STATUS_FAILED;
+    return mkdir(path, MANAGEMENT_MODE) == 0 || errno == EEXIST ? 0 : STATUS_FAILED;
 }
 
 int32_t ensure_folder(const char *path)
@@ -116,9 +113,8 @@ int32_t get_file_lock(const char *path, uint32_t blocking, int64_t *handle)
     if (ret != 0) {
         printf("Can not get file lock (%d).\n", ret);
         close(fd);
-        return ret;
     }
-    return 0;
+    return ret;
 }
 
 void release_tool_lock(int64_t *handle)
@@ -143,7 +139,6 @@ int32_t release_file_lock(int64_t *handle)
     ret = close(fd);
     if (ret != 0) {
         printf("Can not close file [%d].\n", fd);
-        return ret;
     }
-    return 0;
+    return ret;
 }

@@ -8,6 +8,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "bounded/bounded.h"
 #include "fileaccess/path_check.h"
@@ -21,16 +22,6 @@ constexpr const char *LOG_FOLDER_NAME = "operation_logs";
 constexpr const char *LOG_FILE_NAME = "operations.log";
 constexpr const char *BACKUP_FILE_NAME = "operations.log.old";
 constexpr mode_t LOG_FILE_MODE = 0666;  // as fopen made it, less the umask
-
-int32_t ensure_log_folder(const char *path)
-{
-    int32_t ret = ensure_folder(path);
-    if (ret != 0) {
-        int error = errno;
-        printf("Operation Log file folder[%s] can not be created, errno:%d.\n", path, error);
-    }
-    return ret;
-}
 
 }  // namespace
 
@@ -48,14 +39,16 @@ int32_t init_operation_log(const char *folder)
         puts("Sprintf_s operation log_dir failed.");
         return STATUS_BAD_ARGUMENT;
     }
-    int32_t ret = ensure_log_folder(folder);
-    ret = ret != 0 ? ret : ensure_log_folder(log_dir);
-    if (ret != 0) {
-        return ret;
+    for (const char *path : {folder, static_cast<const char *>(log_dir)}) {
+        if (ensure_folder(path) != 0) {
+            // errno is read before printf runs.
+            printf("Operation Log file folder[%s] can not be created, errno:%d.\n", path, errno);
+            return STATUS_FAILED;
+        }
     }
     memcpy(g_op_log, log_file, sizeof(g_op_log));
     char rollback_record[OP_LOG_RECORD_SIZE] = {};
-    ret = rollback_operation_log(backup, rollback_record);
+    const int32_t ret = rollback_operation_log(backup, rollback_record);
     return ret < 0 ? ret : 0;
 }
 
