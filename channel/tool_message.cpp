@@ -14,13 +14,6 @@ constexpr uint32_t CHANNEL_BYTE_OFFSET = 2;
 constexpr uint8_t CHANNEL_BYTE_VALUE = 3;
 constexpr uint16_t CHANNEL_COMMAND_GROUP = 1;
 
-bool needs_channel_byte(const ToolMessage *message)
-{
-    // The driver reads bytes 22 and 23 of the record as one 16-bit word.
-    const auto group = static_cast<uint16_t>(message->command >> 16);
-    return message->module == TEMPLATE_MODULE && group == CHANNEL_COMMAND_GROUP;
-}
-
 }  // namespace
 
 void fill_tool_message(ToolMessage *message, uint32_t module, uint32_t command, uint32_t in_size,
@@ -47,9 +40,11 @@ void fill_tool_message(ToolMessage *message, uint32_t module, uint32_t command, 
 int32_t send_tool_message(ToolMessage *message, void *reply)
 {
     message->out_buf = reply;
-    // Guarded so that a short or missing request buffer is never written.
-    if (needs_channel_byte(message) && message->in_buf != nullptr &&
-        message->in_size > CHANNEL_BYTE_OFFSET) {
+    // The driver reads bytes 22 and 23 of the record as one 16-bit word. A
+    // short or missing request buffer is never written.
+    const auto group = static_cast<uint16_t>(message->command >> 16);
+    if (message->module == TEMPLATE_MODULE && group == CHANNEL_COMMAND_GROUP &&
+        message->in_buf != nullptr && message->in_size > CHANNEL_BYTE_OFFSET) {
         static_cast<uint8_t *>(message->in_buf)[CHANNEL_BYTE_OFFSET] = CHANNEL_BYTE_VALUE;
     }
     const int32_t fd = open_tool_device();
