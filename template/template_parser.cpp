@@ -106,21 +106,6 @@ int32_t read_key(const ParseRun &run, size_t row)
     return 0;
 }
 
-// VERSION, then in table order the base block and the blocks its mode
-// enables. PCIDID belongs to the identity checks, which compare it with the
-// card. In a check a VERSION that cannot be used leaves the mode 0, so the
-// basic keys are still looked at.
-void read_template_keys(const ParseRun &run)
-{
-    int32_t status = read_key(run, VERSION_ROW);
-    for (size_t row = 0; row < TEMPLATE_KEY_COUNT && status == 0; ++row) {
-        if (is_record_key(TEMPLATE_KEYS[row]) &&
-            key_enabled(run.record->mode, TEMPLATE_KEYS[row])) {
-            status = read_key(run, row);
-        }
-    }
-}
-
 }  // namespace
 
 void parse_template_keys(const char *path, ParseScope scope, ResourceTemplate *record,
@@ -134,7 +119,16 @@ void parse_template_keys(const char *path, ParseScope scope, ResourceTemplate *r
         add_problem(run, {.kind = PROBLEM_PATH_TOO_LONG});
         return;
     }
-    read_template_keys(run);
+    // VERSION, then in table order the base block and the blocks its mode
+    // enables. PCIDID belongs to the identity checks, which compare it with
+    // the card. In a check a VERSION that cannot be used leaves the mode 0,
+    // so the basic keys are still looked at.
+    int32_t status = read_key(run, VERSION_ROW);
+    for (size_t row = 0; row < TEMPLATE_KEY_COUNT && status == 0; ++row) {
+        if (is_record_key(TEMPLATE_KEYS[row]) && key_enabled(record->mode, TEMPLATE_KEYS[row])) {
+            status = read_key(run, row);
+        }
+    }
 }
 
 void parse_identity_keys(const char *path, ParseScope scope, const CardIdentity *card,

@@ -63,20 +63,6 @@ int32_t print_report(const char *path, const ParseReport &report, bool texts)
     return STATUS_FAILED;
 }
 
-// The lines of a card that could not say who it is; 0, or the status the
-// load stops with.
-int32_t print_identity_answer(const IdentityAnswer &answer)
-{
-    if (answer.step == IDENTITY_BAD_VERSION) {
-        printf("Invalid driver version with (%s)\n", answer.version_text);
-    } else if (answer.step != IDENTITY_KNOWN) {
-        print_open_failure(answer.status);
-        puts(answer.step == IDENTITY_PCI_ID_REQUEST ? "Get PCI device ID failed."
-                                                    : "Get driver version failed.");
-    }
-    return answer.status;
-}
-
 }  // namespace
 
 int32_t parse_template_file(const char *path, ResourceTemplate *record)
@@ -87,9 +73,16 @@ int32_t parse_template_file(const char *path, ResourceTemplate *record)
     if (status != 0) {
         return status;
     }
+    // The lines of a card that could not say who it is.
     IdentityAnswer answer;
-    query_card_identity(g_device_target, &answer);
-    status = print_identity_answer(answer);
+    status = query_card_identity(g_device_target, &answer);
+    if (answer.step == IDENTITY_BAD_VERSION) {
+        printf("Invalid driver version with (%s)\n", answer.version_text);
+    } else if (status != 0) {
+        print_open_failure(status);
+        puts(answer.step == IDENTITY_PCI_ID_REQUEST ? "Get PCI device ID failed."
+                                                    : "Get driver version failed.");
+    }
     if (status != 0) {
         return status;
     }
