@@ -310,10 +310,7 @@ void describe_ini_line(const char *line, IniLineParts *parts)
         // The name runs to the first ']' of the line, blanks around it dropped,
         // so "[ CONFIG ]" opens CONFIG.
         const char *name = skip_blanks(cursor + 1);
-        const char *close = name;
-        while (*close != ']' && *close != '\0' && *close != '\n') {
-            ++close;
-        }
+        const char *close = name + strcspn(name, "]\n");
         parts->kind = (*close == ']') ? INI_LINE_HEADER : INI_LINE_BRACKET;
         if (parts->kind == INI_LINE_HEADER) {
             parts->name = name;
@@ -327,10 +324,7 @@ void describe_ini_line(const char *line, IniLineParts *parts)
     }
     // The key stands before the first '=' of the line, without the blanks
     // before the '='; an empty key is no key.
-    const char *equals = cursor;
-    while (*equals != '=' && *equals != '\0' && *equals != '\n') {
-        ++equals;
-    }
+    const char *equals = cursor + strcspn(cursor, "=\n");
     const char *key_end = drop_blanks_before(cursor, equals);
     if (*equals != '=' || key_end == cursor) {
         parts->kind = INI_LINE_OTHER;
