@@ -8,6 +8,10 @@
 
 DeviceTarget g_device_target{};
 
+namespace {
+
+constexpr const char *DRIVER_PREFIX = "zorvi";
+
 bool has_prefix(const char *text, const char *prefix)
 {
     // A shorter text meets its NUL before the prefix ends and mismatches there.
@@ -20,10 +24,6 @@ int32_t init_device_id(DeviceTarget *target)
     return 0;
 }
 
-namespace {
-
-constexpr const char *DRIVER_PREFIX = "zorvi";
-
 // The length check and copy both paths share.
 int32_t copy_device_name(const char *name, DeviceTarget *target)
 {
@@ -35,15 +35,12 @@ int32_t copy_device_name(const char *name, DeviceTarget *target)
     return init_device_id(target);
 }
 
-}  // namespace
-
 int32_t copy_other_device_name(const char *name, DeviceTarget *target)
 {
-    if (name == nullptr) {
-        return STATUS_BAD_ARGUMENT;
-    }
-    return copy_device_name(name, target);
+    return name == nullptr ? STATUS_BAD_ARGUMENT : copy_device_name(name, target);
 }
+
+}  // namespace
 
 int32_t parse_device_name(const char *name, DeviceTarget *target)
 {

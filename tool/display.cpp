@@ -65,8 +65,6 @@ void print_keys(const ResourceTemplate *record)
     }
 }
 
-}  // namespace
-
 void print_basic_config(const ResourceTemplate *record)
 {
     puts("\nDevice current configuration:");
@@ -101,6 +99,8 @@ void print_ovnp_table(const ResourceTemplate *record)
 {
     print_keys<key_index("OVNP"), key_index("OVNP")>(record);
 }
+
+}  // namespace
 
 void print_template(const ResourceTemplate *record)
 {
