@@ -14,8 +14,6 @@ constexpr uint32_t CHANNEL_BYTE_OFFSET = 2;
 constexpr uint8_t CHANNEL_BYTE_VALUE = 3;
 constexpr uint16_t CHANNEL_COMMAND_GROUP = 1;
 
-}  // namespace
-
 void fill_tool_message(ToolMessage *message, uint32_t module, uint32_t command, uint32_t in_size,
                        uint32_t out_size, const char *device_name, int32_t dev_id)
 {
@@ -36,6 +34,26 @@ void fill_tool_message(ToolMessage *message, uint32_t module, uint32_t command, 
     message->out_size = out_size;
     message->dev_id = dev_id;
 }
+
+int32_t open_tool_device()
+{
+    const int fd = open(TOOL_DEVICE_PATH, O_RDWR);
+    return fd < 0 ? STATUS_NO_DEVICE : fd;
+}
+
+void close_tool_device(int32_t fd)
+{
+    if (fd >= 0) {
+        close(fd);
+    }
+}
+
+int32_t tool_ioctl(int32_t fd, ToolMessage *message)
+{
+    return ioctl(fd, TOOL_IOCTL_CMD, message);
+}
+
+}  // namespace
 
 int32_t send_tool_message(ToolMessage *message, void *reply)
 {
@@ -66,22 +84,4 @@ int32_t send_request(const DeviceTarget &target, uint32_t module, uint32_t comma
     fill_tool_message(&message, module, command, in_size, out_size, target.name, target.id);
     message.in_buf = buffer;
     return send_tool_message(&message, buffer);
-}
-
-int32_t open_tool_device()
-{
-    const int fd = open(TOOL_DEVICE_PATH, O_RDWR);
-    return fd < 0 ? STATUS_NO_DEVICE : fd;
-}
-
-void close_tool_device(int32_t fd)
-{
-    if (fd >= 0) {
-        close(fd);
-    }
-}
-
-int32_t tool_ioctl(int32_t fd, ToolMessage *message)
-{
-    return ioctl(fd, TOOL_IOCTL_CMD, message);
 }

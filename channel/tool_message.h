@@ -46,8 +46,6 @@ static_assert(offsetof(ToolMessage, reserved) == 36);
 static_assert(offsetof(ToolMessage, in_buf) == 40);
 static_assert(offsetof(ToolMessage, out_buf) == 48);
 
-void fill_tool_message(ToolMessage *message, uint32_t module, uint32_t command, uint32_t in_size,
-                       uint32_t out_size, const char *device_name, int32_t dev_id);
 // ioctl result (0 = success), or STATUS_NO_DEVICE when the tool device
 // cannot be opened (errno tells why). Nothing here prints: the program
 // says what a failed request means.
@@ -56,6 +54,3 @@ int32_t send_tool_message(ToolMessage *message, void *reply);
 // `buffer` as both request data and reply. STATUS_BAD_ARGUMENT without one.
 int32_t send_request(const DeviceTarget &target, uint32_t module, uint32_t command,
                      uint32_t in_size, uint32_t out_size, void *buffer);
-int32_t open_tool_device();
-void close_tool_device(int32_t fd);
-int32_t tool_ioctl(int32_t fd, ToolMessage *message);
