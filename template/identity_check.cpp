@@ -36,8 +36,6 @@ constexpr std::array<uint32_t, 256> CRC32_TABLE = make_crc32_table();
 static_assert(CRC32_TABLE[1] == 0x04C11DB7);
 static_assert(CRC32_TABLE[255] == 0xB1F740B4);
 
-}  // namespace
-
 int32_t parse_version_string(const char *text, uint32_t parts[DRIVER_VERSION_PARTS])
 {
     uint32_t index = 0;
@@ -64,6 +62,8 @@ int32_t check_min_driver_version(const uint32_t parts[DRIVER_VERSION_PARTS])
                ? STATUS_FAILED
                : 0;
 }
+
+}  // namespace
 
 int32_t parse_driver_version_text(char *text, uint32_t parts[DRIVER_VERSION_PARTS])
 {

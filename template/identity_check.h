@@ -33,6 +33,3 @@ uint32_t template_crc32(const void *data, uint32_t length);
 uint32_t template_checksum(const ResourceTemplate *record);
 // Sets the `length` and `crc` a store carries and the card checks.
 void seal_template(ResourceTemplate *record);
-
-int32_t parse_version_string(const char *text, uint32_t parts[DRIVER_VERSION_PARTS]);
-int32_t check_min_driver_version(const uint32_t parts[DRIVER_VERSION_PARTS]);
