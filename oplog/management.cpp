@@ -40,8 +40,6 @@ int32_t check_trusted_folder(const char *path)
     return S_ISDIR(info.st_mode) && trusted ? 0 : STATUS_FAILED;
 }
 
-}  // namespace
-
 int32_t create_folder(const char *path)
 {
     if (path == nullptr) {
@@ -50,6 +48,8 @@ int32_t create_folder(const char *path)
     // One level only; a folder made meanwhile by another process is fine.
     return mkdir(path, MANAGEMENT_MODE) == 0 || errno == EEXIST ? 0 : STATUS_FAILED;
 }
+
+}  // namespace
 
 int32_t ensure_folder(const char *path)
 {

@@ -7,7 +7,6 @@
 
 constexpr const char *MANAGEMENT_FOLDER = "/opt/zorvi/";
 
-int32_t create_folder(const char *path);
 // Creates `path` when it is missing, then checks that it is a folder root can
 // trust: 0, or -1 with errno telling why.
 int32_t ensure_folder(const char *path);

@@ -23,57 +23,8 @@ constexpr const char *LOG_FILE_NAME = "operations.log";
 constexpr const char *BACKUP_FILE_NAME = "operations.log.old";
 constexpr mode_t LOG_FILE_MODE = 0666;  // as fopen made it, less the umask
 
-}  // namespace
-
-int32_t init_operation_log(const char *folder)
-{
-    if (folder == nullptr || g_op_log[0] != '\0') {
-        return STATUS_BAD_ARGUMENT;
-    }
-    char log_dir[OP_LOG_PATH_SIZE] = {};
-    char log_file[OP_LOG_PATH_SIZE] = {};
-    char backup[OP_LOG_PATH_SIZE] = {};
-    if (sprintf_s(log_dir, sizeof(log_dir), "%s%s", folder, LOG_FOLDER_NAME) == STATUS_FAILED ||
-        sprintf_s(log_file, sizeof(log_file), "%s/%s", log_dir, LOG_FILE_NAME) == STATUS_FAILED ||
-        sprintf_s(backup, sizeof(backup), "%s/%s", log_dir, BACKUP_FILE_NAME) == STATUS_FAILED) {
-        puts("Sprintf_s operation log_dir failed.");
-        return STATUS_BAD_ARGUMENT;
-    }
-    for (const char *path : {folder, static_cast<const char *>(log_dir)}) {
-        if (ensure_folder(path) != 0) {
-            // errno is read before printf runs.
-            printf("Operation Log file folder[%s] can not be created, errno:%d.\n", path, errno);
-            return STATUS_FAILED;
-        }
-    }
-    memcpy(g_op_log, log_file, sizeof(g_op_log));
-    char rollback_record[OP_LOG_RECORD_SIZE] = {};
-    const int32_t ret = rollback_operation_log(backup, rollback_record);
-    return ret < 0 ? ret : 0;
-}
-
-int32_t rollback_operation_log(const char *backup_path, char *rollback_record)
-{
-    int64_t lock = 0;
-    int32_t ret = backup_log_file(g_op_log, backup_path, OP_LOG_MAX_SIZE, &lock);
-    if (ret < 0) {
-        puts("Log file roolback failed.");
-    } else if (ret == 0) {
-        time_t now = time(nullptr);
-        struct tm local = {};
-        const struct tm *stamp = localtime_r(&now, &local);
-        ret = get_rollback_log(stamp, backup_path, rollback_record);
-        if (ret != 0) {
-            printf("Get rollback log failed(%d).\n", ret);
-            ret = STATUS_FAILED;
-        } else {
-            append_operation_log(rollback_record);
-        }
-    }
-    release_tool_lock(&lock);
-    return ret == LOG_NOT_MOVED ? 0 : ret;
-}
-
+// Moves a log over `limit` aside under the operation-log lock, which it
+// leaves in `lock` for the caller to release once the log is fresh.
 int32_t backup_log_file(const char *log_path, const char *backup_path, uint32_t limit,
                         int64_t *lock)
 {
@@ -130,6 +81,57 @@ int32_t get_rollback_log(const struct tm *now, const char *backup_path, char *re
         return STATUS_BAD_ARGUMENT;
     }
     return 0;
+}
+
+}  // namespace
+
+int32_t init_operation_log(const char *folder)
+{
+    if (folder == nullptr || g_op_log[0] != '\0') {
+        return STATUS_BAD_ARGUMENT;
+    }
+    char log_dir[OP_LOG_PATH_SIZE] = {};
+    char log_file[OP_LOG_PATH_SIZE] = {};
+    char backup[OP_LOG_PATH_SIZE] = {};
+    if (sprintf_s(log_dir, sizeof(log_dir), "%s%s", folder, LOG_FOLDER_NAME) == STATUS_FAILED ||
+        sprintf_s(log_file, sizeof(log_file), "%s/%s", log_dir, LOG_FILE_NAME) == STATUS_FAILED ||
+        sprintf_s(backup, sizeof(backup), "%s/%s", log_dir, BACKUP_FILE_NAME) == STATUS_FAILED) {
+        puts("Sprintf_s operation log_dir failed.");
+        return STATUS_BAD_ARGUMENT;
+    }
+    for (const char *path : {folder, static_cast<const char *>(log_dir)}) {
+        if (ensure_folder(path) != 0) {
+            // errno is read before printf runs.
+            printf("Operation Log file folder[%s] can not be created, errno:%d.\n", path, errno);
+            return STATUS_FAILED;
+        }
+    }
+    memcpy(g_op_log, log_file, sizeof(g_op_log));
+    char rollback_record[OP_LOG_RECORD_SIZE] = {};
+    const int32_t ret = rollback_operation_log(backup, rollback_record);
+    return ret < 0 ? ret : 0;
+}
+
+int32_t rollback_operation_log(const char *backup_path, char *rollback_record)
+{
+    int64_t lock = 0;
+    int32_t ret = backup_log_file(g_op_log, backup_path, OP_LOG_MAX_SIZE, &lock);
+    if (ret < 0) {
+        puts("Log file roolback failed.");
+    } else if (ret == 0) {
+        time_t now = time(nullptr);
+        struct tm local = {};
+        const struct tm *stamp = localtime_r(&now, &local);
+        ret = get_rollback_log(stamp, backup_path, rollback_record);
+        if (ret != 0) {
+            printf("Get rollback log failed(%d).\n", ret);
+            ret = STATUS_FAILED;
+        } else {
+            append_operation_log(rollback_record);
+        }
+    }
+    release_tool_lock(&lock);
+    return ret == LOG_NOT_MOVED ? 0 : ret;
 }
 
 int32_t print_record_at(char *record, uint32_t offset, const char *format, ...)

@@ -19,11 +19,6 @@ extern char g_op_log[OP_LOG_PATH_SIZE];
 int32_t init_operation_log(const char *folder);
 void append_operation_log(const char *record);
 int32_t rollback_operation_log(const char *backup_path, char *rollback_record);
-// Moves a log over `limit` aside under the operation-log lock, which it
-// leaves in `lock` for the caller to release once the log is fresh.
-int32_t backup_log_file(const char *log_path, const char *backup_path, uint32_t limit,
-                        int64_t *lock);
-int32_t get_rollback_log(const struct tm *now, const char *backup_path, char *record);
 
 // snprintf_s at `offset` of a record of OP_LOG_RECORD_SIZE bytes, as every
 // record is composed: the room left as its size, one less as its count.

@@ -19,7 +19,6 @@ int64_t g_op_log_lock = 0;
 
 namespace {
 
-constexpr uint32_t RECORD_SIZE = OP_LOG_RECORD_SIZE;
 // Room for one argument and its separating space.
 constexpr size_t ARGUMENT_ROOM = 511;
 
@@ -34,6 +33,15 @@ constexpr ResultWord RESULT_WORDS[] = {
     {STATUS_KILLED, "KILLED"},
 };
 
+// The message goes through "%s" so a percent sign in a command line is
+// logged as typed.
+void record_syslog(const char *identity, int priority, const char *message)
+{
+    openlog(identity, LOG_PID | LOG_CONS, LOG_USER);
+    syslog(priority, "%s", message);
+    closelog();
+}
+
 }  // namespace
 
 void record_user_input(uint32_t argc, const char *const argv[])
@@ -42,7 +50,7 @@ void record_user_input(uint32_t argc, const char *const argv[])
     if (argv == nullptr || argc == 0) {
         return;
     }
-    char line[RECORD_SIZE] = {};
+    char line[OP_LOG_RECORD_SIZE] = {};
     uint32_t used = 0;
     for (uint32_t i = 0; i < argc; i++) {
         // A control byte in an argument would end a record, or start a
@@ -112,7 +120,7 @@ void write_result_log(int32_t status)
     }
     g_begin_logged = false;
 
-    char record[RECORD_SIZE] = {};
+    char record[OP_LOG_RECORD_SIZE] = {};
     int32_t ret = print_record_at(record, 0, "%s", g_input_buf);
     if (ret == STATUS_FAILED) {
         puts("Snprintf result_str failed.");
@@ -169,13 +177,4 @@ int32_t set_cmd_result_string(int32_t status, char *record, uint32_t offset)
         }
     }
     return print_record_at(record, offset, "[%s<%d>].", "FAILED", status);
-}
-
-// The message goes through "%s" so a percent sign in a command line is
-// logged as typed.
-void record_syslog(const char *identity, int priority, const char *message)
-{
-    openlog(identity, LOG_PID | LOG_CONS, LOG_USER);
-    syslog(priority, "%s", message);
-    closelog();
 }

@@ -21,4 +21,3 @@ void write_result_log(int32_t status);
 // The result word at `offset`, inside the record: its length, or -1 when it
 // does not fit before the record's last byte.
 int32_t set_cmd_result_string(int32_t status, char *record, uint32_t offset);
-void record_syslog(const char *identity, int priority, const char *message);
